@@ -1,0 +1,39 @@
+// The speech engine's public face: a loaded model that turns 16 kHz mono audio into text.
+// The servers talk only to this interface, so they can be tested with a stand-in recogniser.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace speech {
+
+// Any failure to load or run a model: the message names what is wrong.
+class Error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Transcript {
+    std::string text;      // UTF-8, trimmed; empty when the audio holds no speech
+    std::string language;  // code of the language decoded ("en", "uk", ...)
+};
+
+class Recognizer {
+public:
+    virtual ~Recognizer() = default;
+
+    // True when `code` names a language the model can be asked for ("auto" always is).
+    virtual bool supportsLanguage(const std::string& code) const = 0;
+
+    // Transcribes `samples` (16 kHz mono, -1..1). `language` is a code or "auto" (detect).
+    // Throws speech::Error. Not required to be reentrant: callers serialise requests.
+    virtual Transcript transcribe(const float* samples, std::size_t count, const std::string& language) = 0;
+};
+
+// Loads a ggml Whisper model file; `threads` is the size of the engine's worker pool.
+// Throws speech::Error with a message naming the problem (bad magic, truncated file, ...).
+std::unique_ptr<Recognizer> loadWhisperModel(const std::string& path, int threads);
+
+}  // namespace speech

@@ -1,0 +1,16 @@
+// One dictation in the history.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct HistoryRow {
+    std::int64_t id = 0;
+    double ts = 0;  // seconds since 1970
+    std::string text;
+    int words = 0;
+    double seconds = 0;
+    std::optional<std::string> language;
+    bool favorite = false;
+};

@@ -1,0 +1,7 @@
+#include "dictation/HotkeyMonitor.h"
+
+HotkeyMonitor::HotkeyMonitor() = default;
+HotkeyMonitor::~HotkeyMonitor() = default;
+
+void HotkeyMonitor::start() {}
+void HotkeyMonitor::setEscSwallow(bool) {}

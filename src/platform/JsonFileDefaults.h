@@ -1,0 +1,31 @@
+// The settings store on disk: one JSON object, read once, rewritten atomically on every change.
+#pragma once
+
+#include "platform/Defaults.h"
+
+#include <map>
+#include <mutex>
+
+namespace platform {
+
+class JsonFileDefaults : public Defaults {
+public:
+    // Reads `path` if it exists; an unreadable or malformed file starts empty and is kept aside
+    // as "<path>.corrupt" so that nothing the user had is silently overwritten.
+    explicit JsonFileDefaults(std::string path);
+
+    std::optional<DefaultsValue> object(const std::string& key) const override;
+    void set(const std::string& key, const DefaultsValue& value) override;
+    void remove(const std::string& key) override;
+
+    const std::string& path() const { return path_; }
+
+private:
+    void save() const;
+
+    std::string path_;
+    mutable std::mutex mutex_;
+    std::map<std::string, DefaultsValue> values_;
+};
+
+}  // namespace platform

@@ -1,0 +1,19 @@
+// Synthetic key presses for other applications.
+#pragma once
+
+#include "platform/ServiceSlot.h"
+
+namespace platform {
+
+class KeySynth {
+public:
+    virtual ~KeySynth() = default;
+    // Sends the desktop's paste chord (Control+V on X11) to the focused window, with no other
+    // modifier in effect. False when the chord could not be sent.
+    virtual bool paste() = 0;
+
+    static KeySynth& shared() { return ServiceSlot<KeySynth>::get(); }
+    static void setShared(KeySynth* p) { ServiceSlot<KeySynth>::set(p); }
+};
+
+}  // namespace platform

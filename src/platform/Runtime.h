@@ -1,0 +1,29 @@
+// The process's desktop runtime: the Qt application object, the real platform services
+// installed for the rest of the program, and the run loop.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+namespace platform {
+
+class Runtime {
+public:
+    Runtime(int& argc, char** argv);
+    ~Runtime();
+
+    // Called when the user opens the program again while it runs.
+    std::function<void()> onReopen;
+    // Called once when the run loop is about to end.
+    std::function<void()> onTerminate;
+
+    // Runs `fn` once the run loop has started.
+    void whenLaunched(std::function<void()> fn);
+    int exec();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform

@@ -1,0 +1,5 @@
+#include "ui/kit/AppIconManager.h"
+
+namespace AppIconManager {
+void applySaved() {}
+}

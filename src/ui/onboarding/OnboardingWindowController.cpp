@@ -1,0 +1,10 @@
+#include "ui/onboarding/OnboardingWindowController.h"
+
+OnboardingWindowController& OnboardingWindowController::shared() {
+    static OnboardingWindowController controller;
+    return controller;
+}
+
+OnboardingWindowController::OnboardingWindowController() = default;
+
+void OnboardingWindowController::show() {}

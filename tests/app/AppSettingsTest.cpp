@@ -1,0 +1,81 @@
+#include "app/AppSettings.h"
+#include "app/Secrets.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class AppSettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override { test::reset(); }
+    AppSettings& settings() { return AppSettings::shared(); }
+};
+
+TEST_F(AppSettingsTest, FreshInstallReadsTheDefaults) {
+    EXPECT_EQ(settings().provider(), "tovrin");
+    EXPECT_EQ(settings().language(), "auto");
+    EXPECT_TRUE(settings().sounds());
+    EXPECT_EQ(settings().pttKeyCode(), 63);
+    EXPECT_EQ(settings().cancelKeyCode(), 54);
+    EXPECT_EQ(settings().widgetSize(), "small");
+    EXPECT_TRUE(settings().showInDock());
+    EXPECT_TRUE(settings().applyDictionary());
+    EXPECT_FALSE(settings().copyInsteadOfTyping());
+    EXPECT_FALSE(settings().aiEnhanceEnabled());
+}
+
+TEST_F(AppSettingsTest, ValuesOfTheWrongTypeFallBackToTheDefault) {
+    auto& d = test::fakes().defaults;
+    d.setString("sounds", "no");
+    d.setString("pttKeyCode", "62");
+    d.setDouble("cancelKeyCode", 61.0);
+    d.setInt("showInDock", 0);
+    settings().reload();
+    EXPECT_TRUE(settings().sounds());
+    EXPECT_EQ(settings().pttKeyCode(), 63);
+    EXPECT_EQ(settings().cancelKeyCode(), 54);
+    EXPECT_TRUE(settings().showInDock());
+}
+
+TEST_F(AppSettingsTest, ChangesAreStoredWithTheirSideEffects) {
+    settings().setProvider("local");
+    EXPECT_EQ(test::fakes().defaults.string("provider"), "local");
+    settings().setPttKeyCode(62);
+    EXPECT_EQ(test::fakes().defaults.integer("pttKeyCode"), 62);
+    settings().setShowInDock(false);
+    EXPECT_FALSE(test::fakes().app.regular);
+    settings().setCopyInsteadOfTyping(true);
+    EXPECT_TRUE(test::fakes().defaults.boolean("copyOnly"));
+    settings().reload();
+    EXPECT_EQ(settings().provider(), "local");
+    EXPECT_EQ(settings().pttKeyCode(), 62);
+    EXPECT_TRUE(settings().copyInsteadOfTyping());
+}
+
+TEST_F(AppSettingsTest, ApiKeysAreTrimmedAndBlankKeysRemoved) {
+    settings().setAPIKey("  gsk_123 \n", "groq");
+    EXPECT_EQ(test::fakes().keychain.get("app.tovrin.mac.secrets", "groqApiKey"), "gsk_123");
+    EXPECT_EQ(Secrets::get("groqApiKey"), "gsk_123");
+    settings().setAPIKey("   ", "groq");
+    EXPECT_FALSE(test::fakes().keychain.get("app.tovrin.mac.secrets", "groqApiKey").has_value());
+}
+
+TEST_F(AppSettingsTest, ModelChoicesFallBackToEachProvidersFirstModel) {
+    EXPECT_EQ(settings().cloudModel("groq"), "whisper-large-v3-turbo");
+    EXPECT_EQ(settings().cloudModel("deepgram"), "nova-3");
+    EXPECT_EQ(settings().cloudModel("local"), "");
+    EXPECT_EQ(settings().enhanceModel("openai"), "gpt-4o-mini");
+    EXPECT_EQ(settings().enhanceModel("deepgram"), "");
+    test::fakes().defaults.setString("model_groq", "whisper-large-v3");
+    EXPECT_EQ(settings().cloudModel("groq"), "whisper-large-v3");
+}
+
+TEST_F(AppSettingsTest, AFailedLoginRegistrationShowsTheRealState) {
+    test::fakes().loginItem.failNext = true;
+    settings().setLaunchAtLogin(true);
+    EXPECT_FALSE(settings().launchAtLogin());
+    EXPECT_EQ(test::fakes().loginItem.calls, 1);
+}
+
+}  // namespace
