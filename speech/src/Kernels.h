@@ -1,0 +1,48 @@
+// The engine's numeric kernels. Each instruction set (AVX-512, AVX2+FMA+F16C, plain x86-64)
+// provides one KernelSet, compiled in its own file with its own flags; `kernels()` picks the
+// best one the processor supports, once.
+#pragma once
+
+#include <cstdint>
+
+namespace speech {
+
+enum GemmFlags : int {
+    kGemmAccumulate = 1,  // C += result (residual connections)
+    kGemmGelu = 2,        // result = gelu(A B + bias)
+};
+
+struct KernelSet {
+    const char* name;
+    int mr;  // rows of a GEMM micro-tile
+    int nr;  // columns of a GEMM micro-tile (width of a packed panel)
+
+    // Packs columns [n0, n0 + count) of op(B) for K rows of the product into one panel of
+    // K x nr floats (zero beyond count). NT: B is N x K row-major (f32 or f16), the product
+    // uses its transpose. NN: B is K x N row-major f32.
+    void (*packNT)(const void* b, bool half, int64_t ldb, int64_t n0, int count, int64_t k, float* panel);
+    void (*packNN)(const float* b, int64_t ldb, int64_t n0, int count, int64_t k, float* panel);
+    // C[rows x cols] (op) A[rows x K] * panel; rows <= mr, cols <= nr. bias may be null.
+    void (*tile)(const float* a, int64_t lda, int rows, const float* panel, int64_t k, float* c, int64_t ldc,
+                 int cols, const float* bias, int flags);
+    // y[r] = dot(W[r], x) + bias[r] for r in [r0, r1); W is rows x k (f32 or f16), ldw elements.
+    void (*matvec)(const void* w, bool half, int64_t ldw, int64_t r0, int64_t r1, int64_t k, const float* x,
+                   float* y, const float* bias);
+    // Elementwise helpers.
+    void (*gelu)(float* x, int64_t n);
+    void (*layerNorm)(const float* x, int64_t n, const float* w, const float* b, float* out);
+    float (*softmax)(float* x, int64_t n, float scale);  // x = softmax(scale * x); returns log-sum-exp
+    float (*dot)(const float* a, const float* b, int64_t n);
+    void (*axpy)(float a, const float* x, float* y, int64_t n);  // y += a x
+    void (*toFloat)(const void* src, bool half, int64_t n, float* dst);
+};
+
+const KernelSet& kernels();
+// For tests and benchmarks: a named set ("avx512", "avx2", "generic") if the CPU runs it.
+const KernelSet* kernelsNamed(const char* name);
+
+namespace isa_avx512 { const KernelSet& get(); }
+namespace isa_avx2 { const KernelSet& get(); }
+namespace isa_generic { const KernelSet& get(); }
+
+}  // namespace speech

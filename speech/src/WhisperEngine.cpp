@@ -1,0 +1,539 @@
+#include "WhisperEngine.h"
+
+#include "MappedFile.h"
+#include "speech/Recognizer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+namespace speech {
+
+namespace {
+
+double nowMs() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+int64_t roundUp(int64_t v, int64_t m) { return (v + m - 1) / m * m; }
+
+// Scratch memory of the calling thread, grown on demand and kept.
+float* scratch(std::size_t n) {
+    thread_local std::vector<float> buf;
+    if (buf.size() < n) buf.resize(n);
+    return buf.data();
+}
+
+}  // namespace
+
+struct WhisperEngine::Layer {
+    Weight q, k, v, o, m0, m2, cq, ck, cv, co;
+    std::vector<float> qb, vb, ob, m0b, m2b, ln1w, ln1b, ln2w, ln2b, cqb, cvb, cob, lncw, lncb;
+};
+struct WhisperEngine::DecLayer : WhisperEngine::Layer {};
+
+WhisperEngine::WhisperEngine(const std::string& path, int threads)
+    : map_(std::make_unique<MappedFile>(path)),
+      file_(parseModel(map_->data(), map_->size())),
+      k_(kernels()),
+      pool_(threads) {
+    tok_ = std::make_unique<Tokenizer>(file_.hp, std::move(file_.vocab));
+    const HyperParams& hp = file_.hp;
+    auto weight = [this](const std::string& name) {
+        const TensorView& t = file_.tensor(name);
+        Weight w;
+        w.data = t.data;
+        w.half = t.type == TensorType::F16;
+        w.rows = t.dims[0];
+        w.cols = t.elements() / t.dims[0];
+        return w;
+    };
+    auto vec = [this](const std::string& name) {
+        const TensorView& t = file_.tensor(name);
+        std::vector<float> v(std::size_t(t.elements()));
+        k_.toFloat(t.data, t.type == TensorType::F16, t.elements(), v.data());
+        return v;
+    };
+    auto attention = [&](Layer& L, const std::string& p, bool cross) {
+        Weight& q = cross ? L.cq : L.q;
+        Weight& k = cross ? L.ck : L.k;
+        Weight& v = cross ? L.cv : L.v;
+        Weight& o = cross ? L.co : L.o;
+        q = weight(p + ".query.weight");
+        k = weight(p + ".key.weight");
+        v = weight(p + ".value.weight");
+        o = weight(p + ".out.weight");
+        (cross ? L.cqb : L.qb) = vec(p + ".query.bias");
+        (cross ? L.cvb : L.vb) = vec(p + ".value.bias");
+        (cross ? L.cob : L.ob) = vec(p + ".out.bias");
+    };
+    auto common = [&](Layer& L, const std::string& p) {
+        attention(L, p + ".attn", false);
+        L.ln1w = vec(p + ".attn_ln.weight");
+        L.ln1b = vec(p + ".attn_ln.bias");
+        L.m0 = weight(p + ".mlp.0.weight");
+        L.m0b = vec(p + ".mlp.0.bias");
+        L.m2 = weight(p + ".mlp.2.weight");
+        L.m2b = vec(p + ".mlp.2.bias");
+        L.ln2w = vec(p + ".mlp_ln.weight");
+        L.ln2b = vec(p + ".mlp_ln.bias");
+    };
+    for (int i = 0; i < hp.nAudioLayer; ++i) {
+        auto L = std::make_unique<Layer>();
+        common(*L, "encoder.blocks." + std::to_string(i));
+        enc_.push_back(std::move(L));
+    }
+    for (int i = 0; i < hp.nTextLayer; ++i) {
+        auto L = std::make_unique<DecLayer>();
+        std::string p = "decoder.blocks." + std::to_string(i);
+        common(*L, p);
+        attention(*L, p + ".cross_attn", true);
+        L->lncw = vec(p + ".cross_attn_ln.weight");
+        L->lncb = vec(p + ".cross_attn_ln.bias");
+        dec_.push_back(std::move(L));
+    }
+    encPos_ = vec("encoder.positional_embedding");
+    decPos_ = vec("decoder.positional_embedding");
+    conv1_ = weight("encoder.conv1.weight");
+    conv2_ = weight("encoder.conv2.weight");
+    conv1b_ = vec("encoder.conv1.bias");
+    conv2b_ = vec("encoder.conv2.bias");
+    lnPostW_ = vec("encoder.ln_post.weight");
+    lnPostB_ = vec("encoder.ln_post.bias");
+    lnW_ = vec("decoder.ln.weight");
+    lnB_ = vec("decoder.ln.bias");
+    tokEmb_ = weight("decoder.token_embedding.weight");
+
+    // Front end: a DFT with the periodic Hann window folded in (cosines, then sines), and
+    // the file's filters, both packed once.
+    const int nr = k_.nr;
+    {
+        std::vector<float> basis(402 * 400);
+        for (int b = 0; b < 201; ++b)
+            for (int n = 0; n < 400; ++n) {
+                double w = 0.5 - 0.5 * std::cos(2.0 * M_PI * n / 400.0);
+                double ang = 2.0 * M_PI * double((int64_t(b) * n) % 400) / 400.0;
+                basis[b * 400 + n] = float(w * std::cos(ang));
+                basis[(201 + b) * 400 + n] = float(-w * std::sin(ang));
+            }
+        Weight w{basis.data(), false, 402, 400};
+        dftPacked_.resize(roundUp(402, nr) * 400);
+        packWeight(w, dftPacked_.data());
+        Weight m{file_.melFilters.data(), false, hp.nMels, 201};
+        melPacked_.resize(roundUp(hp.nMels, nr) * 201);
+        packWeight(m, melPacked_.data());
+    }
+    window_.resize(kWindowSamples + 400);
+    spectrum_.resize(std::size_t(kFrames) * 402);
+    power_.resize(std::size_t(kFrames) * 201);
+
+    const int64_t d = hp.nAudioState, T = hp.nAudioCtx;
+    npad1500_ = roundUp(T, nr);
+    im2col_.resize(std::size_t(std::max<int64_t>(int64_t(kFrames) * 3 * hp.nMels, T * 3 * d)));
+    h1_.resize(std::size_t(kFrames * d));
+    for (auto* b : {&x_, &y_, &q_, &kk_, &v_, &att_}) b->resize(std::size_t(T * d));
+    hidden_.resize(std::size_t(T * 4 * d));
+    packed_.resize(std::size_t(std::max({roundUp(4 * d, nr) * d, roundUp(d, nr) * 4 * d, roundUp(d, nr) * 3 * d,
+                                         roundUp(d, nr) * 3 * int64_t(hp.nMels)})));
+    const int64_t dh = d / hp.nAudioHead;
+    kPack_.resize(std::size_t(hp.nAudioHead * npad1500_ * dh));
+    vPack_.resize(std::size_t(hp.nAudioHead * roundUp(dh, nr) * T));
+
+    const int64_t dt = hp.nTextState;
+    crossK_.resize(std::size_t(hp.nTextLayer * T * dt));
+    crossV_.resize(std::size_t(hp.nTextLayer * T * dt));
+    selfK_.resize(std::size_t(hp.nTextLayer) * hp.nTextCtx * dt);
+    selfV_.resize(std::size_t(hp.nTextLayer) * hp.nTextCtx * dt);
+    for (auto* b : {&dx_, &dy_, &dq_, &dk_, &dv_, &datt_, &dtmp_}) b->resize(std::size_t(dt));
+    dhid_.resize(std::size_t(4 * dt));
+    logits_.resize(std::size_t(hp.nVocab));
+}
+
+WhisperEngine::~WhisperEngine() = default;
+
+std::vector<float> WhisperEngine::encoderBuffer() const {
+    return std::vector<float>(std::size_t(hp().nAudioCtx) * hp().nAudioState);
+}
+
+void WhisperEngine::packWeight(const Weight& w, float* dst) {
+    const int nr = k_.nr;
+    const int64_t panels = (w.rows + nr - 1) / nr;
+    pool_.run(panels, [&](int64_t p) {
+        int count = int(std::min<int64_t>(nr, w.rows - p * nr));
+        k_.packNT(w.data, w.half, w.cols, p * nr, count, w.cols, dst + p * nr * w.cols);
+    });
+}
+
+void WhisperEngine::gemmPacked(int64_t m, const float* a, int64_t lda, const float* packed, int64_t n, int64_t k,
+                               float* c, int64_t ldc, const float* bias, int flags) {
+    const int mr = k_.mr, nr = k_.nr;
+    const int64_t panels = (n + nr - 1) / nr;
+    // Rows per task: the A block and one panel should stay in the core's L2.
+    int64_t mb = std::clamp<int64_t>((786432 / (4 * k)) / mr * mr, mr, 16 * mr);
+    int64_t pb = 4;
+    const int64_t want = 3 * int64_t(pool_.size());
+    auto tasks = [&] { return ((m + mb - 1) / mb) * ((panels + pb - 1) / pb); };
+    while (tasks() < want && pb > 1) --pb;
+    while (tasks() < want && mb > mr) mb -= mr;
+    const int64_t rowBlocks = (m + mb - 1) / mb, panelBlocks = (panels + pb - 1) / pb;
+    pool_.run(rowBlocks * panelBlocks, [&](int64_t t) {
+        const int64_t rb = t / panelBlocks, pbk = t % panelBlocks;
+        const int64_t r0 = rb * mb, r1 = std::min(m, r0 + mb);
+        const int64_t p0 = pbk * pb, p1 = std::min(panels, p0 + pb);
+        for (int64_t p = p0; p < p1; ++p) {
+            const float* panel = packed + p * nr * k;
+            const int cols = int(std::min<int64_t>(nr, n - p * nr));
+            const float* bp = bias ? bias + p * nr : nullptr;
+            for (int64_t r = r0; r < r1; r += mr) {
+                int rows = int(std::min<int64_t>(mr, r1 - r));
+                k_.tile(a + r * lda, lda, rows, panel, k, c + r * ldc + p * nr, ldc, cols, bp, flags);
+            }
+        }
+    });
+}
+
+void WhisperEngine::linear(int64_t m, const float* a, int64_t lda, const Weight& w, float* c, int64_t ldc,
+                           const float* bias, int flags) {
+    packWeight(w, packed_.data());
+    gemmPacked(m, a, lda, packed_.data(), w.rows, w.cols, c, ldc, bias, flags);
+}
+
+void WhisperEngine::layerNormRows(int64_t m, const float* x, int64_t d, const std::vector<float>& w,
+                                  const std::vector<float>& b, float* out) {
+    const int64_t chunk = 32;
+    pool_.run((m + chunk - 1) / chunk, [&](int64_t c) {
+        for (int64_t r = c * chunk; r < std::min(m, (c + 1) * chunk); ++r)
+            k_.layerNorm(x + r * d, d, w.data(), b.data(), out + r * d);
+    });
+}
+
+void WhisperEngine::logMel(const float* samples, std::size_t count, float* mel) {
+    const int64_t N = kWindowSamples;
+    count = std::min<std::size_t>(count, std::size_t(N));
+    float* x = window_.data() + 200;
+    for (std::size_t i = 0; i < count; ++i) x[i] = std::isfinite(samples[i]) ? samples[i] : 0.0f;
+    std::fill(x + count, x + N, 0.0f);
+    for (int i = 1; i <= 200; ++i) {
+        x[-i] = x[i];
+        x[N - 1 + i] = x[N - 1 - i];
+    }
+    // Frame t starts at window_[160 t]: the frames overlap, read with a row stride of 160.
+    gemmPacked(kFrames, window_.data(), 160, dftPacked_.data(), 402, 400, spectrum_.data(), 402, nullptr, 0);
+    pool_.run(kFrames / 100, [&](int64_t c) {
+        for (int64_t t = c * 100; t < (c + 1) * 100; ++t) {
+            const float* s = spectrum_.data() + t * 402;
+            float* p = power_.data() + t * 201;
+            for (int b = 0; b < 201; ++b) p[b] = s[b] * s[b] + s[201 + b] * s[201 + b];
+        }
+    });
+    const int nm = hp().nMels;
+    gemmPacked(kFrames, power_.data(), 201, melPacked_.data(), nm, 201, mel, nm, nullptr, 0);
+    const int64_t total = int64_t(kFrames) * nm;
+    float mx = -1e30f;
+    for (int64_t i = 0; i < total; ++i) {
+        float v = std::log10(std::max(mel[i], 1e-10f));
+        mel[i] = v;
+        mx = std::max(mx, v);
+    }
+    const float floor = mx - 8.0f;
+    for (int64_t i = 0; i < total; ++i) mel[i] = (std::max(mel[i], floor) + 4.0f) * 0.25f;
+}
+
+void WhisperEngine::selfAttention(const float* q, const float* k, const float* v, float* out) {
+    const HyperParams& hp = file_.hp;
+    const int64_t d = hp.nAudioState, H = hp.nAudioHead, dh = d / H, T = hp.nAudioCtx;
+    const int mr = k_.mr, nr = k_.nr;
+    const int64_t kPanels = npad1500_ / nr, vPanels = (dh + nr - 1) / nr;
+    float* kp = kPack_.data();
+    float* vp = vPack_.data();
+    pool_.run(H * (kPanels + vPanels), [&](int64_t t) {
+        const int64_t h = t / (kPanels + vPanels), p = t % (kPanels + vPanels);
+        if (p < kPanels) {
+            int count = int(std::min<int64_t>(nr, T - p * nr));
+            k_.packNT(k + h * dh, false, d, p * nr, count, dh, kp + h * npad1500_ * dh + p * nr * dh);
+        } else {
+            const int64_t pv = p - kPanels;
+            int count = int(std::min<int64_t>(nr, dh - pv * nr));
+            k_.packNN(v + h * dh, d, pv * nr, count, T, vp + (h * vPanels + pv) * nr * T);
+        }
+    });
+    const int64_t qb = 4 * mr, blocks = (T + qb - 1) / qb;
+    const float scale = 1.0f / std::sqrt(float(dh));
+    pool_.run(H * blocks, [&](int64_t t) {
+        const int64_t h = t / blocks, b = t % blocks;
+        const int64_t r0 = b * qb, r1 = std::min(T, r0 + qb);
+        const int64_t ld = npad1500_;
+        float* s = scratch(std::size_t(qb * ld));
+        for (int64_t r = r0; r < r1; r += mr) {
+            int rows = int(std::min<int64_t>(mr, r1 - r));
+            for (int64_t p = 0; p < kPanels; ++p) {
+                int cols = int(std::min<int64_t>(nr, T - p * nr));
+                k_.tile(q + r * d + h * dh, d, rows, kp + h * npad1500_ * dh + p * nr * dh, dh,
+                        s + (r - r0) * ld + p * nr, ld, cols, nullptr, 0);
+            }
+        }
+        for (int64_t r = r0; r < r1; ++r) k_.softmax(s + (r - r0) * ld, T, scale);
+        for (int64_t r = r0; r < r1; r += mr) {
+            int rows = int(std::min<int64_t>(mr, r1 - r));
+            for (int64_t pv = 0; pv < vPanels; ++pv) {
+                int cols = int(std::min<int64_t>(nr, dh - pv * nr));
+                k_.tile(s + (r - r0) * ld, ld, rows, vp + (h * vPanels + pv) * nr * T, T,
+                        out + r * d + h * dh + pv * nr, d, cols, nullptr, 0);
+            }
+        }
+    });
+}
+
+void WhisperEngine::encode(const float* mel, float* out) {
+    const HyperParams& hp = file_.hp;
+    const int64_t d = hp.nAudioState, T = hp.nAudioCtx, nm = hp.nMels;
+    // conv1 (kernel 3, padding 1) as a product: row t holds mel[t-1..t+1][c] at c*3+k.
+    float* col = im2col_.data();
+    pool_.run(kFrames / 100, [&](int64_t c) {
+        for (int64_t t = c * 100; t < (c + 1) * 100; ++t) {
+            float* row = col + t * 3 * nm;
+            for (int k = 0; k < 3; ++k) {
+                int64_t src = t + k - 1;
+                for (int64_t ch = 0; ch < nm; ++ch)
+                    row[ch * 3 + k] = (src >= 0 && src < kFrames) ? mel[src * nm + ch] : 0.0f;
+            }
+        }
+    });
+    linear(kFrames, col, 3 * nm, conv1_, h1_.data(), d, conv1b_.data(), kGemmGelu);
+    // conv2 (kernel 3, stride 2, padding 1).
+    pool_.run(T / 50 + (T % 50 != 0), [&](int64_t c) {
+        for (int64_t t = c * 50; t < std::min(T, (c + 1) * 50); ++t) {
+            float* row = col + t * 3 * d;
+            for (int k = 0; k < 3; ++k) {
+                int64_t src = 2 * t + k - 1;
+                const float* h = h1_.data() + src * d;
+                bool ok = src >= 0 && src < kFrames;
+                for (int64_t ch = 0; ch < d; ++ch) row[ch * 3 + k] = ok ? h[ch] : 0.0f;
+            }
+        }
+    });
+    float* x = x_.data();
+    linear(T, col, 3 * d, conv2_, x, d, conv2b_.data(), kGemmGelu);
+    for (int64_t i = 0; i < T * d; ++i) x[i] += encPos_[std::size_t(i)];
+
+    for (auto& Lp : enc_) {
+        Layer& L = *Lp;
+        layerNormRows(T, x, d, L.ln1w, L.ln1b, y_.data());
+        linear(T, y_.data(), d, L.q, q_.data(), d, L.qb.data(), 0);
+        linear(T, y_.data(), d, L.k, kk_.data(), d, nullptr, 0);
+        linear(T, y_.data(), d, L.v, v_.data(), d, L.vb.data(), 0);
+        selfAttention(q_.data(), kk_.data(), v_.data(), att_.data());
+        linear(T, att_.data(), d, L.o, x, d, L.ob.data(), kGemmAccumulate);
+        layerNormRows(T, x, d, L.ln2w, L.ln2b, y_.data());
+        linear(T, y_.data(), d, L.m0, hidden_.data(), 4 * d, L.m0b.data(), kGemmGelu);
+        linear(T, hidden_.data(), 4 * d, L.m2, x, d, L.m2b.data(), kGemmAccumulate);
+    }
+    layerNormRows(T, x, d, lnPostW_, lnPostB_, out);
+}
+
+void WhisperEngine::beginDecode(const float* enc) {
+    const HyperParams& hp = file_.hp;
+    const int64_t d = hp.nTextState, T = hp.nAudioCtx;
+    for (std::size_t l = 0; l < dec_.size(); ++l) {
+        DecLayer& L = *dec_[l];
+        linear(T, enc, d, L.ck, kk_.data(), d, nullptr, 0);
+        // Keys transposed (d x T) so a query's scores are a sum of contiguous rows.
+        float* kt = crossK_.data() + l * T * d;
+        const float* src = kk_.data();
+        pool_.run((d + 15) / 16, [&](int64_t c) {
+            for (int64_t j = c * 16; j < std::min(d, (c + 1) * 16); ++j)
+                for (int64_t t = 0; t < T; ++t) kt[j * T + t] = src[t * d + j];
+        });
+        linear(T, enc, d, L.cv, crossV_.data() + l * T * d, d, L.cvb.data(), 0);
+    }
+    pos_ = 0;
+}
+
+void WhisperEngine::matvecs(std::initializer_list<std::tuple<const Weight*, const float*, const float*, float*>> jobs) {
+    struct Piece {
+        const Weight* w;
+        const float* bias;
+        const float* x;
+        float* y;
+        int64_t r0, r1;
+    };
+    Piece pieces[512];
+    int n = 0;
+    int64_t total = 0;
+    for (auto& j : jobs) total += std::get<0>(j)->rows;
+    int64_t chunk = roundUp(std::max<int64_t>(16, total / (int64_t(pool_.size()) * 4)), 16);
+    for (auto& [w, bias, x, y] : jobs) {
+        for (int64_t r = 0; r < w->rows && n < 512; r += chunk) {
+            int64_t r1 = (n == 511) ? w->rows : std::min(w->rows, r + chunk);
+            pieces[n++] = {w, bias, x, y, r, r1};
+            r = r1 - chunk;
+        }
+    }
+    pool_.run(n, [&](int64_t i) {
+        const Piece& p = pieces[i];
+        k_.matvec(p.w->data, p.w->half, p.w->cols, p.r0, p.r1, p.w->cols, p.x, p.y, p.bias);
+    });
+}
+
+const float* WhisperEngine::step(int token) {
+    const HyperParams& hp = file_.hp;
+    if (pos_ >= hp.nTextCtx) throw Error("decoder context is full");
+    if (token < 0 || token >= hp.nVocab) throw Error("token id out of range");
+    const int64_t d = hp.nTextState, H = hp.nTextHead, dh = d / H, T = hp.nAudioCtx, ctx = hp.nTextCtx;
+    const float scale = 1.0f / std::sqrt(float(dh));
+    float* x = dx_.data();
+    {
+        const uint8_t* row = static_cast<const uint8_t*>(tokEmb_.data) + token * d * (tokEmb_.half ? 2 : 4);
+        k_.toFloat(row, tokEmb_.half, d, x);
+        const float* p = decPos_.data() + int64_t(pos_) * d;
+        for (int64_t i = 0; i < d; ++i) x[i] += p[i];
+    }
+    const int pos = pos_;
+    for (std::size_t l = 0; l < dec_.size(); ++l) {
+        DecLayer& L = *dec_[l];
+        float* kc = selfK_.data() + l * ctx * d;
+        float* vc = selfV_.data() + l * ctx * d;
+        k_.layerNorm(x, d, L.ln1w.data(), L.ln1b.data(), dy_.data());
+        matvecs({{&L.q, L.qb.data(), dy_.data(), dq_.data()},
+                 {&L.k, nullptr, dy_.data(), kc + pos * d},
+                 {&L.v, L.vb.data(), dy_.data(), vc + pos * d}});
+        pool_.run(H, [&](int64_t h) {
+            float* s = scratch(std::size_t(ctx));
+            const float* qh = dq_.data() + h * dh;
+            for (int j = 0; j <= pos; ++j) s[j] = k_.dot(qh, kc + j * d + h * dh, dh);
+            k_.softmax(s, pos + 1, scale);
+            float* o = datt_.data() + h * dh;
+            std::fill(o, o + dh, 0.0f);
+            for (int j = 0; j <= pos; ++j) k_.axpy(s[j], vc + j * d + h * dh, o, dh);
+        });
+        matvecs({{&L.o, L.ob.data(), datt_.data(), dtmp_.data()}});
+        for (int64_t i = 0; i < d; ++i) x[i] += dtmp_[i];
+
+        k_.layerNorm(x, d, L.lncw.data(), L.lncb.data(), dy_.data());
+        matvecs({{&L.cq, L.cqb.data(), dy_.data(), dq_.data()}});
+        const float* kt = crossK_.data() + l * T * d;
+        const float* cv = crossV_.data() + l * T * d;
+        pool_.run(H, [&](int64_t h) {
+            float* s = scratch(std::size_t(T));
+            std::fill(s, s + T, 0.0f);
+            const float* qh = dq_.data() + h * dh;
+            for (int64_t j = 0; j < dh; ++j) k_.axpy(qh[j], kt + (h * dh + j) * T, s, T);
+            k_.softmax(s, T, scale);
+            float* o = datt_.data() + h * dh;
+            std::fill(o, o + dh, 0.0f);
+            for (int64_t t = 0; t < T; ++t) k_.axpy(s[t], cv + t * d + h * dh, o, dh);
+        });
+        matvecs({{&L.co, L.cob.data(), datt_.data(), dtmp_.data()}});
+        for (int64_t i = 0; i < d; ++i) x[i] += dtmp_[i];
+
+        k_.layerNorm(x, d, L.ln2w.data(), L.ln2b.data(), dy_.data());
+        matvecs({{&L.m0, L.m0b.data(), dy_.data(), dhid_.data()}});
+        k_.gelu(dhid_.data(), 4 * d);
+        matvecs({{&L.m2, L.m2b.data(), dhid_.data(), dtmp_.data()}});
+        for (int64_t i = 0; i < d; ++i) x[i] += dtmp_[i];
+    }
+    k_.layerNorm(x, d, lnW_.data(), lnB_.data(), dy_.data());
+    matvecs({{&tokEmb_, nullptr, dy_.data(), logits_.data()}});
+    ++pos_;
+    return logits_.data();
+}
+
+void WhisperEngine::applySuppression(float* logits, bool first) const {
+    const Tokenizer& t = *tok_;
+    const float ninf = -std::numeric_limits<float>::infinity();
+    for (int i = t.eot() + 1; i < t.vocabSize(); ++i) logits[i] = ninf;
+    for (int id : t.suppressedSymbols()) logits[id] = ninf;
+    if (first) {
+        logits[t.eot()] = ninf;
+        if (t.spaceToken() >= 0) logits[t.spaceToken()] = ninf;
+    }
+}
+
+namespace {
+
+float logSumExp(const float* x, int n) {
+    float mx = -std::numeric_limits<float>::infinity();
+    for (int i = 0; i < n; ++i) mx = std::max(mx, x[i]);
+    if (!std::isfinite(mx)) return mx;
+    double s = 0;
+    for (int i = 0; i < n; ++i) s += std::exp(double(x[i] - mx));
+    return mx + float(std::log(s));
+}
+
+}  // namespace
+
+DecodeResult WhisperEngine::decodeGreedy(const std::string& language, int maxTokens) {
+    const Tokenizer& t = *tok_;
+    const int nv = t.vocabSize();
+    if (maxTokens < 0) maxTokens = hp().nTextCtx / 2;
+    DecodeResult r;
+    const float* logits = step(t.sot());
+    r.noSpeechProb = std::exp(logits[t.noSpeech()] - logSumExp(logits, nv));
+    if (t.multilingual()) {
+        int lang = (language.empty() || language == "auto") ? -1 : t.languageIndex(language);
+        if (lang < 0 && !(language.empty() || language == "auto")) throw Error("unsupported language " + language);
+        if (lang < 0) {
+            lang = 0;
+            for (int i = 1; i < t.languageCount(); ++i)
+                if (logits[t.languageToken(i)] > logits[t.languageToken(lang)]) lang = i;
+        }
+        r.language = t.languageCode(lang);
+        step(t.languageToken(lang));
+        step(t.transcribe());
+    } else {
+        r.language = "en";
+    }
+    logits = step(t.noTimestamps());
+    double sum = 0;
+    std::vector<float> work(static_cast<std::size_t>(nv));
+    for (int i = 0; i < maxTokens; ++i) {
+        std::copy(logits, logits + nv, work.begin());
+        applySuppression(work.data(), i == 0);
+        float lse = logSumExp(work.data(), nv);
+        int best = int(std::max_element(work.begin(), work.end()) - work.begin());
+        sum += double(work[best] - lse);
+        if (best == t.eot()) break;
+        r.tokens.push_back(best);
+        if (position() >= hp().nTextCtx) break;
+        logits = step(best);
+    }
+    r.avgLogprob = float(sum / double(r.tokens.size() + 1));
+    r.noSpeech = r.noSpeechProb > 0.6f && r.avgLogprob < -1.0f;
+    return r;
+}
+
+std::vector<DecodeResult> WhisperEngine::transcribe(const float* samples, std::size_t count,
+                                                    const std::string& language, StageTimes* times) {
+    std::vector<DecodeResult> out;
+    std::string lang = language.empty() ? "auto" : language;
+    std::vector<float> mel(std::size_t(kFrames) * hp().nMels);
+    std::vector<float> enc = encoderBuffer();
+    const std::size_t windows = std::max<std::size_t>(1, (count + kWindowSamples - 1) / kWindowSamples);
+    for (std::size_t w = 0; w < windows; ++w) {
+        const std::size_t start = w * kWindowSamples;
+        const std::size_t n = std::min<std::size_t>(kWindowSamples, count - std::min(count, start));
+        double t0 = nowMs();
+        logMel(samples + start, n, mel.data());
+        double t1 = nowMs();
+        encode(mel.data(), enc.data());
+        double t2 = nowMs();
+        beginDecode(enc.data());
+        double t3 = nowMs();
+        DecodeResult r = decodeGreedy(lang, -1);
+        double t4 = nowMs();
+        if (times) {
+            times->melMs += t1 - t0;
+            times->encoderMs += t2 - t1;
+            times->crossMs += t3 - t2;
+            times->decoderMs += t4 - t3;
+            times->decodedTokens += position();
+        }
+        if (lang == "auto") lang = r.language;  // detected on the first window, kept after
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+}  // namespace speech

@@ -1,0 +1,112 @@
+// The Whisper forward pass on a memory-mapped model: log-mel front end, encoder, decoder
+// with a key/value cache and cross-attention keys/values computed once per window, and
+// greedy decoding. Internal to the library; tests and benchmarks use it directly.
+#pragma once
+
+#include "Kernels.h"
+#include "ModelFile.h"
+#include "ThreadPool.h"
+#include "Tokenizer.h"
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace speech {
+
+class MappedFile;
+
+// A weight matrix as stored in the file (rows x cols, row-major, f32 or f16).
+struct Weight {
+    const void* data = nullptr;
+    bool half = false;
+    int64_t rows = 0, cols = 0;
+};
+
+struct DecodeResult {
+    std::vector<int> tokens;  // sampled tokens, end-of-text excluded
+    std::string language;
+    float noSpeechProb = 0;
+    float avgLogprob = 0;
+    bool noSpeech = false;  // the no-speech test says silence
+};
+
+struct StageTimes {
+    double melMs = 0, encoderMs = 0, crossMs = 0, decoderMs = 0;
+    int decodedTokens = 0;  // decoder steps run, prompt included
+};
+
+class WhisperEngine {
+public:
+    static constexpr int kSampleRate = 16000;
+    static constexpr int kWindowSamples = 480000;
+    static constexpr int kFrames = 3000;
+
+    WhisperEngine(const std::string& path, int threads);
+    ~WhisperEngine();
+
+    const HyperParams& hp() const { return file_.hp; }
+    const Tokenizer& tokenizer() const { return *tok_; }
+    const KernelSet& kernelSet() const { return k_; }
+    int threads() const { return pool_.size(); }
+
+    // 3000 x n_mels, frame-major. `count` samples (at most one window), zero padded.
+    void logMel(const float* samples, std::size_t count, float* mel);
+    // 1500 x n_audio_state encoder output from a frame-major mel.
+    void encode(const float* mel, float* out);
+    // Prepares the decoder for one window: cross-attention keys and values, empty cache.
+    void beginDecode(const float* encoderOut);
+    // Feeds one token at the next position; returns the logits (n_vocab) it predicts next.
+    const float* step(int token);
+    int position() const { return pos_; }
+
+    // Greedy decoding of one window already passed to beginDecode. `language` is a code,
+    // "auto" (detect) or "" (same as auto).
+    DecodeResult decodeGreedy(const std::string& language, int maxTokens = -1);
+
+    // Whole recording: window after window; times accumulate into `times` if given.
+    std::vector<DecodeResult> transcribe(const float* samples, std::size_t count, const std::string& language,
+                                         StageTimes* times = nullptr);
+
+    // Encoder-output buffer of the right size, for callers of encode().
+    std::vector<float> encoderBuffer() const;
+
+private:
+    struct Layer;
+    struct DecLayer;
+
+    void linear(int64_t m, const float* a, int64_t lda, const Weight& w, float* c, int64_t ldc, const float* bias,
+                int flags);
+    void gemmPacked(int64_t m, const float* a, int64_t lda, const float* packed, int64_t n, int64_t k, float* c,
+                    int64_t ldc, const float* bias, int flags);
+    void packWeight(const Weight& w, float* dst);
+    void layerNormRows(int64_t m, const float* x, int64_t d, const std::vector<float>& w,
+                       const std::vector<float>& b, float* out);
+    void selfAttention(const float* q, const float* k, const float* v, float* out);
+    void matvecs(std::initializer_list<std::tuple<const Weight*, const float*, const float*, float*>> jobs);
+    void applySuppression(float* logits, bool first) const;
+
+    std::unique_ptr<MappedFile> map_;
+    ModelFile file_;
+    std::unique_ptr<Tokenizer> tok_;
+    const KernelSet& k_;
+    ThreadPool pool_;
+
+    std::vector<std::unique_ptr<Layer>> enc_;
+    std::vector<std::unique_ptr<DecLayer>> dec_;
+    std::vector<float> encPos_, decPos_, conv1b_, conv2b_, lnPostW_, lnPostB_, lnW_, lnB_;
+    Weight conv1_, conv2_, tokEmb_;
+
+    // Front end.
+    std::vector<float> window_, dftPacked_, melPacked_, frames_, spectrum_, power_;
+    // Encoder work space.
+    std::vector<float> im2col_, h1_, x_, y_, q_, kk_, v_, att_, hidden_, packed_, kPack_, vPack_;
+    // Decoder state.
+    std::vector<float> crossK_, crossV_, selfK_, selfV_;
+    std::vector<float> dx_, dy_, dq_, dk_, dv_, datt_, dtmp_, dhid_, logits_;
+    int pos_ = 0;
+    int64_t npad1500_ = 0;
+};
+
+}  // namespace speech

@@ -1,0 +1,67 @@
+// Runs the engine's stages on a model and raw float32 audio and writes what each stage
+// produced, for comparison with the independent reference (reference.py).
+//   speech-dump MODEL AUDIO.f32 OUTDIR LANGUAGE [THREADS]
+#include "WhisperEngine.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <vector>
+
+namespace {
+
+void writeFloats(const std::string& path, const float* p, std::size_t n) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(p), std::streamsize(n * sizeof(float)));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 5) {
+        std::cerr << "usage: speech-dump MODEL AUDIO.f32 OUTDIR LANGUAGE [THREADS]\n";
+        return 2;
+    }
+    try {
+        const std::string out = argv[3], language = argv[4];
+        speech::WhisperEngine e(argv[1], argc > 5 ? std::atoi(argv[5]) : 4);
+        std::ifstream in(argv[2], std::ios::binary | std::ios::ate);
+        std::vector<float> audio(std::size_t(in.tellg()) / sizeof(float));
+        in.seekg(0);
+        in.read(reinterpret_cast<char*>(audio.data()), std::streamsize(audio.size() * sizeof(float)));
+
+        const auto& hp = e.hp();
+        std::vector<float> mel(std::size_t(speech::WhisperEngine::kFrames) * hp.nMels);
+        e.logMel(audio.data(), audio.size(), mel.data());
+        writeFloats(out + "/mel.f32", mel.data(), mel.size());
+        std::vector<float> enc = e.encoderBuffer();
+        e.encode(mel.data(), enc.data());
+        writeFloats(out + "/encoder.f32", enc.data(), enc.size());
+
+        // Logits after a fixed prompt, one row per position.
+        const auto& t = e.tokenizer();
+        std::vector<int> prompt = {t.sot()};
+        if (t.multilingual()) prompt.insert(prompt.end(), {t.languageToken(0), t.transcribe()});
+        prompt.push_back(t.noTimestamps());
+        e.beginDecode(enc.data());
+        std::vector<float> logits;
+        for (int tok : prompt) {
+            const float* l = e.step(tok);
+            logits.insert(logits.end(), l, l + hp.nVocab);
+        }
+        writeFloats(out + "/logits.f32", logits.data(), logits.size());
+
+        e.beginDecode(enc.data());
+        speech::DecodeResult r = e.decodeGreedy(language);
+        std::ofstream tf(out + "/tokens.txt");
+        for (int tok : r.tokens) tf << tok << "\n";
+        std::ofstream rf(out + "/result.txt");
+        rf << r.language << "\n" << r.noSpeechProb << "\n" << r.avgLogprob << "\n" << t.decode(r.tokens) << "\n";
+        std::cout << "language " << r.language << ", " << r.tokens.size() << " tokens, no-speech "
+                  << r.noSpeechProb << ", avg logprob " << r.avgLogprob << ": " << t.decode(r.tokens) << "\n";
+    } catch (const std::exception& ex) {
+        std::cerr << "speech-dump: " << ex.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
