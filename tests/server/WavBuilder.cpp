@@ -23,9 +23,9 @@ std::string WavBuilder::build(const std::vector<float>& interleaved) const {
     std::string data;
     const int realTag = formatTag == 0xFFFE ? subFormat : formatTag;
     for (float x : interleaved) {
-        const double v = std::fmax(-1.0, std::fmin(1.0, x));
+        const double v = realTag == 3 ? x : std::fmax(-1.0, std::fmin(1.0, x));
         if (realTag == 3 && bits == 32) {
-            float f = static_cast<float>(v);
+            float f = x;
             char b[4];
             std::memcpy(b, &f, 4);
             data.append(b, 4);

@@ -1,0 +1,9 @@
+// The engine server the desktop program starts with its active model.
+#include "server/ServerProcess.h"
+
+#include <speech/Recognizer.h>
+
+int main(int argc, char** argv) {
+    server::ServerProcess::run(argc, argv, server::ServerOptions::engineDefaults(), "whisper-server",
+                               [](const std::string& path, int threads) { return speech::loadWhisperModel(path, threads); });
+}
