@@ -1,0 +1,279 @@
+// Loader errors, the recogniser's contract and the agreement of the instruction-set kernels.
+#include "Kernels.h"
+#include "ModelFile.h"
+#include "Tokenizer.h"
+#include "WhisperRecognizer.h"
+#include "speech/Recognizer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <vector>
+
+namespace {
+
+std::string testDir() {
+    static std::string dir = [] {
+        std::string d = std::string(SPEECH_TEST_WORKDIR) + "/engine-test";
+        std::string cmd = "mkdir -p '" + d + "'";
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
+        return d;
+    }();
+    return dir;
+}
+
+std::string makeModel(const std::string& name, const std::string& args) {
+    std::string path = testDir() + "/" + name + ".bin";
+    std::string cmd = std::string("'") + MAKE_TEST_MODEL + "' " + args + " -o '" + path + "'";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    return path;
+}
+
+std::vector<uint8_t> readFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+}
+
+void writeFile(const std::string& path, const std::vector<uint8_t>& data) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+}
+
+std::string parseError(const std::vector<uint8_t>& data) {
+    try {
+        speech::parseModel(data.data(), data.size());
+    } catch (const speech::Error& e) {
+        return e.what();
+    }
+    return "";
+}
+
+void putI32(std::vector<uint8_t>& d, std::size_t off, int32_t v) { std::memcpy(d.data() + off, &v, 4); }
+
+// Offset of a tensor's header (n_dims field) found through its name.
+std::size_t tensorHeader(const std::vector<uint8_t>& d, const std::string& name, int dims) {
+    auto it = std::search(d.begin(), d.end(), name.begin(), name.end());
+    EXPECT_NE(it, d.end());
+    return std::size_t(it - d.begin()) - 4 * std::size_t(dims) - 12;
+}
+
+std::vector<float> speechLike(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::normal_distribution<float> noise(0.0f, 0.02f);
+    std::vector<float> a(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        double t = double(i) / 16000.0;
+        a[i] = float(0.3 * std::sin(2 * M_PI * 220 * t + 3 * std::sin(2 * M_PI * 3 * t))) + noise(rng);
+    }
+    return a;
+}
+
+class ModelFileErrors : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { good_ = new std::vector<uint8_t>(readFile(makeModel("loader", "--preset test"))); }
+    static void TearDownTestSuite() { delete good_; }
+    static std::vector<uint8_t>* good_;
+};
+std::vector<uint8_t>* ModelFileErrors::good_ = nullptr;
+
+TEST_F(ModelFileErrors, ValidFileParsesWithEveryTensor) {
+    speech::ModelFile m = speech::parseModel(good_->data(), good_->size());
+    EXPECT_EQ(m.hp.nVocab, 51865);
+    EXPECT_EQ(m.tensors.size(), std::size_t(7 + 15 * 2 + 4 + 24 * 2));
+    EXPECT_EQ(m.vocab.size(), 50257u);
+    EXPECT_EQ(m.tensor("decoder.token_embedding.weight").type, speech::TensorType::F16);
+}
+
+TEST_F(ModelFileErrors, BadMagicAndHeaderValues) {
+    auto d = *good_;
+    d[0] = 'x';
+    EXPECT_NE(parseError(d).find("bad magic"), std::string::npos);
+    d = *good_;
+    putI32(d, 4 * 11, 2007);  // ftype
+    EXPECT_NE(parseError(d).find("quantised (q8_0)"), std::string::npos) << parseError(d);
+    d = *good_;
+    putI32(d, 4 * 11, 2008);
+    EXPECT_NE(parseError(d).find("q5_0"), std::string::npos);
+    d = *good_;
+    putI32(d, 4 * 4, 7);  // n_audio_head does not divide the width
+    EXPECT_NE(parseError(d).find("n_audio_head"), std::string::npos);
+    d = *good_;
+    putI32(d, 4 * 1, -5);  // n_vocab
+    EXPECT_NE(parseError(d).find("n_vocab"), std::string::npos);
+    d = *good_;
+    putI32(d, 4 * 12, 81);  // mel filter bins disagree with n_mels
+    EXPECT_NE(parseError(d).find("mel filter"), std::string::npos);
+}
+
+TEST_F(ModelFileErrors, TruncatedAnywhere) {
+    for (std::size_t len : {std::size_t(0), std::size_t(3), std::size_t(20), std::size_t(60), std::size_t(70000),
+                            good_->size() / 2, good_->size() - 1}) {
+        std::vector<uint8_t> d(good_->begin(), good_->begin() + std::ptrdiff_t(len));
+        std::string e = parseError(d);
+        EXPECT_TRUE(e.find("truncated") != std::string::npos) << len << ": " << e;
+    }
+    // Cut exactly after a tensor: the next ones are missing.
+    std::size_t cut = tensorHeader(*good_, "encoder.conv1.weight", 3);
+    std::vector<uint8_t> d(good_->begin(), good_->begin() + std::ptrdiff_t(cut));
+    EXPECT_NE(parseError(d).find("no tensor encoder.conv1.weight"), std::string::npos) << parseError(d);
+}
+
+TEST_F(ModelFileErrors, TensorTypeShapeAndName) {
+    const std::size_t h = tensorHeader(*good_, "encoder.conv1.weight", 3);
+    auto d = *good_;
+    putI32(d, h + 8, 8);
+    EXPECT_NE(parseError(d).find("encoder.conv1.weight has type q8_0"), std::string::npos) << parseError(d);
+    d = *good_;
+    putI32(d, h + 8, 99);
+    EXPECT_NE(parseError(d).find("unknown type 99"), std::string::npos);
+    d = *good_;
+    putI32(d, h + 12, 4);  // kernel width 4 instead of 3
+    EXPECT_NE(parseError(d).find("encoder.conv1.weight has shape (64, 80, 4), expected (64, 80, 3)"),
+              std::string::npos)
+        << parseError(d);
+    d = *good_;
+    d[h + 12 + 12 + 3] = 'X';  // "encoXer.conv1.weight"
+    EXPECT_NE(parseError(d).find("unexpected tensor"), std::string::npos);
+    d = *good_;
+    d.push_back(0);
+    EXPECT_FALSE(parseError(d).empty());
+}
+
+TEST(SpeechLoad, PublicLoaderReportsProblems) {
+    EXPECT_THROW(speech::loadWhisperModel(testDir() + "/no-such-model.bin", 2), speech::Error);
+    std::string bad = testDir() + "/bad-magic.bin";
+    writeFile(bad, std::vector<uint8_t>(1000, 0x41));
+    try {
+        speech::loadWhisperModel(bad, 2);
+        FAIL() << "loaded a file of garbage";
+    } catch (const speech::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("bad magic"), std::string::npos);
+    }
+}
+
+class RecognizerTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        rec_ = new speech::WhisperRecognizer(makeModel("recognizer", "--preset test --seed 3"), 4);
+    }
+    static void TearDownTestSuite() { delete rec_; }
+    static speech::WhisperRecognizer* rec_;
+};
+speech::WhisperRecognizer* RecognizerTest::rec_ = nullptr;
+
+TEST_F(RecognizerTest, Languages) {
+    EXPECT_TRUE(rec_->supportsLanguage("auto"));
+    EXPECT_TRUE(rec_->supportsLanguage("en"));
+    EXPECT_TRUE(rec_->supportsLanguage("uk"));
+    EXPECT_TRUE(rec_->supportsLanguage("su"));
+    EXPECT_FALSE(rec_->supportsLanguage("yue"));  // v3 only
+    EXPECT_FALSE(rec_->supportsLanguage("xx"));
+    EXPECT_FALSE(rec_->supportsLanguage(""));
+    auto a = speechLike(16000, 1);
+    EXPECT_THROW(rec_->transcribe(a.data(), a.size(), "klingon"), speech::Error);
+    auto t = rec_->transcribe(a.data(), a.size(), "uk");
+    EXPECT_EQ(t.language, "uk");
+    EXPECT_EQ(rec_->engine().tokenizer().languageToken(rec_->engine().tokenizer().languageIndex("uk")),
+              rec_->engine().tokenizer().sot() + 22);
+}
+
+TEST_F(RecognizerTest, TextIsDeterministicTrimmedAndValidUtf8) {
+    auto a = speechLike(5 * 16000, 2);
+    auto t1 = rec_->transcribe(a.data(), a.size(), "auto");
+    auto t2 = rec_->transcribe(a.data(), a.size(), "auto");
+    EXPECT_FALSE(t1.text.empty());
+    EXPECT_EQ(t1.text, t2.text);
+    EXPECT_EQ(t1.language, t2.language);
+    EXPECT_NE(t1.text.front(), ' ');
+    EXPECT_NE(t1.text.back(), ' ');
+    EXPECT_EQ(speech::sanitizeUtf8(t1.text), t1.text);
+    EXPECT_TRUE(rec_->transcribe(a.data(), 0, "en").text.empty());
+}
+
+TEST_F(RecognizerTest, LongRecordingIsDecodedWindowByWindow) {
+    auto a = speechLike(70 * 16000, 3);  // 30 + 30 + 10 s
+    auto results = rec_->engine().transcribe(a.data(), a.size(), "en");
+    ASSERT_EQ(results.size(), 3u);
+    auto t = rec_->transcribe(a.data(), a.size(), "en");
+    std::string joined;
+    for (auto& r : results) {
+        ASSERT_FALSE(r.tokens.empty());
+        std::string s = rec_->engine().tokenizer().decode(r.tokens);
+        auto b = s.find_first_not_of(' ');
+        if (!joined.empty()) joined += ' ';
+        joined += s.substr(b, s.find_last_not_of(' ') - b + 1);
+    }
+    EXPECT_EQ(t.text, joined);
+}
+
+TEST(Utf8, InvalidSequencesAreReplaced) {
+    EXPECT_EQ(speech::sanitizeUtf8("abc"), "abc");
+    EXPECT_EQ(speech::sanitizeUtf8("\xD0\x9F\xD1\x80"), "\xD0\x9F\xD1\x80");  // valid Cyrillic
+    EXPECT_EQ(speech::sanitizeUtf8("a\xD0"), "a\xEF\xBF\xBD");                // cut sequence
+    EXPECT_EQ(speech::sanitizeUtf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");  // overlong
+    EXPECT_EQ(speech::sanitizeUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate
+}
+
+// Every kernel set the processor runs gives the same numbers as plain loops.
+TEST(Kernels, EverySetAgreesWithPlainLoops) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    const int M = 29, N = 45, K = 77;
+    std::vector<float> a(M * K), b(N * K), bias(N), c0(M * N);
+    for (auto& v : a) v = u(rng);
+    for (auto& v : b) v = u(rng);
+    for (auto& v : bias) v = u(rng);
+    std::vector<uint16_t> bh(N * K);
+    for (int i = 0; i < N * K; ++i) {
+        _Float16 h = static_cast<_Float16>(b[i]);
+        std::memcpy(&bh[i], &h, 2);
+        b[i] = static_cast<float>(h);
+    }
+    for (int i = 0; i < M; ++i)
+        for (int j = 0; j < N; ++j) {
+            double s = bias[j];
+            for (int k = 0; k < K; ++k) s += double(a[i * K + k]) * b[j * K + k];
+            c0[i * N + j] = float(s);
+        }
+    int sets = 0;
+    for (const char* name : {"avx512", "avx2", "generic"}) {
+        const speech::KernelSet* ks = speech::kernelsNamed(name);
+        if (!ks) continue;
+        ++sets;
+        SCOPED_TRACE(name);
+        for (bool half : {false, true}) {
+            std::vector<float> panel(std::size_t(ks->nr) * K), c(M * N, 0.0f);
+            for (int p = 0; p * ks->nr < N; ++p) {
+                int cols = std::min(ks->nr, N - p * ks->nr);
+                ks->packNT(half ? static_cast<const void*>(bh.data()) : b.data(), half, K, p * ks->nr, cols, K,
+                           panel.data());
+                for (int r = 0; r < M; r += ks->mr)
+                    ks->tile(a.data() + r * K, K, std::min(ks->mr, M - r), panel.data(), K,
+                             c.data() + r * N + p * ks->nr, N, cols, bias.data() + p * ks->nr, 0);
+            }
+            for (int i = 0; i < M * N; ++i) ASSERT_NEAR(c[i], c0[i], 1e-4) << i;
+            std::vector<float> y(N);
+            ks->matvec(half ? static_cast<const void*>(bh.data()) : b.data(), half, K, 0, N, K, a.data(), y.data(),
+                       bias.data());
+            for (int j = 0; j < N; ++j) ASSERT_NEAR(y[j], c0[j], 1e-4) << j;
+        }
+        std::vector<float> x(a.begin(), a.begin() + 53);
+        for (auto& v : x) v *= 4.0f;
+        std::vector<float> g = x;
+        ks->gelu(g.data(), int64_t(g.size()));
+        for (std::size_t i = 0; i < x.size(); ++i)
+            EXPECT_NEAR(g[i], 0.5 * x[i] * (1 + std::erf(x[i] / std::sqrt(2.0))), 2e-6);
+        std::vector<float> s = x;
+        float lse = ks->softmax(s.data(), int64_t(s.size()), 0.5f);
+        double sum = 0;
+        for (float v : x) sum += std::exp(0.5 * v);
+        EXPECT_NEAR(lse, std::log(sum), 1e-5);
+        for (std::size_t i = 0; i < x.size(); ++i) EXPECT_NEAR(s[i], std::exp(0.5 * x[i]) / sum, 1e-6);
+    }
+    EXPECT_GE(sets, 1);
+}
+
+}  // namespace
