@@ -38,12 +38,15 @@ std::vector<float> Resampler::convert(const std::vector<float>& input, int inRat
     const int taps = 2 * static_cast<int>(std::ceil(halfWidth)) + 1;
     const int left = taps / 2;  // kernel index `left` is the input sample at or just before the position
 
-    // One normalised kernel per fractional phase, so each output has unit gain at DC.
+    // One normalised kernel per fractional phase (unit gain at DC), built when first needed:
+    // short inputs touch only a few of them.
     std::vector<float> table(phases * taps);
-    for (std::uint64_t p = 0; p < phases; ++p) {
+    std::vector<bool> built(phases, false);
+    auto kernel = [&](std::uint64_t p) -> const float* {
+        float* row = &table[p * taps];
+        if (built[p]) return row;
         const double frac = static_cast<double>(p) / phases;
         double sum = 0;
-        float* row = &table[p * taps];
         for (int k = 0; k < taps; ++k) {
             const double d = (k - left) - frac;  // input sample offset minus exact position
             const double u = d / halfWidth;
@@ -56,7 +59,9 @@ std::vector<float> Resampler::convert(const std::vector<float>& input, int inRat
         if (sum != 0) {
             for (int k = 0; k < taps; ++k) row[k] = static_cast<float>(row[k] / sum);
         }
-    }
+        built[p] = true;
+        return row;
+    };
 
     const std::uint64_t n = input.size();
     const std::uint64_t outCount = n * up / down;
@@ -66,7 +71,7 @@ std::vector<float> Resampler::convert(const std::vector<float>& input, int inRat
         const std::uint64_t num = j * down;
         const auto base = static_cast<std::int64_t>(num / up);
         const std::uint64_t phase = (num % up) * phases / up;
-        const float* row = &table[phase * taps];
+        const float* row = kernel(phase);
         const std::int64_t first = base - left;
         const int kBegin = static_cast<int>(std::max<std::int64_t>(0, -first));
         const int kEnd = static_cast<int>(std::min<std::int64_t>(taps, inSize - first));

@@ -165,6 +165,8 @@ WavDecoder::Audio WavDecoder::decode(std::string_view bytes, double maxSeconds) 
     Audio audio;
     audio.source = Format{f.channels, static_cast<int>(f.rate), f.bits, f.tag == kFormatFloat};
     audio.samples = Resampler::convert(mono, static_cast<int>(f.rate), kOutputRate);
+    // The filter can ring slightly past full scale; the engine expects -1..1.
+    for (float& s : audio.samples) s = s < -1.0f ? -1.0f : (s > 1.0f ? 1.0f : s);
     return audio;
 }
 
