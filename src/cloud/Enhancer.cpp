@@ -1,12 +1,65 @@
 #include "cloud/Enhancer.h"
 
 #include "app/AppError.h"
+#include "app/Secrets.h"
+#include "cloud/JsonDecoder.h"
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+// Length of the white space or line end that starts at s[i] (0 when none): ASCII blanks and
+// controls plus the Unicode spaces and line separators.
+std::size_t spaceAt(const std::string& s, std::size_t i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c == ' ' || (c >= 0x09 && c <= 0x0D)) return 1;
+    auto at = [&](std::size_t k) { return i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0; };
+    if (c == 0xC2 && (at(1) == 0x85 || at(1) == 0xA0)) return 2;
+    if (c == 0xE1 && at(1) == 0x9A && at(2) == 0x80) return 3;  // U+1680
+    if (c == 0xE2 && at(1) == 0x80 && ((at(2) >= 0x80 && at(2) <= 0x8A) || at(2) == 0xA8 || at(2) == 0xA9 || at(2) == 0xAF))
+        return 3;                                               // U+2000-200A, U+2028, U+2029, U+202F
+    if (c == 0xE2 && at(1) == 0x81 && at(2) == 0x9F) return 3;  // U+205F
+    if (c == 0xE3 && at(1) == 0x80 && at(2) == 0x80) return 3;  // U+3000
+    return 0;
+}
+
+bool isSpaceEndingAt(const std::string& s, std::size_t end, std::size_t& len) {
+    for (std::size_t n = 1; n <= 3 && n <= end; ++n) {
+        if (spaceAt(s, end - n) == n) {
+            len = n;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string trimmed(const std::string& s) {
+    std::size_t begin = 0;
+    while (begin < s.size()) {
+        const std::size_t n = spaceAt(s, begin);
+        if (n == 0) break;
+        begin += n;
+    }
+    std::size_t end = s.size();
+    std::size_t len = 0;
+    while (end > begin && isSpaceEndingAt(s, end, len)) end -= len;
+    return s.substr(begin, end - begin);
+}
+
+}  // namespace
+
+std::vector<Enhancer::Provider> Enhancer::allProviders() { return {Provider::groq, Provider::openai, Provider::mistral}; }
 
 const std::vector<Enhancer::Mode>& Enhancer::modes() {
     static const std::vector<Mode> list = {
         {"cleanup", "Clean up",
          "Fix grammar, punctuation and capitalization. Remove filler words, false starts and repetitions. Do not "
          "change the meaning or add anything."},
+        {"email", "Email", "Rewrite this dictation as a clear, polite, concise email body. Keep all the facts."},
+        {"notes", "Notes", "Turn this dictation into clean, well-structured bullet-point notes."},
+        {"formal", "Professional",
+         "Rewrite this in a clear, professional tone while keeping the meaning and all facts."},
+        {"casual", "Casual", "Rewrite this in a natural, friendly, conversational tone while keeping the meaning."},
     };
     return list;
 }
@@ -38,19 +91,90 @@ std::string Enhancer::displayName(Provider p) {
 
 std::vector<std::pair<std::string, std::string>> Enhancer::models(Provider p) {
     switch (p) {
-    case Provider::groq: return {{"llama-3.3-70b-versatile", "Llama 3.3 70B"}};
-    case Provider::openai: return {{"gpt-4o-mini", "GPT-4o mini"}};
-    case Provider::mistral: return {{"mistral-small-latest", "Mistral Small"}};
+    case Provider::groq:
+        return {{"llama-3.3-70b-versatile", "Llama 3.3 70B — best"},
+                {"llama-3.1-8b-instant", "Llama 3.1 8B — fastest"},
+                {"openai/gpt-oss-120b", "GPT-OSS 120B"}};
+    case Provider::openai: return {{"gpt-4o-mini", "GPT-4o mini — cheap & good"}, {"gpt-4o", "GPT-4o — best"}};
+    case Provider::mistral: return {{"mistral-small-latest", "Mistral Small"}, {"mistral-large-latest", "Mistral Large"}};
     }
     return {};
 }
 
-std::string Enhancer::systemPrompt(const std::string& instruction, const std::string&) { return instruction; }
+std::string Enhancer::endpoint(Provider p) {
+    switch (p) {
+    case Provider::groq: return "https://api.groq.com/openai/v1/chat/completions";
+    case Provider::openai: return "https://api.openai.com/v1/chat/completions";
+    case Provider::mistral: return "https://api.mistral.ai/v1/chat/completions";
+    }
+    return {};
+}
 
-Enhancer::Enhancer() = default;
+std::string Enhancer::systemPrompt(const std::string& instruction, const std::string& language) {
+    std::string sentence;
+    if (language == "uk") {
+        sentence = "The dictation is in Ukrainian. Keep the output in Ukrainian. If it contains English words or "
+                   "technical terms, keep those exact words in English — never translate them.";
+    } else if (language == "en") {
+        sentence = "The dictation is in English. Keep the output in English.";
+    } else {
+        sentence = "Detect the language. It is usually Ukrainian and may contain English words or technical terms "
+                   "mixed in — keep the Ukrainian parts in Ukrainian and the English words in English. Never "
+                   "translate between the two.";
+    }
+    return instruction + "\n\n" + sentence +
+           " Output ONLY the resulting text with no preamble, no quotes and no explanation.";
+}
+
+std::string Enhancer::resolveInstruction(const std::string& modeId, const std::string& customInstruction) {
+    if (modeId == "custom" && !customInstruction.empty()) return customInstruction;
+    for (const auto& m : modes())
+        if (m.id == modeId) return m.instruction;
+    return modes().front().instruction;
+}
+
+Enhancer::Enhancer() : http_(platform::Http::create(45)) {}
 Enhancer::~Enhancer() = default;
 
-platform::Task<std::string> Enhancer::enhance(std::string, Provider provider, std::string, std::string, std::string) {
-    throw AppError(20, "No " + displayName(provider) + " key for enhancement.");
-    co_return std::string{};
+void Enhancer::setEndpoint(Provider provider, std::string url) { endpoints_[provider] = std::move(url); }
+
+std::string Enhancer::endpointFor(Provider provider) const {
+    auto it = endpoints_.find(provider);
+    return it != endpoints_.end() ? it->second : endpoint(provider);
+}
+
+platform::Task<std::string> Enhancer::enhance(std::string text, Provider provider, std::string model,
+                                              std::string instruction, std::string language) {
+    const std::string name = displayName(provider);
+    const auto key = Secrets::get(rawValue(provider) + "ApiKey");
+    if (!key || key->empty()) throw AppError(20, "No " + name + " key for enhancement.");
+
+    const nlohmann::json payload = {
+        {"model", model},
+        {"temperature", 0.3},
+        {"messages",
+         nlohmann::json::array({{{"role", "system"}, {"content", systemPrompt(instruction, language)}},
+                                {{"role", "user"}, {"content", text}}})},
+    };
+    platform::HttpRequest req;
+    req.method = "POST";
+    req.url = endpointFor(provider);
+    req.timeout = 60;
+    req.headers = {{"Authorization", "Bearer " + *key}, {"Content-Type", "application/json"}};
+    req.body = payload.dump();
+
+    const platform::HttpResponse reply = co_await http_->send(std::move(req));
+    // A failed reply is told by its status alone; its body is not read.
+    if (reply.status != 200) throw AppError(reply.status, name + " enhancement HTTP " + std::to_string(reply.status));
+
+    const nlohmann::json j = JsonDecoder::object(JsonDecoder::parse(reply.body), "reply");
+    std::string content;
+    bool first = true;
+    for (const auto& choice : JsonDecoder::arrayField(j, "choices")) {
+        const std::string c = JsonDecoder::string(JsonDecoder::objectField(JsonDecoder::object(choice, "choice"), "message"), "content");
+        if (first) content = c;
+        first = false;
+    }
+    const std::string result = trimmed(content);
+    co_return result.empty() ? text : result;
 }
