@@ -1,34 +1,161 @@
 #include "dictation/AudioRecorder.h"
 
 #include "app/AppError.h"
+#include "app/AppSettings.h"
+#include "dictation/AudioDevices.h"
+#include "platform/AudioInput.h"
+#include "platform/MainQueue.h"
 
-AudioRecorder::AudioRecorder() = default;
-AudioRecorder::~AudioRecorder() = default;
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
 
-void AudioRecorder::start() { throw AppError(1, "No input device"); }
-std::string AudioRecorder::stop() { return wav({}); }
-void AudioRecorder::cancel() {}
+static_assert(std::endian::native == std::endian::little, "samples are kept in host order");
 
-std::string AudioRecorder::wav(const std::string& pcm) {
-    auto le32 = [](std::string& s, unsigned v) {
+namespace {
+
+constexpr double kTargetRate = 16000;
+// The WAV length fields are 32-bit and the RIFF one adds 36: the most PCM an image can describe.
+constexpr std::size_t kMaxPCMBytes = 0xFFFFFFFFull - 36 - 1;  // even, whole samples
+
+}  // namespace
+
+AudioRecorder::AudioRecorder(platform::AudioInput* input) : input_(input) {}
+
+AudioRecorder::~AudioRecorder() {
+    endCapture();
+    restoreOutput();
+}
+
+void AudioRecorder::start() {
+    // A start while recording begins afresh (the mute this recorder set stays owned by it).
+    endCapture();
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        pcm_.clear();
+    }
+
+    platform::AudioInput* input = input_;
+    if (!input && platform::AudioInput::isInstalled()) input = &platform::AudioInput::shared();
+
+    const AppSettings& settings = AppSettings::shared();
+    // An empty choice, or a device that is not attached, keeps the default source.
+    std::string source;
+    const std::string uid = settings.inputDeviceUID();
+    if (!uid.empty() && AudioDevices::deviceID(uid)) source = uid;
+
+    if (settings.pauseOtherAudio() && !didMuteOutput_ && !AudioDevices::outputMuted()) {
+        AudioDevices::setOutputMuted(true);
+        didMuteOutput_ = true;
+    }
+
+    platform::AudioSourceFormat format;
+    if (input) format = input->sourceFormat(source);
+    // A monitor would record what the speakers play, not a microphone.
+    if (!(format.sampleRate > 0) || format.channels == 0 || format.isMonitor) {
+        restoreOutput();
+        throw AppError(1, "No input device");
+    }
+
+    const auto blockFrames = static_cast<std::size_t>(
+        std::max<long long>(1, std::llround(kBlockSourceFrames * kTargetRate / format.sampleRate)));
+    levelSink_ = onLevel;
+    auto error = input->start(source, blockFrames, [this](std::span<const std::int16_t> samples) {
+        append(samples);
+        emitLevel(samples);
+    });
+    if (error) {
+        input->stop();
+        restoreOutput();
+        throw AppError(error->code, error->message, error->domain);
+    }
+    active_ = input;
+    isRecording_ = true;
+}
+
+std::string AudioRecorder::stop() {
+    endCapture();
+    restoreOutput();
+    std::string pcm;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        pcm.swap(pcm_);
+    }
+    return wav(pcm);
+}
+
+void AudioRecorder::cancel() {
+    endCapture();
+    restoreOutput();
+    std::lock_guard<std::mutex> g(lock_);
+    std::string().swap(pcm_);
+}
+
+void AudioRecorder::endCapture() {
+    if (active_) active_->stop();
+    active_ = nullptr;
+    isRecording_ = false;
+}
+
+void AudioRecorder::restoreOutput() {
+    if (!didMuteOutput_) return;
+    AudioDevices::setOutputMuted(false);
+    didMuteOutput_ = false;
+}
+
+void AudioRecorder::append(std::span<const std::int16_t> samples) {
+    if (samples.empty()) return;
+    std::lock_guard<std::mutex> g(lock_);
+    std::size_t bytes = std::min(samples.size() * 2, kMaxPCMBytes - std::min(kMaxPCMBytes, pcm_.size()));
+    pcm_.append(reinterpret_cast<const char*>(samples.data()), bytes);
+}
+
+void AudioRecorder::emitLevel(std::span<const std::int16_t> samples) {
+    if (!levelSink_) return;
+    smoothedLevel_ = smoothLevel(smoothedLevel_, inputLevel(samples));
+    platform::MainQueue::post([sink = levelSink_, value = smoothedLevel_] { sink(value); });
+}
+
+float AudioRecorder::inputLevel(std::span<const std::int16_t> samples) {
+    if (samples.empty()) return 0;
+    double sum = 0;
+    for (std::int16_t s : samples) {
+        double x = s * (1.0 / 32768.0);
+        sum += x * x;
+    }
+    double rms = std::sqrt(sum / static_cast<double>(samples.size()));
+    return static_cast<float>(std::min(rms * 6.0, 1.0));
+}
+
+float AudioRecorder::smoothLevel(float previous, float level) {
+    if (level > previous) return 0.6f * level + 0.4f * previous;
+    return 0.2f * level + 0.8f * previous;
+}
+
+std::string AudioRecorder::wav(const std::string& pcm16Mono16k) {
+    const std::size_t length = std::min(pcm16Mono16k.size(), kMaxPCMBytes);
+    auto le32 = [](std::string& s, std::uint32_t v) {
         for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
     };
-    auto le16 = [](std::string& s, unsigned v) {
+    auto le16 = [](std::string& s, std::uint16_t v) {
         s.push_back(static_cast<char>(v & 0xff));
         s.push_back(static_cast<char>((v >> 8) & 0xff));
     };
-    std::string out = "RIFF";
-    le32(out, 36 + static_cast<unsigned>(pcm.size()));
+    std::string out;
+    out.reserve(44 + length);
+    out += "RIFF";
+    le32(out, static_cast<std::uint32_t>(36 + length));
     out += "WAVEfmt ";
     le32(out, 16);
-    le16(out, 1);
-    le16(out, 1);
-    le32(out, 16000);
-    le32(out, 32000);
-    le16(out, 2);
-    le16(out, 16);
+    le16(out, 1);      // PCM
+    le16(out, 1);      // mono
+    le32(out, 16000);  // samples per second
+    le32(out, 32000);  // bytes per second
+    le16(out, 2);      // bytes per frame
+    le16(out, 16);     // bits per sample
     out += "data";
-    le32(out, static_cast<unsigned>(pcm.size()));
-    out += pcm;
+    le32(out, static_cast<std::uint32_t>(length));
+    out.append(pcm16Mono16k, 0, length);
     return out;
 }

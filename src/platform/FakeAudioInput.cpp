@@ -1,0 +1,105 @@
+#include "platform/FakeAudioInput.h"
+
+namespace platform {
+
+FakeAudioInput::FakeAudioInput() {
+    formats_[""] = AudioSourceFormat{"default", 48000, 2, false};
+}
+
+AudioSourceFormat FakeAudioInput::sourceFormat(const std::string& source) {
+    std::lock_guard<std::mutex> g(mutex_);
+    auto it = formats_.find(source);
+    return it == formats_.end() ? AudioSourceFormat{} : it->second;
+}
+
+std::optional<AudioInputError> FakeAudioInput::start(const std::string& source, std::size_t blockFrames,
+                                                     BlockHandler onBlock) {
+    std::lock_guard<std::mutex> g(mutex_);
+    if (failure_) {
+        auto e = *failure_;
+        failure_.reset();
+        running_ = false;
+        handler_ = nullptr;
+        return e;
+    }
+    running_ = true;
+    handler_ = std::move(onBlock);
+    source_ = source;
+    blockFrames_ = blockFrames;
+    ++starts_;
+    return std::nullopt;
+}
+
+void FakeAudioInput::stop() {
+    BlockHandler handler;
+    std::vector<std::int16_t> tail;
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        if (!running_) return;
+        running_ = false;
+        ++stops_;
+        handler = std::move(handler_);
+        handler_ = nullptr;
+        tail = std::move(tail_);
+        tail_.clear();
+    }
+    if (handler && !tail.empty()) handler(std::span<const std::int16_t>(tail.data(), tail.size()));
+}
+
+void FakeAudioInput::setFormat(const std::string& source, AudioSourceFormat format) {
+    std::lock_guard<std::mutex> g(mutex_);
+    formats_[source] = std::move(format);
+}
+
+void FakeAudioInput::removeFormat(const std::string& source) {
+    std::lock_guard<std::mutex> g(mutex_);
+    formats_.erase(source);
+}
+
+void FakeAudioInput::failNextStart(AudioInputError error) {
+    std::lock_guard<std::mutex> g(mutex_);
+    failure_ = std::move(error);
+}
+
+bool FakeAudioInput::deliver(const std::vector<std::int16_t>& samples) {
+    BlockHandler handler;
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        if (!running_ || !handler_) return false;
+        handler = handler_;
+    }
+    handler(std::span<const std::int16_t>(samples.data(), samples.size()));
+    return true;
+}
+
+void FakeAudioInput::setTail(std::vector<std::int16_t> samples) {
+    std::lock_guard<std::mutex> g(mutex_);
+    tail_ = std::move(samples);
+}
+
+bool FakeAudioInput::running() const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return running_;
+}
+
+std::string FakeAudioInput::startedSource() const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return source_;
+}
+
+std::size_t FakeAudioInput::startedBlockFrames() const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return blockFrames_;
+}
+
+int FakeAudioInput::starts() const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return starts_;
+}
+
+int FakeAudioInput::stops() const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return stops_;
+}
+
+}  // namespace platform
