@@ -1,8 +1,276 @@
 #include "app/AppDelegate.h"
 
-AppDelegate::AppDelegate() = default;
-AppDelegate::~AppDelegate() = default;
+#include "app/AppSettings.h"
+#include "cloud/BackendClient.h"
+#include "dictation/AudioRecorder.h"
+#include "dictation/HotkeyMonitor.h"
+#include "engine/EngineManager.h"
+#include "engine/ModelManager.h"
+#include "platform/Accessibility.h"
+#include "platform/App.h"
+#include "platform/CrashReporter.h"
+#include "platform/Machine.h"
+#include "platform/MainQueue.h"
+#include "platform/Paths.h"
+#include "platform/StatusItem.h"
+#include "platform/Updater.h"
+#include "platform/Workspace.h"
+#include "ui/kit/AppIconManager.h"
+#include "ui/main/MainWindowController.h"
+#include "ui/onboarding/OnboardingWindowController.h"
+#include "ui/overlay/FloatingWidget.h"
 
-void AppDelegate::applicationDidFinishLaunching() {}
-void AppDelegate::applicationWillTerminate() {}
-bool AppDelegate::applicationShouldHandleReopen() { return true; }
+#include <array>
+#include <cctype>
+#include <utility>
+
+namespace {
+
+using State = DictationController::State;
+
+// Deployment values: the crash-report DSN and the support mail address.
+constexpr const char* kCrashDsn = "https://4f1c2a9e7b3d4c6f8a0e1b2c3d4e5f60@crash.tovrin.app/2";
+constexpr const char* kSupportMail = "support@tovrin.app";
+
+const std::array<std::pair<const char*, const char*>, 3> kLanguages = {{
+    {"auto", "Auto-detect"},
+    {"uk", "Українська"},
+    {"en", "English"},
+}};
+
+// Percent-encoding with the URL query's allowed characters (unreserved, sub-delims, ":@/?").
+std::string queryEncoded(const std::string& text) {
+    static const std::string allowed = "-._~!$&'()*+,;=:@/?";
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || allowed.find(static_cast<char>(c)) != std::string::npos) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back('%');
+            out.push_back(hex[c >> 4]);
+            out.push_back(hex[c & 15]);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+AppDelegate::AppDelegate() : AppDelegate(Parts{}) {}
+
+AppDelegate::AppDelegate(Parts parts)
+    : controller_(std::move(parts.controller)), hotkey_(std::move(parts.hotkey)), updater_(std::move(parts.updater)) {
+    if (!controller_) controller_ = std::make_unique<DictationController>();
+    if (!hotkey_) hotkey_ = std::make_unique<HotkeyMonitor>();
+}
+
+AppDelegate::~AppDelegate() { *alive_ = false; }
+
+void AppDelegate::applicationDidFinishLaunching() {
+    auto& app = platform::App::shared();
+    app.setDarkAppearance();
+    AppIconManager::applySaved();
+
+    platform::CrashReporterOptions crash;
+    crash.dsn = kCrashDsn;
+    crash.enableAutoSessionTracking = false;
+    crash.enableAutoPerformanceTracing = false;
+    crash.enableNetworkTracking = false;
+    crash.tracesSampleRate = 0;
+    platform::CrashReporter::start(crash);
+
+    const std::string bundle = platform::Paths::bundle();
+    if (bundle.find("/AppTranslocation/") != std::string::npos || bundle.rfind("/Volumes/", 0) == 0) {
+        app.showAlert("Move Tovrin to Applications first",
+                      "Tovrin is running from the installer image. Drag Tovrin to the Applications folder, eject the "
+                      "installer, and launch it from Applications — otherwise macOS permissions won't stick.",
+                      "Quit");
+        app.terminate();
+        return;
+    }
+
+    app.setRegular(AppSettings::shared().showInDock());
+    setupStatusItem();
+    requestPermissions();
+    wireKeys();
+    hotkey_->start();
+    EngineManager::shared().syncToProvider();
+    launchTask_ = runLaunchTask();
+}
+
+void AppDelegate::requestPermissions() {
+    // Linux has no per-application microphone permission to ask for; the trust check stays.
+    platform::Accessibility::shared().isTrusted(true);
+}
+
+void AppDelegate::wireKeys() {
+    std::weak_ptr<bool> alive = alive_;
+    auto live = [alive] {
+        auto a = alive.lock();
+        return a && *a;
+    };
+    DictationController& c = *controller_;
+
+    c.onStateChange = [this, live](State state) {
+        platform::MainQueue::post([this, live, state] {
+            if (live()) refreshUI(state);
+        });
+    };
+    c.recordingActiveChanged = [this, live](bool on) {
+        platform::MainQueue::post([this, live, on] {
+            if (live()) hotkey_->setEscSwallow(on);
+        });
+    };
+    hotkey_->onFnDown = [&c, live] {
+        if (!live()) return;
+        if (c.state() == State::idle) {
+            c.pressStartedRecording = true;
+            c.startRecording();
+        } else if (c.state() == State::recording) {
+            c.stopHandledByPress = true;
+            c.finishRecording();
+        }
+    };
+    hotkey_->onFnUp = [&c, live](double held) {
+        if (!live()) return;
+        if (c.stopHandledByPress) {
+            c.stopHandledByPress = false;
+        } else if (c.pressStartedRecording) {
+            c.pressStartedRecording = false;
+            if (c.state() == State::recording && held >= 0.5) c.finishRecording();
+        }
+    };
+    hotkey_->onKeyDownDuringHold = [&c, live] {
+        if (!live()) return;
+        if (c.pressStartedRecording && c.state() == State::recording) {
+            c.pressStartedRecording = false;
+            c.recorder().cancel();
+            c.setState(State::idle);
+            c.widget().hide();
+        }
+    };
+    auto cancel = [&c, live] {
+        if (!live()) return;
+        if (c.state() == State::recording) {
+            c.pressStartedRecording = false;
+            c.recorder().cancel();
+            c.setState(State::idle);
+            c.widget().hide();
+            c.widget().flashResult("Cancelled", false);
+        }
+    };
+    hotkey_->onCancel = cancel;
+    hotkey_->onCancelKey = cancel;
+}
+
+platform::Task<> AppDelegate::runLaunchTask() {
+    auto alive = alive_;
+    if (BackendClient::hasStoredSession()) {
+        try {
+            co_await BackendClient::shared().refresh();
+        } catch (const std::exception&) {
+        }
+    }
+    if (!*alive) co_return;
+    const bool signedIn = BackendClient::shared().isLoggedIn();
+    const bool needsModel = AppSettings::shared().provider() == "local" && ModelManager::shared().installed().empty();
+    if (!signedIn || needsModel) OnboardingWindowController::shared().show();
+}
+
+void AppDelegate::setupStatusItem() {
+    statusItem_ = platform::StatusBar::system().makeStatusItem();
+    statusItem_->setSymbol("mic", "Wendaro");
+    auto menu = std::make_shared<platform::Menu>();
+    menu->addItem("Open Tovrin", [this] { openMainWindow(); }, "o");
+    menu->addItem("History", [this] { openHistory(); }, "h");
+    menu->addItem("Setup & Models…", [this] { openOnboarding(); });
+    menu->addSeparator();
+    toggleMenuItem_ = menu->addItem("Start Dictation", [this] { toggleDictation(); });
+    menu->addSeparator();
+    auto languages = std::make_shared<platform::Menu>();
+    for (const auto& [code, title] : kLanguages) {
+        const std::string c = code;
+        auto item = languages->addItem(title, [this, c] { pickLanguage(c); });
+        item->representedObject = c;
+        langItems_[c] = item;
+    }
+    menu->addSubmenu("Language", languages);
+    menu->addSeparator();
+    menu->addItem("Check for Updates…", [this] {
+        if (updater_) updater_->checkForUpdates();
+    });
+    menu->addItem("Report a Bug…", [this] { reportBug(); });
+    menu->addSeparator();
+    menu->addItem("Quit Tovrin", [] { platform::App::shared().terminate(); }, "q");
+    statusMenu_ = menu;
+    refreshLanguageChecks();
+    statusItem_->setMenu(menu);
+}
+
+void AppDelegate::refreshLanguageChecks() {
+    const std::string current = AppSettings::shared().language();
+    for (auto& [code, item] : langItems_) item->checked = code == current;
+    for (const auto& item : statusMenu_ ? statusMenu_->items : std::vector<std::shared_ptr<platform::MenuItem>>{})
+        if (item->submenu) item->submenu->changedItems();
+}
+
+void AppDelegate::pickLanguage(const std::string& code) {
+    AppSettings::shared().setLanguage(code);
+    refreshLanguageChecks();
+}
+
+void AppDelegate::refreshUI(State state) {
+    const char* title = "Start Dictation";
+    const char* symbol = "mic";
+    if (state == State::recording) {
+        title = "Stop & Insert";
+        symbol = "record.circle.fill";
+    } else if (state == State::processing) {
+        title = "Transcribing…";
+        symbol = "hourglass";
+    }
+    if (toggleMenuItem_) {
+        toggleMenuItem_->title = title;
+        statusMenu_->changedItems();
+    }
+    if (statusItem_) statusItem_->setSymbol(symbol, "Wendaro");
+}
+
+void AppDelegate::toggleDictation() {
+    switch (controller_->state()) {
+    case State::idle: controller_->startRecording(); break;
+    case State::recording: controller_->finishRecording(); break;
+    case State::processing: break;
+    }
+}
+
+void AppDelegate::applicationWillTerminate() { EngineManager::shared().stop(); }
+
+bool AppDelegate::applicationShouldHandleReopen() {
+    if (!platform::App::shared().hasVisibleWindows()) MainWindowController::shared().show(std::nullopt);
+    return true;
+}
+
+std::shared_ptr<platform::Menu> AppDelegate::applicationDockMenu() {
+    auto menu = std::make_shared<platform::Menu>();
+    menu->addItem(toggleMenuItem_ ? toggleMenuItem_->title : "Start Dictation", [this] { toggleDictation(); });
+    menu->addItem("History", [this] { openHistory(); });
+    return menu;
+}
+
+void AppDelegate::openMainWindow() { MainWindowController::shared().show(std::nullopt); }
+void AppDelegate::openHistory() { MainWindowController::shared().show(Page::history); }
+void AppDelegate::openOnboarding() { OnboardingWindowController::shared().show(); }
+
+std::string AppDelegate::bugReportUrl() {
+    const std::string version = TOVRIN_VERSION;
+    const std::string body = "Що сталося:\n\nЩо я очікував:\n\n—\nTovrin " + version + " · " +
+                             platform::Machine::osVersionString() +
+                             "\nЛог движка: ~/Library/Logs/Tovrin/engine.log (перетягни в цей лист, якщо проблема з "
+                             "диктовкою)";
+    const std::string subject = "Tovrin bug report (" + version + ")";
+    return std::string("mailto:") + kSupportMail + "?subject=" + queryEncoded(subject) + "&body=" + queryEncoded(body);
+}
+
+void AppDelegate::reportBug() { platform::Workspace::shared().openUrl(bugReportUrl()); }

@@ -2,8 +2,13 @@
 
 #include "platform/JsonFileDefaults.h"
 #include "platform/Paths.h"
+#include "platform/QtApp.h"
 #include "platform/QtScheduler.h"
+#include "platform/QtStatusItem.h"
+#include "platform/QtWorkspace.h"
 #include "platform/SecretServiceKeychain.h"
+#include "platform/X11Accessibility.h"
+#include "platform/XdgLoginItem.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -32,6 +37,11 @@ struct Runtime::Impl {
     std::unique_ptr<QtScheduler> scheduler;
     std::unique_ptr<JsonFileDefaults> defaults;
     std::unique_ptr<SecretServiceKeychain> keychain;
+    QtApp appShell;
+    QtStatusBar statusBar;
+    QtWorkspace workspace;
+    X11Accessibility accessibility;
+    XdgLoginItem loginItem;
 };
 
 Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
@@ -45,6 +55,11 @@ Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
     Defaults::setShared(impl_->defaults.get());
     impl_->keychain = std::make_unique<SecretServiceKeychain>();
     Keychain::setShared(impl_->keychain.get());
+    App::setShared(&impl_->appShell);
+    StatusBar::setSystem(&impl_->statusBar);
+    Workspace::setShared(&impl_->workspace);
+    Accessibility::setShared(&impl_->accessibility);
+    LoginItem::setShared(&impl_->loginItem);
 }
 
 Runtime::~Runtime() = default;

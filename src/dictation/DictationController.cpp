@@ -1,0 +1,240 @@
+#include "dictation/DictationController.h"
+
+#include "app/AppSettings.h"
+#include "app/Database.h"
+#include "app/Secrets.h"
+#include "cloud/BackendClient.h"
+#include "cloud/BackendError.h"
+#include "cloud/CloudTranscriber.h"
+#include "cloud/Enhancer.h"
+#include "dictation/AudioRecorder.h"
+#include "dictation/DictionaryEngine.h"
+#include "dictation/TextInjector.h"
+#include "dictation/Transcriber.h"
+#include "engine/WhisperClient.h"
+#include "platform/Accessibility.h"
+#include "platform/NotificationCenter.h"
+#include "platform/Pasteboard.h"
+#include "platform/Sounds.h"
+#include "platform/Workspace.h"
+#include "ui/overlay/FloatingWidget.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr double kMinimumSeconds = 0.4;
+constexpr double kRewriteBudget = 2.5;
+constexpr const char* kCleanupInstruction =
+    "Fix grammar, punctuation and capitalization. Remove filler words, false starts and repetitions. Do not "
+    "change the meaning or add anything.";
+constexpr const char* kAccessibilityPane =
+    "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
+
+std::string trimmed(const std::string& s) {
+    auto isSpace = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
+    auto b = std::find_if_not(s.begin(), s.end(), isSpace);
+    auto e = std::find_if_not(s.rbegin(), s.rend(), isSpace).base();
+    return b < e ? std::string(b, e) : std::string();
+}
+
+}  // namespace
+
+DictationController::DictationController() : DictationController(Parts{}) {}
+
+DictationController::DictationController(Parts parts) : parts_(std::move(parts)) {
+    if (!parts_.recorder) parts_.recorder = std::make_unique<AudioRecorder>();
+    if (!parts_.whisper) parts_.whisper = std::make_unique<WhisperClient>();
+    if (!parts_.cloud) parts_.cloud = std::make_unique<CloudTranscriber>();
+    if (!parts_.transcriber) parts_.transcriber = std::make_unique<Transcriber>(*parts_.whisper, *parts_.cloud);
+    if (!parts_.enhancer) parts_.enhancer = std::make_unique<Enhancer>();
+    if (!parts_.injector) parts_.injector = std::make_unique<TextInjector>();
+    if (!parts_.widget) parts_.widget = std::make_unique<FloatingWidget>();
+}
+
+DictationController::~DictationController() { *alive_ = false; }
+
+void DictationController::setState(State next) {
+    const State old = state_;
+    state_ = next;
+    if (onStateChange) onStateChange(next);
+    if ((old == State::recording) != (next == State::recording) && recordingActiveChanged)
+        recordingActiveChanged(next == State::recording);
+}
+
+void DictationController::playSound(const char* name) {
+    if (AppSettings::shared().sounds()) platform::Sounds::shared().play(name);
+}
+
+void DictationController::startRecording() {
+    std::weak_ptr<bool> alive = alive_;
+    parts_.recorder->onLevel = [this, alive](float level) {
+        if (auto a = alive.lock(); a && *a) parts_.widget->pushLevel(level);
+    };
+    try {
+        parts_.recorder->start();
+    } catch (const std::exception&) {
+        parts_.widget->flashResult("Mic unavailable", false);
+        playSound("Basso");
+        return;
+    }
+    setState(State::recording);
+    parts_.widget->showRecording();
+    playSound("Pop");
+    checkReachability();
+}
+
+platform::Task<> DictationController::checkReachability() {
+    auto alive = alive_;
+    bool healthy = false;
+    try {
+        healthy = co_await parts_.transcriber->isHealthy();
+    } catch (const std::exception&) {
+        healthy = false;
+    }
+    if (healthy || !*alive || state_ != State::recording) co_return;
+    parts_.recorder->cancel();
+    setState(State::idle);
+    parts_.widget->hide();
+    parts_.widget->flashResult("Whisper server offline", false);
+    playSound("Basso");
+}
+
+void DictationController::finishRecording() {
+    std::string wav = parts_.recorder->stop();
+    const double seconds = static_cast<double>(wav.size() > 44 ? wav.size() - 44 : 0) / 32000.0;
+    if (seconds < kMinimumSeconds) {
+        setState(State::idle);
+        parts_.widget->hide();
+        return;
+    }
+    setState(State::processing);
+    parts_.widget->showProcessing();
+    process(std::move(wav), AppSettings::shared().language(), seconds);
+}
+
+platform::Task<> DictationController::process(std::string wav, std::string language, double seconds) {
+    auto alive = alive_;
+    WhisperResult result;
+    bool failed = false;
+    try {
+        result = co_await parts_.transcriber->transcribe(std::move(wav), language);
+    } catch (const std::exception&) {
+        failed = true;
+    }
+    if (!*alive) co_return;
+    if (failed) {
+        setState(State::idle);
+        parts_.widget->flashResult("Transcription failed", false);
+        playSound("Basso");
+        co_return;
+    }
+    std::string text = trimmed(result.text);
+    if (text.empty()) {
+        setState(State::idle);
+        parts_.widget->flashResult("No speech detected", false);
+        co_return;
+    }
+    text = DictionaryEngine::apply(text);
+    std::string final = co_await enhanceBounded(text, language, kRewriteBudget);
+    if (!*alive) co_return;
+
+    setState(State::idle);
+    Database::shared().insertHistory(final, wordCount(final), seconds, result.language);
+    platform::NotificationCenter::shared().post("wendaro.historyChanged");
+    output(final);
+}
+
+void DictationController::output(const std::string& final) {
+    const bool copyOnly = AppSettings::shared().copyInsteadOfTyping();
+    auto& pasteboard = platform::Pasteboard::general();
+    if (copyOnly || platform::Accessibility::shared().isTrusted(false)) {
+        if (!final.empty()) {
+            if (copyOnly) {
+                pasteboard.clear();
+                pasteboard.setString(final);
+            } else {
+                parts_.injector->pasteViaClipboard(final);
+            }
+        }
+        parts_.widget->flashResult(copyOnly ? "Copied ✓" : "Inserted ✓", true);
+        playSound("Tink");
+    } else {
+        pasteboard.clear();
+        pasteboard.setString(final);
+        parts_.widget->flashResult("Enable Accessibility — copied", false);
+        promptAccessibility();
+        playSound("Basso");
+    }
+}
+
+platform::Task<std::string> DictationController::enhanceBounded(std::string text, std::string language,
+                                                                double timeout) {
+    platform::CancelToken token;
+    std::optional<std::string> rewritten;
+    try {
+        rewritten = co_await platform::within(maybeEnhance(text, language, token), timeout);
+    } catch (const std::exception&) {
+        rewritten.reset();
+    }
+    token.cancel();
+    co_return rewritten ? *rewritten : text;
+}
+
+platform::Task<std::string> DictationController::maybeEnhance(std::string text, std::string language,
+                                                              platform::CancelToken token) {
+    auto alive = alive_;
+    auto& settings = AppSettings::shared();
+    if (!settings.aiEnhanceEnabled()) co_return text;
+
+    std::string instruction;
+    if (settings.enhanceMode() == "custom" && !settings.customEnhanceInstruction().empty()) {
+        instruction = settings.customEnhanceInstruction();
+    } else {
+        instruction = kCleanupInstruction;
+        for (const auto& mode : Enhancer::modes())
+            if (mode.id == settings.enhanceMode()) instruction = mode.instruction;
+    }
+
+    const std::string providerId = settings.enhanceProvider();
+    const std::string key = Secrets::get(providerId + "ApiKey").value_or("");
+    if (key.empty() && !BackendClient::shared().isLoggedIn()) co_return text;
+
+    parts_.widget->showEnhancing();
+    try {
+        const auto provider = Enhancer::providerFromRaw(providerId);
+        std::string out;
+        if (!key.empty() && provider) {
+            out = co_await parts_.enhancer->enhance(text, *provider, settings.enhanceModel(providerId), instruction,
+                                                    language);
+        } else {
+            out = co_await BackendClient::shared().enhanceRemote(text, instruction, language);
+        }
+        co_return out;
+    } catch (const BackendError& e) {
+        if (e.code() == "INSUFFICIENT_CREDITS" && *alive && !token.isCancelled())
+            parts_.widget->flashResult("Out of credits — upgrade in Settings", false);
+    } catch (const std::exception&) {
+    }
+    co_return text;
+}
+
+void DictationController::promptAccessibility() {
+    if (promptedAccessibility_) return;
+    promptedAccessibility_ = true;
+    platform::Accessibility::shared().isTrusted(true);
+    platform::Workspace::shared().openUrl(kAccessibilityPane);
+}
+
+int DictationController::wordCount(const std::string& text) {
+    int n = 0;
+    std::size_t i = 0;
+    while (i <= text.size()) {
+        const std::size_t j = text.find(' ', i);
+        const std::size_t end = j == std::string::npos ? text.size() : j;
+        if (end > i) ++n;
+        if (j == std::string::npos) break;
+        i = j + 1;
+    }
+    return n;
+}

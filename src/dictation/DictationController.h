@@ -1,0 +1,80 @@
+// The dictation state machine: starts and stops the recorder, checks that a transcription path
+// can serve, and runs each recording through transcription, the dictionary, the bounded rewrite,
+// the history and the paste or copy, with the widget's message and sound for every outcome.
+#pragma once
+
+#include "platform/Task.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class AudioRecorder;
+class CloudTranscriber;
+class Enhancer;
+class FloatingWidget;
+class TextInjector;
+class Transcriber;
+class WhisperClient;
+
+class DictationController {
+public:
+    enum class State { idle, recording, processing };
+
+    // The collaborators; any left empty is built as the real one.
+    struct Parts {
+        std::unique_ptr<AudioRecorder> recorder;
+        std::unique_ptr<WhisperClient> whisper;
+        std::unique_ptr<CloudTranscriber> cloud;
+        std::unique_ptr<Transcriber> transcriber;
+        std::unique_ptr<Enhancer> enhancer;
+        std::unique_ptr<TextInjector> injector;
+        std::unique_ptr<FloatingWidget> widget;
+    };
+
+    DictationController();
+    explicit DictationController(Parts parts);
+    ~DictationController();
+    DictationController(const DictationController&) = delete;
+    DictationController& operator=(const DictationController&) = delete;
+
+    State state() const { return state_; }
+    // Every assignment tells onStateChange, and recordingActiveChanged when recording starts or ends.
+    void setState(State next);
+
+    std::function<void(State)> onStateChange;
+    std::function<void(bool)> recordingActiveChanged;
+
+    void startRecording();
+    void finishRecording();
+
+    AudioRecorder& recorder() { return *parts_.recorder; }
+    FloatingWidget& widget() { return *parts_.widget; }
+
+    // Set by the key handlers of the app delegate.
+    bool pressStartedRecording = false;
+    bool stopHandledByPress = false;
+
+    // The rewrite, given `timeout` seconds; the text unchanged when it is slower or fails.
+    platform::Task<std::string> enhanceBounded(std::string text, std::string language, double timeout);
+    // The rewrite as the settings ask for it (or the text unchanged). `token` is cancelled when
+    // the caller stopped waiting: nothing is shown on the widget after that.
+    platform::Task<std::string> maybeEnhance(std::string text, std::string language,
+                                             platform::CancelToken token = {});
+    // Shows the system's trust prompt and opens the privacy settings, once per run.
+    void promptAccessibility();
+
+    // Words as the history counts them: non-empty pieces between spaces (" " only).
+    static int wordCount(const std::string& text);
+
+private:
+    platform::Task<> checkReachability();
+    platform::Task<> process(std::string wav, std::string language, double seconds);
+    void output(const std::string& final);
+    void playSound(const char* name);
+
+    Parts parts_;
+    State state_ = State::idle;
+    bool promptedAccessibility_ = false;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};

@@ -1,0 +1,86 @@
+#include "platform/QtStatusItem.h"
+
+#include "platform/Paths.h"
+#include "platform/SymbolIcon.h"
+
+#include <QAction>
+#include <QCursor>
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+namespace platform {
+
+QtStatusItem::QtStatusItem() : tray_(new QSystemTrayIcon), qmenu_(new QMenu) {
+    tray_->setContextMenu(qmenu_);
+    // A click on the item opens its menu, as it does in a menu bar.
+    QObject::connect(tray_, &QSystemTrayIcon::activated, qmenu_, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) qmenu_->popup(QCursor::pos());
+    });
+}
+
+QtStatusItem::~QtStatusItem() {
+    for (auto& [menu, token] : subscriptions_) menu->changed.disconnect(token);
+    delete tray_;
+    delete qmenu_;
+}
+
+void QtStatusItem::setSymbol(const std::string& symbol, const std::string& accessibilityDescription) {
+    symbol_ = symbol;
+    tray_->setIcon(SymbolIcon::icon(symbol));
+    tray_->setToolTip(QString::fromStdString(accessibilityDescription));
+    tray_->show();
+}
+
+void QtStatusItem::setMenu(std::shared_ptr<Menu> menu) {
+    for (auto& [m, token] : subscriptions_) m->changed.disconnect(token);
+    subscriptions_.clear();
+    menu_ = std::move(menu);
+    qmenu_->clear();
+    actions_.clear();
+    if (menu_) render(qmenu_, *menu_);
+}
+
+void QtStatusItem::render(QMenu* target, const Menu& menu) {
+    for (const auto& item : menu.items) {
+        if (item->separator) {
+            target->addSeparator();
+            continue;
+        }
+        if (item->submenu) {
+            QMenu* sub = target->addMenu(QString::fromStdString(item->title));
+            render(sub, *item->submenu);
+            continue;
+        }
+        QAction* action = target->addAction(QString::fromStdString(item->title));
+        if (!item->keyEquivalent.empty())
+            action->setShortcut(QKeySequence(QString::fromStdString("Ctrl+" + item->keyEquivalent)));
+        action->setCheckable(item->checked || !item->representedObject.empty());
+        action->setChecked(item->checked);
+        std::weak_ptr<MenuItem> weak = item;
+        QObject::connect(action, &QAction::triggered, action, [weak](bool) {
+            if (auto i = weak.lock(); i && i->action) i->action();
+        });
+        actions_[item.get()] = action;
+    }
+    // Follow later changes of titles and check marks.
+    for (const auto& item : menu.items) {
+        if (item->submenu) {
+            const int token = item->submenu->changed.connect([this] { refresh(); });
+            subscriptions_.emplace_back(item->submenu, token);
+        }
+    }
+    if (&menu == menu_.get()) {
+        const int token = menu_->changed.connect([this] { refresh(); });
+        subscriptions_.emplace_back(menu_, token);
+    }
+}
+
+void QtStatusItem::refresh() {
+    for (auto& [item, action] : actions_) {
+        if (!action) continue;
+        action->setText(QString::fromStdString(item->title));
+        action->setChecked(item->checked);
+    }
+}
+
+}  // namespace platform

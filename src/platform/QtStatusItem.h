@@ -1,0 +1,46 @@
+// The status item as a QSystemTrayIcon with a QMenu rendered from the menu description.
+#pragma once
+
+#include "platform/StatusItem.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <map>
+
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+
+namespace platform {
+
+class QtStatusItem : public StatusItem {
+public:
+    QtStatusItem();
+    ~QtStatusItem() override;
+
+    void setSymbol(const std::string& symbol, const std::string& accessibilityDescription) override;
+    void setMenu(std::shared_ptr<Menu> menu) override;
+    const std::string& symbol() const override { return symbol_; }
+
+    QSystemTrayIcon* trayIcon() const { return tray_; }
+    QMenu* qmenu() const { return qmenu_; }
+
+private:
+    void render(QMenu* target, const Menu& menu);
+    void refresh();
+
+    QSystemTrayIcon* tray_;
+    QMenu* qmenu_;
+    std::shared_ptr<Menu> menu_;
+    std::map<const MenuItem*, QPointer<QAction>> actions_;
+    std::vector<std::pair<std::shared_ptr<Menu>, int>> subscriptions_;
+    std::string symbol_;
+};
+
+class QtStatusBar : public StatusBar {
+public:
+    std::unique_ptr<StatusItem> makeStatusItem() override { return std::make_unique<QtStatusItem>(); }
+};
+
+}  // namespace platform
