@@ -1,4 +1,4 @@
-// One dictionary entry.
+// One dictionary entry: a term as recognition mishears it and what replaces it.
 #pragma once
 
 #include <cstdint>
@@ -9,4 +9,6 @@ struct DictRow {
     std::string term;
     std::string replacement;
     bool enabled = true;
+
+    bool operator==(const DictRow&) const = default;
 };
