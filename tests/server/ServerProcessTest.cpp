@@ -338,7 +338,7 @@ TEST(ServerProcess, ReportsReadyOnlyAfterTheModelLoaded) {
     fs::remove(model);
 }
 
-TEST(ServerProcess, ExitsWithAnErrorWhenTheModelCannotLoadOrThePortIsTaken) {
+TEST(ServerProcess, ExitsCleanlyOnFailureOrSignalAtAnyStage) {
     const fs::path model = fs::temp_directory_path() / ("tovrin-bad-" + std::to_string(::getpid()) + ".txt");
     std::ofstream(model) << "fail_load=1\n";
     const int port = RunningServer::freePort();
@@ -355,6 +355,17 @@ TEST(ServerProcess, ExitsWithAnErrorWhenTheModelCannotLoadOrThePortIsTaken) {
     status = second.waitExit(5s);
     ASSERT_TRUE(status.has_value());
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1);
+
+    // A server still loading its model stops at once too.
+    std::ofstream(model) << "load_ms=5000\n";
+    const int slowPort = RunningServer::freePort();
+    RunningServer loading(TOVRIN_FAKE_SERVER, {"-m", model.string(), "--port", std::to_string(slowPort)}, "/dev/null");
+    ASSERT_TRUE(loading.waitListening(slowPort, 5s));
+    loading.signal(SIGTERM);
+    status = loading.waitExit(1s);
+    ASSERT_TRUE(status.has_value()) << "a loading server ignored SIGTERM";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+    EXPECT_TRUE(RunningServer::canBind(slowPort));
 
     RunningServer noModel(TOVRIN_FAKE_SERVER, {"--port", "1"}, "/dev/null");
     status = noModel.waitExit(5s);
