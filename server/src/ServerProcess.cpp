@@ -24,6 +24,7 @@ void ServerProcess::run(int argc, char** argv, const ServerOptions& defaults, co
         std::exit(2);
     }
 
+    // Never destroyed: the process ends with _Exit below while its threads may still use it.
     auto* server = new SpeechServer(options, [loader, options] { return loader(options.modelPath, options.threads); });
     int port = 0;
     try {

@@ -16,9 +16,4 @@ void Turnstile::unlock() {
     turnChanged_.notify_all();
 }
 
-std::uint64_t Turnstile::pending() const {
-    std::lock_guard lock(mutex_);
-    return nextTicket_ - serving_;
-}
-
 }  // namespace server

@@ -13,11 +13,8 @@ public:
     void lock();
     void unlock();
 
-    // Callers holding or waiting for a turn (for logging).
-    std::uint64_t pending() const;
-
 private:
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     std::condition_variable turnChanged_;
     std::uint64_t nextTicket_ = 0;
     std::uint64_t serving_ = 0;
