@@ -1,7 +1,132 @@
 #include "dictation/HotkeyMonitor.h"
 
-HotkeyMonitor::HotkeyMonitor() = default;
-HotkeyMonitor::~HotkeyMonitor() = default;
+#include "app/AppSettings.h"
+#include "platform/MainQueue.h"
 
-void HotkeyMonitor::start() {}
-void HotkeyMonitor::setEscSwallow(bool) {}
+using platform::KeyScope;
+
+const std::vector<HotkeyMonitor::SupportedKey> HotkeyMonitor::supportedKeys = {
+    {platform::KeyCode::function, platform::KeyFlag::function, "Fn / 🌐 Globe"},
+    {platform::KeyCode::rightCommand, platform::KeyFlag::command, "Right ⌘ Command"},
+    {platform::KeyCode::rightOption, platform::KeyFlag::option, "Right ⌥ Option"},
+    {platform::KeyCode::rightControl, platform::KeyFlag::control, "Right ⌃ Control"},
+};
+
+namespace {
+
+const HotkeyMonitor::SupportedKey* findKey(int code) {
+    for (const auto& key : HotkeyMonitor::supportedKeys)
+        if (key.code == code) return &key;
+    return nullptr;
+}
+
+}  // namespace
+
+HotkeyMonitor::HotkeyMonitor() : self_(std::make_shared<HotkeyMonitor*>(this)) {}
+
+HotkeyMonitor::HotkeyMonitor(platform::KeyEvents& events, platform::EscSwallow& swallow)
+    : events_(&events), swallow_(&swallow), self_(std::make_shared<HotkeyMonitor*>(this)) {}
+
+HotkeyMonitor::~HotkeyMonitor() {
+    *self_ = nullptr;
+    if (swallowInUse_) swallowInUse_->disable();
+    if (monitorsOwner_)
+        for (int token : monitors_) monitorsOwner_->removeMonitor(token);
+}
+
+platform::KeyEvents* HotkeyMonitor::events() {
+    if (events_) return events_;
+    return platform::KeyEvents::hasShared() ? &platform::KeyEvents::shared() : nullptr;
+}
+
+platform::EscSwallow* HotkeyMonitor::swallow() {
+    if (swallow_) return swallow_;
+    return platform::EscSwallow::hasShared() ? &platform::EscSwallow::shared() : nullptr;
+}
+
+std::uint64_t HotkeyMonitor::pttFlag() {
+    const auto* key = findKey(AppSettings::shared().pttKeyCode());
+    return key ? key->flag : platform::KeyFlag::function;
+}
+
+int HotkeyMonitor::effectiveCancelKeyCode() {
+    const auto& settings = AppSettings::shared();
+    const int cancel = settings.cancelKeyCode();
+    return cancel == settings.pttKeyCode() ? 0 : cancel;
+}
+
+void HotkeyMonitor::start() {
+    auto* source = events();
+    if (!source || monitorsOwner_) return;
+    monitorsOwner_ = source;
+    std::weak_ptr<HotkeyMonitor*> weak = self_;
+    auto onFlags = [weak](const platform::FlagsChangedEvent& event) {
+        if (auto self = weak.lock(); self && *self) (*self)->handleFlags(event);
+    };
+    auto onKey = [weak](KeyScope scope) {
+        return [weak, scope](const platform::KeyDownEvent& event) {
+            if (auto self = weak.lock(); self && *self) (*self)->handleKeyDown(event, scope);
+        };
+    };
+    const int tokens[] = {
+        source->addFlagsChangedMonitor(KeyScope::global, onFlags),
+        source->addFlagsChangedMonitor(KeyScope::local, onFlags),
+        source->addKeyDownMonitor(KeyScope::global, onKey(KeyScope::global)),
+        source->addKeyDownMonitor(KeyScope::local, onKey(KeyScope::local)),
+    };
+    for (int token : tokens)
+        if (token != 0) monitors_.push_back(token);
+}
+
+void HotkeyMonitor::handleFlags(const platform::FlagsChangedEvent& event) {
+    const int k = event.keyCode;
+    const int cancelCode = effectiveCancelKeyCode();
+    if (k == cancelCode) {
+        if (const auto* key = findKey(k)) {
+            const bool down = (event.flags & key->flag) != 0;
+            if (down && !cancelWasDown_ && onCancelKey) onCancelKey();
+            cancelWasDown_ = down;
+            return;
+        }
+    }
+    if (k != AppSettings::shared().pttKeyCode()) return;
+    if (event.flags & pttFlag()) {
+        // Already held: a repeat or another flag change, which must not restart the hold.
+        if (fnDownAt_) return;
+        fnDownAt_ = platform::MainQueue::now();
+        if (onFnDown) onFnDown();
+    } else if (fnDownAt_) {
+        const double held = platform::MainQueue::now() - *fnDownAt_;
+        fnDownAt_.reset();
+        if (onFnUp) onFnUp(held);
+    }
+}
+
+void HotkeyMonitor::handleKeyDown(const platform::KeyDownEvent& event, KeyScope scope) {
+    if (event.keyCode == platform::KeyCode::escape) {
+        // A press taken by the swallow is reported by it; reporting it here too would cancel twice.
+        if (scope == KeyScope::global && swallowInUse_ && swallowInUse_->isSwallowing()) return;
+        if (onCancel) onCancel();
+        return;
+    }
+    if (scope == KeyScope::global && fnDownAt_ && onKeyDownDuringHold) onKeyDownDuringHold();
+}
+
+void HotkeyMonitor::setEscSwallow(bool on) {
+    if (on) {
+        if (swallowInUse_) return;
+        auto* target = swallow();
+        if (!target) return;
+        std::weak_ptr<HotkeyMonitor*> weak = self_;
+        const bool taken = target->enable([weak] {
+            platform::MainQueue::post([weak] {
+                if (auto self = weak.lock(); self && *self && (*self)->onCancel) (*self)->onCancel();
+            });
+        });
+        // When Esc cannot be taken nothing more happens: the global monitor still reports it.
+        if (taken) swallowInUse_ = target;
+    } else if (swallowInUse_) {
+        swallowInUse_->disable();
+        swallowInUse_ = nullptr;
+    }
+}

@@ -1,19 +1,70 @@
-// Watches the keyboard system-wide for the push-to-talk key, the cancel key and Esc.
+// Watches the keyboard system-wide for the push-to-talk key, the cancel key and Esc, and reports
+// them through callbacks. While a recording runs it can also keep Esc from the program in front.
+// The push-to-talk and cancel codes are read from AppSettings at every event, so a change in the
+// settings applies to the next key without a restart.
 #pragma once
 
+#include "platform/EscSwallow.h"
+#include "platform/KeyEvents.h"
+
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 class HotkeyMonitor {
 public:
+    struct SupportedKey {
+        int code;
+        std::uint64_t flag;
+        std::string name;
+    };
+    // The keys that can serve as push-to-talk or cancel key, in the pickers' order.
+    static const std::vector<SupportedKey> supportedKeys;
+
+    // Uses the key events and Esc swallow installed as shared services at the time start() and
+    // setEscSwallow() run; without them those calls do nothing.
     HotkeyMonitor();
+    // Uses the given services, which must outlive the monitor.
+    HotkeyMonitor(platform::KeyEvents& events, platform::EscSwallow& swallow);
     virtual ~HotkeyMonitor();
+    HotkeyMonitor(const HotkeyMonitor&) = delete;
+    HotkeyMonitor& operator=(const HotkeyMonitor&) = delete;
 
     std::function<void()> onFnDown;
-    std::function<void(double)> onFnUp;
+    std::function<void(double)> onFnUp;  // held seconds
     std::function<void()> onKeyDownDuringHold;
-    std::function<void()> onCancel;
-    std::function<void()> onCancelKey;
+    std::function<void()> onCancel;     // Esc
+    std::function<void()> onCancelKey;  // the configured cancel key went down
 
+    // Installs the four monitors: flags changes and key presses, each globally and locally.
     virtual void start();
+    // On: Esc is swallowed and each press posts onCancel to the main queue. Off: released.
     virtual void setEscSwallow(bool on);
+
+    // The flag of the push-to-talk key (function when the stored code is not a supported key),
+    // and the cancel code (0, meaning none, when it equals the push-to-talk code).
+    static std::uint64_t pttFlag();
+    static int effectiveCancelKeyCode();
+
+    void handleFlags(const platform::FlagsChangedEvent& event);
+    void handleKeyDown(const platform::KeyDownEvent& event, platform::KeyScope scope);
+
+    bool isHeld() const { return fnDownAt_.has_value(); }
+
+private:
+    platform::KeyEvents* events();
+    platform::EscSwallow* swallow();
+
+    platform::KeyEvents* events_ = nullptr;
+    platform::EscSwallow* swallow_ = nullptr;
+    // Handlers hold the monitor weakly through this token and do nothing once it is gone.
+    std::shared_ptr<HotkeyMonitor*> self_;
+    std::vector<int> monitors_;
+    platform::KeyEvents* monitorsOwner_ = nullptr;
+    std::optional<double> fnDownAt_;
+    bool cancelWasDown_ = false;
+    platform::EscSwallow* swallowInUse_ = nullptr;
 };
