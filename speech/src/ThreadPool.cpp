@@ -1,6 +1,5 @@
 #include "ThreadPool.h"
 
-#include <chrono>
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define SPEECH_PAUSE() _mm_pause()
@@ -10,6 +9,10 @@
 
 namespace speech {
 
+namespace {
+constexpr uint64_t kMask22 = (uint64_t(1) << 22) - 1;
+}
+
 ThreadPool::ThreadPool(int threads) {
     if (threads < 1) threads = 1;
     if (threads > 256) threads = 256;
@@ -18,48 +21,58 @@ ThreadPool::ThreadPool(int threads) {
 
 ThreadPool::~ThreadPool() {
     stop_.store(true);
-    generation_.fetch_add(1);
-    generation_.notify_all();
+    wake_.fetch_add(1);
+    wake_.notify_all();
     for (auto& t : workers_) t.join();
 }
 
-void ThreadPool::drain() {
+// Takes items of the current job until none is left. An item is claimed by advancing the
+// state only while it still names the same job, so a late worker never runs an item of a
+// job that has already finished.
+void ThreadPool::help() {
+    int64_t mine = 0;
+    uint64_t s = state_.load(std::memory_order_acquire);
     for (;;) {
-        int64_t i = next_.fetch_add(1, std::memory_order_relaxed);
-        if (i >= count_) break;
-        task_(ctx_, i);
+        const uint64_t next = s & kMask22, count = (s >> 22) & kMask22;
+        if (next >= count) break;
+        if (!state_.compare_exchange_weak(s, s + 1, std::memory_order_acq_rel, std::memory_order_acquire))
+            continue;
+        task_(ctx_, int64_t(next));
+        ++mine;
+        s = state_.load(std::memory_order_acquire);
     }
+    if (mine) done_.fetch_add(mine, std::memory_order_acq_rel);
 }
 
 void ThreadPool::dispatch(int64_t n, Task task, void* ctx) {
     task_ = task;
     ctx_ = ctx;
-    count_ = n;
-    next_.store(0, std::memory_order_relaxed);
-    busy_.store(int(workers_.size()), std::memory_order_relaxed);
-    generation_.fetch_add(1, std::memory_order_release);
-    generation_.notify_all();
-    drain();
-    while (busy_.load(std::memory_order_acquire) != 0) SPEECH_PAUSE();
+    done_.store(0, std::memory_order_relaxed);
+    job_ = (job_ + 1) & ((uint64_t(1) << 20) - 1);
+    state_.store((job_ << 44) | (uint64_t(n) << 22), std::memory_order_release);
+    wake_.fetch_add(1, std::memory_order_seq_cst);
+    if (sleepers_.load(std::memory_order_seq_cst) > 0) wake_.notify_all();
+    help();
+    while (done_.load(std::memory_order_acquire) < n) SPEECH_PAUSE();
 }
 
 void ThreadPool::workerLoop() {
-    uint32_t seen = generation_.load(std::memory_order_acquire);
+    uint32_t seen = wake_.load(std::memory_order_acquire);
     for (;;) {
-        // Spin for a short while, then sleep until the next job.
-        uint32_t g = generation_.load(std::memory_order_acquire);
-        for (int spin = 0; g == seen && spin < 20000; ++spin) {
+        uint32_t w = wake_.load(std::memory_order_acquire);
+        for (int spin = 0; w == seen && spin < 4000; ++spin) {
             SPEECH_PAUSE();
-            g = generation_.load(std::memory_order_acquire);
+            w = wake_.load(std::memory_order_acquire);
         }
-        while (g == seen) {
-            generation_.wait(seen, std::memory_order_acquire);
-            g = generation_.load(std::memory_order_acquire);
+        if (w == seen) {
+            sleepers_.fetch_add(1, std::memory_order_seq_cst);
+            wake_.wait(seen, std::memory_order_seq_cst);
+            sleepers_.fetch_sub(1, std::memory_order_seq_cst);
+            w = wake_.load(std::memory_order_acquire);
         }
-        seen = g;
+        seen = w;
         if (stop_.load()) return;
-        drain();
-        busy_.fetch_sub(1, std::memory_order_acq_rel);
+        help();
     }
 }
 
