@@ -1,8 +1,17 @@
-// The user's word replacements applied to a transcript.
+// The user's word replacements, applied to each finished transcript.
 #pragma once
 
 #include <string>
 
+class Database;
+
 namespace DictionaryEngine {
+
+// Replaces each enabled term of the dictionary as a whole word, ignoring case, in dictionary
+// order; each entry works on the output of the ones before it. Returns the text unchanged when
+// the "dictApply" setting is off. Reads the dictionary afresh on every call.
 std::string apply(const std::string& text);
-}
+// The same against a given store.
+std::string apply(const std::string& text, Database& database);
+
+}  // namespace DictionaryEngine
