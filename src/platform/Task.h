@@ -109,7 +109,10 @@ Task<std::optional<T>> within(Task<T> task, double seconds, Scheduler& scheduler
     if (!state->done) {
         scheduler.postAfter(seconds, [state] { state->finish(std::nullopt); });
     }
-    co_return co_await detail::RaceAwaiter<T>{state};
+    // A named awaiter: GCC 12 mishandles the lifetime of a temporary awaiter inside co_return.
+    detail::RaceAwaiter<T> awaiter{state};
+    std::optional<T> result = co_await awaiter;
+    co_return result;
 }
 
 }  // namespace platform

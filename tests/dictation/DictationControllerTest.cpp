@@ -120,7 +120,7 @@ TEST_F(DictationControllerTest, FailuresEndIdleWithOneMessage) {
     dictate();
     clock().advance(1);
     EXPECT_EQ(widget->last(), "flash:No speech detected:0");
-    EXPECT_EQ(sounds().back(), "Basso");  // no new sound for an empty transcript
+    EXPECT_EQ(sounds().back(), "Pop");  // no sound for an empty transcript
     EXPECT_EQ(historyPosts, 0);
     EXPECT_TRUE(injector->pasted.empty());
 }

@@ -49,7 +49,8 @@ struct FakeTranscriber : TranscriberDeps, Transcriber {
         langs.push_back(lang);
         co_await platform::sleepFor(delay);
         if (fail) throw std::runtime_error("engine down");
-        co_return result;
+        WhisperResult copy = result;  // co_return of a member would move from it
+        co_return copy;
     }
     platform::Task<bool> isHealthy() override {
         co_await platform::sleepFor(0.05);
