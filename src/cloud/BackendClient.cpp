@@ -325,8 +325,8 @@ platform::Task<void> BackendClient::checkout(std::string plan) {
 
 // --- metered services ---
 
-platform::Task<WhisperResult> BackendClient::transcribeRemote(std::string wav, std::string lang) {
-    const std::string boundary = "tovrin-" + platform::http::makeUuid();
+std::string BackendClient::transcriptionBody(const std::string& boundary, const std::string& wav,
+                                             const std::string& lang) {
     std::string body;
     appendField(body, boundary, "provider", "groq");
     appendField(body, boundary, "mode", "managed");
@@ -336,6 +336,12 @@ platform::Task<WhisperResult> BackendClient::transcribeRemote(std::string wav, s
     body += "Content-Type: audio/wav\r\n\r\n";
     body += wav;
     body += "\r\n--" + boundary + "--\r\n";
+    return body;
+}
+
+platform::Task<WhisperResult> BackendClient::transcribeRemote(std::string wav, std::string lang) {
+    const std::string boundary = "tovrin-" + platform::http::makeUuid();
+    std::string body = transcriptionBody(boundary, wav, lang);
     platform::HttpHeaders headers = {{"Idempotency-Key", "stt-" + platform::http::makeUuid()},
                                      {"Content-Type", "multipart/form-data; boundary=" + boundary}};
     const std::uint64_t epoch = sessionEpoch_;

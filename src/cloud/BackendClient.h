@@ -88,6 +88,9 @@ public:
 
     // --- metered services ---
     platform::Task<WhisperResult> transcribeRemote(std::string wav, std::string lang);
+    // The upload of transcribeRemote: the fields "provider", "mode" and (unless `lang` is "auto")
+    // "language", then the audio part, all separated by `boundary`.
+    static std::string transcriptionBody(const std::string& boundary, const std::string& wav, const std::string& lang);
     platform::Task<std::string> enhanceRemote(std::string text, std::string instruction, std::string language);
 
     // The clock of the upgrade poll (the main scheduler when none is set).
