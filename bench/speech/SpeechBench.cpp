@@ -67,6 +67,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> models = {"tiny", "base", "small", "large-v3-turbo"};
     std::vector<int> threads = {4, 8};
     int reps = 5, tokens = 32;
+    bool encoderOnly = false;  // for profiling: only the encoder, reps times
     std::string cache;
     if (const char* x = std::getenv("XDG_CACHE_HOME")) cache = std::string(x) + "/tovrin-speech-bench";
     else if (const char* h = std::getenv("HOME")) cache = std::string(h) + "/.cache/tovrin-speech-bench";
@@ -81,9 +82,10 @@ int main(int argc, char** argv) {
         } else if (a == "--reps") reps = std::max(1, std::atoi(next().c_str()));
         else if (a == "--tokens") tokens = std::max(1, std::atoi(next().c_str()));
         else if (a == "--cache") cache = next();
+        else if (a == "--encoder-only") encoderOnly = true;
         else {
             std::printf("usage: speech-bench [--models tiny,base,small,large-v3-turbo] [--threads 4,8] [--reps N]\n"
-                        "                    [--cache DIR] [--tokens N]\n"
+                        "                    [--cache DIR] [--tokens N] [--encoder-only]\n"
                         "Prints medians of mel, encoder, cross-attention set-up, per-token decoder and total\n"
                         "times for a full 30 s window and a 5 s phrase. Models (f16, random weights) are\n"
                         "generated into the cache directory (default %s) when missing.\n",
@@ -114,6 +116,16 @@ int main(int argc, char** argv) {
             std::vector<double> melT, encT, crossT, tokT, totalT, phraseT;
             int decoded = 0;
             const auto& tok = e.tokenizer();
+            if (encoderOnly) {
+                e.logMel(window.data(), window.size(), mel.data());
+                for (int r = 0; r <= reps; ++r) {
+                    double t0 = nowMs();
+                    e.encode(mel.data(), enc.data());
+                    if (r) encT.push_back(nowMs() - t0);
+                }
+                std::printf("%-15s %3d encoder %.1f ms\n", name.c_str(), th, median(encT));
+                continue;
+            }
             for (int r = 0; r <= reps; ++r) {  // the first round warms up and is not counted
                 double t0 = nowMs();
                 e.logMel(window.data(), window.size(), mel.data());

@@ -8,8 +8,8 @@
 namespace speech {
 
 enum GemmFlags : int {
-    kGemmAccumulate = 1,  // C += result (residual connections)
-    kGemmGelu = 2,        // result = gelu(A B + bias)
+    kGemmAccumulate = 1,  // C = A B + C + bias (residual connections, partial sums)
+    kGemmGelu = 2,        // C = gelu(A B + bias); not combined with kGemmAccumulate
 };
 
 struct KernelSet {
@@ -25,6 +25,10 @@ struct KernelSet {
     // C[rows x cols] (op) A[rows x K] * panel; rows <= mr, cols <= nr. bias may be null.
     void (*tile)(const float* a, int64_t lda, int rows, const float* panel, int64_t k, float* c, int64_t ldc,
                  int cols, const float* bias, int flags);
+    // A rows [0, rows) (rows <= mr) packed k-major for tilePacked: k * mr floats.
+    void (*packA)(const float* a, int64_t lda, int rows, int64_t k, float* dst);
+    void (*tilePacked)(const float* a, int rows, const float* panel, int64_t k, float* c, int64_t ldc, int cols,
+                       const float* bias, int flags);
     // y[r] = dot(W[r], x) + bias[r] for r in [r0, r1); W is rows x k (f32 or f16), ldw elements.
     void (*matvec)(const void* w, bool half, int64_t ldw, int64_t r0, int64_t r1, int64_t k, const float* x,
                    float* y, const float* bias);
@@ -34,6 +38,8 @@ struct KernelSet {
     float (*softmax)(float* x, int64_t n, float scale);  // x = softmax(scale * x); returns log-sum-exp
     float (*dot)(const float* a, const float* b, int64_t n);
     void (*axpy)(float a, const float* x, float* y, int64_t n);  // y += a x
+    void (*axpyHalf)(float a, const uint16_t* x, float* y, int64_t n);  // y += a x, x in f16
+    void (*toHalf)(const float* src, int64_t n, uint16_t* dst, int64_t dstStride);
     void (*toFloat)(const void* src, bool half, int64_t n, float* dst);
 };
 

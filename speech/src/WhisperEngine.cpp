@@ -171,24 +171,31 @@ void WhisperEngine::gemmPacked(int64_t m, const float* a, int64_t lda, const flo
     const int mr = k_.mr, nr = k_.nr;
     const int64_t panels = (n + nr - 1) / nr;
     // Rows per task: the A block and one panel should stay in the core's L2.
-    int64_t mb = std::clamp<int64_t>((786432 / (4 * k)) / mr * mr, mr, 16 * mr);
+    int64_t mb = 8 * mr;
     int64_t pb = 4;
     const int64_t want = 3 * int64_t(pool_.size());
     auto tasks = [&] { return ((m + mb - 1) / mb) * ((panels + pb - 1) / pb); };
     while (tasks() < want && pb > 1) --pb;
     while (tasks() < want && mb > mr) mb -= mr;
     const int64_t rowBlocks = (m + mb - 1) / mb, panelBlocks = (panels + pb - 1) / pb;
+    // K is split into blocks so one panel block stays in L1 while the row tiles pass over it.
+    const int64_t kc = k <= 384 ? k : 256;
     pool_.run(rowBlocks * panelBlocks, [&](int64_t t) {
         const int64_t rb = t / panelBlocks, pbk = t % panelBlocks;
         const int64_t r0 = rb * mb, r1 = std::min(m, r0 + mb);
         const int64_t p0 = pbk * pb, p1 = std::min(panels, p0 + pb);
-        for (int64_t p = p0; p < p1; ++p) {
-            const float* panel = packed + p * nr * k;
-            const int cols = int(std::min<int64_t>(nr, n - p * nr));
-            const float* bp = bias ? bias + p * nr : nullptr;
-            for (int64_t r = r0; r < r1; r += mr) {
-                int rows = int(std::min<int64_t>(mr, r1 - r));
-                k_.tile(a + r * lda, lda, rows, panel, k, c + r * ldc + p * nr, ldc, cols, bp, flags);
+        for (int64_t k0 = 0; k0 < k; k0 += kc) {
+            const int64_t kn = std::min(kc, k - k0);
+            const bool last = k0 + kn == k;
+            const int f = (k0 > 0 || (flags & kGemmAccumulate) ? kGemmAccumulate : 0) | (last ? flags & kGemmGelu : 0);
+            for (int64_t p = p0; p < p1; ++p) {
+                const float* panel = packed + p * nr * k + k0 * nr;
+                const int cols = int(std::min<int64_t>(nr, n - p * nr));
+                const float* bp = bias && last ? bias + p * nr : nullptr;
+                for (int64_t r = r0; r < r1; r += mr) {
+                    int rows = int(std::min<int64_t>(mr, r1 - r));
+                    k_.tile(a + r * lda + k0, lda, rows, panel, kn, c + r * ldc + p * nr, ldc, cols, bp, f);
+                }
             }
         }
     });
@@ -339,14 +346,18 @@ void WhisperEngine::beginDecode(const float* enc) {
     for (std::size_t l = 0; l < dec_.size(); ++l) {
         DecLayer& L = *dec_[l];
         linear(T, enc, d, L.ck, kk_.data(), d, nullptr, 0);
+        linear(T, enc, d, L.cv, v_.data(), d, L.cvb.data(), 0);
         // Keys transposed (d x T) so a query's scores are a sum of contiguous rows.
-        float* kt = crossK_.data() + l * T * d;
-        const float* src = kk_.data();
-        pool_.run((d + 15) / 16, [&](int64_t c) {
-            for (int64_t j = c * 16; j < std::min(d, (c + 1) * 16); ++j)
-                for (int64_t t = 0; t < T; ++t) kt[j * T + t] = src[t * d + j];
+        uint16_t* kt = crossK_.data() + l * T * d;
+        uint16_t* cv = crossV_.data() + l * T * d;
+        const float* ks = kk_.data();
+        const float* vs = v_.data();
+        pool_.run((T + 49) / 50, [&](int64_t c) {
+            for (int64_t t = c * 50; t < std::min(T, (c + 1) * 50); ++t) {
+                k_.toHalf(ks + t * d, d, kt + t, T);
+                k_.toHalf(vs + t * d, d, cv + t * d, 1);
+            }
         });
-        linear(T, enc, d, L.cv, crossV_.data() + l * T * d, d, L.cvb.data(), 0);
     }
     pos_ = 0;
 }
@@ -413,17 +424,17 @@ const float* WhisperEngine::step(int token) {
 
         k_.layerNorm(x, d, L.lncw.data(), L.lncb.data(), dy_.data());
         matvecs({{&L.cq, L.cqb.data(), dy_.data(), dq_.data()}});
-        const float* kt = crossK_.data() + l * T * d;
-        const float* cv = crossV_.data() + l * T * d;
+        const uint16_t* kt = crossK_.data() + l * T * d;
+        const uint16_t* cv = crossV_.data() + l * T * d;
         pool_.run(H, [&](int64_t h) {
             float* s = scratch(std::size_t(T));
             std::fill(s, s + T, 0.0f);
             const float* qh = dq_.data() + h * dh;
-            for (int64_t j = 0; j < dh; ++j) k_.axpy(qh[j], kt + (h * dh + j) * T, s, T);
+            for (int64_t j = 0; j < dh; ++j) k_.axpyHalf(qh[j], kt + (h * dh + j) * T, s, T);
             k_.softmax(s, T, scale);
             float* o = datt_.data() + h * dh;
             std::fill(o, o + dh, 0.0f);
-            for (int64_t t = 0; t < T; ++t) k_.axpy(s[t], cv + t * d + h * dh, o, dh);
+            for (int64_t t = 0; t < T; ++t) k_.axpyHalf(s[t], cv + t * d + h * dh, o, dh);
         });
         matvecs({{&L.co, L.cob.data(), datt_.data(), dtmp_.data()}});
         for (int64_t i = 0; i < d; ++i) x[i] += dtmp_[i];

@@ -103,7 +103,10 @@ private:
     // Encoder work space.
     std::vector<float> im2col_, h1_, x_, y_, q_, kk_, v_, att_, hidden_, packed_, kPack_, vPack_;
     // Decoder state.
-    std::vector<float> crossK_, crossV_, selfK_, selfV_;
+    // Cross-attention keys (transposed, d x positions) and values (positions x d) in f16:
+    // they are read in full for every token, and large-v3 has to fit in about 3.5 GB.
+    std::vector<uint16_t> crossK_, crossV_;
+    std::vector<float> selfK_, selfV_;
     std::vector<float> dx_, dy_, dq_, dk_, dv_, datt_, dtmp_, dhid_, logits_;
     int pos_ = 0;
     int64_t npad1500_ = 0;

@@ -114,10 +114,13 @@ def conv1d(x, w, b, stride):
     return np.einsum("tck,ock->to", cols, w) + b.reshape(-1)
 
 
-def attention(m, p, x, kv, heads, causal):
+def attention(m, p, x, kv, heads, causal, half_kv=False):
     q = x @ m.w(p + ".query.weight").T + m.w(p + ".query.bias")
     k = kv @ m.w(p + ".key.weight").T
     v = kv @ m.w(p + ".value.weight").T + m.w(p + ".value.bias")
+    if half_kv:  # the engine keeps the cross-attention keys and values in f16
+        k = k.astype(np.float32).astype(np.float16).astype(np.float64)
+        v = v.astype(np.float32).astype(np.float16).astype(np.float64)
     d = q.shape[-1]
     dh = d // heads
     out = np.zeros_like(q)
@@ -156,7 +159,7 @@ def decode_logits(m, tokens, enc):
         y = layer_norm(x, m.w(p + ".attn_ln.weight"), m.w(p + ".attn_ln.bias"))
         x = x + attention(m, p + ".attn", y, y, hp["n_text_head"], True)
         y = layer_norm(x, m.w(p + ".cross_attn_ln.weight"), m.w(p + ".cross_attn_ln.bias"))
-        x = x + attention(m, p + ".cross_attn", y, enc, hp["n_text_head"], False)
+        x = x + attention(m, p + ".cross_attn", y, enc, hp["n_text_head"], False, True)
         x = x + mlp(m, p, layer_norm(x, m.w(p + ".mlp_ln.weight"), m.w(p + ".mlp_ln.bias")))
     x = layer_norm(x, m.w("decoder.ln.weight"), m.w("decoder.ln.bias"))
     return x @ m.w("decoder.token_embedding.weight").T
