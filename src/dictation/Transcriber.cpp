@@ -1,12 +1,50 @@
 #include "dictation/Transcriber.h"
 
+#include "app/AppSettings.h"
+#include "app/Secrets.h"
+#include "cloud/BackendClient.h"
+#include "cloud/CloudTranscriber.h"
+#include "engine/EngineManager.h"
 #include "engine/WhisperClient.h"
 
 Transcriber::Transcriber(WhisperClient& local, CloudTranscriber& cloud) : local_(local), cloud_(cloud) {}
 Transcriber::~Transcriber() = default;
 
 platform::Task<WhisperResult> Transcriber::transcribe(std::string wav, std::string lang) {
+    const std::string provider = AppSettings::shared().provider();
+    std::exception_ptr remoteError;
+    if (provider == "tovrin") {
+        try {
+            co_return co_await BackendClient::shared().transcribeRemote(wav, lang);
+        } catch (...) {
+            remoteError = std::current_exception();
+        }
+    } else if (auto cloudProvider = CloudTranscriber::providerFromRaw(provider)) {
+        try {
+            co_return co_await cloud_.transcribe(wav, lang, *cloudProvider, AppSettings::shared().cloudModel(provider));
+        } catch (...) {
+            remoteError = std::current_exception();
+        }
+    } else {
+        co_return co_await local_.transcribe(std::move(wav), std::move(lang));
+    }
+    co_return co_await localFallback(std::move(wav), std::move(lang), remoteError);
+}
+
+platform::Task<WhisperResult> Transcriber::localFallback(std::string wav, std::string lang,
+                                                         std::exception_ptr remoteError) {
+    const bool ready = co_await EngineManager::shared().ensureReadyForFallback();
+    if (!ready) std::rethrow_exception(remoteError);
     co_return co_await local_.transcribe(std::move(wav), std::move(lang));
 }
 
-platform::Task<bool> Transcriber::isHealthy() { co_return co_await local_.isHealthy(); }
+platform::Task<bool> Transcriber::isHealthy() {
+    const std::string provider = AppSettings::shared().provider();
+    if (provider == "tovrin")
+        co_return BackendClient::shared().isLoggedIn() || EngineManager::shared().fallbackAvailable();
+    if (CloudTranscriber::providerFromRaw(provider)) {
+        const auto key = Secrets::get(provider + "ApiKey");
+        co_return (key && !key->empty()) || EngineManager::shared().fallbackAvailable();
+    }
+    co_return co_await local_.isHealthy();
+}

@@ -1,14 +1,218 @@
 #include "engine/EngineManager.h"
 
+#include "app/AppSettings.h"
+#include "dictation/AudioRecorder.h"
+#include "engine/ModelManager.h"
+#include "platform/Http.h"
+#include "platform/Machine.h"
+#include "platform/MainQueue.h"
+#include "platform/Paths.h"
+#include "platform/PortListeners.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace {
+
+constexpr double kProbeTimeout = 2;
+constexpr double kProbeInterval = 0.4;
+constexpr double kWarmupTimeout = 30;
+constexpr double kProviderWait = 90;
+
+bool isLocalProvider() { return AppSettings::shared().provider() == "local"; }
+
+}  // namespace
+
 EngineManager& EngineManager::shared() {
     static EngineManager manager;
     return manager;
 }
 
-EngineManager::EngineManager() = default;
+EngineManager::EngineManager() : probeSession_(platform::Http::create(kProbeTimeout)) { resetForTesting(); }
 
-void EngineManager::syncToProvider() {}
-void EngineManager::stop() {}
-platform::Task<bool> EngineManager::ensureReadyForFallback() { co_return false; }
-bool EngineManager::fallbackAvailable() const { return false; }
-bool EngineManager::running() const { return false; }
+void EngineManager::resetForTesting() {
+    if (process_) stop();
+    idleStop_.cancel();
+    idleStop_ = {};
+    running_ = false;
+    lastExitCode_.reset();
+    warmedUp_ = false;
+    port_ = kDefaultPort;
+    processFactory_ = [] { return platform::Process::create(); };
+    staleListenerKiller_ = [](int port) { platform::PortListeners::killLoopbackListeners(port); };
+}
+
+void EngineManager::setProcessFactory(std::function<std::unique_ptr<platform::Process>()> factory) {
+    processFactory_ = std::move(factory);
+}
+void EngineManager::setStaleListenerKiller(std::function<void(int port)> killer) { staleListenerKiller_ = std::move(killer); }
+void EngineManager::setPort(int port) { port_ = port; }
+
+std::string EngineManager::logURL() {
+    const std::string dir = platform::Paths::logs() + "/Tovrin";
+    platform::Paths::makeDirectories(dir);
+    return dir + "/engine.log";
+}
+
+std::optional<std::string> EngineManager::engineDir() const {
+    const std::string dir = platform::Paths::resources() + "/engine-x86";
+    std::error_code ec;
+    if (std::filesystem::exists(dir + "/whisper-server", ec)) return dir;
+    return std::nullopt;
+}
+
+std::optional<std::string> EngineManager::inferenceURL() const {
+    if (!running_) return std::nullopt;
+    return "http://127.0.0.1:" + std::to_string(port_) + "/inference";
+}
+
+bool EngineManager::fallbackAvailable() const {
+    return running_ || (engineDir() && ModelManager::shared().resolvedActivePath());
+}
+
+void EngineManager::setState(bool running, std::optional<int> lastExitCode) {
+    const bool differs = running != running_ || lastExitCode != lastExitCode_;
+    running_ = running;
+    lastExitCode_ = lastExitCode;
+    if (differs) changed.notify();
+}
+
+void EngineManager::syncToProvider() {
+    idleStop_.cancel();
+    idleStop_ = {};
+    if (isLocalProvider()) {
+        if (!running_) startIfPossible();
+        waitInBackground(kProviderWait);
+    } else {
+        stop();
+    }
+}
+
+platform::Task<void> EngineManager::waitInBackground(double timeout) { co_await waitUntilReady(timeout); }
+
+void EngineManager::startIfPossible() {
+    const auto dir = engineDir();
+    const auto model = ModelManager::shared().resolvedActivePath();
+    if (!dir || !model) return;
+    stop();
+    killStaleListeners();
+    warmedUp_ = false;
+
+    const int threads = std::max(4, platform::Machine::processorCount() - 2);
+    platform::ProcessSpec spec;
+    spec.executable = *dir + "/whisper-server";
+    spec.arguments = {"-m", *model, "--host", "127.0.0.1", "--port", std::to_string(port_), "--threads",
+                      std::to_string(threads)};
+    // Each launch starts a fresh log; when it cannot be written the output is discarded.
+    const std::string log = logURL();
+    if (std::ofstream(log, std::ios::trunc)) spec.outputPath = log;
+
+    std::unique_ptr<platform::Process> child = processFactory_();
+    const unsigned long launch = ++launchCount_;
+    child->setTerminationHandler([this, launch](int status) {
+        platform::MainQueue::post([this, launch, status] {
+            if (launch != launchCount_ || !process_) return;  // a later launch owns the state now
+            process_.reset();
+            setState(false, status);
+        });
+    });
+    if (child->launch(spec)) {
+        process_ = std::move(child);
+        setState(true, std::nullopt);
+    } else {
+        child->setTerminationHandler(nullptr);
+        setState(false, -1);
+    }
+}
+
+void EngineManager::killStaleListeners() {
+    try {
+        if (staleListenerKiller_) staleListenerKiller_(port_);
+    } catch (...) {
+    }
+}
+
+void EngineManager::stop() {
+    idleStop_.cancel();
+    if (process_) {
+        process_->setTerminationHandler(nullptr);
+        process_->terminate();
+        process_.reset();
+    }
+    ++launchCount_;
+    setState(false, lastExitCode_);
+}
+
+platform::Task<bool> EngineManager::waitUntilReady(double timeout) {
+    if (!running_) co_return false;
+    platform::Scheduler& clock = platform::Scheduler::main();
+    const double deadline = clock.now() + timeout;
+    const std::string url = "http://127.0.0.1:" + std::to_string(port_) + "/";
+    while (clock.now() < deadline) {
+        bool ready = false;
+        try {
+            platform::HttpRequest probe;
+            probe.url = url;
+            probe.timeout = kProbeTimeout;
+            const platform::HttpResponse response = co_await probeSession_->send(std::move(probe));
+            ready = response.status == 200;
+        } catch (...) {
+        }
+        if (ready) {
+            co_await warmup();
+            co_return true;
+        }
+        co_await platform::sleepFor(kProbeInterval);
+    }
+    co_return false;
+}
+
+platform::Task<void> EngineManager::warmup() {
+    const auto url = inferenceURL();
+    if (warmedUp_ || !url) co_return;
+    warmedUp_ = true;
+    const std::string wav = AudioRecorder::wav(std::string(16000, '\0'));
+    const std::string boundary = "warmup-" + platform::http::makeUuid();
+    std::string body = "--" + boundary + "\r\n";
+    body += "Content-Disposition: form-data; name=\"file\"; filename=\"w.wav\"\r\n";
+    body += "Content-Type: audio/wav\r\n\r\n";
+    body += wav;
+    body += "\r\n--" + boundary + "--\r\n";
+    platform::HttpRequest request;
+    request.method = "POST";
+    request.url = *url;
+    request.timeout = kWarmupTimeout;
+    request.headers = {{"Content-Type", "multipart/form-data; boundary=" + boundary}};
+    request.body = std::move(body);
+    try {
+        auto session = platform::Http::create(kWarmupTimeout);
+        co_await session->send(std::move(request));
+    } catch (...) {
+    }
+}
+
+platform::Task<bool> EngineManager::ensureReadyForFallback() {
+    if (!running_) startIfPossible();
+    if (!running_) co_return false;
+    const bool ready = co_await waitUntilReady(kProviderWait);
+    scheduleIdleStopIfCloud();
+    co_return ready;
+}
+
+void EngineManager::scheduleIdleStopIfCloud() {
+    idleStop_.cancel();
+    idleStop_ = {};
+    if (isLocalProvider()) return;
+    idleStop_ = platform::MainQueue::after(kIdleStopSeconds, [this] {
+        if (!isLocalProvider()) stop();
+    });
+}
+
+void EngineManager::restartForModelChange() {
+    if (isLocalProvider())
+        startIfPossible();
+    else if (running_)
+        stop();
+}

@@ -1,26 +1,86 @@
-// Runs and supervises the local speech server process.
+// Runs and supervises the local speech server: a child process started with the active model,
+// reached on 127.0.0.1, with its output in a log file. Decides when it runs (the on-device
+// provider is chosen, a cloud route needs a fallback, the model changed), replaces a stale
+// server left on the port, waits for readiness, sends one warm-up request per launch, and stops
+// an unneeded fallback server after five idle minutes.
 #pragma once
 
+#include "platform/Process.h"
+#include "platform/Scheduler.h"
 #include "platform/Signal.h"
 #include "platform/Task.h"
 
+#include <functional>
+#include <memory>
 #include <optional>
+#include <string>
+
+namespace platform {
+class Http;
+}
 
 class EngineManager {
 public:
+    static constexpr int kDefaultPort = 8791;
+    static constexpr double kIdleStopSeconds = 300;
+
     static EngineManager& shared();
 
     // Starts or stops the server to match the chosen provider.
     void syncToProvider();
+    // (Re)launches the server when an engine and the active model are present.
+    void startIfPossible();
+    // Stops the server (SIGTERM); the exit status of a stopped server is not recorded.
     void stop();
+    // True once the server answers; false at once when it is not running.
+    platform::Task<bool> waitUntilReady(double timeout);
     // Makes the server ready for a fallback transcription; false when it cannot be.
     platform::Task<bool> ensureReadyForFallback();
-    // A server executable and an installed model are present.
-    bool fallbackAvailable() const;
-    bool running() const;
+    // After the active model changed: relaunch for the on-device provider, else stop.
+    void restartForModelChange();
 
+    // A server executable and an installed model are present (or the server runs).
+    bool fallbackAvailable() const;
+    // The child was launched and has not ended or been stopped. Says nothing about readiness.
+    bool running() const { return running_; }
+    // How the last child ended (exit code or signal number); -1 when a launch failed; cleared
+    // by a successful launch.
+    std::optional<int> lastExitCode() const { return lastExitCode_; }
+    int port() const { return port_; }
+    // "http://127.0.0.1:<port>/inference" while running.
+    std::optional<std::string> inferenceURL() const;
+    // $XDG_STATE_HOME/Tovrin/engine.log, rewritten at each launch.
+    static std::string logURL();
+    // The folder holding the server executable, when it is there.
+    std::optional<std::string> engineDir() const;
+
+    // Fires after `running` or `lastExitCode` changed.
     platform::Signal<> changed;
+
+    // Replaceable pieces, for tests: how a child is made, how stale listeners are removed, the port.
+    void setProcessFactory(std::function<std::unique_ptr<platform::Process>()> factory);
+    void setStaleListenerKiller(std::function<void(int port)> killer);
+    void setPort(int port);
+    // Forgets every state (stops the child first); factories and port back to their defaults.
+    void resetForTesting();
 
 private:
     EngineManager();
+
+    void killStaleListeners();
+    platform::Task<void> warmup();
+    platform::Task<void> waitInBackground(double timeout);
+    void scheduleIdleStopIfCloud();
+    void setState(bool running, std::optional<int> lastExitCode);
+
+    bool running_ = false;
+    std::optional<int> lastExitCode_;
+    int port_ = kDefaultPort;
+    std::unique_ptr<platform::Process> process_;
+    platform::TimerHandle idleStop_;
+    bool warmedUp_ = false;
+    unsigned long launchCount_ = 0;
+    std::unique_ptr<platform::Http> probeSession_;
+    std::function<std::unique_ptr<platform::Process>()> processFactory_;
+    std::function<void(int)> staleListenerKiller_;
 };

@@ -1,8 +1,166 @@
 #include "engine/ModelManager.h"
 
+#include "app/AppError.h"
+#include "platform/Defaults.h"
+#include "platform/Http.h"
+#include "platform/Paths.h"
+
+#include <charconv>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kActiveModelKey = "activeModel";
+constexpr const char* kDefaultModel = "large-v3-turbo";
+// The first four bytes of every ggml model file (the magic 0x67676d6c, little-endian).
+constexpr char kGgmlMagic[4] = {'l', 'm', 'g', 'g'};
+
+bool fileExists(const std::string& path) {
+    std::error_code ec;
+    return fs::is_regular_file(path, ec);
+}
+
+AppError couldNotSave() { return AppError(2, "Could not save model"); }
+
+// The transfer must have delivered exactly what the host announced and a ggml model file.
+void verifyDownload(const platform::HttpResponse& response, const std::string& path) {
+    if (response.status != 200) throw couldNotSave();
+    std::error_code ec;
+    const std::uintmax_t size = fs::file_size(path, ec);
+    if (ec) throw couldNotSave();
+    const std::string length = response.header("Content-Length");
+    const std::string encoding = response.header("Content-Encoding");
+    if (!length.empty() && (encoding.empty() || encoding == "identity")) {
+        std::uintmax_t announced = 0;
+        auto [ptr, err] = std::from_chars(length.data(), length.data() + length.size(), announced);
+        if (err != std::errc() || ptr != length.data() + length.size() || announced != size) throw couldNotSave();
+    }
+    std::ifstream in(path, std::ios::binary);
+    char head[4] = {};
+    if (!in.read(head, 4) || std::char_traits<char>::compare(head, kGgmlMagic, 4) != 0) throw couldNotSave();
+}
+
+}  // namespace
+
 ModelManager& ModelManager::shared() {
     static ModelManager manager;
     return manager;
 }
 
-ModelManager::ModelManager() = default;
+const std::vector<WhisperModel>& ModelManager::catalog() {
+    static const std::vector<WhisperModel> models = {
+        {"tiny", "Tiny", 75, "Fastest, lowest accuracy"},
+        {"base", "Base", 148, "Fast, light — quick notes"},
+        {"small", "Small", 488, "Balanced quality and speed"},
+        {"medium", "Medium", 1530, "High accuracy"},
+        {"large-v3-turbo", "Large v3 Turbo", 1550, "Best speed/accuracy — needs 16GB+ RAM"},
+        {"large-v3", "Large v3", 3100, "Highest accuracy, slower"},
+    };
+    return models;
+}
+
+std::optional<WhisperModel> ModelManager::model(const std::string& id) {
+    for (const auto& m : catalog())
+        if (m.id == id) return m;
+    return std::nullopt;
+}
+
+ModelManager::ModelManager() { reload(); }
+
+void ModelManager::reload() {
+    modelsDir_ = platform::Paths::applicationSupport() + "/Wendaro/models";
+    legacyDir_ = platform::Paths::applicationSupport() + "/whisper-models";
+    platform::Paths::makeDirectories(modelsDir_);
+    activeModelID_ = platform::Defaults::shared().string(kActiveModelKey).value_or(kDefaultModel);
+    downloading_.reset();
+    progress_ = 0;
+    rescan();
+}
+
+void ModelManager::setActiveModelID(const std::string& id) {
+    activeModelID_ = id;
+    platform::Defaults::shared().setString(kActiveModelKey, id);
+    changed.notify();
+}
+
+std::optional<std::string> ModelManager::resolvedPath(const WhisperModel& model) const {
+    const std::string name = model.fileName();
+    for (const std::string& dir : {modelsDir_, legacyDir_, platform::Paths::resources() + "/models"}) {
+        const std::string path = dir + "/" + name;
+        if (fileExists(path)) return path;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ModelManager::resolvedActivePath() const {
+    const auto active = model(activeModelID_);
+    if (!active) return std::nullopt;
+    return resolvedPath(*active);
+}
+
+void ModelManager::rescan() {
+    std::set<std::string> found;
+    for (const auto& m : catalog())
+        if (resolvedPath(m)) found.insert(m.id);
+    installed_ = std::move(found);
+    if (!resolvedActivePath()) {
+        const auto& models = catalog();
+        for (auto it = models.rbegin(); it != models.rend(); ++it) {
+            if (installed_.count(it->id)) {
+                setActiveModelID(it->id);
+                return;
+            }
+        }
+    }
+    changed.notify();
+}
+
+platform::Task<void> ModelManager::download(WhisperModel model) {
+    if (downloading_) co_return;
+    downloading_ = model.id;
+    progress_ = 0;
+    changed.notify();
+
+    // The transfer goes to a hidden file beside the destination and is moved into place only
+    // once it is complete, so a broken transfer never replaces or poses as a model.
+    const std::string destination = modelsDir_ + "/" + model.fileName();
+    const std::string partial = modelsDir_ + "/." + model.fileName() + ".download";
+    std::exception_ptr failure;
+    try {
+        platform::Paths::makeDirectories(modelsDir_);
+        if (!std::ofstream(partial, std::ios::binary | std::ios::trunc)) throw couldNotSave();
+        auto session = platform::Http::create(60);
+        platform::HttpRequest request;
+        request.url = model.url();
+        const platform::HttpResponse response =
+            co_await session->download(request, partial, [this](std::int64_t received, std::int64_t total) {
+                if (total >= 1) {
+                    progress_ = static_cast<double>(received) / static_cast<double>(total);
+                    changed.notify();
+                }
+            });
+        verifyDownload(response, partial);
+        std::error_code ec;
+        fs::rename(partial, destination, ec);
+        if (ec) throw couldNotSave();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        std::error_code ec;
+        fs::remove(partial, ec);
+        downloading_.reset();
+        changed.notify();
+        std::rethrow_exception(failure);
+    }
+    rescan();
+    setActiveModelID(model.id);
+    downloading_.reset();
+    changed.notify();
+}

@@ -144,8 +144,12 @@ Task<HttpResponse> QtHttp::download(HttpRequest request, std::string destination
         }
     });
     if (progress) {
-        QObject::connect(raw, &QNetworkReply::downloadProgress, raw,
-                         [progress](qint64 received, qint64 total) { progress(received, total); });
+        // Without a Content-Length the total is unknown (-1), even in the last report, where Qt
+        // gives the received size as the total.
+        QObject::connect(raw, &QNetworkReply::downloadProgress, raw, [progress, raw](qint64 received, qint64 total) {
+            const bool announced = raw->header(QNetworkRequest::ContentLengthHeader).isValid();
+            progress(received, announced ? total : -1);
+        });
     }
     co_await raw;
     const QByteArray rest = raw->readAll();

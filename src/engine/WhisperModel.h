@@ -1,0 +1,23 @@
+// One entry of the on-device model catalogue.
+#pragma once
+
+#include <string>
+
+struct WhisperModel {
+    std::string id;
+    std::string name;
+    int sizeMB = 0;  // approximate download size, for display
+    std::string note;
+
+    // The file name on disk and on the model host: "ggml-" + id + ".bin".
+    std::string fileName() const { return "ggml-" + id + ".bin"; }
+    // Where the model file is downloaded from: the host's base address + fileName().
+    std::string url() const;
+
+    // The base address of the model file host (ends with "/"). Tests point it at a loopback host.
+    static std::string downloadBase();
+    static void setDownloadBase(const std::string& base);  // "" restores the public host
+    static const char* kDefaultDownloadBase;
+
+    bool operator==(const WhisperModel&) const = default;
+};

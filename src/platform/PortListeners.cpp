@@ -1,0 +1,94 @@
+#include "platform/PortListeners.h"
+
+#include <QProcess>
+#include <QStringList>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace platform::PortListeners {
+
+namespace {
+
+bool parsePid(const std::string& text, int& pid) {
+    if (text.empty()) return false;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, pid);
+    return ec == std::errc() && ptr == end && pid > 0;
+}
+
+// True while the process exists and is not a zombie (a zombie has already released its sockets).
+bool isAlive(int pid) {
+    if (::kill(pid, 0) != 0 && errno == ESRCH) return false;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return false;
+    const auto close = line.rfind(')');
+    if (close == std::string::npos || close + 2 >= line.size()) return true;
+    const char state = line[close + 2];
+    return state != 'Z' && state != 'X';
+}
+
+}  // namespace
+
+std::vector<int> parseLsofListeners(const std::string& lsofOutput, int port, int ownPid) {
+    const std::string wanted = "127.0.0.1:" + std::to_string(port);
+    std::vector<int> pids;
+    int current = 0;
+    std::istringstream in(lsofOutput);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        const char field = line[0];
+        const std::string value = line.substr(1);
+        if (field == 'p') {
+            if (!parsePid(value, current)) current = 0;
+        } else if (field == 'n') {
+            // A connection reads "local->remote"; a listener names only its own address.
+            if (current > 0 && current != ownPid && value == wanted &&
+                std::find(pids.begin(), pids.end(), current) == pids.end())
+                pids.push_back(current);
+        }
+    }
+    return pids;
+}
+
+std::vector<int> loopbackListeners(int port) {
+    QProcess lsof;
+    lsof.setProgram("lsof");
+    lsof.setArguments({"-nP", "-a", QString("-iTCP@127.0.0.1:%1").arg(port), "-sTCP:LISTEN", "-Fpn"});
+    lsof.setStandardErrorFile(QProcess::nullDevice());
+    lsof.setStandardInputFile(QProcess::nullDevice());
+    lsof.start(QIODevice::ReadOnly);
+    if (!lsof.waitForStarted(5000)) return {};
+    if (!lsof.waitForFinished(10000)) {
+        lsof.kill();
+        lsof.waitForFinished(1000);
+        return {};
+    }
+    const QByteArray out = lsof.readAllStandardOutput();
+    return parseLsofListeners(out.toStdString(), port, static_cast<int>(::getpid()));
+}
+
+void killLoopbackListeners(int port) {
+    const std::vector<int> pids = loopbackListeners(port);
+    for (int pid : pids) ::kill(pid, SIGKILL);
+    // Give the kernel a moment to close their sockets so the port is free for the next server.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (int pid : pids) {
+        while (isAlive(pid) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+}  // namespace platform::PortListeners

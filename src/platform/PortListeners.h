@@ -1,0 +1,22 @@
+// Finds and ends processes left listening on one of our loopback ports (a server from an
+// earlier run that did not go away). Uses the "lsof" tool found on PATH.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform::PortListeners {
+
+// Ids of the processes with a TCP socket listening on 127.0.0.1:port, read from the field
+// output of lsof ("p<pid>" and "n<address>" lines). Processes that only hold a connection to
+// the port, listeners on other addresses, and our own process are left out.
+std::vector<int> parseLsofListeners(const std::string& lsofOutput, int port, int ownPid);
+
+// Runs lsof (blocking) and returns the listeners as above; empty when lsof cannot be run.
+std::vector<int> loopbackListeners(int port);
+
+// Sends SIGKILL to every loopback listener on the port and waits briefly for each to go.
+// Never fails: every error is swallowed.
+void killLoopbackListeners(int port);
+
+}  // namespace platform::PortListeners

@@ -1,0 +1,331 @@
+#include "app/AppError.h"
+#include "engine/ModelManager.h"
+#include "platform/Defaults.h"
+#include "platform/Http.h"
+#include "platform/Paths.h"
+#include "support/AsyncWait.h"
+#include "support/LoopbackHttpServer.h"
+#include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Something that starts like a ggml model file.
+std::string modelBytes(std::size_t size, char fill = 'x') {
+    std::string bytes = "lmgg";
+    bytes.resize(size, fill);
+    return bytes;
+}
+
+class ModelManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::reset();
+        setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+        platform::Paths::setBundleOverride(bundle.path());
+        ModelManager::shared().reload();
+    }
+    void TearDown() override {
+        WhisperModel::setDownloadBase("");
+        platform::Paths::setBundleOverride("");
+    }
+
+    std::string modelsFile(const std::string& id) const { return data.path() + "/Wendaro/models/ggml-" + id + ".bin"; }
+    std::string legacyFile(const std::string& id) const { return data.path() + "/whisper-models/ggml-" + id + ".bin"; }
+    std::string bundleFile(const std::string& id) const { return bundle.path() + "/resources/models/ggml-" + id + ".bin"; }
+    void put(const std::string& path, const std::string& bytes = modelBytes(64)) {
+        fs::create_directories(fs::path(path).parent_path());
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    // Serves model files from a loopback host with the reply the test chooses.
+    void host(std::function<test::CannedReply(const test::RecordedRequest&)> handler) {
+        server = std::make_unique<test::LoopbackHttpServer>(std::move(handler));
+        WhisperModel::setDownloadBase(server->baseUrl() + "/models/");
+    }
+    bool leftovers() const {
+        for (auto& e : fs::directory_iterator(data.path() + "/Wendaro/models"))
+            if (e.path().filename().string().rfind(".ggml-", 0) == 0) return true;
+        return false;
+    }
+
+    test::TempFolder data;
+    test::TempFolder bundle;
+    std::unique_ptr<test::LoopbackHttpServer> server;
+};
+
+TEST_F(ModelManagerTest, CatalogueAndDownloadAddress) {
+    const auto& c = ModelManager::catalog();
+    ASSERT_EQ(c.size(), 6u);
+    const std::vector<WhisperModel> expected = {
+        {"tiny", "Tiny", 75, "Fastest, lowest accuracy"},
+        {"base", "Base", 148, "Fast, light — quick notes"},
+        {"small", "Small", 488, "Balanced quality and speed"},
+        {"medium", "Medium", 1530, "High accuracy"},
+        {"large-v3-turbo", "Large v3 Turbo", 1550, "Best speed/accuracy — needs 16GB+ RAM"},
+        {"large-v3", "Large v3", 3100, "Highest accuracy, slower"},
+    };
+    EXPECT_EQ(c, expected);
+
+    const std::string base = WhisperModel::kDefaultDownloadBase;
+    EXPECT_EQ(base.size(), 58u);
+    EXPECT_EQ(base.rfind("https://", 0), 0u);
+    EXPECT_EQ(base.substr(base.size() - 14), "/resolve/main/");
+    EXPECT_EQ(std::count(base.begin(), base.end(), '/'), 7);  // https://host/owner/repo/resolve/main/
+    EXPECT_EQ(c[4].url(), base + "ggml-large-v3-turbo.bin");
+}
+
+TEST_F(ModelManagerTest, FirstLaunchHasNothingAndDefaultsToLargeTurbo) {
+    auto& m = ModelManager::shared();
+    EXPECT_TRUE(m.installed().empty());
+    EXPECT_EQ(m.activeModelID(), "large-v3-turbo");
+    EXPECT_FALSE(m.resolvedActivePath());
+    EXPECT_FALSE(m.downloading());
+    EXPECT_EQ(m.progress(), 0);
+    EXPECT_TRUE(fs::is_directory(data.path() + "/Wendaro/models"));
+    // The default is not written back to the settings.
+    EXPECT_FALSE(platform::Defaults::shared().string("activeModel"));
+}
+
+TEST_F(ModelManagerTest, ResolvedPathPrefersModelsThenLegacyThenBundle) {
+    auto& m = ModelManager::shared();
+    const WhisperModel tiny = *ModelManager::model("tiny");
+    put(bundleFile("tiny"));
+    EXPECT_EQ(m.resolvedPath(tiny), bundleFile("tiny"));
+    put(legacyFile("tiny"));
+    EXPECT_EQ(m.resolvedPath(tiny), legacyFile("tiny"));
+    put(modelsFile("tiny"));
+    EXPECT_EQ(m.resolvedPath(tiny), modelsFile("tiny"));
+}
+
+TEST_F(ModelManagerTest, LegacyOnlyModelCountsAsInstalledAndIsUsed) {
+    put(legacyFile("medium"));
+    auto& m = ModelManager::shared();
+    m.rescan();
+    EXPECT_EQ(m.installed(), std::set<std::string>{"medium"});
+    EXPECT_EQ(m.activeModelID(), "medium");
+    EXPECT_EQ(m.resolvedActivePath(), legacyFile("medium"));
+}
+
+TEST_F(ModelManagerTest, RescanRepairsTheActiveModelWithTheLargestInstalled) {
+    put(modelsFile("base"));
+    put(modelsFile("small"));
+    auto& m = ModelManager::shared();
+    m.rescan();
+    EXPECT_EQ(m.installed(), (std::set<std::string>{"base", "small"}));
+    EXPECT_EQ(m.activeModelID(), "small");
+    EXPECT_EQ(platform::Defaults::shared().string("activeModel"), "small");
+
+    // An installed active model is left alone, and a stored id outside the catalogue is replaced.
+    m.setActiveModelID("base");
+    m.rescan();
+    EXPECT_EQ(m.activeModelID(), "base");
+    platform::Defaults::shared().setString("activeModel", "gigantic");
+    m.reload();
+    EXPECT_EQ(m.activeModelID(), "small");
+
+    // With nothing installed the id is kept as it is.
+    fs::remove(modelsFile("base"));
+    fs::remove(modelsFile("small"));
+    m.setActiveModelID("tiny");
+    m.rescan();
+    EXPECT_EQ(m.activeModelID(), "tiny");
+    EXPECT_TRUE(m.installed().empty());
+}
+
+TEST_F(ModelManagerTest, ActiveModelIsPersisted) {
+    ModelManager::shared().setActiveModelID("base");
+    EXPECT_EQ(platform::Defaults::shared().string("activeModel"), "base");
+    put(modelsFile("base"));
+    ModelManager::shared().reload();
+    EXPECT_EQ(ModelManager::shared().activeModelID(), "base");
+}
+
+TEST_F(ModelManagerTest, DownloadWithLengthReportsProgressAndInstallsOverAnOlderFile) {
+    const std::string bytes = modelBytes(3 * 1024 * 1024, 'm');
+    host([&](const test::RecordedRequest&) {
+        test::CannedReply r;
+        r.body = bytes;
+        r.headers = {{"Content-Type", "application/octet-stream"}};
+        return r;
+    });
+    put(modelsFile("base"), modelBytes(10, 'o'));
+    auto& m = ModelManager::shared();
+    std::vector<double> seen;
+    std::optional<std::string> downloadingSeen;
+    const int id = m.changed.connect([&] {
+        seen.push_back(m.progress());
+        if (m.downloading()) downloadingSeen = m.downloading();
+    });
+    test::driveTask(m.download(*ModelManager::model("base")));
+    m.changed.disconnect(id);
+
+    ASSERT_EQ(server->requests().size(), 1u);
+    EXPECT_EQ(server->requests()[0].method, "GET");
+    EXPECT_EQ(server->requests()[0].path, "/models/ggml-base.bin");
+    EXPECT_EQ(downloadingSeen, "base");
+    EXPECT_FALSE(m.downloading());
+    EXPECT_DOUBLE_EQ(m.progress(), 1.0);
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](double p) { return p > 0 && p <= 1; }));
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_EQ(readFile(modelsFile("base")), bytes);
+    EXPECT_EQ(m.activeModelID(), "base");
+    EXPECT_EQ(platform::Defaults::shared().string("activeModel"), "base");
+    EXPECT_EQ(m.installed(), std::set<std::string>{"base"});
+    EXPECT_FALSE(leftovers());
+}
+
+TEST_F(ModelManagerTest, DownloadWithoutLengthKeepsProgressAtZero) {
+    const std::string bytes = modelBytes(512 * 1024, 'n');
+    host([&](const test::RecordedRequest&) {
+        test::CannedReply r;
+        r.body = bytes;
+        r.length = test::CannedReply::Length::None;
+        return r;
+    });
+    auto& m = ModelManager::shared();
+    double highest = 0;
+    const int id = m.changed.connect([&] { highest = std::max(highest, m.progress()); });
+    test::driveTask(m.download(*ModelManager::model("tiny")));
+    m.changed.disconnect(id);
+    EXPECT_EQ(highest, 0);
+    EXPECT_EQ(m.progress(), 0);
+    EXPECT_EQ(readFile(modelsFile("tiny")), bytes);
+    EXPECT_EQ(m.activeModelID(), "tiny");
+}
+
+TEST_F(ModelManagerTest, BrokenTransfersInstallNothing) {
+    struct Case {
+        const char* what;
+        test::CannedReply reply;
+        bool appError;  // "Could not save model" rather than the transfer's own error
+    };
+    auto reply = [](int status, std::string body, test::CannedReply::Length length, std::size_t announced) {
+        test::CannedReply r;
+        r.status = status;
+        r.body = std::move(body);
+        r.length = length;
+        r.announced = announced;
+        return r;
+    };
+    using L = test::CannedReply::Length;
+    const std::vector<Case> cases = {
+        {"fewer bytes than announced", reply(200, modelBytes(1000), L::Announced, 5000), false},
+        {"not a model file", reply(200, "<html>rate limited</html>", L::Exact, 0), true},
+        {"not a model file, no length", reply(200, "GGUF....", L::None, 0), true},
+        {"error status", reply(404, "Entry not found", L::Exact, 0), true},
+        {"empty body", reply(200, "", L::Exact, 0), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        host([&](const test::RecordedRequest&) { return c.reply; });
+        const std::string older = modelBytes(32, 'o');
+        put(modelsFile("small"), older);
+        auto& m = ModelManager::shared();
+        m.rescan();
+        m.setActiveModelID("small");
+        try {
+            test::driveTask(m.download(*ModelManager::model("medium")));
+            ADD_FAILURE() << "the download did not fail";
+        } catch (const AppError& e) {
+            EXPECT_TRUE(c.appError) << e.what();
+            EXPECT_EQ(e.domain(), "Wendaro");
+            EXPECT_EQ(e.code(), 2);
+            EXPECT_STREQ(e.what(), "Could not save model");
+        } catch (const platform::HttpError& e) {
+            EXPECT_FALSE(c.appError) << e.what();
+        }
+        EXPECT_FALSE(fs::exists(modelsFile("medium")));
+        EXPECT_EQ(readFile(modelsFile("small")), older);
+        EXPECT_FALSE(m.downloading());
+        EXPECT_EQ(m.activeModelID(), "small");
+        EXPECT_EQ(m.installed(), std::set<std::string>{"small"});
+        EXPECT_FALSE(leftovers());
+    }
+}
+
+TEST_F(ModelManagerTest, MoreBytesThanAnnouncedNeverInstallsMoreThanAnnounced) {
+    const std::string bytes = modelBytes(4000);
+    host([&](const test::RecordedRequest&) {
+        test::CannedReply r;
+        r.body = bytes;
+        r.length = test::CannedReply::Length::Announced;
+        r.announced = 1000;
+        return r;
+    });
+    auto& m = ModelManager::shared();
+    try {
+        test::driveTask(m.download(*ModelManager::model("tiny")));
+        // HTTP ends the body at the announced length: exactly that much may land.
+        EXPECT_EQ(readFile(modelsFile("tiny")), bytes.substr(0, 1000));
+    } catch (const std::exception&) {
+        EXPECT_FALSE(fs::exists(modelsFile("tiny")));
+    }
+    EXPECT_FALSE(leftovers());
+}
+
+TEST_F(ModelManagerTest, UnreachableHostPassesTheTransferErrorThrough) {
+    {
+        test::LoopbackHttpServer closed([](const test::RecordedRequest&) { return test::CannedReply{}; });
+        WhisperModel::setDownloadBase(closed.baseUrl() + "/");
+    }  // nothing listens there any more
+    EXPECT_THROW(test::driveTask(ModelManager::shared().download(*ModelManager::model("tiny"))), platform::HttpError);
+    EXPECT_FALSE(ModelManager::shared().downloading());
+    EXPECT_TRUE(ModelManager::shared().installed().empty());
+}
+
+TEST_F(ModelManagerTest, AFileThatCannotBeMovedIntoPlaceIsCouldNotSaveModel) {
+    host([&](const test::RecordedRequest&) {
+        test::CannedReply r;
+        r.body = modelBytes(100);
+        return r;
+    });
+    // A non-empty folder in the way of the destination.
+    put(modelsFile("tiny") + "/blocker", "x");
+    try {
+        test::driveTask(ModelManager::shared().download(*ModelManager::model("tiny")));
+        ADD_FAILURE() << "the download did not fail";
+    } catch (const AppError& e) {
+        EXPECT_EQ(e.code(), 2);
+        EXPECT_STREQ(e.what(), "Could not save model");
+    }
+    EXPECT_TRUE(ModelManager::shared().installed().empty());
+    EXPECT_FALSE(leftovers());
+}
+
+TEST_F(ModelManagerTest, OneDownloadAtATime) {
+    host([&](const test::RecordedRequest&) {
+        test::CannedReply r;
+        r.body = modelBytes(100);
+        r.delayMs = 300;
+        return r;
+    });
+    auto& m = ModelManager::shared();
+    auto first = test::startTask(m.download(*ModelManager::model("tiny")));
+    EXPECT_EQ(m.downloading(), "tiny");
+    // The second call returns at once, without error, and changes nothing.
+    test::driveTask(m.download(*ModelManager::model("base")), 0, 1);
+    EXPECT_EQ(m.downloading(), "tiny");
+    ASSERT_TRUE(test::driveUntil([&] { return first->done; }));
+    EXPECT_FALSE(first->error);
+    EXPECT_EQ(server->requests().size(), 1u);
+    EXPECT_EQ(m.installed(), std::set<std::string>{"tiny"});
+    EXPECT_EQ(m.activeModelID(), "tiny");
+}
+
+}  // namespace
