@@ -1,24 +1,54 @@
 #include "cloud/CloudTranscriber.h"
 
 #include "app/AppError.h"
+#include "app/Secrets.h"
+#include "cloud/JsonDecoder.h"
+#include "platform/Http.h"
+#include "platform/TextTools.h"
+
+#include <nlohmann/json.hpp>
 
 namespace {
-const std::vector<std::pair<CloudTranscriber::Provider, std::string>> kRaw = {
-    {CloudTranscriber::Provider::groq, "groq"},         {CloudTranscriber::Provider::openai, "openai"},
-    {CloudTranscriber::Provider::mistral, "mistral"},   {CloudTranscriber::Provider::deepgram, "deepgram"},
-    {CloudTranscriber::Provider::elevenlabs, "elevenlabs"},
-};
+
+using Provider = CloudTranscriber::Provider;
+constexpr double kTimeout = 60;
+
+std::optional<std::string> languageOf(const std::string& lang) {
+    if (lang == "auto") return std::nullopt;
+    return lang;
 }
 
-std::optional<CloudTranscriber::Provider> CloudTranscriber::providerFromRaw(const std::string& raw) {
-    for (const auto& [p, r] : kRaw)
-        if (r == raw) return p;
+// Accepts exactly 200; anything else becomes "<Name>: <message>" with the status as its code.
+void check(const platform::HttpResponse& response, Provider provider) {
+    if (response.status == 200) return;
+    std::optional<std::string> message;
+    if (platform::TextTools::isUtf8(response.body)) message = CloudTranscriber::errorMessage(response.body);
+    if (!message) message = "HTTP " + std::to_string(response.status);
+    throw AppError(response.status, CloudTranscriber::displayName(provider) + ": " + *message);
+}
+
+}  // namespace
+
+const std::vector<Provider>& CloudTranscriber::allProviders() {
+    static const std::vector<Provider> all = {Provider::groq, Provider::openai, Provider::mistral, Provider::deepgram,
+                                              Provider::elevenlabs};
+    return all;
+}
+
+std::optional<Provider> CloudTranscriber::providerFromRaw(const std::string& raw) {
+    for (Provider p : allProviders())
+        if (rawValue(p) == raw) return p;
     return std::nullopt;
 }
 
 std::string CloudTranscriber::rawValue(Provider p) {
-    for (const auto& [q, r] : kRaw)
-        if (q == p) return r;
+    switch (p) {
+    case Provider::groq: return "groq";
+    case Provider::openai: return "openai";
+    case Provider::mistral: return "mistral";
+    case Provider::deepgram: return "deepgram";
+    case Provider::elevenlabs: return "elevenlabs";
+    }
     return {};
 }
 
@@ -35,19 +65,161 @@ std::string CloudTranscriber::displayName(Provider p) {
 
 std::vector<std::pair<std::string, std::string>> CloudTranscriber::models(Provider p) {
     switch (p) {
-    case Provider::groq: return {{"whisper-large-v3-turbo", "Whisper Large v3 Turbo"}};
-    case Provider::openai: return {{"gpt-4o-transcribe", "GPT-4o Transcribe"}};
+    case Provider::groq:
+        return {{"whisper-large-v3-turbo", "Whisper Large v3 Turbo — fast"},
+                {"whisper-large-v3", "Whisper Large v3 — accurate"},
+                {"distil-whisper-large-v3-en", "Distil Whisper (English only)"}};
+    case Provider::openai:
+        return {{"gpt-4o-transcribe", "GPT-4o Transcribe — best"},
+                {"gpt-4o-mini-transcribe", "GPT-4o mini Transcribe — cheap"},
+                {"whisper-1", "Whisper v2"}};
     case Provider::mistral: return {{"voxtral-mini-latest", "Voxtral Mini"}};
-    case Provider::deepgram: return {{"nova-3", "Nova 3"}};
-    case Provider::elevenlabs: return {{"scribe_v1", "Scribe v1"}};
+    case Provider::deepgram: return {{"nova-3", "Nova-3 — newest"}, {"nova-2", "Nova-2"}};
+    case Provider::elevenlabs:
+        return {{"scribe_v1", "Scribe v1"}, {"scribe_v1_experimental", "Scribe v1 (experimental)"}};
     }
     return {};
 }
 
-CloudTranscriber::CloudTranscriber() = default;
+std::string CloudTranscriber::defaultBaseURL(Provider p) {
+    switch (p) {
+    case Provider::groq: return "https://api.groq.com";
+    case Provider::openai: return "https://api.openai.com";
+    case Provider::mistral: return "https://api.mistral.ai";
+    case Provider::deepgram: return "https://api.deepgram.com";
+    case Provider::elevenlabs: return "https://api.elevenlabs.io";
+    }
+    return {};
+}
+
+CloudTranscriber::CloudTranscriber() : CloudTranscriber(platform::Http::create(kTimeout), {}) {}
+
+CloudTranscriber::CloudTranscriber(std::shared_ptr<platform::Http> http, std::map<Provider, std::string> baseURLs)
+    : http_(std::move(http)), baseURLs_(std::move(baseURLs)) {}
+
 CloudTranscriber::~CloudTranscriber() = default;
 
-platform::Task<WhisperResult> CloudTranscriber::transcribe(std::string, std::string, Provider provider, std::string) {
-    throw AppError(10, "No " + displayName(provider) + " API key — add it in Settings.");
-    co_return WhisperResult{};
+std::string CloudTranscriber::endpoint(Provider p) const {
+    auto it = baseURLs_.find(p);
+    const std::string base = it != baseURLs_.end() ? it->second : defaultBaseURL(p);
+    switch (p) {
+    case Provider::groq: return base + "/openai/v1/audio/transcriptions";
+    case Provider::openai:
+    case Provider::mistral: return base + "/v1/audio/transcriptions";
+    case Provider::deepgram: return base + "/v1/listen";
+    case Provider::elevenlabs: return base + "/v1/speech-to-text";
+    }
+    return base;
+}
+
+platform::Task<WhisperResult> CloudTranscriber::transcribe(std::string wav, std::string lang, Provider provider,
+                                                           std::string model) {
+    const std::string key = Secrets::get(rawValue(provider) + "ApiKey").value_or("");
+    if (key.empty()) throw AppError(10, "No " + displayName(provider) + " API key — add it in Settings.");
+    switch (provider) {
+    case Provider::deepgram: co_return co_await deepgram(std::move(wav), std::move(lang), std::move(model), key);
+    case Provider::elevenlabs: co_return co_await elevenlabs(std::move(wav), std::move(lang), std::move(model), key);
+    default:
+        co_return co_await openAICompat(std::move(wav), std::move(lang), provider, std::move(model), key);
+    }
+}
+
+std::string CloudTranscriber::multipart(const std::string& boundary, const std::string& fileField,
+                                        const std::string& wav,
+                                        const std::vector<std::pair<std::string, std::string>>& fields) {
+    std::string body;
+    body.reserve(wav.size() + 512);
+    body += "--" + boundary + "\r\n";
+    body += "Content-Disposition: form-data; name=\"" + fileField + "\"; filename=\"audio.wav\"\r\n";
+    body += "Content-Type: audio/wav\r\n\r\n";
+    body += wav;
+    body += "\r\n";
+    for (const auto& [name, value] : fields) {
+        body += "--" + boundary + "\r\n";
+        body += "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n";
+        body += value;
+        body += "\r\n";
+    }
+    body += "--" + boundary + "--\r\n";
+    return body;
+}
+
+platform::Task<WhisperResult> CloudTranscriber::openAICompat(std::string wav, std::string lang, Provider provider,
+                                                             std::string model, std::string key) {
+    const std::string boundary = "Wendaro-" + platform::http::makeUuid();
+    std::vector<std::pair<std::string, std::string>> fields = {{"model", model}, {"response_format", "json"}};
+    if (lang != "auto") fields.emplace_back("language", lang);
+    platform::HttpRequest request;
+    request.method = "POST";
+    request.url = endpoint(provider);
+    request.timeout = kTimeout;
+    request.headers = {{"Authorization", "Bearer " + key},
+                       {"Content-Type", "multipart/form-data; boundary=" + boundary}};
+    request.body = multipart(boundary, "file", wav, fields);
+    const platform::HttpResponse response = co_await http_->send(std::move(request));
+    check(response, provider);
+    const auto json = JsonDecoder::parse(response.body);
+    JsonDecoder::object(json, "transcription reply");
+    co_return WhisperResult{JsonDecoder::string(json, "text"), languageOf(lang)};
+}
+
+platform::Task<WhisperResult> CloudTranscriber::deepgram(std::string wav, std::string lang, std::string model,
+                                                         std::string key) {
+    using platform::http::percentEncode;
+    std::string url = endpoint(Provider::deepgram) + "?model=" + percentEncode(model) +
+                      "&smart_format=true&punctuate=true";
+    url += lang != "auto" ? "&language=" + percentEncode(lang) : std::string("&detect_language=true");
+    platform::HttpRequest request;
+    request.method = "POST";
+    request.url = url;
+    request.timeout = kTimeout;
+    request.headers = {{"Authorization", "Token " + key}, {"Content-Type", "audio/wav"}};
+    request.body = std::move(wav);
+    const platform::HttpResponse response = co_await http_->send(std::move(request));
+    check(response, Provider::deepgram);
+    const auto json = JsonDecoder::parse(response.body);
+    JsonDecoder::object(json, "transcription reply");
+    const auto& channels = JsonDecoder::arrayField(JsonDecoder::objectField(json, "results"), "channels");
+    std::string text;
+    for (const auto& channel : channels) JsonDecoder::object(channel, "channel");
+    if (!channels.empty()) {
+        const auto& alternatives = JsonDecoder::arrayField(channels.front(), "alternatives");
+        for (const auto& alt : alternatives) JsonDecoder::string(JsonDecoder::object(alt, "alternative"), "transcript");
+        if (!alternatives.empty()) text = JsonDecoder::string(alternatives.front(), "transcript");
+    }
+    co_return WhisperResult{text, languageOf(lang)};
+}
+
+platform::Task<WhisperResult> CloudTranscriber::elevenlabs(std::string wav, std::string lang, std::string model,
+                                                           std::string key) {
+    const std::string boundary = "Wendaro-" + platform::http::makeUuid();
+    std::vector<std::pair<std::string, std::string>> fields = {{"model_id", model}};
+    if (lang != "auto") fields.emplace_back("language_code", lang);
+    platform::HttpRequest request;
+    request.method = "POST";
+    request.url = endpoint(Provider::elevenlabs);
+    request.timeout = kTimeout;
+    request.headers = {{"xi-api-key", key}, {"Content-Type", "multipart/form-data; boundary=" + boundary}};
+    request.body = multipart(boundary, "file", wav, fields);
+    const platform::HttpResponse response = co_await http_->send(std::move(request));
+    check(response, Provider::elevenlabs);
+    const auto json = JsonDecoder::parse(response.body);
+    JsonDecoder::object(json, "transcription reply");
+    co_return WhisperResult{JsonDecoder::string(json, "text"), languageOf(lang)};
+}
+
+std::optional<std::string> CloudTranscriber::errorMessage(const std::string& body) {
+    if (body.empty()) return std::nullopt;
+    const auto json = nlohmann::json::parse(body, nullptr, false);
+    if (!json.is_discarded() && json.is_object()) {
+        if (auto e = json.find("error"); e != json.end()) {
+            if (e->is_object()) {
+                if (auto m = e->find("message"); m != e->end() && m->is_string()) return m->get<std::string>();
+            }
+            if (e->is_string()) return e->get<std::string>();
+        }
+        if (auto m = json.find("message"); m != json.end() && m->is_string()) return m->get<std::string>();
+        if (auto d = json.find("detail"); d != json.end() && d->is_string()) return d->get<std::string>();
+    }
+    return platform::TextTools::firstCharacters(body, 160);
 }
