@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
     std::vector<int> threads = {4, 8};
     int reps = 5, tokens = 32;
     bool encoderOnly = false;  // for profiling: only the encoder, reps times
+    bool decoderOnly = false;  // for profiling: only decoder steps, reps x 200
     std::string cache;
     if (const char* x = std::getenv("XDG_CACHE_HOME")) cache = std::string(x) + "/tovrin-speech-bench";
     else if (const char* h = std::getenv("HOME")) cache = std::string(h) + "/.cache/tovrin-speech-bench";
@@ -83,9 +84,10 @@ int main(int argc, char** argv) {
         else if (a == "--tokens") tokens = std::max(1, std::atoi(next().c_str()));
         else if (a == "--cache") cache = next();
         else if (a == "--encoder-only") encoderOnly = true;
+        else if (a == "--decoder-only") decoderOnly = true;
         else {
             std::printf("usage: speech-bench [--models tiny,base,small,large-v3-turbo] [--threads 4,8] [--reps N]\n"
-                        "                    [--cache DIR] [--tokens N] [--encoder-only]\n"
+                        "                    [--cache DIR] [--tokens N] [--encoder-only | --decoder-only]\n"
                         "Prints medians of mel, encoder, cross-attention set-up, per-token decoder and total\n"
                         "times for a full 30 s window and a 5 s phrase. Models (f16, random weights) are\n"
                         "generated into the cache directory (default %s) when missing.\n",
@@ -116,6 +118,18 @@ int main(int argc, char** argv) {
             std::vector<double> melT, encT, crossT, tokT, totalT, phraseT;
             int decoded = 0;
             const auto& tok = e.tokenizer();
+            if (decoderOnly) {
+                e.logMel(window.data(), window.size(), mel.data());
+                e.encode(mel.data(), enc.data());
+                for (int r = 0; r <= reps; ++r) {
+                    e.beginDecode(enc.data());
+                    double t0 = nowMs();
+                    for (int k = 0; k < 200; ++k) e.step(1000 + 37 * k);
+                    if (r) tokT.push_back((nowMs() - t0) / 200);
+                }
+                std::printf("%-15s %3d decoder %.3f ms per token\n", name.c_str(), th, median(tokT));
+                continue;
+            }
             if (encoderOnly) {
                 e.logMel(window.data(), window.size(), mel.data());
                 for (int r = 0; r <= reps; ++r) {

@@ -39,6 +39,9 @@ struct KernelSet {
     float (*dot)(const float* a, const float* b, int64_t n);
     void (*axpy)(float a, const float* x, float* y, int64_t n);  // y += a x
     void (*axpyHalf)(float a, const uint16_t* x, float* y, int64_t n);  // y += a x, x in f16
+    // Cross-attention on f16 keys (transposed, row stride ld) and values (row stride ld).
+    void (*scoresHalf)(const float* q, const uint16_t* kt, int64_t ld, int64_t dh, int64_t n, float* s);
+    void (*weightedSumHalf)(const float* p, const uint16_t* v, int64_t ld, int64_t n, int64_t dh, float* o);
     void (*toHalf)(const float* src, int64_t n, uint16_t* dst, int64_t dstStride);
     void (*toFloat)(const void* src, bool half, int64_t n, float* dst);
 };

@@ -428,13 +428,9 @@ const float* WhisperEngine::step(int token) {
         const uint16_t* cv = crossV_.data() + l * T * d;
         pool_.run(H, [&](int64_t h) {
             float* s = scratch(std::size_t(T));
-            std::fill(s, s + T, 0.0f);
-            const float* qh = dq_.data() + h * dh;
-            for (int64_t j = 0; j < dh; ++j) k_.axpyHalf(qh[j], kt + (h * dh + j) * T, s, T);
+            k_.scoresHalf(dq_.data() + h * dh, kt + h * dh * T, T, dh, T, s);
             k_.softmax(s, T, scale);
-            float* o = datt_.data() + h * dh;
-            std::fill(o, o + dh, 0.0f);
-            for (int64_t t = 0; t < T; ++t) k_.axpyHalf(s[t], cv + t * d + h * dh, o, dh);
+            k_.weightedSumHalf(s, cv + h * dh, d, T, dh, datt_.data() + h * dh);
         });
         matvecs({{&L.co, L.cob.data(), datt_.data(), dtmp_.data()}});
         for (int64_t i = 0; i < d; ++i) x[i] += dtmp_[i];

@@ -266,6 +266,32 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
         ks->gelu(g.data(), int64_t(g.size()));
         for (std::size_t i = 0; i < x.size(); ++i)
             EXPECT_NEAR(g[i], 0.5 * x[i] * (1 + std::erf(x[i] / std::sqrt(2.0))), 2e-6);
+        // f16 conversion and the cross-attention kernels on f16 keys and values.
+        {
+            const int T = 37, dh = 70;  // odd sizes reach every tail
+            std::vector<float> kf(dh * T), q(dh), p(T);
+            for (auto& v : kf) v = u(rng);
+            for (auto& v : q) v = u(rng);
+            for (auto& v : p) v = u(rng);
+            std::vector<uint16_t> kh(dh * T);
+            ks->toHalf(kf.data(), dh * T, kh.data(), 1);
+            std::vector<float> back(dh * T);
+            ks->toFloat(kh.data(), true, dh * T, back.data());
+            for (int i = 0; i < dh * T; ++i) ASSERT_NEAR(back[i], kf[i], 1e-3) << i;
+            std::vector<float> sc(T), o(dh);
+            ks->scoresHalf(q.data(), kh.data(), T, dh, T, sc.data());  // kh as dh x T
+            for (int t = 0; t < T; ++t) {
+                double want = 0;
+                for (int j = 0; j < dh; ++j) want += q[j] * back[j * T + t];
+                ASSERT_NEAR(sc[t], want, 1e-4) << t;
+            }
+            ks->weightedSumHalf(p.data(), kh.data(), dh, T, dh, o.data());  // kh as T x dh
+            for (int j = 0; j < dh; ++j) {
+                double want = 0;
+                for (int t = 0; t < T; ++t) want += p[t] * back[t * dh + j];
+                ASSERT_NEAR(o[j], want, 1e-4) << j;
+            }
+        }
         std::vector<float> s = x;
         float lse = ks->softmax(s.data(), int64_t(s.size()), 0.5f);
         double sum = 0;
