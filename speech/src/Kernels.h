@@ -36,6 +36,7 @@ struct KernelSet {
     void (*gelu)(float* x, int64_t n);
     void (*layerNorm)(const float* x, int64_t n, const float* w, const float* b, float* out);
     float (*softmax)(float* x, int64_t n, float scale);  // x = softmax(scale * x); returns log-sum-exp
+    float (*logSumExp)(const float* x, int64_t n, int64_t* argmax);  // argmax may be null
     float (*dot)(const float* a, const float* b, int64_t n);
     void (*axpy)(float a, const float* x, float* y, int64_t n);  // y += a x
     void (*axpyHalf)(float a, const uint16_t* x, float* y, int64_t n);  // y += a x, x in f16

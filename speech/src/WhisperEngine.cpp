@@ -458,26 +458,13 @@ void WhisperEngine::applySuppression(float* logits, bool first) const {
     }
 }
 
-namespace {
-
-float logSumExp(const float* x, int n) {
-    float mx = -std::numeric_limits<float>::infinity();
-    for (int i = 0; i < n; ++i) mx = std::max(mx, x[i]);
-    if (!std::isfinite(mx)) return mx;
-    double s = 0;
-    for (int i = 0; i < n; ++i) s += std::exp(double(x[i] - mx));
-    return mx + float(std::log(s));
-}
-
-}  // namespace
-
 DecodeResult WhisperEngine::decodeGreedy(const std::string& language, int maxTokens) {
     const Tokenizer& t = *tok_;
     const int nv = t.vocabSize();
     if (maxTokens < 0) maxTokens = hp().nTextCtx / 2;
     DecodeResult r;
     const float* logits = step(t.sot());
-    r.noSpeechProb = std::exp(logits[t.noSpeech()] - logSumExp(logits, nv));
+    r.noSpeechProb = std::exp(logits[t.noSpeech()] - k_.logSumExp(logits, nv, nullptr));
     if (t.multilingual()) {
         int lang = (language.empty() || language == "auto") ? -1 : t.languageIndex(language);
         if (lang < 0 && !(language.empty() || language == "auto")) throw Error("unsupported language " + language);
@@ -498,8 +485,9 @@ DecodeResult WhisperEngine::decodeGreedy(const std::string& language, int maxTok
     for (int i = 0; i < maxTokens; ++i) {
         std::copy(logits, logits + nv, work.begin());
         applySuppression(work.data(), i == 0);
-        float lse = logSumExp(work.data(), nv);
-        int best = int(std::max_element(work.begin(), work.end()) - work.begin());
+        int64_t argmax = 0;
+        float lse = k_.logSumExp(work.data(), nv, &argmax);
+        int best = int(argmax);
         sum += double(work[best] - lse);
         if (best == t.eot()) break;
         r.tokens.push_back(best);

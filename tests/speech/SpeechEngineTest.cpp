@@ -292,6 +292,17 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
                 ASSERT_NEAR(o[j], want, 1e-4) << j;
             }
         }
+        {
+            int64_t am = -1;
+            double sum1 = 0;
+            std::size_t best = 0;
+            for (std::size_t i = 0; i < x.size(); ++i) {
+                sum1 += std::exp(double(x[i]));
+                if (x[i] > x[best]) best = i;
+            }
+            EXPECT_NEAR(ks->logSumExp(x.data(), int64_t(x.size()), &am), std::log(sum1), 1e-5);
+            EXPECT_EQ(am, int64_t(best));
+        }
         std::vector<float> s = x;
         float lse = ks->softmax(s.data(), int64_t(s.size()), 0.5f);
         double sum = 0;
