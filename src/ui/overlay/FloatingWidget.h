@@ -1,18 +1,50 @@
-// The floating recording widget: level and time while recording, progress, the outcome.
+// The floating recording widget: a small capsule above every window on every workspace that
+// shows the live level and elapsed time while recording, progress while the audio is processed,
+// and a short result message that goes away by itself 1.5 s later. It never takes keyboard
+// focus. Its position is kept in "widgetOriginX"/"widgetOriginY" whenever it moves.
+//
+// Constructing one is cheap: the window is made on the first show.
 #pragma once
 
 #include <memory>
 #include <string>
 
+class QWidget;
+class WidgetModel;
+
 class FloatingWidget {
 public:
     FloatingWidget();
     virtual ~FloatingWidget();
+    FloatingWidget(const FloatingWidget&) = delete;
+    FloatingWidget& operator=(const FloatingWidget&) = delete;
 
+    // Recording: level 0, elapsed 0 and counting every 0.1 s.
     virtual void showRecording();
+    // Processing with "Transcribing…" / "Enhancing…".
     virtual void showProcessing();
     virtual void showEnhancing();
+    // A result message; hidden 1.5 s later unless another show, flash or hide comes first.
     virtual void flashResult(const std::string& message, bool ok);
     virtual void hide();
+    // The latest input level (0 … 1 as the recorder delivers it; stored unchanged).
     virtual void pushLevel(float level);
+
+    // The size factor of a "widgetSize" setting: large 1.05, medium 0.92, anything else 0.78.
+    static double scaleFor(const std::string& widgetSize);
+    // The window's content size at a size factor: (240 s + 12) × (58 s + 12).
+    struct Size {
+        double width, height;
+    };
+    static Size contentSize(double scale);
+
+    // For the views and for tests: the model drawn, the window (null before the first show)
+    // and whether it is on screen.
+    WidgetModel& model();
+    QWidget* window() const;
+    bool isShown() const;
+
+private:
+    struct Impl;
+    std::shared_ptr<Impl> impl_;
 };
