@@ -31,6 +31,7 @@ float* scratch(std::size_t n) {
 struct WhisperEngine::Layer {
     Weight q, k, v, o, m0, m2, cq, ck, cv, co;
     std::vector<float> qb, vb, ob, m0b, m2b, ln1w, ln1b, ln2w, ln2b, cqb, cvb, cob, lncw, lncb;
+    std::vector<float> qkvb;  // query, key (none) and value biases side by side
 };
 struct WhisperEngine::DecLayer : WhisperEngine::Layer {};
 
@@ -83,6 +84,9 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads)
     for (int i = 0; i < hp.nAudioLayer; ++i) {
         auto L = std::make_unique<Layer>();
         common(*L, "encoder.blocks." + std::to_string(i));
+        L->qkvb.assign(std::size_t(3 * hp.nAudioState), 0.0f);
+        std::copy(L->qb.begin(), L->qb.end(), L->qkvb.begin());
+        std::copy(L->vb.begin(), L->vb.end(), L->qkvb.begin() + 2 * hp.nAudioState);
         enc_.push_back(std::move(L));
     }
     for (int i = 0; i < hp.nTextLayer; ++i) {
@@ -248,7 +252,7 @@ void WhisperEngine::logMel(const float* samples, std::size_t count, float* mel) 
     for (int64_t i = 0; i < total; ++i) mel[i] = (std::max(mel[i], floor) + 4.0f) * 0.25f;
 }
 
-void WhisperEngine::selfAttention(const float* q, const float* k, const float* v, float* out) {
+void WhisperEngine::selfAttention(const float* q, const float* k, const float* v, int64_t ldqkv, float* out) {
     const HyperParams& hp = file_.hp;
     const int64_t d = hp.nAudioState, H = hp.nAudioHead, dh = d / H, T = hp.nAudioCtx;
     const int mr = k_.mr, nr = k_.nr;
@@ -259,11 +263,11 @@ void WhisperEngine::selfAttention(const float* q, const float* k, const float* v
         const int64_t h = t / (kPanels + vPanels), p = t % (kPanels + vPanels);
         if (p < kPanels) {
             int count = int(std::min<int64_t>(nr, T - p * nr));
-            k_.packNT(k + h * dh, false, d, p * nr, count, dh, kp + h * npad1500_ * dh + p * nr * dh);
+            k_.packNT(k + h * dh, false, ldqkv, p * nr, count, dh, kp + h * npad1500_ * dh + p * nr * dh);
         } else {
             const int64_t pv = p - kPanels;
             int count = int(std::min<int64_t>(nr, dh - pv * nr));
-            k_.packNN(v + h * dh, d, pv * nr, count, T, vp + (h * vPanels + pv) * nr * T);
+            k_.packNN(v + h * dh, ldqkv, pv * nr, count, T, vp + (h * vPanels + pv) * nr * T);
         }
     });
     const int64_t qb = 4 * mr, blocks = (T + qb - 1) / qb;
@@ -277,7 +281,7 @@ void WhisperEngine::selfAttention(const float* q, const float* k, const float* v
             int rows = int(std::min<int64_t>(mr, r1 - r));
             for (int64_t p = 0; p < kPanels; ++p) {
                 int cols = int(std::min<int64_t>(nr, T - p * nr));
-                k_.tile(q + r * d + h * dh, d, rows, kp + h * npad1500_ * dh + p * nr * dh, dh,
+                k_.tile(q + r * ldqkv + h * dh, ldqkv, rows, kp + h * npad1500_ * dh + p * nr * dh, dh,
                         s + (r - r0) * ld + p * nr, ld, cols, nullptr, 0);
             }
         }
@@ -328,10 +332,20 @@ void WhisperEngine::encode(const float* mel, float* out) {
     for (auto& Lp : enc_) {
         Layer& L = *Lp;
         layerNormRows(T, x, d, L.ln1w, L.ln1b, y_.data());
-        linear(T, y_.data(), d, L.q, q_.data(), d, L.qb.data(), 0);
-        linear(T, y_.data(), d, L.k, kk_.data(), d, nullptr, 0);
-        linear(T, y_.data(), d, L.v, v_.data(), d, L.vb.data(), 0);
-        selfAttention(q_.data(), kk_.data(), v_.data(), att_.data());
+        if (d % k_.nr == 0) {
+            // One product for the query, key and value projections: their panels side by side.
+            float* qkv = hidden_.data();
+            packWeight(L.q, packed_.data());
+            packWeight(L.k, packed_.data() + d * d);
+            packWeight(L.v, packed_.data() + 2 * d * d);
+            gemmPacked(T, y_.data(), d, packed_.data(), 3 * d, d, qkv, 3 * d, L.qkvb.data(), 0);
+            selfAttention(qkv, qkv + d, qkv + 2 * d, 3 * d, att_.data());
+        } else {
+            linear(T, y_.data(), d, L.q, q_.data(), d, L.qb.data(), 0);
+            linear(T, y_.data(), d, L.k, kk_.data(), d, nullptr, 0);
+            linear(T, y_.data(), d, L.v, v_.data(), d, L.vb.data(), 0);
+            selfAttention(q_.data(), kk_.data(), v_.data(), d, att_.data());
+        }
         linear(T, att_.data(), d, L.o, x, d, L.ob.data(), kGemmAccumulate);
         layerNormRows(T, x, d, L.ln2w, L.ln2b, y_.data());
         linear(T, y_.data(), d, L.m0, hidden_.data(), 4 * d, L.m0b.data(), kGemmGelu);

@@ -83,7 +83,7 @@ private:
     void packWeight(const Weight& w, float* dst);
     void layerNormRows(int64_t m, const float* x, int64_t d, const std::vector<float>& w,
                        const std::vector<float>& b, float* out);
-    void selfAttention(const float* q, const float* k, const float* v, float* out);
+    void selfAttention(const float* q, const float* k, const float* v, int64_t ld, float* out);
     void matvecs(std::initializer_list<std::tuple<const Weight*, const float*, const float*, float*>> jobs);
     void applySuppression(float* logits, bool first) const;
 

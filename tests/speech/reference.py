@@ -280,7 +280,7 @@ def main():
     long_audio = np.concatenate([speechlike, 0.1 * rng.standard_normal(16000 * 40)])  # longer than a window
     check(tool, dump, work, "v3-128mel", ["--state", "96", "--heads", "3", "--layers", "2", "--mels", "128",
                                           "--vocab", "51866", "--ftype", "0", "--seed", "5"], long_audio, "de")
-    check(tool, dump, work, "english", ["--preset", "test", "--vocab", "51864", "--ftype", "1", "--seed", "9",
+    check(tool, dump, work, "english", ["--state", "80", "--heads", "2", "--layers", "2", "--vocab", "51864", "--ftype", "1", "--seed", "9",
                                         "--eot-after", "6"], speechlike[:16000 * 3], "en")
     print("all stages match the reference")
 
