@@ -168,8 +168,9 @@ platform::Task<std::string> BackendClient::request(std::string path, std::string
         // A newer access token may have arrived while this request was out (another call's
         // renewal): repeat with it rather than spend the refresh token a second time.
         if (generation == tokenGeneration_ || !accessToken_) co_await refresh();
-        co_return co_await request(std::move(path), std::move(method), std::move(body), true, std::move(headers),
-                                   timeout, true);
+        std::string repeated = co_await request(std::move(path), std::move(method), std::move(body), true,
+                                                std::move(headers), timeout, true);
+        co_return repeated;
     }
     if (status >= 200 && status <= 299) co_return std::move(reply.body);
 
@@ -216,7 +217,8 @@ platform::Task<void> BackendClient::refresh() {
     if (auto flight = refreshFlight_) {
         // One renewal at a time: a rotating service accepts each refresh token once, so a second
         // renewal with the same token would be refused and sign the user out for nothing.
-        co_await FlightAwaiter{flight};
+        FlightAwaiter shared{flight};  // named: GCC 12 mishandles temporary awaiters
+        co_await shared;
         co_return;
     }
     auto flight = std::make_shared<RefreshFlight>();

@@ -192,3 +192,27 @@ TEST_F(BackendSessionTest, ARenewalThatFinishesAfterLogoutDoesNotSignBackIn) {
     EXPECT_FALSE(client->isLoggedIn());
     EXPECT_FALSE(storedToken());
 }
+
+TEST_F(BackendSessionTest, AProfileThatArrivesAfterLogoutDoesNotSignBackIn) {
+    signIn();
+    service->setDelay("me", 150);
+    service->scriptReply("auth/logout", 500, "");
+    auto reload = test::watch(client->reloadProfile());
+    test::await(client->logout());
+    ASSERT_TRUE(test::pumpUntil([&] { return reload->done; }));
+    EXPECT_EQ(service->count("me"), 1);
+    EXPECT_FALSE(client->isLoggedIn());
+}
+
+TEST_F(BackendSessionTest, ALate401RepeatsWithTheNewerTokenWithoutRenewingAgain) {
+    signIn();
+    service->expireAccessTokens();
+    service->setDelay("enhance", 200);  // its 401 comes back after the other call's renewal
+    auto slow = test::watch(client->enhanceRemote("slow", "Fix it.", "en"));
+    test::await(client->reloadProfile());
+    EXPECT_EQ(service->count("auth/refresh"), 1);
+    ASSERT_TRUE(test::pumpUntil([&] { return slow->done; }));
+    EXPECT_FALSE(slow->error);
+    EXPECT_EQ(service->count("auth/refresh"), 1);
+    EXPECT_EQ(service->count("enhance"), 2);
+}
