@@ -33,6 +33,7 @@ EngineManager& EngineManager::shared() {
 EngineManager::EngineManager() : probeSession_(platform::Http::create(kProbeTimeout)) { resetForTesting(); }
 
 void EngineManager::resetForTesting() {
+    ++generation_;  // waits still running from before give up
     if (process_) stop();
     idleStop_.cancel();
     idleStop_ = {};
@@ -147,10 +148,11 @@ void EngineManager::stop() {
 
 platform::Task<bool> EngineManager::waitUntilReady(double timeout) {
     if (!running_) co_return false;
-    platform::Scheduler& clock = platform::Scheduler::main();
-    const double deadline = clock.now() + timeout;
+    // The clock is looked up at every turn: tests install a new one between cases.
+    const double deadline = platform::Scheduler::main().now() + timeout;
     const std::string url = "http://127.0.0.1:" + std::to_string(port_) + "/";
-    while (clock.now() < deadline) {
+    const unsigned long generation = generation_;
+    while (platform::Scheduler::main().now() < deadline && generation == generation_) {
         bool ready = false;
         try {
             platform::HttpRequest probe;

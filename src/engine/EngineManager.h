@@ -80,6 +80,7 @@ private:
     platform::TimerHandle idleStop_;
     bool warmedUp_ = false;
     unsigned long launchCount_ = 0;
+    unsigned long generation_ = 0;
     std::unique_ptr<platform::Http> probeSession_;
     std::function<std::unique_ptr<platform::Process>()> processFactory_;
     std::function<void(int)> staleListenerKiller_;

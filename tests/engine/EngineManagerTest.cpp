@@ -2,6 +2,7 @@
 #include "dictation/AudioRecorder.h"
 #include "engine/EngineManager.h"
 #include "engine/ModelManager.h"
+#include "platform/Defaults.h"
 #include "platform/Machine.h"
 #include "support/AsyncWait.h"
 #include "support/FakeEngine.h"
@@ -175,8 +176,10 @@ TEST_F(EngineManagerTest, ExitsAndStopsAreRecordedAsTheyShouldBe) {
 
 TEST_F(EngineManagerTest, ProviderChangesStartAndStopTheServer) {
     auto& f = makeEngine();
+    // A provider change brings the server in line by itself.
     AppSettings::shared().setProvider("local");
-    engine().syncToProvider();
+    EXPECT_FALSE(engine().running());
+    test::fakes().scheduler.runPending();
     EXPECT_TRUE(engine().running());
     // The background wait probes the server.
     ASSERT_TRUE(test::driveUntil([&] { return f.server.requestsTo("POST", "/inference").size() == 1; }, 10, 0.1));
@@ -185,7 +188,6 @@ TEST_F(EngineManagerTest, ProviderChangesStartAndStopTheServer) {
     EXPECT_EQ(f.processes->launches.size(), 1u);
 
     AppSettings::shared().setProvider("openai");
-    engine().syncToProvider();
     test::fakes().scheduler.runPending();
     EXPECT_FALSE(engine().running());
     EXPECT_EQ(f.processes->terminations, 1);
@@ -195,23 +197,31 @@ TEST_F(EngineManagerTest, ProviderChangesStartAndStopTheServer) {
 TEST_F(EngineManagerTest, ModelChangeRelaunchesForLocalAndStopsOtherwise) {
     auto& f = makeEngine();
     AppSettings::shared().setProvider("local");
-    engine().restartForModelChange();
+    test::fakes().scheduler.runPending();
+    ASSERT_EQ(f.processes->launches.size(), 1u);
+    const std::string other = f.installModel("tiny");
+    ModelManager::shared().setActiveModelID("tiny");
     engine().restartForModelChange();
     EXPECT_EQ(f.processes->launches.size(), 2u);
     EXPECT_EQ(f.processes->terminations, 1);
+    EXPECT_EQ(f.processes->launches.back().arguments.at(1), other);
     EXPECT_TRUE(engine().running());
 
     AppSettings::shared().setProvider("groq");
+    test::fakes().scheduler.runPending();
+    EXPECT_FALSE(engine().running());
+    engine().startIfPossible();
     engine().restartForModelChange();
     EXPECT_FALSE(engine().running());
     engine().restartForModelChange();
-    EXPECT_EQ(f.processes->launches.size(), 2u);
-    EXPECT_EQ(f.processes->terminations, 2);
+    EXPECT_EQ(f.processes->launches.size(), 3u);
+    EXPECT_EQ(f.processes->terminations, 3);
 }
 
 TEST_F(EngineManagerTest, TheFallbackServerStopsFiveMinutesAfterItsLastUse) {
     makeEngine();
     AppSettings::shared().setProvider("groq");
+    test::fakes().scheduler.runPending();
     auto& clock = test::fakes().scheduler;
 
     EXPECT_TRUE(test::driveTask(engine().ensureReadyForFallback()));  // "12:00"
@@ -227,7 +237,7 @@ TEST_F(EngineManagerTest, TheFallbackServerStopsFiveMinutesAfterItsLastUse) {
     EXPECT_TRUE(test::driveTask(engine().ensureReadyForFallback()));
     clock.advance(100);
     AppSettings::shared().setProvider("local");
-    engine().syncToProvider();
+    test::fakes().scheduler.runPending();
     clock.advance(600);
     EXPECT_TRUE(engine().running());
 
@@ -240,8 +250,11 @@ TEST_F(EngineManagerTest, TheFallbackServerStopsFiveMinutesAfterItsLastUse) {
 TEST_F(EngineManagerTest, AnIdleStopDueWhileTheProviderIsLocalDoesNothing) {
     makeEngine();
     AppSettings::shared().setProvider("groq");
+    test::fakes().scheduler.runPending();
     EXPECT_TRUE(test::driveTask(engine().ensureReadyForFallback()));
-    AppSettings::shared().setProvider("local");  // not synced: the pending stop itself checks
+    // The setting changes without a sync: the pending stop itself looks at the provider.
+    platform::Defaults::shared().setString("provider", "local");
+    AppSettings::shared().reload();
     test::fakes().scheduler.advance(301);
     EXPECT_TRUE(engine().running());
 }
