@@ -272,6 +272,18 @@ TEST_F(DatabaseTest, ImportsTheLegacyHistoryOnceSkippingBadLines) {
     EXPECT_EQ(again->stats().count, 3);
 }
 
+TEST_F(DatabaseTest, ALegacyWordCountBeyondThirtyTwoBitsIsClampedNotFatal) {
+    writeFile("history.jsonl",
+              "{\"ts\":\"2024-05-01T12:30:00Z\",\"text\":\"huge\",\"words\":99999999999,\"seconds\":1}\n"
+              "{\"ts\":\"2024-05-01T12:31:00Z\",\"text\":\"whole\",\"words\":4.0,\"seconds\":1}\n"
+              "{\"ts\":\"2024-05-01T12:32:00Z\",\"text\":\"fraction\",\"words\":4.5,\"seconds\":1}\n");
+    auto db = open();
+    const auto rows = db->history("", false, 500);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].words, 4);
+    EXPECT_EQ(rows[1].words, 2147483647);
+}
+
 TEST_F(DatabaseTest, OpeningWithoutALegacyFileMovesNothing) {
     open();
     EXPECT_FALSE(exists("history.jsonl.imported"));
