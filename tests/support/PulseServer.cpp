@@ -201,7 +201,7 @@ bool PulseServer::start() {
     auto feed = [this](const std::string& sink, int rate, int channels) {
         pid_t p = spawn({"pacat", "--playback", "--device=" + sink, "--raw", "--format=s16le",
                          "--rate=" + std::to_string(rate), "--channels=" + std::to_string(channels),
-                         "/dev/zero"});
+                         "--latency-msec=" + std::to_string(options_.feederLatencyMsec), "/dev/zero"});
         if (p > 0) helpers_.push_back(p);
     };
     feed("spk", 44100, 2);

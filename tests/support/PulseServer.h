@@ -29,6 +29,9 @@ public:
         // Microphones besides the default one ("micfeed" -> "vmic").
         std::vector<Mic> extraMics;
         bool warmUp = true;
+        // Latency the silent feeders ask for. A null sink renders (and its monitor delivers) at
+        // about this pace: lower means captures start sooner but wake the reader more often.
+        int feederLatencyMsec = 50;
     };
 
     PulseServer();
