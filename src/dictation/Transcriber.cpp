@@ -15,27 +15,34 @@ platform::Task<WhisperResult> Transcriber::transcribe(std::string wav, std::stri
     std::exception_ptr remoteError;
     if (provider == "tovrin") {
         try {
-            co_return co_await BackendClient::shared().transcribeRemote(wav, lang);
+            WhisperResult result = co_await BackendClient::shared().transcribeRemote(wav, lang);
+            co_return result;
         } catch (...) {
             remoteError = std::current_exception();
         }
     } else if (auto cloudProvider = CloudTranscriber::providerFromRaw(provider)) {
         try {
-            co_return co_await cloud_.transcribe(wav, lang, *cloudProvider, AppSettings::shared().cloudModel(provider));
+            WhisperResult result =
+                co_await cloud_.transcribe(wav, lang, *cloudProvider, AppSettings::shared().cloudModel(provider));
+            co_return result;
         } catch (...) {
             remoteError = std::current_exception();
         }
     } else {
-        co_return co_await local_.transcribe(std::move(wav), std::move(lang));
+        WhisperResult result = co_await local_.transcribe(std::move(wav), std::move(lang));
+        co_return result;
     }
-    co_return co_await localFallback(std::move(wav), std::move(lang), remoteError);
+    // Results are named before co_return: GCC 12 mishandles temporaries in "co_return co_await".
+    WhisperResult result = co_await localFallback(std::move(wav), std::move(lang), remoteError);
+    co_return result;
 }
 
 platform::Task<WhisperResult> Transcriber::localFallback(std::string wav, std::string lang,
                                                          std::exception_ptr remoteError) {
     const bool ready = co_await EngineManager::shared().ensureReadyForFallback();
     if (!ready) std::rethrow_exception(remoteError);
-    co_return co_await local_.transcribe(std::move(wav), std::move(lang));
+    WhisperResult result = co_await local_.transcribe(std::move(wav), std::move(lang));
+    co_return result;
 }
 
 platform::Task<bool> Transcriber::isHealthy() {
@@ -46,5 +53,6 @@ platform::Task<bool> Transcriber::isHealthy() {
         const auto key = Secrets::get(provider + "ApiKey");
         co_return (key && !key->empty()) || EngineManager::shared().fallbackAvailable();
     }
-    co_return co_await local_.isHealthy();
+    const bool healthy = co_await local_.isHealthy();
+    co_return healthy;
 }

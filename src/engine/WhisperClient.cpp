@@ -40,9 +40,13 @@ std::string WhisperClient::multipart(const std::string& boundary, const std::str
 }
 
 platform::Task<WhisperResult> WhisperClient::transcribe(std::string wav, std::string lang) {
-    if (auto url = EngineManager::shared().inferenceURL())
-        co_return co_await transcribeBundled(std::move(wav), std::move(lang), *url);
-    co_return co_await transcribeDevServer(std::move(wav), std::move(lang));
+    // Results are named before co_return: GCC 12 mishandles temporaries in "co_return co_await".
+    if (auto url = EngineManager::shared().inferenceURL()) {
+        WhisperResult result = co_await transcribeBundled(std::move(wav), std::move(lang), *url);
+        co_return result;
+    }
+    WhisperResult result = co_await transcribeDevServer(std::move(wav), std::move(lang));
+    co_return result;
 }
 
 platform::Task<WhisperResult> WhisperClient::transcribeBundled(std::string wav, std::string lang, std::string url) {
@@ -81,7 +85,10 @@ platform::Task<WhisperResult> WhisperClient::transcribeDevServer(std::string wav
 }
 
 platform::Task<bool> WhisperClient::isHealthy() {
-    if (EngineManager::shared().running()) co_return co_await EngineManager::shared().waitUntilReady(3);
+    if (EngineManager::shared().running()) {
+        const bool ready = co_await EngineManager::shared().waitUntilReady(3);
+        co_return ready;
+    }
     platform::HttpRequest request;
     request.url = fixedServerBase_ + "/health";
     request.timeout = kHealthTimeout;
