@@ -39,15 +39,37 @@ void FloatingPanel::resizeEvent(QResizeEvent* event) {
 
 void FloatingPanel::orderFront() {
     if (!isVisible()) {
+        applyShape();
         show();
         applyX11Hints();
     }
-    raise();
+    if (QGuiApplication::platformName() != "offscreen") raise();
 }
 
 void FloatingPanel::orderOut() {
     dragging_ = false;
     hide();
+}
+
+void FloatingPanel::setShape(const QPainterPath& shape) {
+    shape_ = shape;
+    if (isVisible()) applyShape();
+}
+
+bool FloatingPanel::compositing() {
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !x11->display()) return true;  // not X11: the platform blends translucent windows itself
+    Display* dpy = x11->display();
+    const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(DefaultScreen(dpy));
+    return XGetSelectionOwner(dpy, XInternAtom(dpy, name.constData(), False)) != 0;
+}
+
+void FloatingPanel::applyShape() {
+    if (shape_.isEmpty() || compositing()) {
+        clearMask();
+        return;
+    }
+    setMask(QRegion(shape_.toFillPolygon().toPolygon()));
 }
 
 void FloatingPanel::applyX11Hints() {

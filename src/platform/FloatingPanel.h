@@ -3,6 +3,7 @@
 // focus. Dragging its background moves it.
 #pragma once
 
+#include <QPainterPath>
 #include <QPoint>
 #include <QWidget>
 
@@ -21,6 +22,9 @@ public:
     void orderFront();
     // Hides the panel (again, harmlessly, when it is hidden).
     void orderOut();
+    // The visible outline of the content. Where no compositing manager blends translucent
+    // windows, the window is cut to this shape instead, so nothing dark shows around it.
+    void setShape(const QPainterPath& shape);
 
     // Called with the top-left corner after every move, by a drag or by the program.
     std::function<void(QPoint)> onMoved;
@@ -34,10 +38,13 @@ protected:
 
 private:
     void applyX11Hints();
+    void applyShape();
+    static bool compositing();
 
     QWidget* content_ = nullptr;
     bool dragging_ = false;
     QPoint dragOffset_;
+    QPainterPath shape_;
 };
 
 }  // namespace platform

@@ -82,6 +82,10 @@ struct FloatingWidget::Impl : std::enable_shared_from_this<FloatingWidget::Impl>
         if (panel) {
             const Size c = contentSize(s);
             panel->setFixedSize(static_cast<int>(std::ceil(c.width - 1e-9)), static_cast<int>(std::ceil(c.height - 1e-9)));
+            if (auto* view = panel->findChild<WidgetView*>()) {
+                view->resize(panel->size());
+                panel->setShape(view->capsulePath());
+            }
         }
     }
 

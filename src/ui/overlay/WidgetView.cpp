@@ -41,6 +41,13 @@ QRectF WidgetView::capsuleRect() const {
     return QRectF(width() / 2.0 - w / 2, height() / 2.0 - h / 2, w, h);
 }
 
+QPainterPath WidgetView::capsulePath() const {
+    const QRectF r = capsuleRect();
+    QPainterPath path;
+    path.addRoundedRect(r, r.height() / 2, r.height() / 2);
+    return path;
+}
+
 QRectF WidgetView::contentRect() const {
     const double s = model_->scale();
     return capsuleRect().adjusted(18 * s, 0, -18 * s, 0);
@@ -81,9 +88,7 @@ void WidgetView::paintAt(QPainter& p, double t) {
 
     const QRectF capsule = capsuleRect();
     const double radius = capsule.height() / 2;
-    QPainterPath shape;
-    shape.addRoundedRect(capsule, radius, radius);
-    p.fillPath(shape, Kestal::bg);
+    p.fillPath(capsulePath(), Kestal::bg);
     {
         QPainterPath edge;
         const QRectF inner = capsule.adjusted(0.5, 0.5, -0.5, -0.5);
@@ -154,11 +159,13 @@ void WidgetView::paintEvent(QPaintEvent*) {
 
 void WidgetView::modelChanged() {
     const int key = model_->state().animationKey();
-    if (key != lastKey_) {
+    const bool newKind = key != lastKey_;
+    if (newKind) {
         lastKey_ = key;
         keyChangedAt_ = platform::MainQueue::now();
     }
-    update();
+    // While frames run, the next one shows the change; level updates alone need no extra paint.
+    if (newKind || !isAnimating()) update();
 }
 
 void WidgetView::showEvent(QShowEvent*) { scheduleFrame(); }

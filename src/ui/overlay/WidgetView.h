@@ -6,6 +6,7 @@
 #include "platform/Scheduler.h"
 
 #include <QImage>
+#include <QPainterPath>
 #include <QPixmap>
 #include <QWidget>
 
@@ -26,6 +27,7 @@ public:
     // The capsule's outline and the area its rows are laid out in, in this view's coordinates.
     QRectF capsuleRect() const;
     QRectF contentRect() const;
+    QPainterPath capsulePath() const;
     // Where the recording row puts its parts.
     QRectF dotRect() const;
     QRectF waveformRect() const;
