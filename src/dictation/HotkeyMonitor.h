@@ -52,8 +52,6 @@ public:
     void handleFlags(const platform::FlagsChangedEvent& event);
     void handleKeyDown(const platform::KeyDownEvent& event, platform::KeyScope scope);
 
-    bool isHeld() const { return fnDownAt_.has_value(); }
-
 private:
     platform::KeyEvents* events();
     platform::EscSwallow* swallow();
