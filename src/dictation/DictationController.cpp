@@ -141,7 +141,7 @@ platform::Task<> DictationController::process(std::string wav, std::string langu
 
     setState(State::idle);
     Database::shared().insertHistory(final, wordCount(final), seconds, result.language);
-    platform::NotificationCenter::shared().post("wendaro.historyChanged");
+    platform::NotificationCenter::shared().post(Database::historyChanged);
     output(final);
 }
 

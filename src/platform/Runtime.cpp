@@ -2,15 +2,24 @@
 
 #include "platform/JsonFileDefaults.h"
 #include "platform/Paths.h"
+#include "platform/PulseAudioInput.h"
+#include "platform/PulseMicPermission.h"
+#include "platform/PulseSoundServer.h"
+#include "platform/PulseSounds.h"
 #include "platform/QtApp.h"
+#include "platform/QtPasteboard.h"
 #include "platform/QtScheduler.h"
 #include "platform/QtStatusItem.h"
 #include "platform/QtWorkspace.h"
 #include "platform/SecretServiceKeychain.h"
 #include "platform/X11Accessibility.h"
+#include "platform/X11EscSwallow.h"
+#include "platform/X11KeyEvents.h"
+#include "platform/X11KeySynth.h"
 #include "platform/XdgLoginItem.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QEvent>
 #include <QTimer>
 
@@ -42,6 +51,14 @@ struct Runtime::Impl {
     QtWorkspace workspace;
     X11Accessibility accessibility;
     XdgLoginItem loginItem;
+    std::unique_ptr<QtPasteboard> pasteboard;
+    std::unique_ptr<X11KeySynth> keySynth;
+    std::unique_ptr<PulseSoundServer> soundServer;
+    std::unique_ptr<PulseMicPermission> micPermission;
+    std::unique_ptr<PulseAudioInput> audioInput;
+    std::unique_ptr<PulseSounds> sounds;
+    std::unique_ptr<X11KeyEvents> keyEvents;
+    std::unique_ptr<X11EscSwallow> escSwallow;
 };
 
 Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
@@ -60,6 +77,25 @@ Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
     Workspace::setShared(&impl_->workspace);
     Accessibility::setShared(&impl_->accessibility);
     LoginItem::setShared(&impl_->loginItem);
+    impl_->pasteboard = std::make_unique<QtPasteboard>();
+    Pasteboard::setGeneral(impl_->pasteboard.get());
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    impl_->keySynth = std::make_unique<X11KeySynth>(x11 ? x11->display() : nullptr);
+    KeySynth::setShared(impl_->keySynth.get());
+
+    impl_->soundServer = std::make_unique<PulseSoundServer>();
+    SoundServer::setShared(impl_->soundServer.get());
+    impl_->micPermission = std::make_unique<PulseMicPermission>(*impl_->soundServer);
+    MicPermission::setShared(impl_->micPermission.get());
+    impl_->audioInput = std::make_unique<PulseAudioInput>();
+    AudioInput::setShared(impl_->audioInput.get());
+    impl_->sounds = std::make_unique<PulseSounds>();
+    Sounds::setShared(impl_->sounds.get());
+
+    impl_->keyEvents = std::make_unique<X11KeyEvents>();
+    KeyEvents::setShared(impl_->keyEvents.get());
+    impl_->escSwallow = std::make_unique<X11EscSwallow>();
+    EscSwallow::setShared(impl_->escSwallow.get());
 }
 
 Runtime::~Runtime() = default;
