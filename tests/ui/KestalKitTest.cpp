@@ -5,6 +5,8 @@
 #include "ui/kit/KestalField.h"
 #include "ui/kit/KestalPrimaryButtonStyle.h"
 #include "ui/kit/KestalSectionHeader.h"
+#include "ui/kit/Symbols.h"
+#include "platform/Paths.h"
 
 #include <gtest/gtest.h>
 
@@ -120,6 +122,39 @@ TEST(Kestal, PrimaryButtonLooksChangeWhenPressed) {
     EXPECT_NEAR(downFill.green(), mix(Kestal::blue.green(), Kestal::bg.green()), 3);
     EXPECT_NEAR(downFill.blue(), mix(Kestal::blue.blue(), Kestal::bg.blue()), 3);
     QTest::mouseRelease(button, Qt::LeftButton, {}, QPoint(60, 17));
+}
+
+TEST(Symbols, EveryNamedSymbolDrawsInTheAskedColour) {
+    platform::Paths::setBundleOverride(TOVRIN_BUNDLE_DIR);
+    for (const char* name : {"mic", "record.circle.fill", "hourglass", "checkmark.circle.fill",
+                             "exclamationmark.triangle.fill", "questionmark.app"}) {
+        const QPixmap pm = Symbols::pixmap(name, 24, Kestal::gold, 2.0);
+        ASSERT_FALSE(pm.isNull()) << name;
+        EXPECT_EQ(pm.size(), QSize(48, 48));
+        const QImage img = pm.toImage().convertToFormat(QImage::Format_ARGB32);
+        int ink = 0, clear = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x) {
+                const QColor c = img.pixelColor(x, y);
+                if (c.alpha() == 255) {
+                    EXPECT_EQ(c.rgb(), Kestal::gold.rgb()) << name;
+                    ++ink;
+                } else if (c.alpha() == 0) {
+                    ++clear;
+                }
+            }
+        EXPECT_GT(ink, 48 * 48 / 12) << name;
+        EXPECT_GT(clear, 48 * 48 / 6) << name;
+        EXPECT_FALSE(Symbols::icon(name).isNull()) << name;
+    }
+    // The check mark is cut out of its disc, not drawn over it.
+    const QImage check = Symbols::pixmap("checkmark.circle.fill", 48, Qt::white).toImage();
+    EXPECT_LT(check.pixelColor(int(48 * 10.4 / 24), int(48 * 15.0 / 24)).alpha(), 40);
+    EXPECT_EQ(check.pixelColor(24, 8).alpha(), 255);
+
+    EXPECT_TRUE(Symbols::pixmap("no.such.symbol", 16, Qt::white).isNull());
+    EXPECT_TRUE(Symbols::icon("../icons/tovrin-petroglyph").isNull());
+    EXPECT_TRUE(Symbols::path("").isEmpty());
 }
 
 }  // namespace
