@@ -93,12 +93,13 @@ std::optional<AudioInputError> PulseAudioInput::start(const std::string& source,
         },
         kStreamTimeout);
     if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
-        AudioInputError e = pa_stream_get_state(stream_) == PA_STREAM_CREATING
-                                ? AudioInputError{"PulseAudio", PA_ERR_TIMEOUT,
-                                                  std::string("Cannot open the record stream: ") +
-                                                      pa_strerror(PA_ERR_TIMEOUT)}
-                                : errorFrom(c, "Cannot open the record stream");
+        bool stalled = pa_stream_get_state(stream_) == PA_STREAM_CREATING;
+        AudioInputError e = stalled ? AudioInputError{"PulseAudio", PA_ERR_TIMEOUT,
+                                                      std::string("Cannot open the record stream: ") +
+                                                          pa_strerror(PA_ERR_TIMEOUT)}
+                                    : errorFrom(c, "Cannot open the record stream");
         closeStream();
+        if (stalled) connection_.markStalled();
         return e;
     }
     return std::nullopt;

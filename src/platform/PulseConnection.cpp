@@ -78,14 +78,29 @@ pa_context* PulseConnection::readyContext() {
 
 pa_context* PulseConnection::context(double timeoutSeconds) {
     if (pa_context* c = readyContext()) return c;
+    if (std::chrono::steady_clock::now() < retryAfter_) return nullptr;
     connectAsync();
     if (!context_) return nullptr;
-    waitUntil([this] { return !context_ || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) ||
-                              pa_context_get_state(context_) == PA_CONTEXT_READY; },
-              timeoutSeconds);
+    bool settled = waitUntil(
+        [this] {
+            return !context_ || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) ||
+                   pa_context_get_state(context_) == PA_CONTEXT_READY;
+        },
+        timeoutSeconds);
     if (pa_context* c = readyContext()) return c;
+    if (!settled && !inEventThread()) {
+        markStalled();
+        return nullptr;
+    }
     dropContext();
     return nullptr;
+}
+
+void PulseConnection::markStalled() {
+    dropContext();
+    retryAfter_ = std::chrono::steady_clock::now() +
+                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                      std::chrono::duration<double>(kStallBackoff));
 }
 
 namespace {
@@ -126,6 +141,7 @@ bool PulseConnection::wait(pa_operation* op, double timeoutSeconds) {
     if (!finished) pa_operation_cancel(op);
     bool ok = pa_operation_get_state(op) == PA_OPERATION_DONE;
     pa_operation_unref(op);
+    if (!finished && !inEventThread()) markStalled();
     return ok;
 }
 

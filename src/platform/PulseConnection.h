@@ -6,6 +6,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -44,9 +45,16 @@ public:
     // every signal(). Never waits on the event thread itself.
     bool waitUntil(const std::function<bool()>& done, double timeoutSeconds);
     // Waits for `op` to finish and releases it; cancels it at the time-out. True when it finished.
+    // A time-out counts as a stalled server (see markStalled).
     bool wait(pa_operation* op, double timeoutSeconds);
+    // The server stopped answering: the context is dropped and, for kStallBackoff seconds, calls
+    // that need one fail at once instead of waiting again. (A server that refuses the connection
+    // is retried on every call: that answer comes at once.)
+    void markStalled();
     // Wakes every waiter (callbacks on the event thread call it).
     void signal();
+
+    static constexpr double kStallBackoff = 3.0;
 
     pa_threaded_mainloop* mainloop() const { return mainloop_; }
     bool inEventThread() const;
@@ -61,6 +69,7 @@ private:
     std::string clientName_;
     pa_threaded_mainloop* mainloop_ = nullptr;
     pa_context* context_ = nullptr;
+    std::chrono::steady_clock::time_point retryAfter_{};
 };
 
 }  // namespace platform

@@ -121,6 +121,28 @@ TEST_F(AudioDevicesIT, GoneServerReadsAsNothingThere) {
     EXPECT_EQ(permission.status(), platform::MicAuthorization::authorized);
 }
 
+TEST_F(AudioDevicesIT, HungServerIsGivenUpOnAndFoundAgainLater) {
+    platform::PulseAudioInput input;
+    ASSERT_FALSE(AudioDevices::inputs().empty());
+    ASSERT_GT(input.sourceFormat("").sampleRate, 0);
+
+    pulse->freeze(true);
+    EXPECT_TRUE(AudioDevices::inputs().empty());
+    EXPECT_FALSE(AudioDevices::outputMuted());
+    AudioDevices::setOutputMuted(true);
+    AudioRecorder recorder(&input);
+    EXPECT_THROW(recorder.start(), AppError);
+    EXPECT_FALSE(recorder.isRecording());
+    pulse->freeze(false);
+
+    std::this_thread::sleep_for(std::chrono::duration<double>(platform::PulseConnection::kStallBackoff + 0.2));
+    EXPECT_FALSE(AudioDevices::inputs().empty());
+    EXPECT_EQ(pulse->sinkMuted(), false);
+    recorder.start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_GT(recorder.stop().size(), 44u);
+}
+
 TEST_F(AudioDevicesIT, FeedbackSoundsPlayOnTheDefaultSink) {
     platform::PulseSounds sounds(std::string(TOVRIN_SOURCE_DIR) + "/resources/sounds");
     const std::string captured = pulse->folder() + "/spk.raw";

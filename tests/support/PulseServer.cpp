@@ -219,7 +219,12 @@ bool PulseServer::start() {
     return true;
 }
 
+void PulseServer::freeze(bool frozen) const {
+    if (daemon_ > 0) kill(daemon_, frozen ? SIGSTOP : SIGCONT);
+}
+
 void PulseServer::stop() {
+    if (daemon_ > 0) kill(daemon_, SIGCONT);
     for (pid_t p : helpers_) stopProcess(p);
     helpers_.clear();
     if (daemon_ > 0) {

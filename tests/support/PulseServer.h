@@ -46,6 +46,8 @@ public:
     // Stops everything started here; harmless when nothing runs.
     void stop();
     bool isRunning() const { return daemon_ > 0; }
+    // Stops (SIGSTOP) or resumes (SIGCONT) the daemon: a server that accepts but never answers.
+    void freeze(bool frozen) const;
     const std::string& error() const { return error_; }
 
     const std::string& folder() const { return root_; }   // removed by the destructor
