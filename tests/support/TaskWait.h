@@ -58,7 +58,8 @@ platform::Task<> collect(platform::Task<T> task, std::shared_ptr<TaskOutcome<T>>
         if constexpr (std::is_void_v<T>) {
             co_await std::move(task);
         } else {
-            out->value.emplace(co_await std::move(task));
+            T value = co_await std::move(task);  // named first: GCC 12 and temporaries in co_await
+            out->value.emplace(std::move(value));
         }
     } catch (...) {
         out->error = std::current_exception();
