@@ -53,7 +53,12 @@ void ThreadPool::dispatch(int64_t n, Task task, void* ctx) {
     wake_.fetch_add(1, std::memory_order_seq_cst);
     if (sleepers_.load(std::memory_order_seq_cst) > 0) wake_.notify_all();
     help();
-    while (done_.load(std::memory_order_acquire) < n) SPEECH_PAUSE();
+    // The last items may be held by workers the system has descheduled: after a short spin,
+    // give the processor away so that they can finish.
+    for (int spin = 0; done_.load(std::memory_order_acquire) < n; ++spin) {
+        if (spin < 2000) SPEECH_PAUSE();
+        else std::this_thread::yield();
+    }
 }
 
 void ThreadPool::workerLoop() {

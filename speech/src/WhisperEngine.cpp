@@ -388,14 +388,10 @@ void WhisperEngine::matvecs(std::initializer_list<std::tuple<const Weight*, cons
     int n = 0;
     int64_t total = 0;
     for (auto& j : jobs) total += std::get<0>(j)->rows;
-    int64_t chunk = roundUp(std::max<int64_t>(16, total / (int64_t(pool_.size()) * 4)), 16);
-    for (auto& [w, bias, x, y] : jobs) {
-        for (int64_t r = 0; r < w->rows && n < 512; r += chunk) {
-            int64_t r1 = (n == 511) ? w->rows : std::min(w->rows, r + chunk);
-            pieces[n++] = {w, bias, x, y, r, r1};
-            r = r1 - chunk;
-        }
-    }
+    // About four pieces per thread, at most ~448 in all (jobs are few: one piece more each).
+    int64_t chunk = roundUp(std::max({int64_t(16), total / (int64_t(pool_.size()) * 4), total / 448 + 1}), 16);
+    for (auto& [w, bias, x, y] : jobs)
+        for (int64_t r = 0; r < w->rows; r += chunk) pieces[n++] = {w, bias, x, y, r, std::min(w->rows, r + chunk)};
     pool_.run(n, [&](int64_t i) {
         const Piece& p = pieces[i];
         k_.matvec(p.w->data, p.w->half, p.w->cols, p.r0, p.r1, p.w->cols, p.x, p.y, p.bias);
