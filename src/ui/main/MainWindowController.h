@@ -1,9 +1,9 @@
 // The main window with its pages.
 #pragma once
 
-#include <optional>
+#include "ui/main/Page.h"
 
-enum class Page { home, history, dictionary, shortcuts, settings };
+#include <optional>
 
 class MainWindowController {
 public:
