@@ -68,6 +68,9 @@ KestalField::KestalField(const QString& label, bool isSecure, const QString& pla
     connect(input_, &QLineEdit::textChanged, this, &KestalField::textChanged);
     connect(input_, &QLineEdit::returnPressed, this, &KestalField::submitted);
     setFocusProxy(input_);
+    // A field is as tall as its label and one line of input; extra room goes elsewhere.
+    frame_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
 QString KestalField::text() const { return input_->text(); }
