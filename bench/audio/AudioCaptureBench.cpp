@@ -124,12 +124,6 @@ int main(int argc, char** argv) {
     AudioRecorder recorder(&input);
     recorder.onLevel = [](float) {};
 
-    auto format = real.sourceFormat("");
-    std::printf("source: %s, %.0f Hz, %u channels", format.source.c_str(), format.sampleRate, format.channels);
-    if (system)
-        std::printf(" (desktop server)\n");
-    else
-        std::printf(" (private server, virtual microphone, feeder latency %d ms)\n", feederLatency);
     std::printf("%4s %12s %12s %12s %14s %10s\n", "run", "start() ms", "1st block ms", "recorded s", "cpu ms per s",
                 "bytes/s");
 
@@ -166,6 +160,13 @@ int main(int argc, char** argv) {
     std::printf("median: start() %.1f ms, first block %.1f ms after start() was called, capture thread CPU %.3f ms "
                 "per second of recording\n",
                 median(startMs), median(firstMs), median(cpuPerSecond));
+    auto format = real.sourceFormat("");
+    std::printf("source: %s, %.0f Hz, %u channels", format.source.c_str(), format.sampleRate, format.channels);
+    if (system)
+        std::printf(" (desktop server)\n");
+    else
+        std::printf(" (private server, virtual microphone, feeder latency %d ms)\n", feederLatency);
+    std::printf("run 1 connects to the server first; the later runs reuse the connection\n");
     platform::SoundServer::setShared(nullptr);
     return 0;
 }
