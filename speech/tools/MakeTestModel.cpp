@@ -22,6 +22,7 @@ struct Options {
     std::string out;
     uint64_t seed = 1;
     int eotAfter = 12;
+    bool noSpeech = false;
 };
 
 void usage(FILE* f) {
@@ -41,6 +42,7 @@ void usage(FILE* f) {
                  "  --ftype 0|1        0: all f32, 1: matrices f16 (default 1)\n"
                  "  --seed N           random seed (default 1)\n"
                  "  --eot-after N      greedy decoding ends after about N tokens (default 12)\n"
+                 "  --no-speech        every window reads as silence (the no-speech test fires)\n"
                  "  -o, --out FILE     output path\n"
                  "  -h, --help         this text\n");
 }
@@ -219,6 +221,12 @@ private:
     FILE* f_;
 };
 
+// The direction that position 0 carries and the no-speech embedding row reads (--no-speech).
+float noSpeechDirection(uint64_t seed, int64_t channel) {
+    Rng rng(seed ^ 0x5EED5EEDull ^ (uint64_t(channel) * 0x9E3779B97F4A7C15ull));
+    return std::sqrt(3.0f) * rng.symmetric();
+}
+
 enum class Init { Uniform, Ones, Zeros, Sinusoid, DecoderPositions };
 
 void writeTensor(Writer& w, const std::string& name, const std::vector<int64_t>& dims, bool half, Init init,
@@ -257,6 +265,7 @@ void writeTensor(Writer& w, const std::string& name, const std::vector<int64_t>&
             case Init::DecoderPositions: {
                 int64_t t = idx / cols, c = idx % cols;
                 v = c == 0 ? 1.5f * float(t - (o.eotAfter + 4)) : scale * rng.symmetric();
+                if (o.noSpeech && t == 0 && c > 0) v = 6.0f * noSpeechDirection(o.seed, c);
                 break;
             }
             }
@@ -302,6 +311,7 @@ int main(int argc, char** argv) {
         else if (a == "--ftype") o.hp.ftype = number();
         else if (a == "--seed") o.seed = std::strtoull(value().c_str(), nullptr, 10);
         else if (a == "--eot-after") o.eotAfter = number();
+        else if (a == "--no-speech") o.noSpeech = true;
         else if (a == "-o" || a == "--out") o.out = value();
         else {
             std::fprintf(stderr, "make-test-model: unknown option %s\n", a.c_str());
@@ -342,6 +352,7 @@ int main(int argc, char** argv) {
         w.bytes(t.data(), t.size());
     }
     const int eot = english ? 50256 : 50257;
+    const int noSpeechToken = english ? 50361 : 50257 + 1 + 1 + (hp.nVocab - 51766) + 4;
 
     for (auto& [name, dims] : speech::expectedTensors(hp)) {
         const bool matrix = dims.size() >= 2 && name.find("positional_embedding") == std::string::npos &&
@@ -373,6 +384,7 @@ int main(int argc, char** argv) {
                     float v = scale * rng.symmetric();
                     if (r == eot) v = c == 0 ? 2.0f : 0.0f;
                     else if (c == 0) v = 0.0f;
+                    else if (o.noSpeech && r == noSpeechToken) v = 32.0f / float(d) * noSpeechDirection(o.seed, c);
                     hrow[c] = toHalf(v);
                     frow[c] = fromHalf(hrow[c]);
                 }

@@ -209,6 +209,20 @@ TEST_F(RecognizerTest, LongRecordingIsDecodedWindowByWindow) {
     EXPECT_EQ(t.text, joined);
 }
 
+// A model on which every window reads as silence: the no-speech test turns it into "".
+TEST(NoSpeech, SilentWindowsGiveNoText) {
+    speech::WhisperRecognizer rec(makeModel("silent", "--preset test --no-speech --seed 4"), 2);
+    auto a = speechLike(35 * 16000, 4);
+    auto results = rec.engine().transcribe(a.data(), a.size(), "auto");
+    ASSERT_EQ(results.size(), 2u);
+    for (auto& r : results) {
+        EXPECT_GT(r.noSpeechProb, 0.6f);
+        EXPECT_LT(r.avgLogprob, -1.0f);
+        EXPECT_TRUE(r.noSpeech);
+    }
+    EXPECT_EQ(rec.transcribe(a.data(), a.size(), "en").text, "");
+}
+
 TEST(Utf8, InvalidSequencesAreReplaced) {
     EXPECT_EQ(speech::sanitizeUtf8("abc"), "abc");
     EXPECT_EQ(speech::sanitizeUtf8("\xD0\x9F\xD1\x80"), "\xD0\x9F\xD1\x80");  // valid Cyrillic
