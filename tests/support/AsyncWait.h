@@ -39,7 +39,8 @@ platform::Task<> capture(platform::Task<T> task, std::shared_ptr<DriveOutcome<T>
         if constexpr (std::is_void_v<T>) {
             co_await std::move(task);
         } else {
-            out->value.emplace(co_await std::move(task));
+            T value = co_await std::move(task);  // named: GCC 12 mishandles the temporary
+            out->value.emplace(std::move(value));
         }
     } catch (...) {
         out->error = std::current_exception();
