@@ -135,6 +135,7 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads)
 
     const int64_t d = hp.nAudioState, T = hp.nAudioCtx;
     npad1500_ = roundUp(T, nr);
+    curT_ = int(T);
     im2col_.resize(std::size_t(std::max<int64_t>(int64_t(kFrames) * 3 * hp.nMels, T * 3 * d)));
     h1_.resize(std::size_t(kFrames * d));
     for (auto* b : {&x_, &y_, &q_, &kk_, &v_, &att_}) b->resize(std::size_t(T * d));
@@ -159,6 +160,10 @@ WhisperEngine::~WhisperEngine() = default;
 
 std::vector<float> WhisperEngine::encoderBuffer() const {
     return std::vector<float>(std::size_t(hp().nAudioCtx) * hp().nAudioState);
+}
+
+void WhisperEngine::setAudioContext(int positions) {
+    audioCtx_ = positions <= 0 ? 0 : std::min(positions, hp().nAudioCtx);
 }
 
 void WhisperEngine::packWeight(const Weight& w, float* dst) {
@@ -254,16 +259,16 @@ void WhisperEngine::logMel(const float* samples, std::size_t count, float* mel) 
 
 void WhisperEngine::selfAttention(const float* q, const float* k, const float* v, int64_t ldqkv, float* out) {
     const HyperParams& hp = file_.hp;
-    const int64_t d = hp.nAudioState, H = hp.nAudioHead, dh = d / H, T = hp.nAudioCtx;
+    const int64_t d = hp.nAudioState, H = hp.nAudioHead, dh = d / H, T = curT_;
     const int mr = k_.mr, nr = k_.nr;
-    const int64_t kPanels = npad1500_ / nr, vPanels = (dh + nr - 1) / nr;
+    const int64_t npad = roundUp(T, nr), kPanels = npad / nr, vPanels = (dh + nr - 1) / nr;
     float* kp = kPack_.data();
     float* vp = vPack_.data();
     pool_.run(H * (kPanels + vPanels), [&](int64_t t) {
         const int64_t h = t / (kPanels + vPanels), p = t % (kPanels + vPanels);
         if (p < kPanels) {
             int count = int(std::min<int64_t>(nr, T - p * nr));
-            k_.packNT(k + h * dh, false, ldqkv, p * nr, count, dh, kp + h * npad1500_ * dh + p * nr * dh);
+            k_.packNT(k + h * dh, false, ldqkv, p * nr, count, dh, kp + h * npad * dh + p * nr * dh);
         } else {
             const int64_t pv = p - kPanels;
             int count = int(std::min<int64_t>(nr, dh - pv * nr));
@@ -275,13 +280,13 @@ void WhisperEngine::selfAttention(const float* q, const float* k, const float* v
     pool_.run(H * blocks, [&](int64_t t) {
         const int64_t h = t / blocks, b = t % blocks;
         const int64_t r0 = b * qb, r1 = std::min(T, r0 + qb);
-        const int64_t ld = npad1500_;
+        const int64_t ld = npad;
         float* s = scratch(std::size_t(qb * ld));
         for (int64_t r = r0; r < r1; r += mr) {
             int rows = int(std::min<int64_t>(mr, r1 - r));
             for (int64_t p = 0; p < kPanels; ++p) {
                 int cols = int(std::min<int64_t>(nr, T - p * nr));
-                k_.tile(q + r * ldqkv + h * dh, ldqkv, rows, kp + h * npad1500_ * dh + p * nr * dh, dh,
+                k_.tile(q + r * ldqkv + h * dh, ldqkv, rows, kp + h * npad * dh + p * nr * dh, dh,
                         s + (r - r0) * ld + p * nr, ld, cols, nullptr, 0);
             }
         }
@@ -299,20 +304,22 @@ void WhisperEngine::selfAttention(const float* q, const float* k, const float* v
 
 void WhisperEngine::encode(const float* mel, float* out) {
     const HyperParams& hp = file_.hp;
-    const int64_t d = hp.nAudioState, T = hp.nAudioCtx, nm = hp.nMels;
+    // With an audio context set, only the first 2 T frames are encoded, to T positions.
+    curT_ = audioCtx_ > 0 ? audioCtx_ : hp.nAudioCtx;
+    const int64_t d = hp.nAudioState, T = curT_, nm = hp.nMels, F = 2 * T;
     // conv1 (kernel 3, padding 1) as a product: row t holds mel[t-1..t+1][c] at c*3+k.
     float* col = im2col_.data();
-    pool_.run(kFrames / 100, [&](int64_t c) {
-        for (int64_t t = c * 100; t < (c + 1) * 100; ++t) {
+    pool_.run((F + 99) / 100, [&](int64_t c) {
+        for (int64_t t = c * 100; t < std::min(F, (c + 1) * 100); ++t) {
             float* row = col + t * 3 * nm;
             for (int k = 0; k < 3; ++k) {
                 int64_t src = t + k - 1;
                 for (int64_t ch = 0; ch < nm; ++ch)
-                    row[ch * 3 + k] = (src >= 0 && src < kFrames) ? mel[src * nm + ch] : 0.0f;
+                    row[ch * 3 + k] = (src >= 0 && src < F) ? mel[src * nm + ch] : 0.0f;
             }
         }
     });
-    linear(kFrames, col, 3 * nm, conv1_, h1_.data(), d, conv1b_.data(), kGemmGelu);
+    linear(F, col, 3 * nm, conv1_, h1_.data(), d, conv1b_.data(), kGemmGelu);
     // conv2 (kernel 3, stride 2, padding 1).
     pool_.run(T / 50 + (T % 50 != 0), [&](int64_t c) {
         for (int64_t t = c * 50; t < std::min(T, (c + 1) * 50); ++t) {
@@ -320,7 +327,7 @@ void WhisperEngine::encode(const float* mel, float* out) {
             for (int k = 0; k < 3; ++k) {
                 int64_t src = 2 * t + k - 1;
                 const float* h = h1_.data() + src * d;
-                bool ok = src >= 0 && src < kFrames;
+                bool ok = src >= 0 && src < F;
                 for (int64_t ch = 0; ch < d; ++ch) row[ch * 3 + k] = ok ? h[ch] : 0.0f;
             }
         }
@@ -356,7 +363,7 @@ void WhisperEngine::encode(const float* mel, float* out) {
 
 void WhisperEngine::beginDecode(const float* enc) {
     const HyperParams& hp = file_.hp;
-    const int64_t d = hp.nTextState, T = hp.nAudioCtx;
+    const int64_t d = hp.nTextState, T = curT_;
     for (std::size_t l = 0; l < dec_.size(); ++l) {
         DecLayer& L = *dec_[l];
         linear(T, enc, d, L.ck, kk_.data(), d, nullptr, 0);
@@ -402,7 +409,7 @@ const float* WhisperEngine::step(int token) {
     const HyperParams& hp = file_.hp;
     if (pos_ >= hp.nTextCtx) throw Error("decoder context is full");
     if (token < 0 || token >= hp.nVocab) throw Error("token id out of range");
-    const int64_t d = hp.nTextState, H = hp.nTextHead, dh = d / H, T = hp.nAudioCtx, ctx = hp.nTextCtx;
+    const int64_t d = hp.nTextState, H = hp.nTextHead, dh = d / H, T = curT_, ctx = hp.nTextCtx;
     const float scale = 1.0f / std::sqrt(float(dh));
     float* x = dx_.data();
     {

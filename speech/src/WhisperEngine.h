@@ -69,6 +69,12 @@ public:
     std::vector<DecodeResult> transcribe(const float* samples, std::size_t count, const std::string& language,
                                          StageTimes* times = nullptr);
 
+    // Encodes only the first `positions` encoder positions (2 x as many mel frames) of each
+    // window instead of all 1500; 0 restores the full window. Faster for short phrases, but
+    // the released models were trained on whole windows: an option for measurements only.
+    void setAudioContext(int positions);
+    int audioContext() const { return curT_; }
+
     // Encoder-output buffer of the right size, for callers of encode().
     std::vector<float> encoderBuffer() const;
 
@@ -110,6 +116,8 @@ private:
     std::vector<float> dx_, dy_, dq_, dk_, dv_, datt_, dtmp_, dhid_, logits_;
     int pos_ = 0;
     int64_t npad1500_ = 0;
+    int audioCtx_ = 0;  // 0: whole window
+    int curT_ = 0;      // encoder positions of the window being decoded
 };
 
 }  // namespace speech

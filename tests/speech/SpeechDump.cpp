@@ -1,6 +1,6 @@
 // Runs the engine's stages on a model and raw float32 audio and writes what each stage
 // produced, for comparison with the independent reference (reference.py).
-//   speech-dump MODEL AUDIO.f32 OUTDIR LANGUAGE [THREADS]
+//   speech-dump MODEL AUDIO.f32 OUTDIR LANGUAGE [THREADS [AUDIO_CONTEXT]]
 #include "WhisperEngine.h"
 
 #include <cstdio>
@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
     try {
         const std::string out = argv[3], language = argv[4];
         speech::WhisperEngine e(argv[1], argc > 5 ? std::atoi(argv[5]) : 4);
+        if (argc > 6) e.setAudioContext(std::atoi(argv[6]));
         std::ifstream in(argv[2], std::ios::binary | std::ios::ate);
         std::vector<float> audio(std::size_t(in.tellg()) / sizeof(float));
         in.seekg(0);
@@ -36,7 +37,7 @@ int main(int argc, char** argv) {
         writeFloats(out + "/mel.f32", mel.data(), mel.size());
         std::vector<float> enc = e.encoderBuffer();
         e.encode(mel.data(), enc.data());
-        writeFloats(out + "/encoder.f32", enc.data(), enc.size());
+        writeFloats(out + "/encoder.f32", enc.data(), std::size_t(e.audioContext()) * hp.nAudioState);
 
         // Logits after a fixed prompt, one row per position.
         const auto& t = e.tokenizer();
