@@ -118,6 +118,17 @@ TEST_F(FloatingWidgetTest, OriginOnADisconnectedScreenFallsBackToTheDefault) {
     EXPECT_DOUBLE_EQ(storedY(), 954);
 }
 
+TEST_F(FloatingWidgetTest, UnreadableSavedOriginFallsBackToTheDefault) {
+    saveOrigin(std::nan(""), 100);
+    FloatingWidget w;
+    w.showRecording();
+    EXPECT_EQ(w.window()->pos(), QPoint(860, 954));
+    // A value that is not a number reads as 0, as any stored number does.
+    test::fakes().defaults.setString("widgetOriginX", "left");
+    w.showRecording();
+    EXPECT_EQ(w.window()->pos(), QPoint(0, 954));
+}
+
 TEST_F(FloatingWidgetTest, OnlyTheXKeyDecidesWhetherAnOriginIsSaved) {
     test::fakes().defaults.setDouble("widgetOriginX", 400);
     FloatingWidget w;

@@ -68,6 +68,8 @@ TEST(WidgetView, TimeStringTruncatesToWholeSecondsAndDoesNotFoldHours) {
     EXPECT_EQ(WidgetView::timeString(60.0), "1:00");
     EXPECT_EQ(WidgetView::timeString(65.9), "1:05");
     EXPECT_EQ(WidgetView::timeString(4500), "75:00");
+    EXPECT_EQ(WidgetView::timeString(-3.5), "0:00");
+    EXPECT_EQ(WidgetView::timeString(std::nan("")), "0:00");
 }
 
 TEST(WidgetView, RecordingRowGivesTheWaveformWhatIsLeft) {

@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -22,14 +23,17 @@ constexpr double kChangeDuration = 0.2;
 WidgetView::WidgetView(WidgetModel* model, QWidget* parent) : QWidget(parent), model_(model) {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_OpaquePaintEvent, false);
+    // The view comes on screen with the first show: that state fades in and its shimmer starts now.
     lastKey_ = model_->state().animationKey();
+    keyChangedAt_ = platform::MainQueue::now();
     connect(model_, &WidgetModel::changed, this, &WidgetView::modelChanged);
 }
 
 WidgetView::~WidgetView() { stopFrames(); }
 
 std::string WidgetView::timeString(double elapsed) {
-    const long n = std::isfinite(elapsed) ? static_cast<long>(elapsed) : 0;
+    // A clock that went backwards or a value that is not a number reads 0:00.
+    const long n = std::isfinite(elapsed) && elapsed > 0 ? static_cast<long>(std::min(elapsed, 1e12)) : 0;
     char buf[32];
     std::snprintf(buf, sizeof buf, "%ld:%02ld", n / 60, n % 60);
     return buf;

@@ -55,7 +55,7 @@ private:
 
     WidgetModel* model_;
     int lastKey_ = 0;
-    double keyChangedAt_ = -1e9;
+    double keyChangedAt_ = 0;
     platform::TimerHandle frame_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     QImage layer_;
