@@ -8,7 +8,9 @@
 
 #include <cmath>
 
-ShimmerText::ShimmerText(QString text, double size) : text_(std::move(text)), font_(Kestal::font(size, QFont::DemiBold)) {}
+ShimmerText::ShimmerText(QString text, double size) : text_(std::move(text)), font_(fontFor(size)) {}
+
+QFont ShimmerText::fontFor(double size) { return Kestal::font(size, QFont::DemiBold); }
 
 double ShimmerText::width(double maxWidth) const {
     const QFontMetricsF fm(font_);

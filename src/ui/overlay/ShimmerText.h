@@ -11,6 +11,9 @@ class QPainter;
 class ShimmerText {
 public:
     ShimmerText(QString text, double size);
+    // With the font already made (the view keeps it between frames).
+    ShimmerText(QString text, QFont font) : text_(std::move(text)), font_(std::move(font)) {}
+    static QFont fontFor(double size);
 
     const QString& text() const { return text_; }
     QFont font() const { return font_; }

@@ -84,8 +84,17 @@ double WidgetView::contentOpacity(double t) const {
     return 1 - (1 - x) * (1 - x);  // ease-out
 }
 
+void WidgetView::updateFonts() {
+    const double s = model_->scale();
+    if (s == fontScale_) return;
+    fontScale_ = s;
+    timeFont_ = Kestal::font(12 * s, QFont::Medium);
+    labelFont_ = ShimmerText::fontFor(13 * s);
+}
+
 void WidgetView::paintAt(QPainter& p, double t) {
     const double s = model_->scale();
+    updateFonts();
     const WidgetState& state = model_->state();
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
@@ -116,14 +125,14 @@ void WidgetView::paintAt(QPainter& p, double t) {
         QColor dimWhite(255, 255, 255);
         dimWhite.setAlphaF(0.55);
         p.setPen(dimWhite);
-        p.setFont(Kestal::font(12 * s, QFont::Medium));
+        p.setFont(timeFont_);
         p.drawText(timeRect(), Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine,
                    QString::fromStdString(timeString(model_->elapsed())));
         break;
     }
     case WidgetState::Kind::processing: {
         const TrypillianSpiral spiral(s);
-        const ShimmerText label(QString::fromStdString(model_->processingLabel()), 13 * s);
+        const ShimmerText label(QString::fromStdString(model_->processingLabel()), labelFont_);
         const double gap = 9 * s;
         const double textW = label.width(std::max(0.0, c.width() - spiral.side() - gap));
         const double left = c.center().x() - (spiral.side() + gap + textW) / 2;
@@ -140,7 +149,7 @@ void WidgetView::paintAt(QPainter& p, double t) {
             markKey_ = state.animationKey();
             markSize_ = markSide * dpr;
         }
-        const ShimmerText message(QString::fromStdString(state.message()), 13 * s);
+        const ShimmerText message(QString::fromStdString(state.message()), labelFont_);
         const double gap = 8 * s;
         const double textW = message.width(std::max(0.0, c.width() - markSide - gap));
         const double left = c.center().x() - (markSide + gap + textW) / 2;

@@ -58,7 +58,12 @@ private:
     double keyChangedAt_ = 0;
     platform::TimerHandle frame_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    void updateFonts();
+
     QImage layer_;
+    double fontScale_ = 0;
+    QFont timeFont_;
+    QFont labelFont_;
     QPixmap mark_;
     int markKey_ = -1;
     double markSize_ = 0;
