@@ -1,0 +1,169 @@
+#include "ui/main/ShortcutsPage.h"
+
+#include "app/AppSettings.h"
+#include "dictation/HotkeyMonitor.h"
+#include "ui/kit/Kestal.h"
+#include "ui/kit/Symbols.h"
+#include "ui/main/PageHeader.h"
+#include "ui/main/RoundedBox.h"
+#include "ui/main/ShortcutRow.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QSignalBlocker>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+RoundedBox* box(QWidget* parent) {
+    auto* b = new RoundedBox(8, RoundedBox::quaternary(0.3), parent);
+    return b;
+}
+
+QLabel* text(const QString& s, const QFont& font, const QColor& color, QWidget* parent) {
+    auto* label = new QLabel(s, parent);
+    label->setFont(font);
+    label->setWordWrap(true);
+    label->setStyleSheet(QString("color: %1;").arg(Kestal::css(color)));
+    return label;
+}
+
+QComboBox* picker(QWidget* parent) {
+    auto* combo = new QComboBox(parent);
+    combo->setFixedWidth(200);
+    combo->setFont(Kestal::body());
+    return combo;
+}
+
+}  // namespace
+
+QString ShortcutsPage::keyName(int code) {
+    for (const auto& key : HotkeyMonitor::supportedKeys)
+        if (key.code == code) return QString::fromStdString(key.name);
+    return QString::fromUtf8("Fn / \U0001F310 Globe");
+}
+
+ShortcutsPage::ShortcutsPage(QWidget* parent) : QWidget(parent) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(14);
+    column->addWidget(new PageHeader("keyboard", "Shortcuts", "Set the keys that control recording.", this));
+
+    rows_[0] = new ShortcutRow("mic.fill", "Push-to-Talk", "Hold to record. Release to insert your words.", {}, true, this);
+    rows_[1] = new ShortcutRow("switch.2", "Toggle Recording",
+                               "Tap once to start hands-free. Tap again to stop and insert.", {}, true, this);
+    rows_[2] = new ShortcutRow("rectangle.on.rectangle", "Show Widget", "Appears automatically while recording.",
+                               "auto", false, this);
+    for (ShortcutRow* r : rows_) column->addWidget(r);
+
+    auto* pttBox = box(this);
+    auto* pttRow = new QHBoxLayout(pttBox);
+    pttRow->setContentsMargins(12, 12, 12, 12);
+    pttRow->addWidget(text("Push-to-talk key", Kestal::callout(), Kestal::text, pttBox));
+    pttRow->addStretch(1);
+    ptt_ = picker(pttBox);
+    ptt_->setObjectName("pttPicker");
+    for (const auto& key : HotkeyMonitor::supportedKeys) ptt_->addItem(QString::fromStdString(key.name), key.code);
+    pttRow->addWidget(ptt_);
+    column->addWidget(pttBox);
+
+    auto* cancelBox = box(this);
+    auto* cancelColumn = new QVBoxLayout(cancelBox);
+    cancelColumn->setContentsMargins(12, 12, 12, 12);
+    cancelColumn->setSpacing(8);
+    auto* cancelRow = new QHBoxLayout;
+    cancelRow->addWidget(text("Cancel key", Kestal::callout(), Kestal::text, cancelBox));
+    cancelRow->addStretch(1);
+    cancel_ = picker(cancelBox);
+    cancel_->setObjectName("cancelPicker");
+    cancelRow->addWidget(cancel_);
+    cancelColumn->addLayout(cancelRow);
+    cancelColumn->addWidget(text(QString::fromUtf8(
+                                     "Misspoke? Tap it to throw the recording away \u2014 nothing gets typed. Releasing "
+                                     "the push-to-talk key still stops and inserts as usual. Escape also cancels, and "
+                                     "while recording it no longer leaks into the app under the cursor."),
+                                 Kestal::caption(), Kestal::dim, cancelBox));
+    column->addWidget(cancelBox);
+
+    auto* troubleBox = box(this);
+    auto* troubleColumn = new QVBoxLayout(troubleBox);
+    troubleColumn->setContentsMargins(12, 12, 12, 12);
+    troubleColumn->setSpacing(0);
+    disclosure_ = new QToolButton(troubleBox);
+    disclosure_->setObjectName("troubleshooting");
+    disclosure_->setText("Troubleshooting");
+    disclosure_->setCheckable(true);
+    disclosure_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    disclosure_->setIcon(Symbols::icon("chevron.right", Kestal::dim));
+    disclosure_->setIconSize(QSize(10, 10));
+    disclosure_->setAutoRaise(true);
+    disclosure_->setFont(Kestal::body());
+    disclosure_->setCursor(Qt::PointingHandCursor);
+    disclosure_->setStyleSheet(
+        QString("QToolButton { border: none; background: transparent; color: %1; }").arg(Kestal::css(Kestal::text)));
+    troubleColumn->addWidget(disclosure_, 0, Qt::AlignLeft);
+    troubleshooting_ = new QWidget(troubleBox);
+    auto* notes = new QVBoxLayout(troubleshooting_);
+    notes->setContentsMargins(0, 6, 0, 0);
+    notes->setSpacing(8);
+    notes->addWidget(text(QString::fromUtf8("If the Globe key triggers Emoji or Input-Source switching, set System "
+                                            "Settings \u2192 Keyboard \u2192 \u201cPress \U0001F310 key to\u201d "
+                                            "\u2192 Do Nothing."),
+                          Kestal::callout(), Kestal::dim, troubleshooting_));
+    notes->addWidget(text(QString::fromUtf8("Tovrin needs Accessibility permission (System Settings \u2192 Privacy & "
+                                            "Security \u2192 Accessibility) for the hotkey and text insertion."),
+                          Kestal::callout(), Kestal::dim, troubleshooting_));
+    troubleshooting_->setVisible(false);
+    troubleColumn->addWidget(troubleshooting_);
+    connect(disclosure_, &QToolButton::toggled, this, [this](bool open) {
+        troubleshooting_->setVisible(open);
+        disclosure_->setIcon(Symbols::icon(open ? "chevron.down" : "chevron.right", Kestal::dim));
+    });
+    column->addWidget(troubleBox);
+
+    connect(ptt_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index < 0) return;
+        const int code = ptt_->itemData(index).toInt();
+        if (code != AppSettings::shared().pttKeyCode()) AppSettings::shared().setPttKeyCode(code);
+        refresh();
+    });
+    connect(cancel_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index < 0) return;
+        const int code = cancel_->itemData(index).toInt();
+        if (code != AppSettings::shared().cancelKeyCode()) AppSettings::shared().setCancelKeyCode(code);
+    });
+
+    QPointer<ShortcutsPage> self(this);
+    settingsConnection_ = AppSettings::shared().changed.connect([self](const std::string& key) {
+        if (self && (key == "pttKeyCode" || key == "cancelKeyCode")) self->refresh();
+    });
+    refresh();
+}
+
+ShortcutsPage::~ShortcutsPage() { AppSettings::shared().changed.disconnect(settingsConnection_); }
+
+void ShortcutsPage::refresh() {
+    const int ptt = AppSettings::shared().pttKeyCode();
+    const int cancelCode = AppSettings::shared().cancelKeyCode();
+    const QString name = keyName(ptt);
+    rows_[0]->setKeys(name);
+    rows_[1]->setKeys(name + " (tap)");
+
+    {
+        const QSignalBlocker block(ptt_);
+        ptt_->setCurrentIndex(ptt_->findData(ptt));  // -1 (no selection) for a code outside the table
+    }
+    {
+        // The cancel key can be anything but the push-to-talk key. A stored cancel key equal to
+        // it is kept as it is but shown as no selection; the key monitor treats it as off.
+        const QSignalBlocker block(cancel_);
+        cancel_->clear();
+        cancel_->addItem("Disabled", 0);
+        for (const auto& key : HotkeyMonitor::supportedKeys)
+            if (key.code != ptt) cancel_->addItem(QString::fromStdString(key.name), key.code);
+        cancel_->setCurrentIndex(cancel_->findData(cancelCode));
+    }
+}
