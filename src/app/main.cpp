@@ -10,6 +10,7 @@ constexpr const char* kUpdateFeed = "https://tovrin.app/appcast.xml";
 
 int main(int argc, char** argv) {
     platform::Runtime runtime(argc, argv);
+    if (runtime.handOverToRunningInstance()) return 0;
     AppDelegate::Parts parts;
     parts.updater = std::make_unique<platform::AppcastUpdater>(kUpdateFeed);
     AppDelegate delegate(std::move(parts));

@@ -1,7 +1,6 @@
 #include "platform/QtStatusItem.h"
 
-#include "platform/Paths.h"
-#include "platform/SymbolIcon.h"
+#include "ui/kit/Symbols.h"
 
 #include <QAction>
 #include <QCursor>
@@ -26,7 +25,8 @@ QtStatusItem::~QtStatusItem() {
 
 void QtStatusItem::setSymbol(const std::string& symbol, const std::string& accessibilityDescription) {
     symbol_ = symbol;
-    tray_->setIcon(SymbolIcon::icon(symbol));
+    // Drawn light: tray panels are dark on most desktops, as the menu bar is in the dark look.
+    tray_->setIcon(Symbols::icon(QString::fromStdString(symbol), QColor(236, 236, 240)));
     tray_->setToolTip(QString::fromStdString(accessibilityDescription));
     tray_->show();
 }

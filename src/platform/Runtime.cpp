@@ -19,30 +19,33 @@
 #include "platform/XdgLoginItem.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QGuiApplication>
 #include <QEvent>
 #include <QTimer>
+
+#include <unistd.h>
 
 namespace platform {
 
 namespace {
 
-// Reopen on this desktop: a second launch is not caught here; the application's activation
-// (e.g. from the taskbar) stands for it.
-class ReopenFilter : public QObject {
-public:
-    std::function<void()>* callback;
-    explicit ReopenFilter(std::function<void()>* cb) : callback(cb) {}
-    bool eventFilter(QObject* o, QEvent* e) override {
-        if (e->type() == QEvent::ApplicationActivate && *callback) (*callback)();
-        return QObject::eventFilter(o, e);
-    }
-};
+// One program per user session: a second start hands over to the running one (which treats it
+// as the user opening the program again) through a socket in the runtime folder.
+QString instanceSocketPath() {
+    QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (dir.isEmpty()) dir = QDir::tempPath();
+    return dir + "/tovrin-" + QString::number(getuid()) + ".sock";
+}
 
 }  // namespace
 
 struct Runtime::Impl {
     std::unique_ptr<QApplication> app;
+    std::unique_ptr<QLocalServer> instanceServer;
+    bool handedOver = false;
     std::unique_ptr<QtScheduler> scheduler;
     std::unique_ptr<JsonFileDefaults> defaults;
     std::unique_ptr<SecretServiceKeychain> keychain;
@@ -99,6 +102,30 @@ Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
 }
 
 Runtime::~Runtime() = default;
+
+bool Runtime::handOverToRunningInstance() {
+    QLocalSocket socket;
+    socket.connectToServer(instanceSocketPath());
+    if (socket.waitForConnected(500)) {
+        socket.write("reopen\n");
+        socket.waitForBytesWritten(500);
+        socket.disconnectFromServer();
+        impl_->handedOver = true;
+        return true;
+    }
+    QLocalServer::removeServer(instanceSocketPath());
+    impl_->instanceServer = std::make_unique<QLocalServer>();
+    impl_->instanceServer->setSocketOptions(QLocalServer::UserAccessOption);
+    if (impl_->instanceServer->listen(instanceSocketPath())) {
+        QObject::connect(impl_->instanceServer.get(), &QLocalServer::newConnection, impl_->app.get(), [this] {
+            while (QLocalSocket* peer = impl_->instanceServer->nextPendingConnection()) {
+                QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+                if (onReopen) onReopen();
+            }
+        });
+    }
+    return false;
+}
 
 void Runtime::whenLaunched(std::function<void()> fn) { QTimer::singleShot(0, impl_->app.get(), std::move(fn)); }
 

@@ -17,6 +17,10 @@ public:
     // Called once when the run loop is about to end.
     std::function<void()> onTerminate;
 
+    // True when the program already runs for this user: it has been told to come forward and
+    // this process should end. Otherwise this process becomes the one that is told.
+    bool handOverToRunningInstance();
+
     // Runs `fn` once the run loop has started.
     void whenLaunched(std::function<void()> fn);
     int exec();

@@ -141,6 +141,16 @@ TEST_F(TrayMenuIT, TheProgramKeepsALanguagePickedInItsMenuAndQuitsCleanly) {
     ASSERT_TRUE(test::pumpUntil([&] { return findTrayIcon(desk, x, y); }, 20)) << "no tray icon";
     test::pumpFor(0.5);
 
+    // Starting the program again hands over to the running one: one tray icon, and the second
+    // process ends at once.
+    EXPECT_EQ(desk.run({exe}, nullptr, 10), 0);
+    std::string tree;
+    desk.run({"xwininfo", "-root", "-tree"}, &tree, 5);
+    std::size_t icons = 0;
+    for (std::size_t at = tree.find("(\"tovrin\""); at != std::string::npos; at = tree.find("(\"tovrin\"", at + 1))
+        ++icons;
+    EXPECT_EQ(icons, 1u) << tree;
+
     auto openMenu = [&] {
         click(keys, x, y);
         test::pumpFor(0.6);

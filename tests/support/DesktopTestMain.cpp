@@ -29,6 +29,7 @@ int runDesktopTests(int argc, char** argv, HeadlessDesktop::Options options) {
     int status = 0;
     {
         QApplication app(argc, argv);
+        QApplication::setQuitOnLastWindowClosed(false);  // as in the program: closing a window never quits
         ::testing::AddGlobalTestEnvironment(new TestEnvironment);
         status = RUN_ALL_TESTS();
     }

@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         QApplication app(argc, argv);
+        QApplication::setQuitOnLastWindowClosed(false);  // as in the program: closing a window never quits
         ::testing::AddGlobalTestEnvironment(new test::TestEnvironment);
         status = RUN_ALL_TESTS();
     }
