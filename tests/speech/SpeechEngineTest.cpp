@@ -1,12 +1,14 @@
 // Loader errors, the recogniser's contract and the agreement of the instruction-set kernels.
 #include "Kernels.h"
 #include "ModelFile.h"
+#include "ThreadPool.h"
 #include "Tokenizer.h"
 #include "WhisperRecognizer.h"
 #include "speech/Recognizer.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -221,6 +223,20 @@ TEST(NoSpeech, SilentWindowsGiveNoText) {
         EXPECT_TRUE(r.noSpeech);
     }
     EXPECT_EQ(rec.transcribe(a.data(), a.size(), "en").text, "");
+}
+
+// Jobs of every size, back to back: each item runs exactly once and a job ends only when
+// all of its items have run.
+TEST(ThreadPool, EveryItemRunsExactlyOnce) {
+    speech::ThreadPool pool(6);
+    std::mt19937 rng(11);
+    std::vector<std::atomic<int>> hits(400);
+    for (int job = 0; job < 3000; ++job) {
+        const int n = int(rng() % 400);
+        for (int i = 0; i < n; ++i) hits[i].store(0);
+        pool.run(n, [&](int64_t i) { hits[std::size_t(i)].fetch_add(1); });
+        for (int i = 0; i < n; ++i) ASSERT_EQ(hits[i].load(), 1) << "job " << job << " item " << i;
+    }
 }
 
 TEST(Utf8, InvalidSequencesAreReplaced) {
