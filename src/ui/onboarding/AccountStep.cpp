@@ -1,0 +1,180 @@
+#include "ui/onboarding/AccountStep.h"
+
+#include "cloud/BackendClient.h"
+#include "cloud/BackendError.h"
+#include "ui/kit/Kestal.h"
+#include "ui/kit/KestalErrorText.h"
+#include "ui/kit/KestalField.h"
+#include "ui/kit/KestalPrimaryButtonStyle.h"
+#include "ui/kit/KestalSecondaryButtonStyle.h"
+#include "ui/onboarding/ActivitySpinner.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTextBoundaryFinder>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr const char* kCreateLabel = "Create Account \u2014 start free trial";
+
+QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
+    auto* l = new QLabel(text, parent);
+    l->setFont(font);
+    l->setTextFormat(Qt::PlainText);
+    l->setWordWrap(true);
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, color);
+    l->setPalette(p);
+    return l;
+}
+
+bool isBlank(QChar c) { return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space; }
+
+}  // namespace
+
+AccountStep::AccountStep(std::function<void()> next, QWidget* parent)
+    : AccountStep(std::move(next), BackendClient::shared(), parent) {}
+
+AccountStep::AccountStep(std::function<void()> next, BackendClient& backend, QWidget* parent)
+    : OnboardingStep(parent), next_(std::move(next)), backend_(backend) {
+    setObjectName("accountStep");
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(40, 36, 40, 30);
+    column->setSpacing(18);
+
+    auto* header = new QVBoxLayout;
+    header->setSpacing(6);
+    QFont titleFont = Kestal::largeTitle();
+    titleFont.setBold(true);
+    header->addWidget(textLabel("Create your account", titleFont, Kestal::text, this));
+    header->addWidget(textLabel("Unlocks the free trial: 3000 credits for AI enhancement and cloud transcription. "
+                                "Takes ten seconds \u2014 no card, no emails.",
+                                Kestal::body(), Kestal::dim, this));
+    column->addLayout(header);
+
+    email_ = new KestalField("Email", false, "you@example.com", KestalField::ContentType::emailAddress, this);
+    column->addWidget(email_);
+    password_ = new KestalField("Password", true, "8+ characters", KestalField::ContentType::password, this);
+    column->addWidget(password_);
+
+    errorLabel_ = new KestalErrorText({}, this);
+    errorLabel_->hide();
+    column->addWidget(errorLabel_);
+
+    column->addStretch(1);
+
+    create_ = new QPushButton(kCreateLabel, this);
+    KestalPrimaryButtonStyle::apply(create_);
+    makeLarge(create_);
+    auto* spinnerRow = new QHBoxLayout(create_);
+    spinnerRow->setContentsMargins(0, 0, 0, 0);
+    spinner_ = new ActivitySpinner(Kestal::bg, 16, create_);
+    spinner_->hide();
+    spinnerRow->addWidget(spinner_, 0, Qt::AlignCenter);
+    column->addWidget(create_);
+
+    login_ = new QPushButton("I already have an account \u2014 Log In", this);
+    KestalSecondaryButtonStyle::apply(login_);
+    makeLarge(login_);
+    column->addWidget(login_);
+
+    connect(create_, &QPushButton::clicked, this, [this] { submit(true); });
+    connect(login_, &QPushButton::clicked, this, [this] { submit(false); });
+
+    QPointer<AccountStep> self(this);
+    backendSubscription_ = backend_.changed.connect([self] {
+        if (self) self->syncToBackend();
+    });
+    syncToBackend();
+}
+
+AccountStep::~AccountStep() { backend_.changed.disconnect(backendSubscription_); }
+
+void AccountStep::appear() {
+    if (backend_.isLoggedIn() && next_) next_();
+}
+
+QString AccountStep::trimmedEmail(const QString& email) {
+    qsizetype start = 0;
+    qsizetype end = email.size();
+    while (start < end && isBlank(email[start])) ++start;
+    while (end > start && isBlank(email[end - 1])) --end;
+    return email.mid(start, end - start);
+}
+
+int AccountStep::perceivedLength(const QString& text) {
+    if (text.isEmpty()) return 0;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    int count = 0;
+    while (finder.toNextBoundary() != -1) ++count;
+    return count;
+}
+
+std::optional<QString> AccountStep::validate(const QString& email, const QString& password) {
+    const QString trimmed = trimmedEmail(email);
+    if (!trimmed.contains('@') || !trimmed.contains('.') || perceivedLength(trimmed) <= 5)
+        return QStringLiteral("Enter a valid email address.");
+    if (perceivedLength(password) < 8) return QStringLiteral("Password needs at least 8 characters.");
+    return std::nullopt;
+}
+
+QString AccountStep::failureMessage(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const BackendError& e) {
+        if (e.code() == "EMAIL_ALREADY_EXISTS") return QStringLiteral("This email is already registered \u2014 use Log In below.");
+        if (e.code() == "INVALID_CREDENTIALS") return QStringLiteral("Wrong email or password.");
+        if (e.code() == "network") return QStringLiteral("No connection \u2014 check the internet and try again.");
+        return QString::fromStdString(e.message());
+    } catch (const std::exception& e) {
+        return QString::fromStdString(e.what());
+    } catch (...) {
+        return QStringLiteral("Something went wrong.");
+    }
+}
+
+void AccountStep::submit(bool signup) {
+    if (backend_.busy()) return;
+    if (auto fault = validate(email_->text(), password_->text())) {
+        setErrorText(fault);
+        return;
+    }
+    setErrorText(std::nullopt);
+    send(signup, trimmedEmail(email_->text()).toStdString(), password_->text().toStdString());
+}
+
+platform::Task<> AccountStep::send(bool signup, std::string email, std::string password) {
+    QPointer<AccountStep> self(this);
+    std::exception_ptr failure;
+    try {
+        platform::Task<void> request = signup ? backend_.signup(std::move(email), std::move(password))
+                                              : backend_.login(std::move(email), std::move(password));
+        co_await std::move(request);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // The step may have been passed over or torn down while the request ran.
+    if (!self) co_return;
+    if (failure) {
+        self->setErrorText(failureMessage(failure));
+        co_return;
+    }
+    if (self->next_) self->next_();
+}
+
+void AccountStep::setErrorText(std::optional<QString> text) {
+    errorText_ = std::move(text);
+    errorLabel_->setText(errorText_.value_or(QString()));
+    errorLabel_->setVisible(errorText_.has_value());
+}
+
+void AccountStep::syncToBackend() {
+    const bool busy = backend_.busy();
+    create_->setEnabled(!busy);
+    login_->setEnabled(!busy);
+    create_->setText(busy ? QString() : QString(kCreateLabel));
+    spinner_->setVisible(busy);
+}

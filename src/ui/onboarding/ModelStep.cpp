@@ -1,0 +1,250 @@
+#include "ui/onboarding/ModelStep.h"
+
+#include "engine/EngineManager.h"
+#include "engine/ModelManager.h"
+#include "platform/Http.h"
+#include "platform/Machine.h"
+#include "ui/kit/Kestal.h"
+#include "ui/kit/KestalErrorText.h"
+#include "ui/kit/KestalPrimaryButtonStyle.h"
+#include "ui/kit/KestalSecondaryButtonStyle.h"
+#include "ui/onboarding/ModelRow.h"
+
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
+    auto* l = new QLabel(text, parent);
+    l->setFont(font);
+    l->setTextFormat(Qt::PlainText);
+    l->setWordWrap(true);
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, color);
+    l->setPalette(p);
+    return l;
+}
+
+QPushButton* largeButton(const QString& text, QWidget* parent) {
+    auto* b = new QPushButton(text, parent);
+    b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    b->setMinimumHeight(36);
+    return b;
+}
+
+bool isCancellation(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const platform::HttpError& e) {
+        return e.kind() == platform::HttpError::Kind::Cancelled;
+    } catch (...) {
+        return false;
+    }
+}
+
+QString describe(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return QString::fromStdString(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
+}  // namespace
+
+ModelStep::ModelStep(std::function<void()> done, QWidget* parent)
+    : ModelStep(std::move(done), platform::Machine::physicalMemory(), parent) {}
+
+ModelStep::ModelStep(std::function<void()> done, std::uint64_t physicalMemory, QWidget* parent)
+    : OnboardingStep(parent),
+      done_(std::move(done)),
+      recommended_(recommendedID(physicalMemory)),
+      selected_(recommended_) {
+    setObjectName("modelStep");
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(40, 36, 40, 30);
+    column->setSpacing(18);
+
+    auto* header = new QVBoxLayout;
+    header->setSpacing(6);
+    QFont titleFont = Kestal::largeTitle();
+    titleFont.setBold(true);
+    header->addWidget(textLabel("Offline model \u2014 optional", titleFont, Kestal::text, this));
+    header->addWidget(textLabel(
+        "Tovrin Cloud transcribes on our servers, so you can start dictating right away. An offline model runs on "
+        "this computer instead \u2014 private and it works without internet, but the download is large and it uses "
+        "memory (RAM) while active. You can add one later in Settings.",
+        Kestal::body(), Kestal::dim, this));
+    column->addLayout(header);
+
+    // The six rows do not all fit the fixed window beside the header and the buttons on every
+    // font setup, so they scroll when they have to.
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName("modelList");
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidgetResizable(true);
+    scroll->viewport()->setAutoFillBackground(false);
+    auto* list = new QWidget;
+    list->setAutoFillBackground(false);
+    auto* rowsLayout = new QVBoxLayout(list);
+    rowsLayout->setContentsMargins(0, 0, 0, 0);
+    rowsLayout->setSpacing(18);
+    for (const WhisperModel& model : ModelManager::catalog()) {
+        const std::string id = model.id;
+        auto* row = new ModelRow(model, id == recommended_, [this, id] { setSelected(id); }, list);
+        rowsLayout->addWidget(row);
+        rows_.push_back(row);
+    }
+    rowsLayout->addStretch(1);
+    scroll->setWidget(list);
+    column->addWidget(scroll, 1);
+
+    errorLabel_ = new KestalErrorText({}, this);
+    errorLabel_->setFont(Kestal::caption());
+    errorLabel_->hide();
+    column->addWidget(errorLabel_);
+
+    use_ = largeButton({}, this);
+    KestalPrimaryButtonStyle::apply(use_);
+    column->addWidget(use_);
+    connect(use_, &QPushButton::clicked, this, [this] { activateAndFinish(); });
+
+    downloading_ = largeButton("Downloading\u2026", this);
+    KestalPrimaryButtonStyle::apply(downloading_);
+    downloading_->setEnabled(false);
+    column->addWidget(downloading_);
+
+    auto* choices = new QVBoxLayout;
+    choices->setSpacing(8);
+    download_ = largeButton({}, this);
+    KestalPrimaryButtonStyle::apply(download_);
+    choices->addWidget(download_);
+    connect(download_, &QPushButton::clicked, this, [this] { downloadSelected(); });
+    skip_ = largeButton("Skip \u2014 use Tovrin Cloud", this);
+    KestalSecondaryButtonStyle::apply(skip_);
+    choices->addWidget(skip_);
+    connect(skip_, &QPushButton::clicked, this, [this] {
+        if (done_) done_();
+    });
+    column->addLayout(choices);
+
+    QPointer<ModelStep> self(this);
+    modelsSubscription_ = ModelManager::shared().changed.connect([self] {
+        if (self) self->sync();
+    });
+    sync();
+}
+
+ModelStep::~ModelStep() { ModelManager::shared().changed.disconnect(modelsSubscription_); }
+
+std::string ModelStep::recommendedID(std::uint64_t physicalMemory) {
+    return physicalMemory < kLargeModelMemory ? "small" : "large-v3-turbo";
+}
+
+std::string ModelStep::name(const std::string& id) {
+    const auto model = ModelManager::model(id);
+    return model ? model->name : id;
+}
+
+int ModelStep::size(const std::string& id) {
+    const auto model = ModelManager::model(id);
+    return model ? model->sizeMB : 0;
+}
+
+void ModelStep::appear() {
+    // The largest installed model, when there is one.
+    const auto& catalog = ModelManager::catalog();
+    const auto& installed = ModelManager::shared().installed();
+    for (auto it = catalog.rbegin(); it != catalog.rend(); ++it) {
+        if (installed.count(it->id)) {
+            setSelected(it->id);
+            return;
+        }
+    }
+}
+
+void ModelStep::setSelected(const std::string& id) {
+    selected_ = id;
+    sync();
+}
+
+ModelRow* ModelStep::row(const std::string& id) const {
+    for (ModelRow* r : rows_)
+        if (r->model().id == id) return r;
+    return nullptr;
+}
+
+void ModelStep::activateAndFinish() { activate(selected_); }
+
+void ModelStep::activate(const std::string& id) {
+    ModelManager::shared().setActiveModelID(id);
+    EngineManager& engine = EngineManager::shared();
+    engine.restartForModelChange();
+    // Nobody waits for the answer: the window closes while the server loads the model.
+    platform::Task<bool> readiness = engine.waitUntilReady(kReadinessTimeout);
+    (void)readiness;
+    if (done_) done_();
+}
+
+void ModelStep::downloadSelected() {
+    const auto model = ModelManager::model(selected_);
+    if (!model) return;
+    errorText_.reset();
+    sync();
+    fetch(*model);
+}
+
+platform::Task<> ModelStep::fetch(WhisperModel model) {
+    QPointer<ModelStep> self(this);
+    const std::string id = model.id;
+    std::exception_ptr failure;
+    try {
+        platform::Task<void> transfer = ModelManager::shared().download(std::move(model));
+        co_await std::move(transfer);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self) co_return;
+    if (failure) {
+        if (isCancellation(failure)) co_return;
+        self->errorText_ = "Download failed: " + describe(failure);
+        self->sync();
+        co_return;
+    }
+    // The manager returns without fetching anything while another download runs; only a model
+    // that is really on disk may become the active one. And it is the downloaded model that
+    // becomes active, whatever row was picked while it came in.
+    if (!ModelManager::shared().installed().count(id)) co_return;
+    self->activate(id);
+}
+
+void ModelStep::sync() {
+    const ModelManager& models = ModelManager::shared();
+    const auto& installed = models.installed();
+    const auto& downloading = models.downloading();
+    for (ModelRow* r : rows_) {
+        const std::string& id = r->model().id;
+        r->setState(installed.count(id) > 0, id == selected_, downloading == id, models.progress());
+    }
+
+    errorLabel_->setText(errorText_.value_or(QString()));
+    errorLabel_->setVisible(errorText_.has_value());
+
+    const bool useCase = installed.count(selected_) > 0;
+    const bool downloadingCase = !useCase && downloading.has_value();
+    const bool chooseCase = !useCase && !downloadingCase;
+    const QString selectedName = QString::fromStdString(name(selected_));
+    use_->setText("Use " + selectedName + " \u2014 Finish");
+    download_->setText("Download " + selectedName + " (" + QString::number(size(selected_)) + " MB)");
+    use_->setVisible(useCase);
+    downloading_->setVisible(downloadingCase);
+    download_->setVisible(chooseCase);
+    skip_->setVisible(chooseCase);
+}

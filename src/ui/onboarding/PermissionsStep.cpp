@@ -1,0 +1,127 @@
+#include "ui/onboarding/PermissionsStep.h"
+
+#include "platform/Accessibility.h"
+#include "platform/MainQueue.h"
+#include "platform/MicPermission.h"
+#include "platform/Workspace.h"
+#include "ui/kit/Kestal.h"
+#include "ui/kit/KestalPrimaryButtonStyle.h"
+#include "ui/onboarding/PermissionRow.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
+    auto* l = new QLabel(text, parent);
+    l->setFont(font);
+    l->setTextFormat(Qt::PlainText);
+    l->setWordWrap(true);
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, color);
+    l->setPalette(p);
+    return l;
+}
+
+// The prominent button in the secondary tint: a gray fill with light text.
+void applySecondaryTint(QPushButton* button) {
+    button->setFont(Kestal::font(13, QFont::DemiBold));
+    button->setCursor(Qt::PointingHandCursor);
+    QColor pressed = Kestal::dim;
+    pressed.setAlphaF(0.85);
+    button->setStyleSheet(QString("QAbstractButton { color: %1; background: %2; border: none; border-radius: 8px;"
+                                  " padding: 8px 14px; }"
+                                  "QAbstractButton:pressed { background: %3; }")
+                              .arg(Kestal::css(Kestal::bg), Kestal::css(Kestal::dim), Kestal::css(pressed)));
+}
+
+}  // namespace
+
+PermissionsStep::PermissionsStep(std::function<void()> next, QWidget* parent)
+    : OnboardingStep(parent), next_(std::move(next)) {
+    setObjectName("permissionsStep");
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(40, 36, 40, 30);
+    column->setSpacing(22);
+
+    auto* header = new QVBoxLayout;
+    header->setSpacing(6);
+    QFont titleFont = Kestal::largeTitle();
+    titleFont.setBold(true);
+    header->addWidget(textLabel("Two quick permissions", titleFont, Kestal::text, this));
+    header->addWidget(textLabel("Tovrin needs these to hear you and to type for you. It asks for nothing else.",
+                                Kestal::body(), Kestal::dim, this));
+    column->addLayout(header);
+
+    micRow_ = new PermissionRow("mic.fill", "Microphone", "So Tovrin can hear what you say.",
+                                [this] { enableMicrophone(); }, this);
+    column->addWidget(micRow_);
+    axRow_ = new PermissionRow("accessibility", "Accessibility", "So the Fn hotkey works and text lands in your cursor.",
+                               [this] { enableAccessibility(); }, this);
+    column->addWidget(axRow_);
+
+    column->addStretch(1);
+
+    continue_ = new QPushButton(this);
+    makeLarge(continue_);
+    column->addWidget(continue_);
+    connect(continue_, &QPushButton::clicked, this, [this] {
+        if (next_) next_();
+    });
+    updateButton();
+}
+
+PermissionsStep::~PermissionsStep() { poll_.cancel(); }
+
+void PermissionsStep::appear() {
+    refresh();
+    if (!isPolling()) schedulePoll();
+}
+
+void PermissionsStep::disappear() { poll_.cancel(); }
+
+void PermissionsStep::schedulePoll() {
+    std::weak_ptr<int> alive = alive_;
+    poll_ = platform::MainQueue::after(kPollSeconds, [this, alive] {
+        if (alive.expired()) return;
+        refresh();
+        schedulePoll();
+    });
+}
+
+void PermissionsStep::refresh() {
+    micOK_ = platform::MicPermission::isInstalled() &&
+             platform::MicPermission::shared().status() == platform::MicAuthorization::authorized;
+    axOK_ = platform::Accessibility::shared().isTrusted(false);
+    micRow_->setGranted(micOK_);
+    axRow_->setGranted(axOK_);
+    updateButton();
+}
+
+void PermissionsStep::enableMicrophone() {
+    // The answer is not waited for: the next reading shows it.
+    if (platform::MicPermission::isInstalled()) platform::MicPermission::shared().requestAccess([](bool) {});
+    open(kMicrophoneSettings);
+}
+
+void PermissionsStep::enableAccessibility() {
+    platform::Accessibility::shared().isTrusted(true);
+    open(kAccessibilitySettings);
+}
+
+void PermissionsStep::open(const std::string& url) { platform::Workspace::shared().openUrl(url); }
+
+QColor PermissionsStep::continueTint() const { return micOK_ && axOK_ ? Kestal::blue : Kestal::dim; }
+
+void PermissionsStep::updateButton() {
+    const bool both = micOK_ && axOK_;
+    continue_->setText(both ? "Continue" : "Skip for now");
+    if (styledBoth_ && *styledBoth_ == both) return;
+    styledBoth_ = both;
+    if (both)
+        KestalPrimaryButtonStyle::apply(continue_);
+    else
+        applySecondaryTint(continue_);
+}
