@@ -9,6 +9,7 @@
 #include "platform/Accessibility.h"
 #include "platform/App.h"
 #include "platform/CrashReporter.h"
+#include "platform/Http.h"
 #include "platform/Machine.h"
 #include "platform/MainQueue.h"
 #include "platform/Paths.h"
@@ -21,7 +22,6 @@
 #include "ui/overlay/FloatingWidget.h"
 
 #include <array>
-#include <cctype>
 #include <utility>
 
 namespace {
@@ -38,22 +38,10 @@ const std::array<std::pair<const char*, const char*>, 3> kLanguages = {{
     {"en", "English"},
 }};
 
-// Percent-encoding with the URL query's allowed characters (unreserved, sub-delims, ":@/?").
-std::string queryEncoded(const std::string& text) {
-    static const std::string allowed = "-._~!$&'()*+,;=:@/?";
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if (std::isalnum(c) || allowed.find(static_cast<char>(c)) != std::string::npos) {
-            out.push_back(static_cast<char>(c));
-        } else {
-            out.push_back('%');
-            out.push_back(hex[c >> 4]);
-            out.push_back(hex[c & 15]);
-        }
-    }
-    return out;
-}
+// The characters a URL query may hold as they are (sub-delimiters, ":@/?"), besides the unreserved.
+constexpr const char* kQueryAllowed = "!$&'()*+,;=:@/?";
+
+std::string queryEncoded(const std::string& text) { return platform::http::percentEncode(text, kQueryAllowed); }
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include "platform/LoginItem.h"
 #include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
+#include "platform/TextTools.h"
 
 #include <algorithm>
 
@@ -35,12 +36,6 @@ int intObjectOr(const char* key, int fallback) {
     return fallback;
 }
 
-std::string trimmed(const std::string& s) {
-    auto isSpace = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
-    auto b = std::find_if_not(s.begin(), s.end(), isSpace);
-    auto e = std::find_if_not(s.rbegin(), s.rend(), isSpace).base();
-    return b < e ? std::string(b, e) : std::string();
-}
 
 }  // namespace
 
@@ -173,7 +168,7 @@ void AppSettings::setLaunchAtLogin(bool v) {
 }
 
 void AppSettings::setAPIKey(const std::string& key, const std::string& provider) {
-    Secrets::set(trimmed(key), provider + "ApiKey");
+    Secrets::set(platform::TextTools::trimmed(key), provider + "ApiKey");
     changed.notify(provider + "ApiKey");
 }
 

@@ -14,6 +14,7 @@
 #include "engine/WhisperClient.h"
 #include "platform/Accessibility.h"
 #include "platform/NotificationCenter.h"
+#include "platform/TextTools.h"
 #include "platform/Pasteboard.h"
 #include "platform/Sounds.h"
 #include "platform/Workspace.h"
@@ -31,12 +32,6 @@ constexpr const char* kCleanupInstruction =
 constexpr const char* kAccessibilityPane =
     "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
 
-std::string trimmed(const std::string& s) {
-    auto isSpace = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
-    auto b = std::find_if_not(s.begin(), s.end(), isSpace);
-    auto e = std::find_if_not(s.rbegin(), s.rend(), isSpace).base();
-    return b < e ? std::string(b, e) : std::string();
-}
 
 }  // namespace
 
@@ -129,7 +124,7 @@ platform::Task<> DictationController::process(std::string wav, std::string langu
         playSound("Basso");
         co_return;
     }
-    std::string text = trimmed(result.text);
+    std::string text = platform::TextTools::trimmed(result.text);
     if (text.empty()) {
         setState(State::idle);
         parts_.widget->flashResult("No speech detected", false);

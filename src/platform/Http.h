@@ -70,8 +70,8 @@ public:
 
 // Helpers for the clients' request bodies.
 namespace http {
-// Percent-encodes every byte outside the URL query's unreserved set (A–Z a–z 0–9 - . _ ~).
-std::string percentEncode(const std::string& text);
+// Percent-encodes every byte outside the unreserved set (A–Z a–z 0–9 - . _ ~) and `alsoAllowed`.
+std::string percentEncode(const std::string& text, const std::string& alsoAllowed = {});
 // The host part of a URL ("" when it has none).
 std::string hostOf(const std::string& url);
 // A fresh random multipart boundary.

@@ -1,66 +1,47 @@
 #include "platform/JsonFileDefaults.h"
 
+#include <nlohmann/json.hpp>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonValue>
 #include <QSaveFile>
-
-#include <cmath>
 
 namespace platform {
 
 namespace {
 
-// QJsonValue keeps every number as a double; integers are told apart by the text of the file.
-std::optional<DefaultsValue> fromJson(const QJsonValue& v) {
-    switch (v.type()) {
-    case QJsonValue::Bool:
-        return DefaultsValue(v.toBool());
-    case QJsonValue::String:
-        return DefaultsValue(v.toString().toStdString());
-    case QJsonValue::Double: {
-        const double d = v.toDouble();
-        const QVariant var = v.toVariant();
-        if (var.typeId() == QMetaType::LongLong || var.typeId() == QMetaType::Int ||
-            var.typeId() == QMetaType::ULongLong)
-            return DefaultsValue(static_cast<std::int64_t>(var.toLongLong()));
-        return DefaultsValue(d);
-    }
-    default:
-        return std::nullopt;
-    }
+// nlohmann keeps integers and reals apart (a real is written with its decimal point), so a
+// whole real such as a window position of 100.0 is still a real when it is read back.
+std::optional<DefaultsValue> fromJson(const nlohmann::json& v) {
+    if (v.is_boolean()) return DefaultsValue(v.get<bool>());
+    if (v.is_number_integer()) return DefaultsValue(v.get<std::int64_t>());
+    if (v.is_number_float()) return DefaultsValue(v.get<double>());
+    if (v.is_string()) return DefaultsValue(v.get<std::string>());
+    return std::nullopt;
 }
 
-QJsonValue toJson(const DefaultsValue& v) {
-    if (auto b = std::get_if<bool>(&v)) return QJsonValue(*b);
-    if (auto i = std::get_if<std::int64_t>(&v)) return QJsonValue(static_cast<qint64>(*i));
-    if (auto d = std::get_if<double>(&v)) return QJsonValue(*d);
-    return QJsonValue(QString::fromStdString(std::get<std::string>(v)));
+nlohmann::json toJson(const DefaultsValue& v) {
+    return std::visit([](const auto& x) { return nlohmann::json(x); }, v);
 }
 
 }  // namespace
 
 JsonFileDefaults::JsonFileDefaults(std::string path) : path_(std::move(path)) {
     QFile file(QString::fromStdString(path_));
-    if (!file.exists()) return;
-    if (!file.open(QIODevice::ReadOnly)) return;
+    if (!file.exists() || !file.open(QIODevice::ReadOnly)) return;
     const QByteArray bytes = file.readAll();
     file.close();
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+    const auto doc = nlohmann::json::parse(bytes.constBegin(), bytes.constEnd(), nullptr, false);
+    if (doc.is_discarded() || !doc.is_object()) {
+        // Never overwrite what the user had: keep it aside and start empty.
         const QString aside = QString::fromStdString(path_) + ".corrupt";
         QFile::remove(aside);
         QFile::rename(QString::fromStdString(path_), aside);
         return;
     }
-    const QJsonObject obj = doc.object();
-    for (auto it = obj.begin(); it != obj.end(); ++it) {
-        if (auto v = fromJson(it.value())) values_[it.key().toStdString()] = *v;
-    }
+    for (auto it = doc.begin(); it != doc.end(); ++it)
+        if (auto v = fromJson(it.value())) values_[it.key()] = *v;
 }
 
 std::optional<DefaultsValue> JsonFileDefaults::object(const std::string& key) const {
@@ -82,13 +63,14 @@ void JsonFileDefaults::remove(const std::string& key) {
 }
 
 void JsonFileDefaults::save() const {
-    QJsonObject obj;
-    for (const auto& [k, v] : values_) obj.insert(QString::fromStdString(k), toJson(v));
+    nlohmann::json doc = nlohmann::json::object();
+    for (const auto& [k, v] : values_) doc[k] = toJson(v);
     const QString path = QString::fromStdString(path_);
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return;
-    file.write(QJsonDocument(obj).toJson(QJsonDocument::Indented));
+    const std::string text = doc.dump(2) + "\n";
+    file.write(text.data(), static_cast<qint64>(text.size()));
     file.commit();
 }
 

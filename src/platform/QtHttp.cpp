@@ -161,11 +161,12 @@ Task<HttpResponse> QtHttp::download(HttpRequest request, std::string destination
 
 namespace http {
 
-std::string percentEncode(const std::string& text) {
+std::string percentEncode(const std::string& text, const std::string& alsoAllowed) {
     static const char* hex = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : text) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' ||
+            alsoAllowed.find(static_cast<char>(c)) != std::string::npos) {
             out.push_back(static_cast<char>(c));
         } else {
             out.push_back('%');

@@ -12,6 +12,14 @@ bool isUtf8(const std::string& bytes) {
     return !decoder.hasError();
 }
 
+std::string trimmed(const std::string& text) {
+    auto isSpace = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
+    std::size_t b = 0, e = text.size();
+    while (b < e && isSpace(static_cast<unsigned char>(text[b]))) ++b;
+    while (e > b && isSpace(static_cast<unsigned char>(text[e - 1]))) --e;
+    return text.substr(b, e - b);
+}
+
 std::string firstCharacters(const std::string& text, int count) {
     const QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, s);
