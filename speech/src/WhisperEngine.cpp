@@ -498,7 +498,8 @@ DecodeResult WhisperEngine::decodeGreedy(const std::string& language, int maxTok
     }
     logits = step(t.noTimestamps());
     double sum = 0;
-    std::vector<float> work(static_cast<std::size_t>(nv));
+    std::vector<float>& work = sampleBuf_;
+    work.resize(std::size_t(nv));
     for (int i = 0; i < maxTokens; ++i) {
         std::copy(logits, logits + nv, work.begin());
         applySuppression(work.data(), i == 0);
@@ -520,18 +521,21 @@ std::vector<DecodeResult> WhisperEngine::transcribe(const float* samples, std::s
                                                     const std::string& language, StageTimes* times) {
     std::vector<DecodeResult> out;
     std::string lang = language.empty() ? "auto" : language;
-    std::vector<float> mel(std::size_t(kFrames) * hp().nMels);
-    std::vector<float> enc = encoderBuffer();
+    // Kept between calls: fresh memory costs a page fault per 4 KiB on first touch.
+    melBuf_.resize(std::size_t(kFrames) * hp().nMels);
+    encBuf_.resize(std::size_t(hp().nAudioCtx) * hp().nAudioState);
+    float* mel = melBuf_.data();
+    float* enc = encBuf_.data();
     const std::size_t windows = std::max<std::size_t>(1, (count + kWindowSamples - 1) / kWindowSamples);
     for (std::size_t w = 0; w < windows; ++w) {
         const std::size_t start = w * kWindowSamples;
         const std::size_t n = std::min<std::size_t>(kWindowSamples, count - std::min(count, start));
         double t0 = nowMs();
-        logMel(samples + start, n, mel.data());
+        logMel(samples + start, n, mel);
         double t1 = nowMs();
-        encode(mel.data(), enc.data());
+        encode(mel, enc);
         double t2 = nowMs();
-        beginDecode(enc.data());
+        beginDecode(enc);
         double t3 = nowMs();
         DecodeResult r = decodeGreedy(lang, -1);
         double t4 = nowMs();

@@ -114,6 +114,7 @@ private:
     std::vector<uint16_t> crossK_, crossV_;
     std::vector<float> selfK_, selfV_;
     std::vector<float> dx_, dy_, dq_, dk_, dv_, datt_, dtmp_, dhid_, logits_;
+    std::vector<float> melBuf_, encBuf_, sampleBuf_;
     int pos_ = 0;
     int64_t npad1500_ = 0;
     int audioCtx_ = 0;  // 0: whole window
