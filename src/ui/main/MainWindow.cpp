@@ -81,9 +81,9 @@ MainWindow::MainWindow(MainNav& nav, BackendClient& backend, Database& store, QW
 void MainWindow::showPage(Page page) {
     if (holder_) {
         // The old page may be the one whose button asked for the change: let it go afterwards.
+        // It stays a child meanwhile, so it never outlives the window and what the window uses.
         areaLayout_->removeWidget(holder_);
         holder_->hide();
-        holder_->setParent(nullptr);
         holder_->deleteLater();
         holder_ = nullptr;
     }

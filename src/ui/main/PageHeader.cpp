@@ -12,7 +12,7 @@ PageHeader::PageHeader(const QString& icon, const QString& title, const QString&
     : QWidget(parent), icon_(icon) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 18);
-    row->setSpacing(8);
+    row->setSpacing(12);
 
     auto* tile = new RoundedBox(9, RoundedBox::quaternary(), this);
     tile->setObjectName("pageHeaderTile");

@@ -1,0 +1,181 @@
+// The main window: building it once and bringing the same window back, the page it opens on, the
+// minimum size, the page area (Settings unscrolled, the others scrolled and padded, each page built
+// afresh on selection) and the sidebar's account block.
+#include "app/Database.h"
+#include "cloud/BackendClient.h"
+#include "platform/Paths.h"
+#include "support/FakeAccountService.h"
+#include "support/TaskWait.h"
+#include "support/TempFolder.h"
+#include "support/TestEnvironment.h"
+#include "ui/main/HistoryPage.h"
+#include "ui/main/MainNav.h"
+#include "ui/main/MainWindow.h"
+#include "ui/main/MainWindowController.h"
+#include "ui/main/Sidebar.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+
+#include <memory>
+
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::reset();
+        platform::Paths::setBundleOverride(TOVRIN_BUNDLE_DIR);
+    }
+};
+
+TEST_F(MainWindowTest, PagesInSidebarOrderWithExactTitles) {
+    QStringList titles;
+    for (Page p : pages::allCases) titles << pages::rawValue(p);
+    EXPECT_EQ(titles, (QStringList{"Home", "History", "Dictionary", "Shortcuts", "Settings"}));
+    for (Page p : pages::allCases) EXPECT_EQ(pages::fromRawValue(pages::rawValue(p)), p);
+    EXPECT_EQ(pages::fromRawValue("home"), std::nullopt);
+    EXPECT_EQ(pages::fromRawValue("Home "), std::nullopt);
+    EXPECT_EQ(pages::fromRawValue(""), std::nullopt);
+}
+
+TEST_F(MainWindowTest, ControllerBuildsOneWindowAndBringsItBackWhereTheUserLeftIt) {
+    auto& controller = MainWindowController::shared();
+    EXPECT_EQ(controller.window(), nullptr);
+    EXPECT_FALSE(controller.isVisible());
+
+    controller.show(std::nullopt);  // the first show opens on Home
+    MainWindow* window = controller.window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(controller.isVisible());
+    EXPECT_EQ(window->windowTitle(), "Tovrin");
+    EXPECT_EQ(window->size(), QSize(920, 620));
+    EXPECT_EQ(window->shownPage(), Page::home);
+
+    // Resizing below the minimum is not possible.
+    window->resize(500, 300);
+    EXPECT_EQ(window->size(), QSize(860, 560));
+
+    window->sidebar()->pageButton(Page::dictionary)->click();
+    EXPECT_EQ(MainNav::shared().page(), Page::dictionary);
+    EXPECT_EQ(window->shownPage(), Page::dictionary);
+    window->resize(1000, 700);
+    window->move(40, 50);
+    const QPoint where = window->pos();
+
+    window->close();
+    EXPECT_FALSE(controller.isVisible());
+    controller.show(std::nullopt);  // keeps the page last selected
+    EXPECT_EQ(controller.window(), window);
+    EXPECT_TRUE(controller.isVisible());
+    EXPECT_EQ(window->shownPage(), Page::dictionary);
+    EXPECT_EQ(window->size(), QSize(1000, 700));
+    EXPECT_EQ(window->pos(), where);
+
+    window->close();
+    controller.show(Page::history);  // while hidden: opens on History
+    EXPECT_EQ(controller.window(), window);
+    EXPECT_TRUE(controller.isVisible());
+    EXPECT_EQ(window->shownPage(), Page::history);
+    EXPECT_NE(qobject_cast<HistoryPage*>(window->pageWidget()), nullptr);
+    window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+class MainWindowPagesTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        store_ = std::make_unique<Database>(folder_.path() + "/Wendaro");
+        MainNav::shared().setPage(Page::home);
+    }
+    test::TempFolder folder_;
+    std::unique_ptr<Database> store_;
+};
+
+TEST_F(MainWindowPagesTest, SettingsFillsTheAreaUnscrolledEveryOtherPageIsScrolledAndPadded) {
+    BackendClient backend;
+    MainWindow window(MainNav::shared(), backend, *store_);
+    EXPECT_EQ(window.minimumSize(), QSize(860, 560));
+    for (Page p : pages::allCases) {
+        MainNav::shared().setPage(p);
+        ASSERT_EQ(window.shownPage(), p);
+        ASSERT_NE(window.pageWidget(), nullptr);
+        if (p == Page::settings) {
+            EXPECT_EQ(window.pageScroll(), nullptr);
+            EXPECT_EQ(window.pageWidget()->parentWidget()->objectName(), "pageArea");
+        } else {
+            ASSERT_NE(window.pageScroll(), nullptr) << pages::rawValue(p).toStdString();
+            QWidget* padding = window.pageScroll()->widget();
+            EXPECT_EQ(padding->layout()->contentsMargins(), QMargins(24, 24, 24, 24));
+            EXPECT_EQ(window.pageWidget()->parentWidget(), padding);
+        }
+        for (Page q : pages::allCases)
+            EXPECT_EQ(window.sidebar()->pageButton(q)->property("selected").toBool(), p == q);
+    }
+}
+
+TEST_F(MainWindowPagesTest, ReselectingAPageStartsItAfresh) {
+    BackendClient backend;
+    MainWindow window(MainNav::shared(), backend, *store_);
+    window.sidebar()->pageButton(Page::history)->click();
+    auto* history = qobject_cast<HistoryPage*>(window.pageWidget());
+    ASSERT_NE(history, nullptr);
+    history->searchField()->setText("draft");
+    history->starredToggle()->setChecked(true);
+
+    window.sidebar()->pageButton(Page::home)->click();
+    window.sidebar()->pageButton(Page::history)->click();
+    history = qobject_cast<HistoryPage*>(window.pageWidget());
+    ASSERT_NE(history, nullptr);
+    EXPECT_TRUE(history->searchField()->text().isEmpty());
+    EXPECT_FALSE(history->starredToggle()->isChecked());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // the old pages go
+    EXPECT_EQ(window.findChildren<HistoryPage*>().size(), 1);
+}
+
+TEST_F(MainWindowPagesTest, AccountBlockFollowsSignInAndOutAndSignInOpensSettings) {
+    test::FakeAccountService service;
+    test::fakes().defaults.setString("backendURL", service.baseURL());
+    service.addAccount("ann@example.com", "correct horse", 40, "pro monthly");
+    BackendClient backend;
+    MainWindow window(MainNav::shared(), backend, *store_);
+
+    auto* signIn = window.sidebar()->accountBlock()->findChild<QPushButton*>("sidebarSignIn");
+    ASSERT_NE(signIn, nullptr);
+    EXPECT_EQ(signIn->text(), "Sign in");
+    signIn->click();
+    EXPECT_EQ(MainNav::shared().page(), Page::settings);
+    EXPECT_EQ(window.shownPage(), Page::settings);
+
+    test::await(backend.login("ann@example.com", "correct horse"));
+    QWidget* block = window.sidebar()->accountBlock();
+    EXPECT_EQ(block->objectName(), "sidebarAccountSignedIn");
+    EXPECT_EQ(block->findChild<QLabel*>("sidebarAvatar")->text(), "AN");
+    EXPECT_EQ(block->findChild<QLabel*>("sidebarEmail")->text(), "ann@example.com");
+    EXPECT_EQ(block->findChild<QLabel*>("sidebarPlan")->text(), "Pro Monthly Plan");
+    EXPECT_EQ(block->findChild<QLabel*>("sidebarCredits")->text(), "40");
+
+    test::await(backend.logout());
+    EXPECT_NE(window.sidebar()->accountBlock()->findChild<QPushButton*>("sidebarSignIn"), nullptr);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST_F(MainWindowPagesTest, AvatarTakesTwoWholeCharactersUpperCased) {
+    EXPECT_EQ(Sidebar::initials("x"), "X");
+    EXPECT_EQ(Sidebar::initials(""), "");
+    EXPECT_EQ(Sidebar::initials(QString::fromUtf8("юлія@пошта.укр")), QString::fromUtf8("ЮЛ"));
+    // An accented letter written as letter + combining mark counts as one character.
+    EXPECT_EQ(Sidebar::initials(QString::fromUtf8("e\u0301va@x.io")), QString::fromUtf8("E\u0301V"));
+    EXPECT_EQ(Sidebar::initials(QString::fromUtf8("\U0001F600z@x.io")), QString::fromUtf8("\U0001F600Z"));
+    EXPECT_EQ(Sidebar::planTitle("free"), "Free Plan");
+    EXPECT_EQ(Sidebar::planTitle("PRO"), "Pro Plan");
+}
+
+}  // namespace

@@ -1,0 +1,103 @@
+// The Shortcuts page: the key names it shows and the two pickers writing the key settings, the
+// cancel picker never offering the push-to-talk key.
+#include "app/AppSettings.h"
+#include "platform/NotificationCenter.h"
+#include "platform/Paths.h"
+#include "support/TestEnvironment.h"
+#include "ui/main/ShortcutRow.h"
+#include "ui/main/ShortcutsPage.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QToolButton>
+
+namespace {
+
+class ShortcutsPageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::reset();
+        platform::Paths::setBundleOverride(TOVRIN_BUNDLE_DIR);
+    }
+    static QStringList options(const QComboBox* combo) {
+        QStringList out;
+        for (int i = 0; i < combo->count(); ++i) out << combo->itemText(i);
+        return out;
+    }
+    static void choose(QComboBox* combo, const QString& name) {
+        const int index = combo->findText(name);
+        ASSERT_GE(index, 0) << name.toStdString();
+        combo->setCurrentIndex(index);
+    }
+    const QString fn = QString::fromUtf8("Fn / \U0001F310 Globe");
+    const QString command = QString::fromUtf8("Right \u2318 Command");
+    const QString option = QString::fromUtf8("Right \u2325 Option");
+    const QString control = QString::fromUtf8("Right \u2303 Control");
+};
+
+TEST_F(ShortcutsPageTest, RowsNameThePushToTalkKeyAndFallBackToGlobe) {
+    ShortcutsPage page;
+    EXPECT_EQ(page.row(0)->keys(), fn);
+    EXPECT_EQ(page.row(1)->keys(), fn + " (tap)");
+    EXPECT_EQ(page.row(2)->keys(), "auto");
+    EXPECT_TRUE(page.row(0)->active());
+    EXPECT_FALSE(page.row(2)->active());
+    EXPECT_EQ(page.row(2)->findChild<QWidget*>("activeBadge"), nullptr);
+    EXPECT_EQ(options(page.pttPicker()), (QStringList{fn, command, option, control}));
+    EXPECT_EQ(options(page.cancelPicker()), (QStringList{"Disabled", command, option, control}));
+    EXPECT_EQ(page.cancelPicker()->currentText(), command);
+
+    AppSettings::shared().setPttKeyCode(61);  // changed elsewhere: the page follows
+    EXPECT_EQ(page.row(0)->keys(), option);
+    EXPECT_EQ(page.pttPicker()->currentText(), option);
+
+    AppSettings::shared().setPttKeyCode(99);
+    EXPECT_EQ(page.row(0)->keys(), fn);
+    EXPECT_EQ(page.row(1)->keys(), fn + " (tap)");
+    EXPECT_EQ(page.pttPicker()->currentIndex(), -1);  // no option stands for 99
+    EXPECT_EQ(ShortcutsPage::keyName(0), fn);
+}
+
+TEST_F(ShortcutsPageTest, PickersWriteTheKeyCodesAndTheCancelKeyNeverEqualsPushToTalk) {
+    int pttAnnouncements = 0;
+    const int token = platform::NotificationCenter::shared().addObserver("wendaro.pttKeyChanged",
+                                                                         [&] { ++pttAnnouncements; });
+    ShortcutsPage page;
+
+    // The push-to-talk key becomes the cancel key's current choice: it leaves the cancel options
+    // at once and the cancel picker shows nothing; the stored cancel code stays and counts as off.
+    choose(page.pttPicker(), command);
+    EXPECT_EQ(AppSettings::shared().pttKeyCode(), 54);
+    EXPECT_EQ(test::fakes().defaults.integer("pttKeyCode"), 54);
+    EXPECT_EQ(pttAnnouncements, 1);
+    EXPECT_EQ(page.row(0)->keys(), command);
+    EXPECT_EQ(options(page.cancelPicker()), (QStringList{"Disabled", fn, option, control}));
+    EXPECT_EQ(page.cancelPicker()->currentIndex(), -1);
+    EXPECT_EQ(AppSettings::shared().cancelKeyCode(), 54);
+
+    choose(page.cancelPicker(), control);
+    EXPECT_EQ(AppSettings::shared().cancelKeyCode(), 62);
+    choose(page.cancelPicker(), "Disabled");
+    EXPECT_EQ(AppSettings::shared().cancelKeyCode(), 0);
+    EXPECT_EQ(test::fakes().defaults.integer("cancelKeyCode"), 0);
+
+    // Moving the push-to-talk key back offers Right Command to cancel again, "Disabled" still chosen.
+    choose(page.pttPicker(), fn);
+    EXPECT_EQ(options(page.cancelPicker()), (QStringList{"Disabled", command, option, control}));
+    EXPECT_EQ(page.cancelPicker()->currentText(), "Disabled");
+    EXPECT_EQ(AppSettings::shared().pttKeyCode(), 63);
+    EXPECT_EQ(pttAnnouncements, 2);
+    platform::NotificationCenter::shared().removeObserver(token);
+}
+
+TEST_F(ShortcutsPageTest, TroubleshootingStartsCollapsed) {
+    ShortcutsPage page;
+    EXPECT_TRUE(page.troubleshootingContent()->isHidden());
+    page.troubleshootingToggle()->click();
+    EXPECT_FALSE(page.troubleshootingContent()->isHidden());
+    page.troubleshootingToggle()->click();
+    EXPECT_TRUE(page.troubleshootingContent()->isHidden());
+}
+
+}  // namespace
