@@ -71,7 +71,7 @@ AccountStep::AccountStep(std::function<void()> next, BackendClient& backend, QWi
     makeLarge(create_);
     auto* spinnerRow = new QHBoxLayout(create_);
     spinnerRow->setContentsMargins(0, 0, 0, 0);
-    spinner_ = new ActivitySpinner(Kestal::bg, 16, create_);
+    spinner_ = new ActivitySpinner(Kestal::dim, 16, create_);  // on the disabled button
     spinner_->hide();
     spinnerRow->addWidget(spinner_, 0, Qt::AlignCenter);
     column->addWidget(create_);

@@ -26,6 +26,8 @@ QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, Q
     QPalette p = l->palette();
     p.setColor(QPalette::WindowText, color);
     l->setPalette(p);
+    // Inside a button a child would take the button-text role; these are plain text.
+    l->setForegroundRole(QPalette::WindowText);
     l->setAttribute(Qt::WA_TransparentForMouseEvents);
     return l;
 }

@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace {
@@ -91,6 +92,14 @@ ModelStep::ModelStep(std::function<void()> done, std::uint64_t physicalMemory, Q
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setWidgetResizable(true);
     scroll->viewport()->setAutoFillBackground(false);
+    QColor handle = Kestal::dim;
+    handle.setAlphaF(0.5);
+    scroll->verticalScrollBar()->setStyleSheet(
+        QString("QScrollBar:vertical { background: transparent; width: 8px; margin: 0 0 0 2px; }"
+                "QScrollBar::handle:vertical { background: %1; border-radius: 3px; min-height: 24px; }"
+                "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+                "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }")
+            .arg(Kestal::css(handle)));
     auto* list = new QWidget;
     list->setAutoFillBackground(false);
     auto* rowsLayout = new QVBoxLayout(list);
