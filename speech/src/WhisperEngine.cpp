@@ -32,6 +32,7 @@ struct WhisperEngine::Layer {
     Weight q, k, v, o, m0, m2, cq, ck, cv, co;
     std::vector<float> qb, vb, ob, m0b, m2b, ln1w, ln1b, ln2w, ln2b, cqb, cvb, cob, lncw, lncb;
     std::vector<float> qkvb;  // query, key (none) and value biases side by side
+    std::vector<float> ckvb;  // cross-attention key (none) and value biases side by side
 };
 struct WhisperEngine::DecLayer : WhisperEngine::Layer {};
 
@@ -94,6 +95,8 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads)
         std::string p = "decoder.blocks." + std::to_string(i);
         common(*L, p);
         attention(*L, p + ".cross_attn", true);
+        L->ckvb.assign(std::size_t(2 * hp.nTextState), 0.0f);
+        std::copy(L->cvb.begin(), L->cvb.end(), L->ckvb.begin() + hp.nTextState);
         L->lncw = vec(p + ".cross_attn_ln.weight");
         L->lncb = vec(p + ".cross_attn_ln.bias");
         dec_.push_back(std::move(L));
@@ -366,17 +369,31 @@ void WhisperEngine::beginDecode(const float* enc) {
     const int64_t d = hp.nTextState, T = curT_;
     for (std::size_t l = 0; l < dec_.size(); ++l) {
         DecLayer& L = *dec_[l];
-        linear(T, enc, d, L.ck, kk_.data(), d, nullptr, 0);
-        linear(T, enc, d, L.cv, v_.data(), d, L.cvb.data(), 0);
+        const float* ks;
+        const float* vs;
+        int64_t ld;
+        if (d % k_.nr == 0) {
+            // Keys and values in one product: their panels side by side.
+            packWeight(L.ck, packed_.data());
+            packWeight(L.cv, packed_.data() + d * d);
+            gemmPacked(T, enc, d, packed_.data(), 2 * d, d, hidden_.data(), 2 * d, L.ckvb.data(), 0);
+            ks = hidden_.data();
+            vs = hidden_.data() + d;
+            ld = 2 * d;
+        } else {
+            linear(T, enc, d, L.ck, kk_.data(), d, nullptr, 0);
+            linear(T, enc, d, L.cv, v_.data(), d, L.cvb.data(), 0);
+            ks = kk_.data();
+            vs = v_.data();
+            ld = d;
+        }
         // Keys transposed (d x T) so a query's scores are a sum of contiguous rows.
         uint16_t* kt = crossK_.data() + l * T * d;
         uint16_t* cv = crossV_.data() + l * T * d;
-        const float* ks = kk_.data();
-        const float* vs = v_.data();
         pool_.run((T + 49) / 50, [&](int64_t c) {
             for (int64_t t = c * 50; t < std::min(T, (c + 1) * 50); ++t) {
-                k_.toHalf(ks + t * d, d, kt + t, T);
-                k_.toHalf(vs + t * d, d, cv + t * d, 1);
+                k_.toHalf(ks + t * ld, d, kt + t, T);
+                k_.toHalf(vs + t * ld, d, cv + t * d, 1);
             }
         });
     }
