@@ -21,6 +21,8 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include <map>
+
 HistoryPage::HistoryPage(Database& store, QWidget* parent) : QWidget(parent), store_(store) {
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -116,16 +118,27 @@ void HistoryPage::reload() {
     const bool favoritesOnly = starred_->isChecked();
     rows_ = store_.history(search_->text().toStdString(), favoritesOnly, listLimit);
 
-    // The old rows may be the ones whose button caused this reload: let them go after it returns.
-    while (QLayoutItem* item = listLayout_->takeAt(0)) {
-        if (QWidget* w = item->widget()) {
-            w->hide();
-            w->setParent(nullptr);
-            w->deleteLater();
+    // Rows that did not change keep their views (a search keystroke mostly narrows the same
+    // list); the others are built anew. Views that go may be the ones whose button caused this
+    // reload: they are deleted after it returns.
+    std::map<std::int64_t, HistoryRowView*> kept;
+    std::swap(kept, views_);
+    while (QLayoutItem* item = listLayout_->takeAt(0)) delete item;
+    for (const HistoryRow& row : rows_) {
+        HistoryRowView* view = nullptr;
+        if (auto it = kept.find(row.id); it != kept.end() && it->second->row() == row) {
+            view = it->second;
+            kept.erase(it);
+        } else {
+            view = new HistoryRowView(row, store_, list_);
         }
-        delete item;
+        views_[row.id] = view;
+        listLayout_->addWidget(view);
     }
-    for (const HistoryRow& row : rows_) listLayout_->addWidget(new HistoryRowView(row, store_, list_));
+    for (auto& [id, view] : kept) {
+        view->hide();
+        view->deleteLater();
+    }
 
     empty_->setText(favoritesOnly ? "No starred transcripts." : "No transcripts yet.");
     empty_->setVisible(rows_.empty());

@@ -8,9 +8,12 @@
 
 #include <QWidget>
 
+#include <cstdint>
+#include <map>
 #include <vector>
 
 class Database;
+class HistoryRowView;
 class QLabel;
 class QLineEdit;
 class QMessageBox;
@@ -54,6 +57,7 @@ private:
     QLabel* empty_;
     QWidget* list_;
     QVBoxLayout* listLayout_;
+    std::map<std::int64_t, HistoryRowView*> views_;  // the views in the list, by row id
     QMessageBox* confirm_ = nullptr;
     int historyObserver_ = 0;
 };
