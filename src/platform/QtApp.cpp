@@ -1,6 +1,7 @@
 #include "platform/QtApp.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QIcon>
 #include <QMessageBox>
 #include <QPalette>
@@ -11,15 +12,53 @@
 
 namespace platform {
 
+namespace {
+
+constexpr const char* kAccessoryMark = "tovrinAccessoryWindow";
+
+// Ordinary windows and the ones this mode turned into tool windows; never panels or popups.
+bool followsMode(QWidget* w) {
+    return w->isWindow() && (w->windowType() == Qt::Window || w->windowType() == Qt::Dialog ||
+                             w->property(kAccessoryMark).toBool());
+}
+
+// Accessory: the window stays out of the taskbar (a tool window on X11); regular: back in it.
+void applyMode(QWidget* w, bool regular) {
+    if (!followsMode(w)) return;
+    const bool tool = w->windowType() == Qt::Tool;
+    if (tool == !regular) return;
+    const bool visible = w->isVisible();
+    w->setWindowFlag(Qt::Tool, !regular);
+    w->setProperty(kAccessoryMark, !regular);
+    if (visible) w->show();
+}
+
+// Windows built later (onboarding, the main window) take the mode in force when they are polished,
+// before they first appear.
+class ModeFilter : public QObject {
+public:
+    explicit ModeFilter(const bool* regular) : regular_(regular) {}
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::Polish && o->isWidgetType()) {
+            auto* w = static_cast<QWidget*>(o);
+            if (w->isWindow() && !w->isVisible()) applyMode(w, *regular_);
+        }
+        return false;
+    }
+
+private:
+    const bool* regular_;
+};
+
+}  // namespace
+
 void QtApp::setRegular(bool regular) {
     regular_ = regular;
-    // Accessory: top-level windows stay out of the taskbar.
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w->windowType() != Qt::Window && w->windowType() != Qt::Dialog) continue;
-        const bool visible = w->isVisible();
-        w->setWindowFlag(Qt::Tool, !regular);
-        if (visible) w->show();
+    if (!filterInstalled_ && qApp) {
+        qApp->installEventFilter(new ModeFilter(&regular_));
+        filterInstalled_ = true;
     }
+    for (QWidget* w : QApplication::topLevelWidgets()) applyMode(w, regular);
 }
 
 void QtApp::setDarkAppearance() {

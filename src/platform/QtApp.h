@@ -17,6 +17,7 @@ public:
 
 private:
     bool regular_ = false;
+    bool filterInstalled_ = false;
 };
 
 }  // namespace platform

@@ -112,13 +112,36 @@ void click(test::XTestKeyboard& keys, int x, int y) {
     XFlush(keys.display());
 }
 
+// The tray host's panel window, where embedded icons live.
+std::string trayPanel(test::HeadlessDesktop& desk) {
+    std::string out;
+    desk.run({"sh", "-c", "xwininfo -root -tree | grep '(\"panel\" \"trayer\")' | head -n1 | awk '{print $1}'"}, &out,
+             5);
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+    return out;
+}
+
+// The program's icons embedded in the tray (its own windows elsewhere do not count).
+std::vector<std::string> trayIcons(test::HeadlessDesktop& desk) {
+    std::string out;
+    const std::string panel = trayPanel(desk);
+    if (panel.empty()) return {};
+    desk.run({"sh", "-c", "xwininfo -id " + panel + " -tree | grep '(\"tovrin\"' | awk '{print $1}'"}, &out, 5);
+    std::vector<std::string> ids;
+    std::istringstream in(out);
+    for (std::string id; in >> id;) ids.push_back(id);
+    return ids;
+}
+
 // Where the program's tray icon sits on the screen, once it is embedded into the tray host.
 bool findTrayIcon(test::HeadlessDesktop& desk, int& x, int& y) {
+    const auto icons = trayIcons(desk);
+    if (icons.empty()) return false;
     std::string out;
     desk.run({"sh", "-c",
-              "id=$(xwininfo -root -tree | grep '(\"tovrin\"' | head -n1 | awk '{print $1}'); "
-              "[ -n \"$id\" ] && xwininfo -id $id | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} "
-              "/Width/{w=$2} END{print x+int(w/2), y+int(w/2)}'"},
+              "xwininfo -id " + icons.front() +
+                  " | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} /Width/{w=$2} "
+                  "END{print x+int(w/2), y+int(w/2)}'"},
              &out, 5);
     x = y = 0;
     std::istringstream(out) >> x >> y;
@@ -144,12 +167,7 @@ TEST_F(TrayMenuIT, TheProgramKeepsALanguagePickedInItsMenuAndQuitsCleanly) {
     // Starting the program again hands over to the running one: one tray icon, and the second
     // process ends at once.
     EXPECT_EQ(desk.run({exe}, nullptr, 10), 0);
-    std::string tree;
-    desk.run({"xwininfo", "-root", "-tree"}, &tree, 5);
-    std::size_t icons = 0;
-    for (std::size_t at = tree.find("(\"tovrin\""); at != std::string::npos; at = tree.find("(\"tovrin\"", at + 1))
-        ++icons;
-    EXPECT_EQ(icons, 1u) << tree;
+    EXPECT_EQ(trayIcons(desk).size(), 1u);
 
     auto openMenu = [&] {
         click(keys, x, y);

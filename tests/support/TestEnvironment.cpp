@@ -1,6 +1,7 @@
 #include "support/TestEnvironment.h"
 
 #include "app/AppSettings.h"
+#include "platform/Paths.h"
 
 namespace test {
 
@@ -27,6 +28,7 @@ void reset() {
     platform::App::setShared(&next->app);
     platform::LoginItem::setShared(&next->loginItem);
     g_fakes = std::move(next);
+    platform::Paths::setBundleOverride(TOVRIN_BUNDLE_DIR);  // the build tree's resources
     AppSettings::shared().reload();
 }
 
