@@ -1,6 +1,7 @@
 // The Shortcuts page: the key names it shows and the two pickers writing the key settings, the
 // cancel picker never offering the push-to-talk key.
 #include "app/AppSettings.h"
+#include "dictation/HotkeyMonitor.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"
 #include "support/TestEnvironment.h"
@@ -75,6 +76,7 @@ TEST_F(ShortcutsPageTest, PickersWriteTheKeyCodesAndTheCancelKeyNeverEqualsPushT
     EXPECT_EQ(options(page.cancelPicker()), (QStringList{"Disabled", fn, option, control}));
     EXPECT_EQ(page.cancelPicker()->currentIndex(), -1);
     EXPECT_EQ(AppSettings::shared().cancelKeyCode(), 54);
+    EXPECT_EQ(HotkeyMonitor::effectiveCancelKeyCode(), 0);
 
     choose(page.cancelPicker(), control);
     EXPECT_EQ(AppSettings::shared().cancelKeyCode(), 62);

@@ -41,6 +41,8 @@ long long wholeSeconds(double seconds) {
 QString HomePage::wpm(const Database::Stats& stats) {
     if (!(stats.seconds > 5)) return QString::fromUtf8("\u2014");
     const double pace = static_cast<double>(stats.words) / (stats.seconds / 60.0);
+    if (!(pace > 0)) return "0";
+    if (pace >= 9.0e18) return QString::number(std::numeric_limits<long long>::max());
     return QString::number(static_cast<long long>(std::trunc(pace)));
 }
 
