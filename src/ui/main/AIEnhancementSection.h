@@ -1,0 +1,55 @@
+// The "AI Enhancement" group of the settings: the switch for rewriting each transcript with a
+// language model, how it is rewritten (a preset style or the user's own instruction), and by
+// which provider and model. A note says whether the account or the user's own key will serve.
+#pragma once
+
+#include "ui/main/FormSection.h"
+
+class BackendClient;
+class CloudKeyField;
+class QComboBox;
+class QLabel;
+class QPlainTextEdit;
+class ToggleSwitch;
+
+class AIEnhancementSection : public FormSection {
+    Q_OBJECT
+public:
+    explicit AIEnhancementSection(QWidget* parent = nullptr);
+    explicit AIEnhancementSection(BackendClient& backend, QWidget* parent = nullptr);
+    ~AIEnhancementSection() override;
+
+    // The account note for the current settings; "" when none is shown.
+    QString noteText() const;
+
+    ToggleSwitch* enableSwitch() const { return enable_; }
+    // Everything below the switch's caption; shown only while enhancement is on.
+    QWidget* details() const { return details_; }
+    QLabel* note() const { return note_; }
+    QComboBox* stylePicker() const { return style_; }
+    QPlainTextEdit* instructionField() const { return instruction_; }
+    QComboBox* providerPicker() const { return provider_; }
+    // Present only for a known provider.
+    QWidget* providerRows() const { return providerRows_; }
+    CloudKeyField* keyField() const { return keyField_; }
+    QComboBox* modelPicker() const { return model_; }
+
+private:
+    void refresh();
+    void fitInstructionHeight();
+
+    BackendClient& backend_;
+    int settingsConnection_ = 0;
+    int backendConnection_ = 0;
+
+    ToggleSwitch* enable_;
+    QWidget* details_;
+    QLabel* note_;
+    QComboBox* style_;
+    QPlainTextEdit* instruction_;
+    QComboBox* provider_;
+    QWidget* providerRows_;
+    CloudKeyField* keyField_;
+    QComboBox* model_;
+    std::string modelsOf_;  // the provider whose models the model picker lists
+};

@@ -1,0 +1,54 @@
+// One model of the on-device catalogue in the settings list: the active mark, the name with an
+// installed check, the note, and the trailing control for the row's state ("Use", a progress
+// bar while it downloads, or "Download <size> MB"). A click anywhere on an installed model's
+// row selects it.
+#pragma once
+
+#include "engine/WhisperModel.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+class LocalModelRow : public QWidget {
+    Q_OBJECT
+public:
+    LocalModelRow(WhisperModel model, std::function<void()> select, std::function<void()> download,
+                  QWidget* parent = nullptr);
+
+    const WhisperModel& model() const { return model_; }
+    // Brings the row in line with the model manager's state.
+    void showState(bool installed, bool active, bool downloading, double progress);
+
+    bool isInstalled() const { return installed_; }
+    bool isActive() const { return active_; }
+    // "largecircle.fill.circle" for the active model, else "circle".
+    QString stateSymbol() const { return active_ ? "largecircle.fill.circle" : "circle"; }
+
+    QLabel* nameLabel() const { return name_; }
+    QLabel* noteLabel() const { return note_; }
+    QLabel* installedMark() const { return installedMark_; }
+    QPushButton* useButton() const { return use_; }
+    QPushButton* downloadButton() const { return download_; }
+    QProgressBar* progressBar() const { return progress_; }
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    WhisperModel model_;
+    std::function<void()> select_;
+    bool installed_ = false;
+    bool active_ = false;
+    QLabel* symbol_;
+    QLabel* name_;
+    QLabel* installedMark_;
+    QLabel* note_;
+    QPushButton* use_;
+    QPushButton* download_;
+    QProgressBar* progress_;
+};
