@@ -89,6 +89,20 @@ struct FloatingWidget::Impl : std::enable_shared_from_this<FloatingWidget::Impl>
         }
     }
 
+    // The window's title names what it shows ("Recording", the processing label, the result
+    // message), so that other programs (window lists, accessibility tools, tests) can read it.
+    void updateTitle() {
+        if (!panel) return;
+        std::string title;
+        switch (model.state().kind()) {
+        case WidgetState::Kind::hidden: break;
+        case WidgetState::Kind::recording: title = "Recording"; break;
+        case WidgetState::Kind::processing: title = model.processingLabel(); break;
+        case WidgetState::Kind::done: title = model.state().message(); break;
+        }
+        panel->setWindowTitle(QString::fromStdString(title));
+    }
+
     void present() {
         applySize();
         if (!qApp) return;
@@ -104,6 +118,7 @@ struct FloatingWidget::Impl : std::enable_shared_from_this<FloatingWidget::Impl>
         const QPoint at(static_cast<int>(std::lround(origin.x)), static_cast<int>(std::lround(origin.y)));
         panel->move(at);
         storeOrigin(at.x(), at.y());
+        updateTitle();
         panel->orderFront();
     }
 };
@@ -169,6 +184,7 @@ void FloatingWidget::hide() {
     impl_->dropPendingHide();
     impl_->stopTimer();
     impl_->model.setState(WidgetState::hidden());
+    impl_->updateTitle();
     if (impl_->panel) impl_->panel->orderOut();
 }
 
