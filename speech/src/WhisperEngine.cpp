@@ -1,12 +1,15 @@
 #include "WhisperEngine.h"
 
+#include "HugePageBuffer.h"
 #include "MappedFile.h"
 #include "speech/Recognizer.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
 
 namespace speech {
 
@@ -150,8 +153,14 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads)
     vPack_.resize(std::size_t(hp.nAudioHead * roundUp(dh, nr) * T));
 
     const int64_t dt = hp.nTextState;
-    crossK_.resize(std::size_t(hp.nTextLayer * T * dt));
-    crossV_.resize(std::size_t(hp.nTextLayer * T * dt));
+    const std::size_t crossCount = std::size_t(hp.nTextLayer) * std::size_t(T * dt);
+    crossBuf_ = HugePageBuffer(2 * crossCount * sizeof(uint16_t));
+    std::memset(crossBuf_.data(), 0, crossBuf_.size());
+    crossK_ = static_cast<uint16_t*>(crossBuf_.data());
+    crossV_ = crossK_ + crossCount;
+    // TOVRIN_SPEECH_MAPPED_WEIGHTS=1 keeps them in the mapping (for comparisons).
+    const char* mapped = std::getenv("TOVRIN_SPEECH_MAPPED_WEIGHTS");
+    if (HugePageBuffer::available() && !(mapped && *mapped == '1')) moveDecoderWeights();
     selfK_.resize(std::size_t(hp.nTextLayer) * hp.nTextCtx * dt);
     selfV_.resize(std::size_t(hp.nTextLayer) * hp.nTextCtx * dt);
     for (auto* b : {&dx_, &dy_, &dq_, &dk_, &dv_, &datt_, &dtmp_}) b->resize(std::size_t(dt));
@@ -160,6 +169,43 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads)
 }
 
 WhisperEngine::~WhisperEngine() = default;
+
+// Copies the matrices the decoder streams for every token into huge pages and lets go of
+// their pages in the file mapping (the file stays in the page cache, outside this process).
+void WhisperEngine::moveDecoderWeights() {
+    std::vector<Weight*> ws;
+    for (auto& L : dec_)
+        for (Weight* w : {&L->q, &L->k, &L->v, &L->o, &L->cq, &L->co, &L->m0, &L->m2}) ws.push_back(w);
+    ws.push_back(&tokEmb_);
+    auto bytes = [](const Weight* w) { return std::size_t(w->rows * w->cols) * (w->half ? 2 : 4); };
+    std::size_t total = 0;
+    std::vector<std::size_t> offsets;
+    for (Weight* w : ws) {
+        offsets.push_back(total);
+        total += (bytes(w) + 63) / 64 * 64;
+    }
+    decoderWeights_ = HugePageBuffer(total);
+    auto* base = static_cast<uint8_t*>(decoderWeights_.data());
+    struct Piece {
+        const uint8_t* src;
+        uint8_t* dst;
+        std::size_t n;
+    };
+    std::vector<Piece> pieces;
+    const std::size_t chunk = std::size_t(4) << 20;
+    for (std::size_t i = 0; i < ws.size(); ++i)
+        for (std::size_t o = 0; o < bytes(ws[i]); o += chunk)
+            pieces.push_back({static_cast<const uint8_t*>(ws[i]->data) + o, base + offsets[i] + o,
+                              std::min(chunk, bytes(ws[i]) - o)});
+    pool_.run(int64_t(pieces.size()), [&](int64_t i) { std::memcpy(pieces[i].dst, pieces[i].src, pieces[i].n); });
+    const uintptr_t page = 4096;
+    for (std::size_t i = 0; i < ws.size(); ++i) {
+        auto begin = (reinterpret_cast<uintptr_t>(ws[i]->data) + page - 1) / page * page;
+        auto end = (reinterpret_cast<uintptr_t>(ws[i]->data) + bytes(ws[i])) / page * page;
+        if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+        ws[i]->data = base + offsets[i];
+    }
+}
 
 std::vector<float> WhisperEngine::encoderBuffer() const {
     return std::vector<float>(std::size_t(hp().nAudioCtx) * hp().nAudioState);
@@ -388,8 +434,8 @@ void WhisperEngine::beginDecode(const float* enc) {
             ld = d;
         }
         // Keys transposed (d x T) so a query's scores are a sum of contiguous rows.
-        uint16_t* kt = crossK_.data() + l * T * d;
-        uint16_t* cv = crossV_.data() + l * T * d;
+        uint16_t* kt = crossK_ + l * T * d;
+        uint16_t* cv = crossV_ + l * T * d;
         pool_.run((T + 49) / 50, [&](int64_t c) {
             for (int64_t t = c * 50; t < std::min(T, (c + 1) * 50); ++t) {
                 k_.toHalf(ks + t * ld, d, kt + t, T);
@@ -458,8 +504,8 @@ const float* WhisperEngine::step(int token) {
 
         k_.layerNorm(x, d, L.lncw.data(), L.lncb.data(), dy_.data());
         matvecs({{&L.cq, L.cqb.data(), dy_.data(), dq_.data()}});
-        const uint16_t* kt = crossK_.data() + l * T * d;
-        const uint16_t* cv = crossV_.data() + l * T * d;
+        const uint16_t* kt = crossK_ + l * T * d;
+        const uint16_t* cv = crossV_ + l * T * d;
         pool_.run(H, [&](int64_t h) {
             float* s = scratch(std::size_t(T));
             k_.scoresHalf(dq_.data() + h * dh, kt + h * dh * T, T, dh, T, s);

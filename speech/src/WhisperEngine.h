@@ -3,6 +3,7 @@
 // greedy decoding. Internal to the library; tests and benchmarks use it directly.
 #pragma once
 
+#include "HugePageBuffer.h"
 #include "Kernels.h"
 #include "ModelFile.h"
 #include "ThreadPool.h"
@@ -92,6 +93,7 @@ private:
     void selfAttention(const float* q, const float* k, const float* v, int64_t ld, float* out);
     void matvecs(std::initializer_list<std::tuple<const Weight*, const float*, const float*, float*>> jobs);
     void applySuppression(float* logits, bool first) const;
+    void moveDecoderWeights();
 
     std::unique_ptr<MappedFile> map_;
     ModelFile file_;
@@ -111,7 +113,10 @@ private:
     // Decoder state.
     // Cross-attention keys (transposed, d x positions) and values (positions x d) in f16:
     // they are read in full for every token, and large-v3 has to fit in about 3.5 GB.
-    std::vector<uint16_t> crossK_, crossV_;
+    HugePageBuffer crossBuf_;
+    uint16_t* crossK_ = nullptr;
+    uint16_t* crossV_ = nullptr;
+    HugePageBuffer decoderWeights_;
     std::vector<float> selfK_, selfV_;
     std::vector<float> dx_, dy_, dq_, dk_, dv_, datt_, dtmp_, dhid_, logits_;
     std::vector<float> melBuf_, encBuf_, sampleBuf_;
