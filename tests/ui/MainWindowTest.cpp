@@ -57,8 +57,6 @@ TEST_F(MainWindowTest, ControllerBuildsOneWindowAndBringsItBackWhereTheUserLeftI
     EXPECT_EQ(window->windowTitle(), "Tovrin");
     EXPECT_EQ(window->size(), QSize(920, 620));
     EXPECT_EQ(window->shownPage(), Page::home);
-    // Built while the program runs as an accessory (the fake app's default): no taskbar entry.
-    EXPECT_EQ(window->windowType(), Qt::Tool);
 
     // Resizing below the minimum is not possible.
     window->resize(500, 300);

@@ -2,8 +2,6 @@
 
 #include "app/Database.h"
 #include "cloud/BackendClient.h"
-#include "platform/App.h"
-#include "platform/ServiceSlot.h"
 #include "ui/main/MainNav.h"
 #include "ui/main/MainWindow.h"
 
@@ -27,10 +25,6 @@ void MainWindowController::show(std::optional<Page> page) {
         window_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                                 Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
         window_->setAttribute(Qt::WA_DeleteOnClose, false);
-        // Without a taskbar entry while the program runs as an accessory (changes of the policy
-        // afterwards are applied to every open window by the app layer).
-        if (platform::ServiceSlot<platform::App>::isSet() && !platform::App::shared().isRegular())
-            window_->setWindowFlag(Qt::Tool, true);
         window_->resize(initialWidth, initialHeight);
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             QRect frame(QPoint(0, 0), window_->size());
