@@ -121,6 +121,26 @@ TEST_F(MainWindowPagesTest, SettingsFillsTheAreaUnscrolledEveryOtherPageIsScroll
     }
 }
 
+TEST_F(MainWindowPagesTest, AtTheMinimumSizeEveryPageFitsItsAreaWithoutClipping) {
+    store_->insertHistory(QString::fromUtf8("Довгий запис, що переноситься на кілька рядків у списку").toStdString(), 9,
+                          4.2, "uk");
+    store_->dictAdd("клод код", "Claude Code");
+    BackendClient backend;
+    MainWindow window(MainNav::shared(), backend, *store_);
+    window.resize(MainWindow::minimumWidth, MainWindow::minimumHeight);
+    window.show();
+    for (Page p : pages::allCases) {
+        if (p == Page::settings) continue;
+        MainNav::shared().setPage(p);
+        QApplication::processEvents();
+        ASSERT_EQ(window.size(), QSize(860, 560));
+        // The horizontal scroll bar is off: anything wider than the padded area would be cut.
+        EXPECT_LE(window.pageWidget()->minimumSizeHint().width() + 48, window.pageScroll()->viewport()->width())
+            << pages::rawValue(p).toStdString();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 TEST_F(MainWindowPagesTest, ReselectingAPageStartsItAfresh) {
     BackendClient backend;
     MainWindow window(MainNav::shared(), backend, *store_);
