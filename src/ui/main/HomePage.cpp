@@ -69,10 +69,10 @@ HomePage::HomePage(std::function<void(Page)> goTo, BackendClient& backend, Datab
 
     auto* figures = new QHBoxLayout;
     figures->setSpacing(12);
-    const std::pair<const char*, const char*> specs[4] = {
+    const std::pair<const char*, const char*> kinds[4] = {
         {"Words", "bolt.fill"}, {"Speaking time", "timer"}, {"Recordings", "mic.fill"}, {"Avg pace", "waveform"}};
     for (int i = 0; i < 4; ++i) {
-        cards_[i] = new StatCard2(specs[i].first, {}, specs[i].second, this);
+        cards_[i] = new StatCard2(kinds[i].first, {}, kinds[i].second, this);
         figures->addWidget(cards_[i], 1);
     }
     column->addLayout(figures);
