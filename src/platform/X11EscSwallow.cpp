@@ -14,6 +14,9 @@ namespace {
 
 // The lock modifiers that must not defeat the grab: none, Caps Lock, Num Lock, both.
 constexpr unsigned int kLockCombinations[] = {0, LockMask, Mod2Mask, LockMask | Mod2Mask};
+// The modifiers the push-to-talk keys carry (Right Control, Right Alt, Right Super): while one of
+// them is held for a recording, Esc arrives with its bit set and a grab without it would miss.
+constexpr unsigned int kHeldModifiers[] = {ControlMask, Mod1Mask, Mod4Mask};
 
 // Errors of the grab requests, caught while they are checked (Xlib's handler is process-wide).
 Display* g_checkedDisplay = nullptr;
@@ -73,40 +76,54 @@ void X11EscSwallow::disable() {
     ungrab();
 }
 
-bool X11EscSwallow::grab() {
-    if (grabbedKeycode_) return true;
-    const int keycode = XKeysymToKeycode(display_, XK_Escape);
-    if (keycode == 0) return false;
+// Grabs Esc with `modifiers` under every lock combination; on any error none of them is kept.
+bool X11EscSwallow::grabWith(int keycode, unsigned int modifiers) {
     const Window root = DefaultRootWindow(display_);
-
     XSync(display_, False);
     g_checkedDisplay = display_;
     g_grabError = 0;
     g_previousHandler = XSetErrorHandler(recordGrabError);
-    for (unsigned int mods : kLockCombinations)
-        XGrabKey(display_, keycode, mods, root, False, GrabModeAsync, GrabModeAsync);
+    for (unsigned int locks : kLockCombinations)
+        XGrabKey(display_, keycode, modifiers | locks, root, False, GrabModeAsync, GrabModeAsync);
     XSync(display_, False);
     XSetErrorHandler(g_previousHandler);
     g_checkedDisplay = nullptr;
-    const bool failed = g_grabError != 0;
+    if (g_grabError == 0) return true;
+    // Another program holds this combination (BadAccess): take none of it.
+    for (unsigned int locks : kLockCombinations) XUngrabKey(display_, keycode, modifiers | locks, root);
+    XSync(display_, False);
+    return false;
+}
 
-    if (failed) {
-        // Another program holds Esc (BadAccess): take none of it.
-        for (unsigned int mods : kLockCombinations) XUngrabKey(display_, keycode, mods, root);
-        XSync(display_, False);
-    } else {
+bool X11EscSwallow::grab() {
+    if (grabbedKeycode_) return true;
+    const int keycode = XKeysymToKeycode(display_, XK_Escape);
+    if (keycode == 0) return false;
+    const bool taken = grabWith(keycode, 0);
+    if (taken) {
         grabbedKeycode_ = keycode;
+        // Esc with a push-to-talk modifier held; what another program holds stays with it, and
+        // then the presses are not all taken (isSwallowing says so, so they are reported).
+        allModifiers_ = true;
+        for (unsigned int mods : kHeldModifiers)
+            if (grabWith(keycode, mods)) grabbedModifiers_.push_back(mods);
+            else allModifiers_ = false;
     }
     readPending();
-    return !failed;
+    return taken;
 }
 
 void X11EscSwallow::ungrab() {
     if (!grabbedKeycode_) return;
     const Window root = DefaultRootWindow(display_);
-    for (unsigned int mods : kLockCombinations) XUngrabKey(display_, grabbedKeycode_, mods, root);
+    for (unsigned int locks : kLockCombinations) {
+        XUngrabKey(display_, grabbedKeycode_, locks, root);
+        for (unsigned int mods : grabbedModifiers_) XUngrabKey(display_, grabbedKeycode_, mods | locks, root);
+    }
     XSync(display_, False);
     grabbedKeycode_ = 0;
+    grabbedModifiers_.clear();
+    allModifiers_ = false;
     readPending();
 }
 

@@ -1,5 +1,5 @@
 // Esc swallow on X11: a passive grab of Escape on the root window (for every Caps Lock and Num
-// Lock combination), held on a connection of our own, so the program in front never sees the key.
+// Lock combination, alone and with each push-to-talk key's modifier held), held on a connection of our own, so the program in front never sees the key.
 // The grab is held only while none of our own windows has the keyboard focus: Esc typed into one
 // of them goes to that window as usual.
 #pragma once
@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class QObject;
 class QSocketNotifier;
@@ -26,7 +27,8 @@ public:
     bool enable(std::function<void()> onEscape) override;
     void disable() override;
     bool isEnabled() const override { return enabled_; }
-    bool isSwallowing() const override { return grabbedKeycode_ != 0; }
+    // Every Esc press is taken only when the grab holds with every push-to-talk modifier too.
+    bool isSwallowing() const override { return grabbedKeycode_ != 0 && allModifiers_; }
 
     // Reads whatever the connection holds now (the socket notifier calls it too).
     void readPending();
@@ -34,6 +36,7 @@ public:
 private:
     bool open();
     bool grab();
+    bool grabWith(int keycode, unsigned int modifiers);
     void ungrab();
     void followFocus();
 
@@ -44,6 +47,8 @@ private:
     std::function<void()> onEscape_;
     bool enabled_ = false;
     int grabbedKeycode_ = 0;
+    std::vector<unsigned int> grabbedModifiers_;
+    bool allModifiers_ = false;
 };
 
 }  // namespace platform

@@ -338,6 +338,26 @@ TEST_F(HotkeyMonitorIT, EscWhileRecordingIsKeptFromTheFocusedFieldAndCancels) {
     EXPECT_EQ(rules->messages, Lines{"Cancelled"});
 }
 
+TEST_F(HotkeyMonitorIT, EscWithThePushToTalkModifierStillHeldIsKeptFromTheFocusedFieldAndCancels) {
+    // A modifier push-to-talk key held for the recording sets its bit on the Esc press.
+    for (const auto& [code, key] : {std::pair{Code::rightControl, "Control_R"}, std::pair{Code::rightOption, "Alt_R"},
+                                    std::pair{Code::rightCommand, "Super_R"}}) {
+        settings().setPttKeyCode(code);
+        rules->messages.clear();
+        press(key);
+        ASSERT_TRUE(rules->recording()) << key;
+        ASSERT_TRUE(swallow.isSwallowing()) << key;
+        probeSinceLast();
+
+        keyboard.tap("Escape");
+        settle();
+        EXPECT_EQ(rules->messages, Lines{"Cancelled"}) << key;
+        EXPECT_FALSE(rules->recording()) << key;
+        for (const auto& line : probeSinceLast()) EXPECT_EQ(line.find("Escape"), std::string::npos) << key << ": " << line;
+        release(key);
+    }
+}
+
 class EscCounter : public QObject {
 public:
     int escapes = 0;

@@ -56,6 +56,106 @@ TEST_F(DictationRoadIT, HoldToTalkTypesTheSpokenSentenceStoresItAndGivesTheClipb
     EXPECT_EQ(road_->targetText(), sentence) << "pasted once";
 }
 
+TEST_F(DictationRoadIT, ATapStartsTheNextPressStopsAndTheTextLands) {
+    const std::string sentence = "please send the report to my manager tomorrow";
+    const Clip& c = clip(sentence);
+    launch(kLocal);
+
+    ASSERT_TRUE(keys_->press("Control_R"));
+    ASSERT_TRUE(road_->titles().waitFor("Recording", 3));
+    waitUntil([] { return false; }, 0.3);
+    keys_->release("Control_R");
+    ASSERT_TRUE(pulse_->play(c.path));
+    waitUntil([] { return false; }, 0.15);
+    EXPECT_TRUE(road_->targetText().empty()) << "a tap keeps recording";
+    keys_->tap("Control_R");
+
+    ASSERT_TRUE(waitForText(sentence)) << "target holds: \"" << road_->targetText() << "\"";
+    EXPECT_TRUE(road_->titles().waitFor("Inserted ✓", 3));
+    EXPECT_EQ(historyCount(), 1) << historyRows();
+}
+
+TEST_F(DictationRoadIT, AnotherKeyDuringAHoldDiscardsTheRecording) {
+    const Clip& c = clip("this message was typed by voice");
+    launch(kLocal);
+    const std::size_t logStart = road_->recognizerLog().size();
+
+    ASSERT_TRUE(keys_->press("Control_R"));
+    ASSERT_TRUE(road_->titles().waitFor("Recording", 3));
+    const pid_t player = pulse_->playAsync(c.path);
+    waitUntil([] { return false; }, 0.8);
+    ASSERT_TRUE(keys_->tap("Right"));  // a key that types nothing into the field
+    test::PulseServer::waitProcess(player, 10);
+    keys_->release("Control_R");
+
+    waitUntil([] { return false; }, 2.0);
+    EXPECT_EQ(road_->targetKeys(), "Right\n") << "the other key went where it was meant to";
+    EXPECT_EQ(road_->targetText(), "");
+    EXPECT_LE(historyCount(), 0) << historyRows();
+    EXPECT_EQ(road_->recognizerLog().size(), logStart) << "nothing was sent for transcription";
+    EXPECT_FALSE(road_->titles().saw("Transcribing…"));
+    EXPECT_FALSE(road_->titles().saw("Inserted ✓"));
+}
+
+TEST_F(DictationRoadIT, EscapeDuringARecordingCancelsAndTheWindowNeverSeesIt) {
+    const Clip& c = clip("open the window and let the fresh air in");
+    launch(kLocal);
+    const std::size_t logStart = road_->recognizerLog().size();
+
+    ASSERT_TRUE(keys_->press("Control_R"));
+    ASSERT_TRUE(road_->titles().waitFor("Recording", 3));
+    const pid_t player = pulse_->playAsync(c.path);
+    waitUntil([] { return false; }, 0.8);
+    ASSERT_TRUE(keys_->tap("Escape"));
+    EXPECT_TRUE(road_->titles().waitFor("Cancelled", 3));
+    test::PulseServer::waitProcess(player, 10);
+    keys_->release("Control_R");
+
+    waitUntil([] { return false; }, 2.0);
+    EXPECT_EQ(road_->targetKeys().find("Escape"), std::string::npos) << "keys seen: " << road_->targetKeys();
+    EXPECT_EQ(road_->targetText(), "");
+    EXPECT_LE(historyCount(), 0) << historyRows();
+    EXPECT_EQ(road_->recognizerLog().size(), logStart) << "nothing was sent for transcription";
+
+    // Once the recording is over, Escape belongs to the focused window again.
+    ASSERT_TRUE(keys_->tap("Escape"));
+    EXPECT_TRUE(waitUntil([&] { return road_->targetKeys().find("Escape") != std::string::npos; }, 3));
+}
+
+TEST_F(DictationRoadIT, ADictionaryEntryIsAppliedOnTheWay) {
+    const Clip& c = clip("we will meet at the coffee shop at noon");
+    road_->freshUser(kLocal);
+    ASSERT_TRUE(road_->sql("CREATE TABLE IF NOT EXISTS dictionary(id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                           "term TEXT NOT NULL, replacement TEXT NOT NULL, enabled INTEGER NOT NULL DEFAULT 1);"
+                           "INSERT INTO dictionary(term, replacement) VALUES('Noon', 'midday');"
+                           "INSERT INTO dictionary(term, replacement, enabled) VALUES('coffee', 'tea', 0);"
+                           "INSERT INTO dictionary(term, replacement) VALUES('shopping', 'buying');",
+                           false));
+    launchAsIs();
+
+    holdAndSay(c);
+    const std::string expected = "we will meet at the coffee shop at midday";
+    ASSERT_TRUE(waitForText(expected)) << "target holds: \"" << road_->targetText() << "\"";
+    EXPECT_EQ(road_->sql("SELECT text, words FROM history").value_or(""), expected + "|9\n");
+}
+
+TEST_F(DictationRoadIT, CopyOnlyLeavesTheWindowAloneAndTheTextOnTheClipboard) {
+    const std::string sentence = "this message was typed by voice";
+    const Clip& c = clip(sentence);
+    launch(R"({"provider":"local","pttKeyCode":62,"copyOnly":true})");
+    ASSERT_TRUE(road_->ownClipboard("what the user had copied"));
+
+    holdAndSay(c);
+    ASSERT_TRUE(road_->titles().waitFor("Copied ✓", 20));
+    EXPECT_TRUE(waitUntil([&] { return road_->clipboard() == sentence; }, 3, 0.1))
+        << "clipboard holds: \"" << road_->clipboard() << "\"";
+    waitUntil([] { return false; }, 1.0);  // longer than a paste and the clipboard's return take
+    EXPECT_EQ(road_->clipboard(), sentence) << "the text stays on the clipboard";
+    EXPECT_EQ(road_->targetText(), "");
+    EXPECT_EQ(road_->targetKeys(), "") << "no paste chord reached the window";
+    EXPECT_EQ(historyCount(), 1) << historyRows();
+}
+
 }  // namespace
 }  // namespace e2e
 

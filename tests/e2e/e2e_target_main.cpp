@@ -1,6 +1,6 @@
 // The window of "another program" for the end-to-end tests: one text field with keyboard focus.
-// Every change of its text is written to OUTPUT (replaced atomically), every key the field
-// receives is appended to OUTPUT.keys by name, and OUTPUT.ready appears once it has focus.
+// Every change of its text is written to OUTPUT (replaced atomically), every key (modifiers aside) the
+// field receives is appended to OUTPUT.keys by name, and OUTPUT.ready appears once it has focus.
 #include <QApplication>
 #include <QFile>
 #include <QKeyEvent>
@@ -26,8 +26,12 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override {
+        const int key = event->key();
+        const bool modifier = key == Qt::Key_Control || key == Qt::Key_Shift || key == Qt::Key_Alt ||
+                              key == Qt::Key_Meta || key == Qt::Key_AltGr || key == Qt::Key_Super_L ||
+                              key == Qt::Key_Super_R;
         QFile keys(keysPath_);
-        if (keys.open(QIODevice::Append)) {
+        if (!modifier && keys.open(QIODevice::Append)) {
             QString name = QKeySequence(event->key()).toString();
             if (event->key() == Qt::Key_Escape) name = "Escape";
             keys.write((name + "\n").toUtf8());
