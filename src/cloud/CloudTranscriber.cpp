@@ -180,12 +180,15 @@ platform::Task<WhisperResult> CloudTranscriber::deepgram(std::string wav, std::s
     const auto json = JsonDecoder::parse(response.body);
     JsonDecoder::object(json, "transcription reply");
     const auto& channels = JsonDecoder::arrayField(JsonDecoder::objectField(json, "results"), "channels");
+    // Every channel must hold its alternatives and every alternative its transcript, not only
+    // the first ones that are read.
     std::string text;
-    for (const auto& channel : channels) JsonDecoder::object(channel, "channel");
-    if (!channels.empty()) {
-        const auto& alternatives = JsonDecoder::arrayField(channels.front(), "alternatives");
-        for (const auto& alt : alternatives) JsonDecoder::string(JsonDecoder::object(alt, "alternative"), "transcript");
-        if (!alternatives.empty()) text = JsonDecoder::string(alternatives.front(), "transcript");
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+        const auto& alternatives = JsonDecoder::arrayField(JsonDecoder::object(channels[c], "channel"), "alternatives");
+        for (std::size_t a = 0; a < alternatives.size(); ++a) {
+            const std::string transcript = JsonDecoder::string(JsonDecoder::object(alternatives[a], "alternative"), "transcript");
+            if (c == 0 && a == 0) text = transcript;
+        }
     }
     co_return WhisperResult{text, languageOf(lang)};
 }

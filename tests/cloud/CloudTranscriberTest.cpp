@@ -98,6 +98,11 @@ TEST_F(CloudTranscriberTest, DeepgramGetsTheRawWavAndQueryItemsInOrder) {
     EXPECT_EQ(run(Provider::deepgram, "en").text, "");
     reply.body = R"({"results":{}})";
     EXPECT_ANY_THROW(run(Provider::deepgram, "en"));
+    // Channels and alternatives past the first are held to the same shape.
+    reply.body = R"({"results":{"channels":[{"alternatives":[]},{}]}})";
+    EXPECT_ANY_THROW(run(Provider::deepgram, "en"));
+    reply.body = R"({"results":{"channels":[{"alternatives":[{"transcript":"a"},{"confidence":0.5}]}]}})";
+    EXPECT_ANY_THROW(run(Provider::deepgram, "en"));
 }
 
 TEST_F(CloudTranscriberTest, ElevenLabsFormUsesItsOwnFieldNames) {
