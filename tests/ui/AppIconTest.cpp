@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -115,6 +116,29 @@ TEST_F(AppIconTest, MissingArtworkIsLoggedAndChangesNothingButTheStoredValue) {
     g_log.clear();
     AppIconManager::applySaved();
     EXPECT_TRUE(test::fakes().app.icons.empty());
+}
+
+TEST_F(AppIconTest, DamagedArtworkCountsAsMissing) {
+    // A file that begins like a PNG but is cut short cannot be read: the style has no image.
+    QTemporaryDir bundle;
+    ASSERT_TRUE(QDir(bundle.path()).mkpath("resources/icons"));
+    {
+        QFile real(QString(TOVRIN_BUNDLE_DIR) + "/resources/icons/tovrin-knyaz-seal.png");
+        ASSERT_TRUE(real.open(QIODevice::ReadOnly));
+        QFile cut(bundle.path() + "/resources/icons/tovrin-knyaz-seal.png");
+        ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+        cut.write(real.read(200));
+    }
+    platform::Paths::setBundleOverride(bundle.path().toStdString());
+    EXPECT_FALSE(AppIconStyle(AppIconStyle::knyazSeal).imagePath());
+    AppIconManager::apply(AppIconStyle::knyazSeal);
+    EXPECT_EQ(test::fakes().defaults.string("appIconStyle"), "knyaz-seal");
+    EXPECT_TRUE(test::fakes().app.icons.empty());
+    EXPECT_TRUE(desktopEntry().empty());
+    ASSERT_EQ(g_log.size(), 1u);
+    EXPECT_EQ(g_log[0], "[AppIcon] missing bundled icns for knyaz-seal");
+    AppIconPicker picker(AppIconStyle::knyazSeal);
+    EXPECT_FALSE(picker.tileLook(1).hasImage);
 }
 
 TEST_F(AppIconTest, ApplySavedSetsTheStoredStyleWithoutStoring) {

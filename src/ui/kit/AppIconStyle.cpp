@@ -2,6 +2,7 @@
 
 #include "platform/Paths.h"
 
+#include <QImage>
 #include <QImageReader>
 #include <QString>
 
@@ -52,7 +53,9 @@ std::string AppIconStyle::fileName() const { return "tovrin-" + rawValue(); }
 
 std::optional<std::string> AppIconStyle::imagePath() const {
     const std::string path = platform::Paths::resources() + "/icons/" + fileName() + ".png";
+    // Decoded in full: a file that only starts like an image (cut short, damaged) counts as missing.
     QImageReader reader(QString::fromStdString(path));
-    if (!reader.canRead()) return std::nullopt;
+    QImage image;
+    if (!reader.read(&image) || image.isNull()) return std::nullopt;
     return path;
 }
