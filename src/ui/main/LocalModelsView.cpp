@@ -47,12 +47,26 @@ void LocalModelsView::download(const std::string& id) {
 }
 
 platform::Task<void> LocalModelsView::fetch(WhisperModel model) {
-    // A failed or cancelled download shows nothing here: the row offers the download again
-    // once the manager is idle.
+    ModelManager& models = ModelManager::shared();
+    const std::string id = model.id;
+    bool finished = false;
     try {
-        platform::Task<void> transfer = ModelManager::shared().download(std::move(model));
+        platform::Task<void> transfer = models.download(std::move(model));
+        // The manager returns at once, doing nothing, while another download runs.
+        const bool ours = models.downloading() == id;
         co_await std::move(transfer);
+        finished = ours;
     } catch (...) {
+        // A failed or cancelled download shows nothing here: the row offers the download again
+        // once the manager is idle.
+    }
+    // The new model is active now; the engine is brought onto it the same way as for "Use",
+    // so it does not keep serving the previous model (or stay down when there was none).
+    if (finished && models.activeModelID() == id && models.installed().count(id)) {
+        EngineManager& engine = EngineManager::shared();
+        engine.restartForModelChange();
+        platform::Task<bool> readiness = engine.waitUntilReady(kReadinessTimeout);
+        (void)readiness;
     }
 }
 

@@ -25,7 +25,8 @@ public:
     // Makes the model active (stored by the model manager), then asks the engine to restart
     // with it and waits for it in the background. Also for the model that is already active.
     void select(const std::string& id);
-    // Starts the download of the model; failures leave the row with its "Download" button.
+    // Starts the download of the model; once it is in and active, the engine restarts with it.
+    // Failures leave the row with its "Download" button.
     void download(const std::string& id);
 
     const std::vector<LocalModelRow*>& rows() const { return rows_; }

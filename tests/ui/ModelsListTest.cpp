@@ -1,0 +1,192 @@
+// The on-device models list of the settings: rows by catalogue entry and state, selection that
+// stores the model before the engine restarts with it, and downloads with their progress bar,
+// their swallowed failures and the engine following the new model.
+#include "app/AppSettings.h"
+#include "engine/EngineManager.h"
+#include "engine/ModelManager.h"
+#include "platform/Defaults.h"
+#include "support/AsyncWait.h"
+#include "support/FakeEngine.h"
+#include "support/LoopbackHttpServer.h"
+#include "support/TestEnvironment.h"
+#include "ui/main/LocalModelRow.h"
+#include "ui/main/LocalModelsView.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+std::string modelBytes(std::size_t size) {
+    std::string bytes = "lmgg";
+    bytes.resize(size, 'm');
+    return bytes;
+}
+
+class ModelsListTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::reset();
+        engine = std::make_unique<test::FakeEngine>(true, false);
+        AppSettings::shared().setProvider("local");
+        test::fakes().scheduler.runPending();
+        view = std::make_unique<LocalModelsView>();
+        view->resize(520, 400);
+        view->show();
+    }
+    void TearDown() override {
+        view.reset();
+        server.reset();
+        WhisperModel::setDownloadBase("");
+        engine.reset();
+    }
+    void host(int status, std::string body, int delayMs = 0) {
+        server = std::make_unique<test::LoopbackHttpServer>([=](const test::RecordedRequest&) {
+            test::CannedReply r;
+            r.status = status;
+            r.body = body;
+            r.delayMs = delayMs;
+            return r;
+        });
+        WhisperModel::setDownloadBase(server->baseUrl() + "/models/");
+    }
+    // The model file each launched server was given, in launch order.
+    std::vector<std::string> launchedModels() const {
+        std::vector<std::string> out;
+        for (const auto& launch : engine->processes->launches) {
+            const auto& args = launch.arguments;
+            const auto m = std::find(args.begin(), args.end(), "-m");
+            out.push_back(m != args.end() && m + 1 != args.end() ? *(m + 1) : "");
+        }
+        return out;
+    }
+    // What the row's trailing end offers: "", "Use", "progress" or the download button's title.
+    static std::string control(LocalModelRow* r) {
+        if (!r->useButton()->isHidden()) return "Use";
+        if (!r->progressBar()->isHidden()) return "progress";
+        if (!r->downloadButton()->isHidden()) return r->downloadButton()->text().toStdString();
+        return "";
+    }
+    static void tap(LocalModelRow* r) { QTest::mouseClick(r, Qt::LeftButton, {}, r->rect().center()); }
+
+    std::unique_ptr<test::FakeEngine> engine;
+    std::unique_ptr<test::LoopbackHttpServer> server;
+    std::unique_ptr<LocalModelsView> view;
+};
+
+TEST_F(ModelsListTest, RowsFollowTheCatalogueAndEachModelsState) {
+    const auto& catalog = ModelManager::catalog();
+    ASSERT_EQ(view->rows().size(), catalog.size());
+    for (std::size_t i = 0; i < catalog.size(); ++i) {
+        LocalModelRow* r = view->rows()[i];
+        EXPECT_EQ(r->model().id, catalog[i].id);
+        EXPECT_EQ(r->nameLabel()->text().toStdString(), catalog[i].name);
+        EXPECT_EQ(r->noteLabel()->text().toStdString(), catalog[i].note);
+        EXPECT_EQ(control(r), "Download " + std::to_string(catalog[i].sizeMB) + " MB");
+        EXPECT_TRUE(r->installedMark()->isHidden());
+    }
+
+    // The active model need not be on disk: it keeps its mark and offers its download.
+    ModelManager::shared().setActiveModelID("medium");
+    EXPECT_EQ(view->row("medium")->stateSymbol(), "largecircle.fill.circle");
+    EXPECT_EQ(control(view->row("medium")), "Download 1530 MB");
+    EXPECT_EQ(view->row("tiny")->stateSymbol(), "circle");
+
+    engine->installModel("tiny");
+    engine->installModel("base");
+    ModelManager::shared().setActiveModelID("base");
+    EXPECT_EQ(control(view->row("base")), "") << "installed and active: nothing to do";
+    EXPECT_FALSE(view->row("base")->installedMark()->isHidden());
+    EXPECT_EQ(view->row("base")->stateSymbol(), "largecircle.fill.circle");
+    EXPECT_EQ(control(view->row("tiny")), "Use");
+    EXPECT_FALSE(view->row("tiny")->installedMark()->isHidden());
+    EXPECT_EQ(view->row("medium")->stateSymbol(), "circle");
+}
+
+TEST_F(ModelsListTest, SelectingStoresTheModelBeforeTheEngineRestartsWithIt) {
+    const std::string tiny = engine->installModel("tiny");
+    const std::string base = engine->installModel("base");
+    ModelManager::shared().setActiveModelID("base");
+    engine->processes->launches.clear();
+
+    view->row("tiny")->useButton()->click();
+    EXPECT_EQ(ModelManager::shared().activeModelID(), "tiny");
+    EXPECT_EQ(platform::Defaults::shared().string("activeModel"), "tiny");
+    EXPECT_EQ(launchedModels(), (std::vector<std::string>{tiny})) << "the relaunch already used the new model";
+    EXPECT_TRUE(EngineManager::shared().running());
+    // The readiness wait runs on by itself.
+    EXPECT_TRUE(test::driveUntil([&] { return engine->server.readinessProbes() > 0; }, 10, 0.1));
+
+    // A tap anywhere on an installed row selects it, the active one included.
+    tap(view->row("base"));
+    EXPECT_EQ(ModelManager::shared().activeModelID(), "base");
+    tap(view->row("base"));
+    EXPECT_EQ(launchedModels(), (std::vector<std::string>{tiny, base, base}));
+
+    // A row whose model is not installed ignores taps.
+    tap(view->row("medium"));
+    EXPECT_EQ(ModelManager::shared().activeModelID(), "base");
+    EXPECT_EQ(launchedModels().size(), 3u);
+
+    // With a cloud provider the choice is stored and a running server is stopped.
+    AppSettings::shared().setProvider("groq");
+    view->row("tiny")->useButton()->click();
+    EXPECT_EQ(ModelManager::shared().activeModelID(), "tiny");
+    EXPECT_FALSE(EngineManager::shared().running());
+    EXPECT_EQ(launchedModels().size(), 3u);
+}
+
+TEST_F(ModelsListTest, ADownloadShowsItsProgressThenTheEngineStartsWithTheNewModel) {
+    host(200, modelBytes(256 * 1024), 300);
+    view->row("base")->downloadButton()->click();
+    ASSERT_EQ(ModelManager::shared().downloading(), "base");
+    EXPECT_EQ(control(view->row("base")), "progress");
+    EXPECT_EQ(view->row("base")->progressBar()->width(), 80);
+    // Every other row keeps its download button meanwhile.
+    for (LocalModelRow* r : view->rows())
+        if (r->model().id != "base") EXPECT_EQ(control(r), "Download " + std::to_string(r->model().sizeMB) + " MB");
+
+    ASSERT_TRUE(test::driveUntil([&] { return !ModelManager::shared().downloading(); }));
+    test::driveUntil([] { return false; }, 0.05);
+    EXPECT_EQ(server->requests().size(), 1u);
+    EXPECT_EQ(server->requests()[0].path, "/models/ggml-base.bin");
+    EXPECT_EQ(ModelManager::shared().activeModelID(), "base");
+    EXPECT_EQ(control(view->row("base")), "");
+    EXPECT_FALSE(view->row("base")->installedMark()->isHidden());
+    EXPECT_EQ(launchedModels(), (std::vector<std::string>{ModelManager::shared().modelsDir() + "/ggml-base.bin"}));
+}
+
+TEST_F(ModelsListTest, AFailedDownloadFallsBackToItsButtonAndTouchesNothingElse) {
+    engine->installModel("tiny");
+    ModelManager::shared().setActiveModelID("tiny");
+    engine->processes->launches.clear();
+    host(404, "Entry not found");
+    view->row("small")->downloadButton()->click();
+    ASSERT_TRUE(test::driveUntil([&] { return !ModelManager::shared().downloading(); }));
+    test::driveUntil([] { return false; }, 0.05);
+    EXPECT_EQ(control(view->row("small")), "Download 488 MB");
+    EXPECT_EQ(ModelManager::shared().activeModelID(), "tiny");
+    EXPECT_TRUE(engine->processes->launches.empty());
+}
+
+TEST_F(ModelsListTest, ASecondDownloadWhileOneRunsIsNotTakenForFinished) {
+    host(200, modelBytes(64 * 1024), 400);
+    view->row("tiny")->downloadButton()->click();
+    ASSERT_EQ(ModelManager::shared().downloading(), "tiny");
+    view->download("small");  // the manager refuses it at once
+    ASSERT_TRUE(test::driveUntil([&] { return !ModelManager::shared().downloading(); }));
+    test::driveUntil([] { return false; }, 0.05);
+    EXPECT_EQ(server->requests().size(), 1u);
+    EXPECT_EQ(ModelManager::shared().activeModelID(), "tiny");
+    EXPECT_EQ(launchedModels().size(), 1u) << "one restart, for the download that happened";
+    EXPECT_EQ(control(view->row("small")), "Download 488 MB");
+}
+
+}  // namespace
