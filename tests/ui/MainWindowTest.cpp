@@ -12,6 +12,7 @@
 #include "ui/main/MainNav.h"
 #include "ui/main/MainWindow.h"
 #include "ui/main/MainWindowController.h"
+#include "ui/main/SettingsPage.h"
 #include "ui/main/Sidebar.h"
 
 #include <gtest/gtest.h>
@@ -109,6 +110,7 @@ TEST_F(MainWindowPagesTest, SettingsFillsTheAreaUnscrolledEveryOtherPageIsScroll
         ASSERT_NE(window.pageWidget(), nullptr);
         if (p == Page::settings) {
             EXPECT_EQ(window.pageScroll(), nullptr);
+            EXPECT_NE(qobject_cast<SettingsPage*>(window.pageWidget()), nullptr);
             EXPECT_EQ(window.pageWidget()->parentWidget()->objectName(), "pageArea");
         } else {
             ASSERT_NE(window.pageScroll(), nullptr) << pages::rawValue(p).toStdString();

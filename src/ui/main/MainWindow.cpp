@@ -5,38 +5,14 @@
 #include "ui/main/HistoryPage.h"
 #include "ui/main/HomePage.h"
 #include "ui/main/MainNav.h"
+#include "ui/main/SettingsPage.h"
 #include "ui/main/ShortcutsPage.h"
 #include "ui/main/Sidebar.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QScrollArea>
 #include <QVBoxLayout>
-
-#if __has_include("ui/main/SettingsPage.h")
-#include "ui/main/SettingsPage.h"
-#define TOVRIN_HAVE_SETTINGS_PAGE 1
-#else
-#define TOVRIN_HAVE_SETTINGS_PAGE 0
-#endif
-
-namespace {
-
-QWidget* settingsPage(QWidget* parent) {
-#if TOVRIN_HAVE_SETTINGS_PAGE
-    return new SettingsPage(parent);
-#else
-    auto* placeholder = new QLabel("Settings", parent);
-    placeholder->setObjectName("settingsPlaceholder");
-    placeholder->setAlignment(Qt::AlignCenter);
-    placeholder->setFont(Kestal::title2());
-    placeholder->setStyleSheet(QString("color: %1;").arg(Kestal::css(Kestal::dim)));
-    return placeholder;
-#endif
-}
-
-}  // namespace
 
 MainWindow::MainWindow(MainNav& nav, BackendClient& backend, Database& store, QWidget* parent)
     : QWidget(parent), nav_(nav), backend_(backend), store_(store) {
@@ -91,7 +67,7 @@ void MainWindow::showPage(Page page) {
     scroll_ = nullptr;
 
     if (page == Page::settings) {
-        page_ = settingsPage(area_);
+        page_ = new SettingsPage(area_);
         holder_ = page_;
     } else {
         scroll_ = new QScrollArea(area_);
