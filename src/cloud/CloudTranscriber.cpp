@@ -116,12 +116,16 @@ platform::Task<WhisperResult> CloudTranscriber::transcribe(std::string wav, std:
                                                            std::string model) {
     const std::string key = Secrets::get(rawValue(provider) + "ApiKey").value_or("");
     if (key.empty()) throw AppError(10, "No " + displayName(provider) + " API key — add it in Settings.");
+    // Each result is named before it is returned (GCC 12 mishandles co_return co_await).
+    WhisperResult result;
     switch (provider) {
-    case Provider::deepgram: co_return co_await deepgram(std::move(wav), std::move(lang), std::move(model), key);
-    case Provider::elevenlabs: co_return co_await elevenlabs(std::move(wav), std::move(lang), std::move(model), key);
-    default:
-        co_return co_await openAICompat(std::move(wav), std::move(lang), provider, std::move(model), key);
+    case Provider::deepgram: result = co_await deepgram(std::move(wav), std::move(lang), std::move(model), key); break;
+    case Provider::elevenlabs:
+        result = co_await elevenlabs(std::move(wav), std::move(lang), std::move(model), key);
+        break;
+    default: result = co_await openAICompat(std::move(wav), std::move(lang), provider, std::move(model), key); break;
     }
+    co_return result;
 }
 
 std::string CloudTranscriber::multipart(const std::string& boundary, const std::string& fileField,
