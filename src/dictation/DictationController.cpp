@@ -13,6 +13,7 @@
 #include "dictation/Transcriber.h"
 #include "engine/WhisperClient.h"
 #include "platform/Accessibility.h"
+#include "platform/Http.h"
 #include "platform/NotificationCenter.h"
 #include "platform/TextTools.h"
 #include "platform/Pasteboard.h"
@@ -21,6 +22,9 @@
 #include "ui/overlay/FloatingWidget.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <string_view>
 
 namespace {
 
@@ -32,6 +36,16 @@ constexpr const char* kCleanupInstruction =
 constexpr const char* kAccessibilityPane =
     "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
 
+// For the end-to-end tests only: TOVRIN_TEST_CLOUD_BASE_URL points every cloud speech-to-text
+// provider at a fake on this machine. Anything but a loopback address is ignored, so no API key
+// can be sent elsewhere through it.
+std::unique_ptr<CloudTranscriber> makeCloudTranscriber() {
+    const char* base = std::getenv("TOVRIN_TEST_CLOUD_BASE_URL");
+    if (!base || std::string_view(base).rfind("http://127.0.0.1:", 0) != 0) return std::make_unique<CloudTranscriber>();
+    std::map<CloudTranscriber::Provider, std::string> urls;
+    for (CloudTranscriber::Provider p : CloudTranscriber::allProviders()) urls[p] = base;
+    return std::make_unique<CloudTranscriber>(platform::Http::create(60), std::move(urls));
+}
 
 }  // namespace
 
@@ -40,7 +54,7 @@ DictationController::DictationController() : DictationController(Parts{}) {}
 DictationController::DictationController(Parts parts) : parts_(std::move(parts)) {
     if (!parts_.recorder) parts_.recorder = std::make_unique<AudioRecorder>();
     if (!parts_.whisper) parts_.whisper = std::make_unique<WhisperClient>();
-    if (!parts_.cloud) parts_.cloud = std::make_unique<CloudTranscriber>();
+    if (!parts_.cloud) parts_.cloud = makeCloudTranscriber();
     if (!parts_.transcriber) parts_.transcriber = std::make_unique<Transcriber>(*parts_.whisper, *parts_.cloud);
     if (!parts_.enhancer) parts_.enhancer = std::make_unique<Enhancer>();
     if (!parts_.injector) parts_.injector = std::make_unique<TextInjector>();

@@ -24,8 +24,11 @@
 #include <QLocalSocket>
 #include <QGuiApplication>
 #include <QEvent>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace platform {
@@ -38,6 +41,34 @@ QString instanceSocketPath() {
     QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (dir.isEmpty()) dir = QDir::tempPath();
     return dir + "/tovrin-" + QString::number(getuid()) + ".sock";
+}
+
+// SIGTERM, SIGINT and SIGHUP end the program as "Quit" does, so that what runs on termination
+// (stopping the local server among it) runs: the handler only writes to a pipe that the event
+// loop reads.
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int) {
+    const char byte = 1;
+    const ssize_t unused = write(g_signalPipe[1], &byte, 1);
+    (void)unused;
+}
+
+std::unique_ptr<QSocketNotifier> quitOnTerminationSignals(QObject* context) {
+    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return nullptr;
+    auto notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, context, [] {
+        char buffer[16];
+        while (read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &action, nullptr);
+    return notifier;
 }
 
 }  // namespace
@@ -62,6 +93,7 @@ struct Runtime::Impl {
     std::unique_ptr<PulseSounds> sounds;
     std::unique_ptr<X11KeyEvents> keyEvents;
     std::unique_ptr<X11EscSwallow> escSwallow;
+    std::unique_ptr<QSocketNotifier> terminationSignals;
 };
 
 Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
@@ -69,6 +101,7 @@ Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
     QApplication::setApplicationName("Tovrin");
     QApplication::setApplicationVersion(TOVRIN_VERSION);
     QApplication::setQuitOnLastWindowClosed(false);
+    impl_->terminationSignals = quitOnTerminationSignals(impl_->app.get());
     impl_->scheduler = std::make_unique<QtScheduler>();
     Scheduler::setMain(impl_->scheduler.get());
     impl_->defaults = std::make_unique<JsonFileDefaults>(Paths::config() + "/Tovrin/defaults.json");

@@ -97,6 +97,48 @@ void stopGroup(pid_t pid, double grace) {
     kill(-pid, SIGKILL);
 }
 
+std::vector<pid_t> childrenNamed(pid_t parent, const std::string& name) {
+    std::vector<pid_t> out;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.empty() || !std::all_of(pid.begin(), pid.end(), ::isdigit)) continue;
+        // /proc/<pid>/stat: "pid (comm) state ppid ..."; comm may hold spaces and parentheses.
+        const std::string stat = readFile(entry.path().string() + "/stat");
+        const auto open = stat.find('('), close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        const std::string comm = stat.substr(open + 1, close - open - 1);
+        std::istringstream rest(stat.substr(close + 1));
+        std::string state;
+        long ppid = 0;
+        rest >> state >> ppid;
+        if (ppid == parent && name.compare(0, 15, comm) == 0) out.push_back(std::stoi(pid));
+    }
+    return out;
+}
+
+bool running(pid_t pid) {
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos || close + 2 >= stat.size()) return false;
+    return stat[close + 2] != 'Z';
+}
+
+std::vector<std::string> commandLine(pid_t pid) {
+    const std::string raw = readFile("/proc/" + std::to_string(pid) + "/cmdline");
+    std::vector<std::string> out;
+    std::string part;
+    for (char c : raw) {
+        if (c == '\0') {
+            out.push_back(part);
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    return out;
+}
+
 // ---- X11 windows ----
 
 namespace {
@@ -349,6 +391,7 @@ bool Road::startProgram(const std::vector<std::string>& extraEnv) {
     stopProgram();
     program_ = launch({bin_.program}, environment(extraEnv), scratch_ + "/program.log");
     if (program_ <= 0) return false;
+    programGroup_ = program_;
     titles_ = std::make_unique<TitleWatch>(desktop_.display(), program_);
     return waitUntil(
         [&] {
@@ -363,6 +406,23 @@ void Road::stopProgram() {
     titles_.reset();
     stopGroup(program_);
     program_ = -1;
+    if (programGroup_ > 0) kill(-programGroup_, SIGKILL);
+    programGroup_ = -1;
+}
+
+int Road::quitProgram(double seconds) {
+    if (program_ <= 0) return -1;
+    kill(program_, SIGTERM);
+    int status = 0;
+    const bool ended = waitUntil([&] { return waitpid(program_, &status, WNOHANG) == program_; }, seconds, 0.02);
+    titles_.reset();
+    if (!ended) {
+        stopGroup(program_);
+        program_ = -1;
+        return -1;
+    }
+    program_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string Road::programLog() const { return readFile(scratch_ + "/program.log"); }

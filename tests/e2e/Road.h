@@ -35,6 +35,12 @@ pid_t launch(const std::vector<std::string>& argv, const std::vector<std::string
 // TERM to the process group, then KILL after `grace` seconds; reaps the process.
 void stopGroup(pid_t pid, double grace = 5);
 bool alive(pid_t pid);
+// The PIDs of the children of `parent` whose command name is `name`.
+std::vector<pid_t> childrenNamed(pid_t parent, const std::string& name);
+// The process exists and is not a zombie (it need not be our child).
+bool running(pid_t pid);
+// A process's command line, argument by argument.
+std::vector<std::string> commandLine(pid_t pid);
 
 // Records, from a thread of its own, every distinct title the windows of one process take
 // (checked every few milliseconds), in order.
@@ -109,6 +115,8 @@ public:
     // The program; true once one of its windows is on screen (the launch has run by then).
     bool startProgram(const std::vector<std::string>& extraEnv = {});
     void stopProgram();
+    // Asks the program to end (SIGTERM to it alone) and waits for it; its exit status, or -1.
+    int quitProgram(double seconds = 10);
     pid_t programPid() const { return program_; }
     bool programRunning() const { return program_ > 0 && alive(program_); }
     std::string programLog() const;
@@ -132,6 +140,7 @@ private:
     pid_t target_ = -1;
     unsigned long targetWindow_ = 0;
     pid_t program_ = -1;
+    pid_t programGroup_ = -1;  // kept after a quit, for whatever the program left running
     pid_t clipboardOwner_ = -1;
     std::unique_ptr<TitleWatch> titles_;
 };
