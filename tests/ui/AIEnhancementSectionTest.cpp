@@ -206,14 +206,13 @@ TEST_F(AIEnhancementSectionTest, ProviderAndModelPickersWriteTheirKeys) {
     EXPECT_EQ(section->modelPicker()->currentData().toString().toStdString(),
               AppSettings::shared().enhanceModel("mistral"));
 
-    if (models.size() > 1) {
-        Notices notices;
-        choose(section->modelPicker(), models[1]);
-        EXPECT_EQ(test::fakes().defaults.string("enhModel_mistral"), models[1].toStdString());
-        EXPECT_EQ(AppSettings::shared().enhanceModel("mistral"), models[1].toStdString());
-        EXPECT_EQ(notices.keys, (std::vector<std::string>{"enhModel_mistral"}));
-        EXPECT_FALSE(test::fakes().defaults.string("enhModel_groq"));
-    }
+    ASSERT_GE(models.size(), 2u);
+    Notices notices;
+    choose(section->modelPicker(), models[1]);
+    EXPECT_EQ(test::fakes().defaults.string("enhModel_mistral"), models[1].toStdString());
+    EXPECT_EQ(AppSettings::shared().enhanceModel("mistral"), models[1].toStdString());
+    EXPECT_EQ(notices.keys, (std::vector<std::string>{"enhModel_mistral"}));
+    EXPECT_FALSE(test::fakes().defaults.string("enhModel_groq"));
 
     // A provider from elsewhere (a later version) has no key field and no models.
     AppSettings::shared().setEnhanceProvider("anthropic");
