@@ -131,6 +131,11 @@ TEST_F(AccountSectionTest, ALogInSendsTheCheckedAddressClearsOnlyThePasswordAndS
     EXPECT_TRUE(shown(section->upgradeBox()));
     EXPECT_FALSE(shown(section->buyCreditsButton()));
 
+    // "Refresh" reads the account again.
+    service->setCredits(kEmail, 900);
+    section->refreshButton()->click();
+    ASSERT_TRUE(test::pumpUntil([&] { return section->creditsValue()->text() == "900"; }));
+
     // Log-out swaps the forms back; the address typed before is still there.
     section->logoutButton()->click();
     ASSERT_TRUE(test::pumpUntil([&] { return !client->isLoggedIn(); }));
@@ -223,6 +228,16 @@ TEST_F(AccountSectionTest, ACheckoutThatCannotStartShowsWhyAndOpensNothing) {
     EXPECT_FALSE(section->errorText()) << "a new checkout clears the old message";
     ASSERT_TRUE(test::pumpUntil([&] { return !section->checkingOut(); }));
     EXPECT_EQ(section->errorText(), "Payments are paused.");
+}
+
+TEST_F(AccountSectionTest, ASectionClosedWhileItsRequestRunsIsLeftAlone) {
+    service->setDelay("auth/login", 150);
+    fill(kEmail, "wrong password");
+    section->loginButton()->click();
+    ASSERT_TRUE(client->busy());
+    section.reset();
+    ASSERT_TRUE(test::pumpUntil([&] { return !client->busy(); }));
+    EXPECT_FALSE(client->isLoggedIn());
 }
 
 TEST_F(AccountSectionTest, PlanNamesAreCapitalisedWordByWord) {

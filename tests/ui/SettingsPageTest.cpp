@@ -182,6 +182,18 @@ TEST_F(SettingsPageTest, AHiddenPageDoesNotProbeAndShowingItStartsAgain) {
     EXPECT_EQ(probes(), 1u);
 }
 
+TEST_F(SettingsPageTest, APageClosedWhileItWaitsForTheEngineIsLeftAlone) {
+    engine->server.setNotReadyProbes(3);
+    EngineManager::shared().startIfPossible();
+    open();
+    ASSERT_EQ(page->serverOK(), std::nullopt);
+    page.reset();
+    // The wait ends (the engine answers) and then the sleeps run out, with no page to tell.
+    EXPECT_TRUE(test::driveUntil([&] { return probes() >= 4; }, 10, 0.1));
+    clock().advance(30);
+    settle();
+}
+
 TEST_F(SettingsPageTest, AStoppedEngineWinsTheStatusLineUntilALaterLaunchAnswers) {
     SettingsPage& p = open();
     EngineManager::shared().startIfPossible();
