@@ -27,6 +27,11 @@ double now() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+double wallNow() {
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
 bool waitUntil(const std::function<bool()>& ready, double seconds, double pollSeconds) {
     const double deadline = now() + seconds;
     while (now() < deadline) {
@@ -231,10 +236,14 @@ void TitleWatch::run() {
         std::vector<std::string> titles;
         for (const auto& w : windowsOn(d, pid_))
             if (w.viewable && !w.title.empty()) titles.push_back(w.title);
+        const double at = wallNow();
         {
             std::lock_guard lock(mutex_);
             for (const auto& t : titles)
-                if (std::find(last_.begin(), last_.end(), t) == last_.end()) seen_.push_back(t);
+                if (std::find(last_.begin(), last_.end(), t) == last_.end()) {
+                    seen_.push_back(t);
+                    seenAt_.push_back(at);
+                }
             last_ = std::move(titles);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -256,9 +265,17 @@ bool TitleWatch::waitFor(const std::string& title, double seconds) const {
     return waitUntil([&] { return saw(title); }, seconds);
 }
 
+std::optional<double> TitleWatch::firstSeenAt(const std::string& title) const {
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = 0; i < seen_.size(); ++i)
+        if (seen_[i] == title) return seenAt_[i];
+    return std::nullopt;
+}
+
 void TitleWatch::clear() {
     std::lock_guard lock(mutex_);
     seen_.clear();
+    seenAt_.clear();
 }
 
 // ---- the road ----

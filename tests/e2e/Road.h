@@ -22,7 +22,8 @@ class PulseServer;
 
 namespace e2e {
 
-double now();  // seconds on a monotonic clock
+double now();      // seconds on a monotonic clock
+double wallNow();  // seconds since 1970 (to set beside the servers' log times)
 // Polls `ready` every `pollSeconds` until it holds or `seconds` have passed.
 bool waitUntil(const std::function<bool()>& ready, double seconds, double pollSeconds = 0.01);
 std::string readFile(const std::string& path);
@@ -52,6 +53,8 @@ public:
     bool saw(const std::string& title) const;
     // Waits until `title` has been seen (at any time since the watch began or since clear()).
     bool waitFor(const std::string& title, double seconds) const;
+    // When (wallNow) `title` was first seen since the watch began or since clear().
+    std::optional<double> firstSeenAt(const std::string& title) const;
     void clear();
 
 private:
@@ -60,6 +63,7 @@ private:
     pid_t pid_;
     mutable std::mutex mutex_;
     std::vector<std::string> seen_;
+    std::vector<double> seenAt_;
     std::vector<std::string> last_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
