@@ -12,11 +12,50 @@ bool isUtf8(const std::string& bytes) {
     return !decoder.hasError();
 }
 
+namespace {
+
+// The code point of well-formed UTF-8 that starts at `at` and its length in bytes; a broken
+// sequence reads as one byte that is no space.
+char32_t codePointAt(const std::string& s, std::size_t at, std::size_t& length) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char lead = byte(at);
+    length = 1;
+    if (lead < 0x80) return lead;
+    std::size_t extra = 0;
+    char32_t cp = 0;
+    if ((lead & 0xE0) == 0xC0) { extra = 1; cp = lead & 0x1F; }
+    else if ((lead & 0xF0) == 0xE0) { extra = 2; cp = lead & 0x0F; }
+    else if ((lead & 0xF8) == 0xF0) { extra = 3; cp = lead & 0x07; }
+    else return 0xFFFD;
+    if (at + extra >= s.size()) return 0xFFFD;
+    for (std::size_t i = 1; i <= extra; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) return 0xFFFD;
+        cp = (cp << 6) | (byte(at + i) & 0x3F);
+    }
+    length = extra + 1;
+    return cp;
+}
+
+}  // namespace
+
+// White space and line ends as Unicode counts them: tabs, line feeds and the other controls
+// U+0009 to U+000D, U+0085, and every space and line or paragraph separator (no-break space,
+// ideographic space, U+2028, …).
 std::string trimmed(const std::string& text) {
-    auto isSpace = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
     std::size_t b = 0, e = text.size();
-    while (b < e && isSpace(static_cast<unsigned char>(text[b]))) ++b;
-    while (e > b && isSpace(static_cast<unsigned char>(text[e - 1]))) --e;
+    while (b < e) {
+        std::size_t length = 0;
+        if (!QChar::isSpace(codePointAt(text, b, length))) break;
+        b += length;
+    }
+    while (e > b) {
+        std::size_t start = e - 1;
+        while (start > b && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80 && e - start < 4) --start;
+        std::size_t length = 0;
+        const char32_t cp = codePointAt(text, start, length);
+        if (start + length != e || !QChar::isSpace(cp)) break;
+        e = start;
+    }
     return text.substr(b, e - b);
 }
 

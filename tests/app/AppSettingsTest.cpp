@@ -59,6 +59,12 @@ TEST_F(AppSettingsTest, ApiKeysAreTrimmedAndBlankKeysRemoved) {
     EXPECT_EQ(Secrets::get("groqApiKey"), "gsk_123");
     settings().setAPIKey("   ", "groq");
     EXPECT_FALSE(test::fakes().keychain.get("app.tovrin.mac.secrets", "groqApiKey").has_value());
+
+    // A key copied from a web page: no-break and ideographic spaces, a line separator, a tab.
+    settings().setAPIKey("\u00A0\tsk-\u00E9t\u00E9 9\u3000\u2028\r\n", "openai");
+    EXPECT_EQ(Secrets::get("openaiApiKey"), "sk-\u00E9t\u00E9 9");
+    settings().setAPIKey("\u00A0\u2029\u0085 ", "openai");
+    EXPECT_FALSE(Secrets::get("openaiApiKey").has_value());
 }
 
 TEST_F(AppSettingsTest, ModelChoicesFallBackToEachProvidersFirstModel) {

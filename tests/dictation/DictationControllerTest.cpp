@@ -123,6 +123,19 @@ TEST_F(DictationControllerTest, FailuresEndIdleWithOneMessage) {
     EXPECT_EQ(sounds().back(), "Pop");  // no sound for an empty transcript
     EXPECT_EQ(historyPosts, 0);
     EXPECT_TRUE(injector->pasted.empty());
+
+    // Spaces other than ASCII ones are white space too: no-break, ideographic, line separator.
+    transcriber->result.text = "\u00A0\u3000\u2028 ";
+    dictate();
+    clock().advance(1);
+    EXPECT_EQ(widget->last(), "flash:No speech detected:0");
+    EXPECT_EQ(historyPosts, 0);
+    EXPECT_TRUE(injector->pasted.empty());
+
+    transcriber->result.text = "\u00A0Привіт, світе\u3000\n";
+    dictate();
+    clock().advance(1);
+    EXPECT_EQ(injector->pasted, std::vector<std::string>{"Привіт, світе"});
 }
 
 TEST_F(DictationControllerTest, AnUnreachableRouteCancelsOnlyARecordingStillRunning) {
