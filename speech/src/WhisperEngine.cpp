@@ -144,7 +144,10 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads)
     curT_ = int(T);
     im2col_.resize(std::size_t(std::max<int64_t>(int64_t(kFrames) * 3 * hp.nMels, T * 3 * d)));
     h1_.resize(std::size_t(kFrames * d));
-    for (auto* b : {&x_, &y_, &q_, &kk_, &v_, &att_}) b->resize(std::size_t(T * d));
+    for (auto* b : {&x_, &y_, &att_}) b->resize(std::size_t(T * d));
+    // Separate projection outputs only for widths the fused products do not cover.
+    if (d % nr != 0)
+        for (auto* b : {&q_, &kk_, &v_}) b->resize(std::size_t(T * d));
     hidden_.resize(std::size_t(T * 4 * d));
     packed_.resize(std::size_t(std::max({roundUp(4 * d, nr) * d, roundUp(d, nr) * 4 * d, roundUp(d, nr) * 3 * d,
                                          roundUp(d, nr) * 3 * int64_t(hp.nMels)})));
@@ -228,7 +231,7 @@ void WhisperEngine::gemmPacked(int64_t m, const float* a, int64_t lda, const flo
                                float* c, int64_t ldc, const float* bias, int flags) {
     const int mr = k_.mr, nr = k_.nr;
     const int64_t panels = (n + nr - 1) / nr;
-    // Rows per task: the A block and one panel should stay in the core's L2.
+    // Tasks of mb rows x pb panels, made smaller until every thread has a few to take.
     int64_t mb = 8 * mr;
     int64_t pb = 4;
     const int64_t want = 3 * int64_t(pool_.size());
@@ -236,7 +239,8 @@ void WhisperEngine::gemmPacked(int64_t m, const float* a, int64_t lda, const flo
     while (tasks() < want && pb > 1) --pb;
     while (tasks() < want && mb > mr) mb -= mr;
     const int64_t rowBlocks = (m + mb - 1) / mb, panelBlocks = (panels + pb - 1) / pb;
-    // K is split into blocks so one panel block stays in L1 while the row tiles pass over it.
+    // K is split into blocks so that a panel's block stays near the core while the task's
+    // row tiles pass over it; partial sums wait in C.
     const int64_t kc = k <= 384 ? k : 256;
     pool_.run(rowBlocks * panelBlocks, [&](int64_t t) {
         const int64_t rb = t / panelBlocks, pbk = t % panelBlocks;
