@@ -53,7 +53,10 @@ AppDelegate::AppDelegate(Parts parts)
     if (!hotkey_) hotkey_ = std::make_unique<HotkeyMonitor>();
 }
 
-AppDelegate::~AppDelegate() { *alive_ = false; }
+AppDelegate::~AppDelegate() {
+    *alive_ = false;
+    if (languageWatch_) AppSettings::shared().changed.disconnect(languageWatch_);
+}
 
 void AppDelegate::applicationDidFinishLaunching() {
     auto& app = platform::App::shared();
@@ -194,6 +197,10 @@ void AppDelegate::setupStatusItem() {
     statusMenu_ = menu;
     refreshLanguageChecks();
     statusItem_->setMenu(menu);
+    if (!languageWatch_)
+        languageWatch_ = AppSettings::shared().changed.connect([this](const std::string& key) {
+            if (key == "lang") refreshLanguageChecks();
+        });
 }
 
 void AppDelegate::refreshLanguageChecks() {

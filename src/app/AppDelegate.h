@@ -69,5 +69,7 @@ private:
     std::map<std::string, std::shared_ptr<platform::MenuItem>> langItems_;
     std::unique_ptr<platform::Updater> updater_;
     platform::Task<> launchTask_;
+    // Follows a language chosen elsewhere (the Settings page), so the tray's check stays true.
+    int languageWatch_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -117,6 +117,17 @@ TEST_F(AppDelegateTest, PickingALanguageStoresItAndMovesTheCheck) {
     for (const auto& item : languages.items) checked += item->checked;
     EXPECT_EQ(checked, 1);
     EXPECT_TRUE(languages.items[1]->checked);
+
+    // A language chosen elsewhere (the Settings page) moves the tray's check as well.
+    AppSettings::shared().setLanguage("en");
+    EXPECT_FALSE(languages.items[1]->checked);
+    EXPECT_TRUE(languages.items[2]->checked);
+
+    // A delegate that is gone no longer follows the setting.
+    const auto english = languages.items[2];
+    delegate.reset();
+    AppSettings::shared().setLanguage("auto");
+    EXPECT_TRUE(english->checked);
 }
 
 TEST_F(AppDelegateTest, TheToggleItemAndTheDockMenuFollowTheState) {
