@@ -186,6 +186,18 @@ TEST_F(MainWindowPagesTest, AccountBlockFollowsSignInAndOutAndSignInOpensSetting
 
     test::await(backend.logout());
     EXPECT_NE(window.sidebar()->accountBlock()->findChild<QPushButton*>("sidebarSignIn"), nullptr);
+
+    // An address or a plan that looks like markup is shown exactly as it is.
+    service.addAccount("<b>bo</b>@example.com", "correct horse", 7, "<i>team</i>");
+    test::await(backend.login("<b>bo</b>@example.com", "correct horse"));
+    block = window.sidebar()->accountBlock();
+    for (const char* name : {"sidebarEmail", "sidebarPlan", "sidebarAvatar"}) {
+        auto* label = block->findChild<QLabel*>(name);
+        ASSERT_NE(label, nullptr) << name;
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << name;
+    }
+    EXPECT_EQ(block->findChild<QLabel*>("sidebarEmail")->text(), "<b>bo</b>@example.com");
+    EXPECT_EQ(block->findChild<QLabel*>("sidebarPlan")->text(), "<i>team</i> Plan");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 

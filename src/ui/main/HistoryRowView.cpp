@@ -70,6 +70,7 @@ HistoryRowView::HistoryRowView(const HistoryRow& row, Database& store, QWidget* 
     column->setSpacing(4);
     auto* captionLabel = new QLabel(caption(row), this);
     captionLabel->setObjectName("historyCaption");
+    captionLabel->setTextFormat(Qt::PlainText);  // the language code comes from the recogniser
     captionLabel->setFont(Kestal::caption());
     setTextColor(captionLabel, Kestal::dim);
     column->addWidget(captionLabel);

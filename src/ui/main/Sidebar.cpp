@@ -24,6 +24,7 @@ QLabel* symbolLabel(const QString& name, double size, const QColor& color, QWidg
 
 QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
     auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);  // an address or plan name is shown as it is, never as markup
     label->setFont(font);
     label->setStyleSheet(QString("color: %1;").arg(Kestal::css(color)));
     return label;
