@@ -15,6 +15,10 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -278,6 +282,29 @@ void TitleWatch::clear() {
     seenAt_.clear();
 }
 
+bool answers200(int port, const std::string& path) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval timeout{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    bool ok = false;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+        const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+            char buffer[64] = {};
+            const ssize_t n = recv(fd, buffer, sizeof buffer - 1, 0);
+            ok = n > 12 && std::string(buffer, static_cast<std::size_t>(n)).compare(9, 3, "200") == 0;
+        }
+    }
+    close(fd);
+    return ok;
+}
+
 // ---- the road ----
 
 Road::Road(test::HeadlessDesktop& desktop, test::PulseServer& pulse, Binaries binaries)
@@ -344,13 +371,7 @@ bool Road::startRecognizer(int port) {
     recognizer_ = launch({bin_.recognizer, bin_.grammar, std::to_string(port), scratch_ + "/recognizer.log",
                           scratch_ + "/last.wav"},
                          environment(), scratch_ + "/recognizer.out");
-    std::string url = "http://127.0.0.1:" + std::to_string(port) + "/health";
-    return waitUntil(
-        [&] {
-            if (!alive(recognizer_)) return false;
-            return desktop_.run({"curl", "-sf", "-m", "1", url}, nullptr, 3) == 0;
-        },
-        30, 0.2);
+    return waitUntil([&] { return alive(recognizer_) && answers200(port, "/health"); }, 30, 0.2);
 }
 
 void Road::stopRecognizer() {

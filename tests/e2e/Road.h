@@ -38,6 +38,8 @@ void stopGroup(pid_t pid, double grace = 5);
 bool alive(pid_t pid);
 // The PIDs of the children of `parent` whose command name is `name`.
 std::vector<pid_t> childrenNamed(pid_t parent, const std::string& name);
+// An HTTP GET of `path` on 127.0.0.1:`port` is answered with status 200 (within a second).
+bool answers200(int port, const std::string& path);
 // The process exists and is not a zombie (it need not be our child).
 bool running(pid_t pid);
 // A process's command line, argument by argument.
