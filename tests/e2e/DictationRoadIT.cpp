@@ -19,6 +19,11 @@ protected:
         RoadTest::SetUpTestSuite();
         if (setupError_.empty() && !road_->startRecognizer()) setupError_ = "the test recogniser did not start";
     }
+    void SetUp() override {
+        RoadTest::SetUp();
+        // A test that stopped it and failed before starting it again leaves it down.
+        if (!IsSkipped() && !road_->recognizerRunning()) ASSERT_TRUE(road_->startRecognizer());
+    }
 };
 
 std::vector<std::string> split(const std::string& s, char sep) {
@@ -154,6 +159,37 @@ TEST_F(DictationRoadIT, CopyOnlyLeavesTheWindowAloneAndTheTextOnTheClipboard) {
     EXPECT_EQ(road_->targetText(), "");
     EXPECT_EQ(road_->targetKeys(), "") << "no paste chord reached the window";
     EXPECT_EQ(historyCount(), 1) << historyRows();
+}
+
+TEST_F(DictationRoadIT, SilenceStoresNothingAndWithTheServerDownTheRecordingIsDropped) {
+    launch(kLocal);
+
+    // Nothing said: the recogniser hears nothing, nothing is typed or stored.
+    ASSERT_TRUE(keys_->press("Control_R"));
+    ASSERT_TRUE(road_->titles().waitFor("Recording", 3));
+    waitUntil([] { return false; }, 1.2);
+    keys_->release("Control_R");
+    EXPECT_TRUE(road_->titles().waitFor("No speech detected", 10));
+    EXPECT_EQ(road_->targetText(), "");
+    EXPECT_LE(historyCount(), 0) << historyRows();
+
+    // The server is gone: the recording is given up while the key is still held.
+    road_->stopRecognizer();
+    road_->titles().clear();
+    const Clip& c = clip("this message was typed by voice");
+    ASSERT_TRUE(keys_->press("Control_R"));
+    EXPECT_TRUE(road_->titles().waitFor("Whisper server offline", 5));
+    pulse_->play(c.path);
+    keys_->release("Control_R");
+    waitUntil([] { return false; }, 1.0);
+    EXPECT_FALSE(road_->titles().saw("Transcribing…"));
+    EXPECT_EQ(road_->targetText(), "");
+    EXPECT_LE(historyCount(), 0) << historyRows();
+
+    // Back again, the next dictation goes through.
+    ASSERT_TRUE(road_->startRecognizer());
+    holdAndSay(c);
+    EXPECT_TRUE(waitForText("this message was typed by voice")) << "target holds: \"" << road_->targetText() << "\"";
 }
 
 }  // namespace

@@ -105,6 +105,7 @@ public:
     // The test recogniser on 127.0.0.1:`port` (8756 is where the program looks); waits for /health.
     bool startRecognizer(int port = 8756);
     void stopRecognizer();
+    bool recognizerRunning() const { return recognizer_ > 0 && running(recognizer_); }
     std::string recognizerLog() const;
     // The audio of the recogniser's last request.
     std::string recognizerLastWav() const;
