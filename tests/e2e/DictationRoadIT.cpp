@@ -17,7 +17,11 @@ class DictationRoadIT : public RoadTest {
 protected:
     static void SetUpTestSuite() {
         RoadTest::SetUpTestSuite();
-        if (setupError_.empty() && !road_->startRecognizer()) setupError_ = "the test recogniser did not start";
+        if (!setupError_.empty()) return;
+        if (std::string(TOVRIN_SPHINX_RECOGNIZER).empty())
+            setupError_ = "the test recogniser is not built (libpocketsphinx-dev is missing)";
+        else if (!road_->startRecognizer())
+            setupError_ = "the test recogniser did not start";
     }
     void SetUp() override {
         RoadTest::SetUp();
