@@ -1,5 +1,7 @@
 #include "ui/main/AccountSection.h"
 
+#include "ui/kit/AccountForm.h"
+
 #include "cloud/BackendClient.h"
 #include "cloud/BackendError.h"
 #include "ui/kit/Kestal.h"
@@ -13,7 +15,6 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
-#include <QTextBoundaryFinder>
 #include <QVBoxLayout>
 
 namespace {
@@ -32,14 +33,6 @@ QPushButton* smallButton(const QString& title, QWidget* parent, const QColor& co
                          .arg(Kestal::css(color), Kestal::css(Kestal::border), Kestal::css(Kestal::surface),
                               Kestal::css(Kestal::faint)));
     return b;
-}
-
-int perceivedLength(const QString& text) {
-    if (text.isEmpty()) return 0;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int count = 0;
-    while (finder.toNextBoundary() != -1) ++count;
-    return count;
 }
 
 QString describe(std::exception_ptr error) {
@@ -172,33 +165,17 @@ AccountSection::AccountSection(BackendClient& backend, QWidget* parent)
 
 AccountSection::~AccountSection() { backend_.changed.disconnect(backendConnection_); }
 
-QString AccountSection::trimmedEmail(const QString& email) {
-    auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
-    qsizetype start = 0;
-    qsizetype end = email.size();
-    while (start < end && blank(email[start])) ++start;
-    while (end > start && blank(email[end - 1])) --end;
-    return email.mid(start, end - start);
-}
+QString AccountSection::trimmedEmail(const QString& email) { return AccountForm::trimmedEmail(email); }
 
 std::optional<QString> AccountSection::validate(const QString& email, const QString& password) {
     const QString trimmed = trimmedEmail(email);
     if (!trimmed.contains('@') || !trimmed.contains('.')) return QStringLiteral("Enter a valid email address.");
-    if (perceivedLength(password) < 8) return QStringLiteral("Password needs at least 8 characters.");
+    if (AccountForm::perceivedLength(password) < 8) return QStringLiteral("Password needs at least 8 characters.");
     return std::nullopt;
 }
 
 QString AccountSection::failureMessage(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const BackendError& e) {
-        if (e.code() == "EMAIL_ALREADY_EXISTS") return QString::fromUtf8("This email is already registered \u2014 use Log In.");
-        if (e.code() == "INVALID_CREDENTIALS") return QStringLiteral("Wrong email or password.");
-        if (e.code() == "network") return QString::fromUtf8("No connection \u2014 check the internet and try again.");
-        return QString::fromStdString(e.message());
-    } catch (...) {
-        return describe(std::current_exception());
-    }
+    return AccountForm::failureMessage(error, QString::fromUtf8("This email is already registered \u2014 use Log In."));
 }
 
 QString AccountSection::capitalized(const QString& text) {

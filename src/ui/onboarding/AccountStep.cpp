@@ -1,5 +1,7 @@
 #include "ui/onboarding/AccountStep.h"
 
+#include "ui/kit/AccountForm.h"
+
 #include "cloud/BackendClient.h"
 #include "cloud/BackendError.h"
 #include "ui/kit/Kestal.h"
@@ -13,7 +15,6 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
-#include <QTextBoundaryFinder>
 #include <QVBoxLayout>
 
 namespace {
@@ -30,8 +31,6 @@ QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, Q
     l->setPalette(p);
     return l;
 }
-
-bool isBlank(QChar c) { return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space; }
 
 }  // namespace
 
@@ -97,21 +96,9 @@ void AccountStep::appear() {
     if (backend_.isLoggedIn() && next_) next_();
 }
 
-QString AccountStep::trimmedEmail(const QString& email) {
-    qsizetype start = 0;
-    qsizetype end = email.size();
-    while (start < end && isBlank(email[start])) ++start;
-    while (end > start && isBlank(email[end - 1])) --end;
-    return email.mid(start, end - start);
-}
+QString AccountStep::trimmedEmail(const QString& email) { return AccountForm::trimmedEmail(email); }
 
-int AccountStep::perceivedLength(const QString& text) {
-    if (text.isEmpty()) return 0;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int count = 0;
-    while (finder.toNextBoundary() != -1) ++count;
-    return count;
-}
+int AccountStep::perceivedLength(const QString& text) { return AccountForm::perceivedLength(text); }
 
 std::optional<QString> AccountStep::validate(const QString& email, const QString& password) {
     const QString trimmed = trimmedEmail(email);
@@ -122,18 +109,7 @@ std::optional<QString> AccountStep::validate(const QString& email, const QString
 }
 
 QString AccountStep::failureMessage(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const BackendError& e) {
-        if (e.code() == "EMAIL_ALREADY_EXISTS") return QStringLiteral("This email is already registered \u2014 use Log In below.");
-        if (e.code() == "INVALID_CREDENTIALS") return QStringLiteral("Wrong email or password.");
-        if (e.code() == "network") return QStringLiteral("No connection \u2014 check the internet and try again.");
-        return QString::fromStdString(e.message());
-    } catch (const std::exception& e) {
-        return QString::fromStdString(e.what());
-    } catch (...) {
-        return QStringLiteral("Something went wrong.");
-    }
+    return AccountForm::failureMessage(error, QString::fromUtf8("This email is already registered \u2014 use Log In below."));
 }
 
 void AccountStep::submit(bool signup) {
