@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/Task.h"
+#include "support/TaskWait.h"
 
 #include <exception>
 #include <functional>
@@ -20,41 +21,12 @@ namespace test {
 bool driveUntil(const std::function<bool()>& done, double realSeconds = 10, double fakeStep = 0);
 
 template <typename T>
-struct DriveOutcome {
-    bool done = false;
-    std::optional<T> value;
-    std::exception_ptr error;
-};
-
-template <>
-struct DriveOutcome<void> {
-    bool done = false;
-    std::exception_ptr error;
-};
-
-namespace drive_detail {
-template <typename T>
-platform::Task<> capture(platform::Task<T> task, std::shared_ptr<DriveOutcome<T>> out) {
-    try {
-        if constexpr (std::is_void_v<T>) {
-            co_await std::move(task);
-        } else {
-            T value = co_await std::move(task);  // named: GCC 12 mishandles the temporary
-            out->value.emplace(std::move(value));
-        }
-    } catch (...) {
-        out->error = std::current_exception();
-    }
-    out->done = true;
-}
-}  // namespace drive_detail
+using DriveOutcome = TaskOutcome<T>;
 
 // Starts watching a task; the outcome fills in when it ends.
 template <typename T>
 std::shared_ptr<DriveOutcome<T>> startTask(platform::Task<T> task) {
-    auto out = std::make_shared<DriveOutcome<T>>();
-    drive_detail::capture<T>(std::move(task), out);
-    return out;
+    return watch<T>(std::move(task));
 }
 
 // Drives a task to its end; its value, or its error rethrown. Throws std::runtime_error when it
