@@ -21,17 +21,6 @@ namespace {
 
 constexpr const char* kCreateLabel = "Create Account \u2014 start free trial";
 
-QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
-    auto* l = new QLabel(text, parent);
-    l->setFont(font);
-    l->setTextFormat(Qt::PlainText);
-    l->setWordWrap(true);
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, color);
-    l->setPalette(p);
-    return l;
-}
-
 }  // namespace
 
 AccountStep::AccountStep(std::function<void()> next, QWidget* parent)

@@ -19,17 +19,6 @@
 
 namespace {
 
-QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
-    auto* l = new QLabel(text, parent);
-    l->setFont(font);
-    l->setTextFormat(Qt::PlainText);
-    l->setWordWrap(true);
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, color);
-    l->setPalette(p);
-    return l;
-}
-
 QPushButton* largeButton(const QString& text, QWidget* parent) {
     auto* b = new QPushButton(text, parent);
     b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+class QLabel;
+
 class OnboardingStep : public QWidget {
     Q_OBJECT
 public:
@@ -18,4 +20,6 @@ public:
 protected:
     // A full-width button label on the large control size.
     static void makeLarge(QWidget* button);
+    // A wrapping label of plain text (never markup) in `font` and `color`.
+    static QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent);
 };

@@ -14,17 +14,6 @@
 
 namespace {
 
-QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
-    auto* l = new QLabel(text, parent);
-    l->setFont(font);
-    l->setTextFormat(Qt::PlainText);
-    l->setWordWrap(true);
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, color);
-    l->setPalette(p);
-    return l;
-}
-
 // The prominent button in the secondary tint: a gray fill with light text.
 void applySecondaryTint(QPushButton* button) {
     button->setFont(Kestal::font(13, QFont::DemiBold));
