@@ -10,6 +10,7 @@
 #include "cloud/UrlSyntax.h"
 #include "platform/Defaults.h"
 #include "platform/Keychain.h"
+#include "platform/TextTools.h"
 #include "platform/Workspace.h"
 
 #include <algorithm>
@@ -17,20 +18,6 @@
 using nlohmann::json;
 
 namespace {
-
-bool isUtf8(const std::string& s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        const int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
-        if (extra < 0 || (c >= 0x80 && c < 0xC2) || c > 0xF4) return false;
-        for (int k = 1; k <= extra; ++k) {
-            if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
-        }
-        i += extra + 1;
-    }
-    return true;
-}
 
 bool isWebUrl(const std::string& url) {
     auto lower = url.substr(0, 8);
@@ -124,7 +111,7 @@ void BackendClient::applyBalance(std::int64_t balance) {
 
 std::optional<std::string> BackendClient::loadRefreshToken() {
     auto data = platform::Keychain::shared().get(kKeychainService, kRefreshTokenAccount);
-    if (!data || !isUtf8(*data)) return std::nullopt;
+    if (!data || !platform::TextTools::isUtf8(*data)) return std::nullopt;
     return data;
 }
 

@@ -30,9 +30,6 @@ namespace {
 
 constexpr double kMinimumSeconds = 0.4;
 constexpr double kRewriteBudget = 2.5;
-constexpr const char* kCleanupInstruction =
-    "Fix grammar, punctuation and capitalization. Remove filler words, false starts and repetitions. Do not "
-    "change the meaning or add anything.";
 constexpr const char* kAccessibilityPane =
     "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
 
@@ -196,14 +193,8 @@ platform::Task<std::string> DictationController::maybeEnhance(std::string text, 
     auto& settings = AppSettings::shared();
     if (!settings.aiEnhanceEnabled()) co_return text;
 
-    std::string instruction;
-    if (settings.enhanceMode() == "custom" && !settings.customEnhanceInstruction().empty()) {
-        instruction = settings.customEnhanceInstruction();
-    } else {
-        instruction = kCleanupInstruction;
-        for (const auto& mode : Enhancer::modes())
-            if (mode.id == settings.enhanceMode()) instruction = mode.instruction;
-    }
+    const std::string instruction =
+        Enhancer::resolveInstruction(settings.enhanceMode(), settings.customEnhanceInstruction());
 
     const std::string providerId = settings.enhanceProvider();
     const std::string key = Secrets::get(providerId + "ApiKey").value_or("");
