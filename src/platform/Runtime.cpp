@@ -23,7 +23,6 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QGuiApplication>
-#include <QEvent>
 #include <QSocketNotifier>
 #include <QTimer>
 
