@@ -26,9 +26,7 @@ AppIconPicker::AppIconPicker(AppIconStyle selected, QWidget* parent) : AppIconPi
 AppIconPicker::AppIconPicker(AppIconStyle selected, Columns columns, QWidget* parent)
     : QWidget(parent), selected_(selected), columns_(columns) {
     for (AppIconStyle style : AppIconStyle::allCases()) {
-        Tile t{style, {}};
-        if (auto path = style.imagePath()) t.image = QImage(QString::fromStdString(*path));
-        tiles_.push_back(t);
+        tiles_.push_back(Tile{style, style.image()});
     }
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     setCursor(Qt::PointingHandCursor);

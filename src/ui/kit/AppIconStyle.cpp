@@ -51,11 +51,19 @@ std::string AppIconStyle::rawValue() const { return entry(value_).raw; }
 std::string AppIconStyle::displayName() const { return entry(value_).name; }
 std::string AppIconStyle::fileName() const { return "tovrin-" + rawValue(); }
 
-std::optional<std::string> AppIconStyle::imagePath() const {
-    const std::string path = platform::Paths::resources() + "/icons/" + fileName() + ".png";
+std::string AppIconStyle::bundledPath() const {
+    return platform::Paths::resources() + "/icons/" + fileName() + ".png";
+}
+
+QImage AppIconStyle::image() const {
     // Decoded in full: a file that only starts like an image (cut short, damaged) counts as missing.
-    QImageReader reader(QString::fromStdString(path));
+    QImageReader reader(QString::fromStdString(bundledPath()));
     QImage image;
-    if (!reader.read(&image) || image.isNull()) return std::nullopt;
-    return path;
+    if (!reader.read(&image)) return {};
+    return image;
+}
+
+std::optional<std::string> AppIconStyle::imagePath() const {
+    if (image().isNull()) return std::nullopt;
+    return bundledPath();
 }

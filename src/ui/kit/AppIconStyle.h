@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+class QImage;
+
 class AppIconStyle {
 public:
     enum Value {
@@ -36,7 +38,11 @@ public:
     std::string fileName() const;
     // The bundled image of this style, when it exists and can be read.
     std::optional<std::string> imagePath() const;
+    // That image decoded; a null image when it is missing or damaged.
+    QImage image() const;
 
 private:
+    std::string bundledPath() const;
+
     Value value_;
 };
