@@ -42,7 +42,7 @@ void EngineManager::resetForTesting() {
     warmedUp_ = false;
     port_ = kDefaultPort;
     processFactory_ = [] { return platform::Process::create(); };
-    staleListenerKiller_ = [](int port) { platform::PortListeners::killLoopbackListeners(port); };
+    staleListenerKiller_ = [](int port) { platform::PortListeners::killListeners(port); };
 }
 
 void EngineManager::setProcessFactory(std::function<std::unique_ptr<platform::Process>()> factory) {
