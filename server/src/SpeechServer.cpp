@@ -110,6 +110,7 @@ SpeechServer::SpeechServer(ServerOptions options, Loader loader) : options_(std:
 
 SpeechServer::~SpeechServer() {
     stop();
+    http_.reset();  // waits for the connections still open: their handlers use this object
     if (loaderThread_.joinable()) loaderThread_.join();
 }
 

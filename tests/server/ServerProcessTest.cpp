@@ -354,12 +354,16 @@ TEST_P(ServerProcessTest, SlowClientsCannotLockOutProbesOrTranscriptions) {
     int port = 0;
     auto server = start(e, port);
 
-    // Forty clients that each add a header line every second and never finish their request.
-    std::vector<int> slow;
+    // Forty clients that each add a header line every second and never finish their request,
+    // and four that send their announced body just as slowly.
+    std::vector<int> slow, slowBodies;
     for (int i = 0; i < 40; ++i) slow.push_back(openAndSend(port, "GET / HTTP/1.1\r\nHost: x\r\n"));
-    std::jthread trickler([&slow](std::stop_token stop) {
+    for (int i = 0; i < 4; ++i)
+        slowBodies.push_back(openAndSend(port, "POST /transcribe HTTP/1.1\r\nContent-Length: 9000\r\n\r\nRIFF"));
+    std::jthread trickler([&slow, &slowBodies](std::stop_token stop) {
         while (!stop.stop_requested()) {
             for (int s : slow) ::send(s, "X-Slow: 1\r\n", 11, MSG_NOSIGNAL);
+            for (int s : slowBodies) ::send(s, "X-Slow: 1\r\n", 11, MSG_NOSIGNAL);
             for (int i = 0; i < 10 && !stop.stop_requested(); ++i) std::this_thread::sleep_for(100ms);
         }
     });
@@ -385,9 +389,10 @@ TEST_P(ServerProcessTest, SlowClientsCannotLockOutProbesOrTranscriptions) {
     ASSERT_TRUE(res) << "the transcription got no answer within 2 s";
     EXPECT_EQ(res->status, 200) << res->body;
 
-    // Connections beyond the bound are refused at once rather than queued.
+    // Connections beyond the bound (64 by default, 44 of them slow) are refused at once rather
+    // than queued.
     std::vector<int> idle;
-    for (int i = 0; i < 24; ++i) idle.push_back(openAndSend(port, ""));
+    for (int i = 0; i < 20; ++i) idle.push_back(openAndSend(port, ""));
     const int extra = openAndSend(port, "GET / HTTP/1.1\r\n\r\n");
     const std::string refused = replyWithin(extra, 1s);
     ::close(extra);
@@ -400,9 +405,15 @@ TEST_P(ServerProcessTest, SlowClientsCannotLockOutProbesOrTranscriptions) {
         const std::string reply = f.get();
         EXPECT_EQ(reply.rfind("HTTP/1.1 408", 0), 0u) << reply.substr(0, 200);
     }
+    // And a body has a deadline of its own, scaled to its size.
+    for (int s : slowBodies) {
+        const std::string reply = replyWithin(s, 15s);
+        EXPECT_EQ(reply.rfind("HTTP/1.1 400", 0), 0u) << reply.substr(0, 200);
+    }
     trickler.request_stop();
     trickler.join();
     for (int s : slow) ::close(s);
+    for (int s : slowBodies) ::close(s);
     for (int s : idle) ::close(s);
     auto after = quick().Get("/health");
     ASSERT_TRUE(after);
