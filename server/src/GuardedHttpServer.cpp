@@ -192,10 +192,11 @@ BodyPlan planBody(std::string_view head, std::size_t maxBody) {
         if (equalsIgnoringCase(name, "Transfer-Encoding")) {
             chunked = true;
         } else if (equalsIgnoringCase(name, "Content-Length")) {
-            const bool digits = !value.empty() && value.size() <= 19 &&
+            const bool digits = !value.empty() &&
                                 std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
             if (!digits) return {400, "invalid Content-Length \"" + std::string(value.substr(0, 40)) + "\"", 0};
-            const unsigned long long n = std::stoull(std::string(value));
+            // More than 19 digits is beyond any upload limit (and beyond 64 bits).
+            const unsigned long long n = value.size() <= 19 ? std::stoull(std::string(value)) : ULLONG_MAX;
             if (length && *length != n) return {400, "conflicting Content-Length headers", 0};
             length = n;
         }
