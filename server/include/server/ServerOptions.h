@@ -16,7 +16,7 @@ public:
     int threads = 4;
     std::size_t maxUploadBytes = 100u * 1024 * 1024;
     double maxAudioSeconds = 3600;  // one hour of audio per request
-    int httpWorkers = 16;           // connections served at once (requests queue for the engine)
+    int httpWorkers = 64;           // connections open at once; more are refused with 503
 
     // Defaults of the engine server (its port is always given by the program that starts it).
     static ServerOptions engineDefaults();
