@@ -272,7 +272,7 @@ SecretServiceKeychain::~SecretServiceKeychain() {
     // The thread holds its own reference: when the service keeps it busy, it is left to end with
     // the process rather than holding up the quit.
     lock.lock();
-    w.changed.wait_for(lock, toDuration(0.3), [&] { return w.finished; });
+    w.changed.wait_for(lock, toDuration(0.1), [&] { return w.finished; });
 }
 
 std::optional<std::string> SecretServiceKeychain::get(const std::string& service, const std::string& account) {
