@@ -159,6 +159,25 @@ struct SecretServiceKeychain::Worker {
         return ok;
     }
 
+    // The collection new items go to exists and is unlocked: a store into it needs no prompt.
+    static bool defaultCollectionOpen(SecretService* svc) {
+        GError* error = nullptr;
+        SecretCollection* collection =
+            secret_collection_for_alias_sync(svc, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error);
+        clear(error);
+        const bool open = collection && !secret_collection_get_locked(collection);
+        if (collection) g_object_unref(collection);
+        return open;
+    }
+
+    // Tells a waiting writer that its write is not in the service yet (it waits for the user),
+    // without giving it up.
+    void reportWaiting(const Key& key, uint64_t generation) {
+        std::lock_guard lock(mutex);
+        outcome[key] = {generation, false};
+        changed.notify_all();
+    }
+
     void finishWrite(const Key& key, uint64_t generation, bool ok) {
         std::lock_guard lock(mutex);
         auto it = unsaved.find(key);
@@ -217,6 +236,7 @@ struct SecretServiceKeychain::Worker {
             SecretValue* value = secret_value_new(write.data->data(), static_cast<gssize>(write.data->size()),
                                                   "application/octet-stream");
             const std::string label = key.first + " " + key.second;
+            if (!defaultCollectionOpen(svc)) reportWaiting(key, write.generation);
             storing = true;
             secret_service_store(svc, schema(), attributes, SECRET_COLLECTION_DEFAULT, label.c_str(), value, nullptr,
                                  &Worker::onStored, new StoreCall{this, key, write.generation});
@@ -236,14 +256,7 @@ struct SecretServiceKeychain::Worker {
         }
         if (!always) {
             SecretService* svc = ensureService();
-            if (!svc || storing) return;
-            GError* error = nullptr;
-            SecretCollection* collection =
-                secret_collection_for_alias_sync(svc, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error);
-            clear(error);
-            const bool open = collection && !secret_collection_get_locked(collection);
-            if (collection) g_object_unref(collection);
-            if (!open) return;
+            if (!svc || storing || !defaultCollectionOpen(svc)) return;
         }
         {
             std::lock_guard lock(mutex);
