@@ -113,7 +113,9 @@ std::vector<pid_t> runningChildren() {
 
 std::unique_ptr<QSocketNotifier> quitOnTerminationSignals(QObject* context) {
     if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return nullptr;
+    // The handler must never block on a full pipe; the watching thread waits on its end.
     if (pipe2(g_forcedQuitPipe, O_CLOEXEC) != 0) return nullptr;
+    fcntl(g_forcedQuitPipe[1], F_SETFL, fcntl(g_forcedQuitPipe[1], F_GETFL) | O_NONBLOCK);
     auto notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(notifier.get(), &QSocketNotifier::activated, context, [] {
         char buffer[16];
