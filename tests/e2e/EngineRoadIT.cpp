@@ -103,6 +103,45 @@ TEST_F(EngineRoadIT, TheLocalProviderRunsTheEngineWarmsItUpOnceTranscribesAndSto
     EXPECT_TRUE(servers().empty()) << "an engine runs for a cloud provider";
 }
 
+TEST_F(EngineRoadIT, ALockedKeyringHoldsUpNeitherTheLaunchNorTheDictationNorTheQuit) {
+    newUserWithModel(R"({"provider":"local","pttKeyCode":62,"activeModel":"tiny"})");
+    // A stored sign-in, so that the launch reads the keyring.
+    ASSERT_EQ(test::desktop().run({"sh", "-c",
+                                   "printf %s rt-e2e | secret-tool store --label=rt service app.tovrin.mac "
+                                   "account refreshToken"}),
+              0);
+    ASSERT_TRUE(test::desktop().lockKeyring());
+    struct Unlock {
+        ~Unlock() { test::desktop().unlockKeyring(); }
+    } unlockAtEnd;
+
+    ASSERT_TRUE(road_->startTarget());
+    const double start = now();
+    ASSERT_TRUE(road_->startProgram()) << road_->programLog();
+    const bool onboarding = waitUntil(
+        [&] {
+            for (const auto& w : windowsOf(test::desktop().display(), road_->programPid()))
+                if (w.viewable && w.title == "Welcome to Tovrin") return true;
+            return false;
+        },
+        3 - (now() - start), 0.02);
+    ASSERT_TRUE(onboarding) << "no onboarding window within 3 s of the launch";
+    ASSERT_TRUE(road_->focusTarget());
+
+    ASSERT_TRUE(waitUntil([&] { return inferenceSeconds().size() == 1; }, 30)) << engineLog();
+    holdAndSay(clip("the quick brown fox jumps over the lazy dog"));
+    ASSERT_TRUE(road_->titles().waitFor("Inserted ✓", 30)) << engineLog();
+    EXPECT_TRUE(waitUntil([&] { return !road_->targetText().empty(); }, 3));
+
+    const auto engines = servers();
+    ASSERT_EQ(engines.size(), 1u);
+    const double signalled = now();
+    road_->quitProgram(1);
+    EXPECT_TRUE(waitUntil([&] { return !running(engines[0]); }, 1 - (now() - signalled)))
+        << "the engine still runs 1 s after SIGTERM";
+    EXPECT_LT(now() - signalled, 1.0) << "the program took longer than 1 s to end";
+}
+
 TEST_F(EngineRoadIT, TheCloudRouteUsesTheProviderAndFallsBackToTheLocalEngineWhenItFails) {
     std::atomic<bool> failing{false};
     test::LoopbackHttpServer provider([&](const test::RecordedRequest&) {
