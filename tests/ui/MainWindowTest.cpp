@@ -127,6 +127,10 @@ TEST_F(MainWindowPagesTest, AtTheMinimumSizeEveryPageFitsItsAreaWithoutClipping)
     store_->insertHistory(QString::fromUtf8("Довгий запис, що переноситься на кілька рядків у списку").toStdString(), 9,
                           4.2, "uk");
     store_->dictAdd("клод код", "Claude Code");
+    // One unbroken token far wider than the page (a long link) wraps inside its row.
+    const std::string link = "https://example.com/" + std::string(280, 'a');
+    store_->insertHistory("see " + link, 2, 1.0, "en");
+    store_->dictAdd(link, std::string(300, '7'));
     BackendClient backend;
     MainWindow window(MainNav::shared(), backend, *store_);
     window.resize(MainWindow::minimumWidth, MainWindow::minimumHeight);
