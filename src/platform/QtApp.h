@@ -3,10 +3,18 @@
 
 #include "platform/App.h"
 
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
 namespace platform {
 
 class QtApp : public App {
 public:
+    QtApp();
+    ~QtApp() override;
     void setRegular(bool regular) override;
     bool isRegular() const override { return regular_; }
     void setDarkAppearance() override;
@@ -14,10 +22,14 @@ public:
     void showAlert(const std::string& message, const std::string& informative, const std::string& button) override;
     void terminate() override;
     bool hasVisibleWindows() const override;
+    void bringVisibleWindowsForward() override;
 
 private:
+    static std::vector<QWidget*> visibleWindows();
+
     bool regular_ = false;
-    bool filterInstalled_ = false;
+    std::unique_ptr<QObject> filter_;
+    QPointer<QWidget> lastActive_;
 };
 
 }  // namespace platform
