@@ -1,5 +1,7 @@
 #include "ui/kit/WrapLabel.h"
 
+#include "platform/Pasteboard.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -184,7 +186,11 @@ void WrapLabel::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void WrapLabel::copy() const {
-    if (const QString selected = selectedText(); !selected.isEmpty()) QApplication::clipboard()->setText(selected);
+    const QString selected = selectedText();
+    if (selected.isEmpty()) return;
+    auto& pasteboard = platform::Pasteboard::general();
+    pasteboard.clear();
+    pasteboard.setString(selected.toStdString());
 }
 
 void WrapLabel::selectAll() {
