@@ -34,8 +34,7 @@ void applyMode(QWidget* w, bool regular) {
 }
 
 // Windows built later (onboarding, the main window) take the mode in force when they are polished,
-// before they first appear.
-// It also notes the window the user last worked in.
+// before they first appear. The filter also notes the window the user last worked in.
 class ModeFilter : public QObject {
 public:
     ModeFilter(const bool* regular, QPointer<QWidget>* lastActive) : regular_(regular), lastActive_(lastActive) {}
@@ -56,11 +55,6 @@ private:
 };
 
 }  // namespace
-
-QtApp::QtApp() = default;
-
-// The filter reads this object: it goes with it.
-QtApp::~QtApp() = default;
 
 void QtApp::setRegular(bool regular) {
     regular_ = regular;

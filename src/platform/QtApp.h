@@ -13,8 +13,6 @@ namespace platform {
 
 class QtApp : public App {
 public:
-    QtApp();
-    ~QtApp() override;
     void setRegular(bool regular) override;
     bool isRegular() const override { return regular_; }
     void setDarkAppearance() override;
@@ -28,6 +26,7 @@ private:
     static std::vector<QWidget*> visibleWindows();
 
     bool regular_ = false;
+    // Reads the two fields around it, so it goes with this object.
     std::unique_ptr<QObject> filter_;
     QPointer<QWidget> lastActive_;
 };
