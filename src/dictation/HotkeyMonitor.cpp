@@ -6,10 +6,10 @@
 using platform::KeyScope;
 
 const std::vector<HotkeyMonitor::SupportedKey> HotkeyMonitor::supportedKeys = {
-    {platform::KeyCode::function, platform::KeyFlag::function, "Fn / 🌐 Globe"},
-    {platform::KeyCode::rightCommand, platform::KeyFlag::command, "Right ⌘ Command"},
-    {platform::KeyCode::rightOption, platform::KeyFlag::option, "Right ⌥ Option"},
-    {platform::KeyCode::rightControl, platform::KeyFlag::control, "Right ⌃ Control"},
+    {platform::KeyCode::function, platform::KeyFlag::function, "Fn / Menu"},
+    {platform::KeyCode::rightCommand, platform::KeyFlag::command, "Right Super"},
+    {platform::KeyCode::rightOption, platform::KeyFlag::option, "Right Alt"},
+    {platform::KeyCode::rightControl, platform::KeyFlag::control, "Right Ctrl"},
 };
 
 namespace {

@@ -1,5 +1,6 @@
 #include "platform/Runtime.h"
 
+#include "platform/DBusDesktopNotifier.h"
 #include "platform/JsonFileDefaults.h"
 #include "platform/Paths.h"
 #include "platform/PulseAudioInput.h"
@@ -155,6 +156,7 @@ struct Runtime::Impl {
     QtApp appShell;
     QtStatusBar statusBar;
     QtWorkspace workspace;
+    DBusDesktopNotifier notifier;
     X11Accessibility accessibility;
     XdgLoginItem loginItem;
     std::unique_ptr<QtPasteboard> pasteboard;
@@ -183,6 +185,7 @@ Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
     App::setShared(&impl_->appShell);
     StatusBar::setSystem(&impl_->statusBar);
     Workspace::setShared(&impl_->workspace);
+    DesktopNotifier::setShared(&impl_->notifier);
     Accessibility::setShared(&impl_->accessibility);
     LoginItem::setShared(&impl_->loginItem);
     impl_->pasteboard = std::make_unique<QtPasteboard>();
