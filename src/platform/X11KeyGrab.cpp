@@ -94,8 +94,15 @@ void X11KeyGrab::readPending() {
     while (XPending(display_) > 0) {
         XEvent ev;
         XNextEvent(display_, &ev);
-        // Presses and releases that come to the grab are dropped here.
-        if (ev.type == xkbEventBase_) {
+        if (ev.type == KeyPress) {
+            // The press is dropped here, and the keyboard it took is given back at once: the keys
+            // typed during the hold go to the window in front as they would with any other key
+            // (and so does the release, which programs do not act upon).
+            if (grabs_.count(static_cast<int>(ev.xkey.keycode))) {
+                XUngrabKeyboard(display_, ev.xkey.time);
+                XFlush(display_);
+            }
+        } else if (ev.type == xkbEventBase_) {
             const auto& xkb = reinterpret_cast<const XkbEvent&>(ev);
             if (xkb.any.xkb_type == XkbStateNotify) {
                 keyMap_.setGroup(display_, xkb.state.group);

@@ -1,7 +1,9 @@
 // Our own keys kept from every window on X11: each ordinary key (not in the server's modifier
 // map, such as the Menu key standing in for Fn) that carries a held code is grabbed on the root
 // window under every modifier combination, on a connection of our own. The presses that come to
-// the grab are dropped: the raw key events, which arrive all the same, report each press once.
+// the grab are dropped and the keyboard is given back at once: the raw key events, which arrive
+// all the same, report each press once, and the other keys typed during a hold reach the window
+// in front.
 // The grab follows the keymap, and goes with this object (or with the connection, however the
 // program ends).
 #pragma once
