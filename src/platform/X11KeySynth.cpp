@@ -23,9 +23,6 @@ constexpr const char* kTerminalClasses[] = {
     "wezterm", "org.wezfurlong.wezterm", "urxvt", "rxvt-unicode", "st", "st-256color",
 };
 
-// The keysym XF86Fn (the header defines it through a helper macro it removes again).
-constexpr KeySym kFnKeysym = 0x10081000 + 0x1D0;
-
 bool sameText(const std::string& a, const char* b) {
     const std::string other(b);
     return a.size() == other.size() && std::equal(a.begin(), a.end(), other.begin(), [](char x, char y) {
@@ -125,18 +122,6 @@ std::vector<int> X11KeySynth::heldModifiers() const {
     return held;
 }
 
-std::vector<int> X11KeySynth::keysToRelease() const {
-    std::vector<int> held = heldModifiers();
-    if (!display_) return held;
-    char keys[32] = {};
-    XQueryKeymap(display_, keys);
-    for (KeySym sym : {static_cast<KeySym>(XK_Menu), kFnKeysym}) {
-        const int code = XKeysymToKeycode(display_, sym);
-        if (isDown(keys, code) && std::find(held.begin(), held.end(), code) == held.end()) held.push_back(code);
-    }
-    return held;
-}
-
 bool X11KeySynth::paste() {
     if (!display_) return false;
     int event = 0, error = 0, major = 0, minor = 0;
@@ -149,14 +134,14 @@ bool X11KeySynth::paste() {
     const auto [instance, className] = focusedWindowClass();
     const KeyCode shift = isTerminal(instance, className) ? XKeysymToKeycode(display_, XK_Shift_L) : 0;
 
-    std::vector<int> held = keysToRelease();
+    std::vector<int> held = heldModifiers();
     if (!held.empty()) {
         for (int code : held) XTestFakeKeyEvent(display_, static_cast<unsigned>(code), False, CurrentTime);
         XSync(display_, False);
         // A key XTest could not release (held on another device of a server that keeps them
         // apart) is waited out for a moment; the chord goes out either way.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(releaseWait_);
-        while (!keysToRelease().empty() && std::chrono::steady_clock::now() < deadline)
+        while (!heldModifiers().empty() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 

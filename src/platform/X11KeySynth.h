@@ -19,8 +19,8 @@ public:
 
     // Releases every modifier key held at this moment (a push-to-talk key that ended a recording
     // on key-down may still be down, and Super, Alt or Shift would turn the chord into another
-    // shortcut), and the Menu or Fn key (held, it keeps the keyboard for our own key grab), then
-    // sends the chord: Control_L down, (Shift_L down,) v down, v up, (Shift_L up,) Control_L up.
+    // shortcut), then sends the chord: Control_L down, (Shift_L down,) v down, v up, (Shift_L up,)
+    // Control_L up.
     // The released keys are not pressed again: to a key monitor that would look like a new press
     // of the push-to-talk key.
     bool paste() override;
@@ -36,9 +36,6 @@ public:
     std::pair<std::string, std::string> focusedWindowClass() const;
 
 private:
-    // heldModifiers() and the Fn stand-in keys that are down.
-    std::vector<int> keysToRelease() const;
-
     _XDisplay* display_;
     double releaseWait_;
 };
