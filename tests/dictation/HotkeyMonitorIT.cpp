@@ -182,7 +182,7 @@ protected:
         // before it gave the keyboard back: send another.
         for (int i = 0; probeFocused && i < 20 && !pumpUntil([&] { return probeMarkers() > probeBefore; }, 0.25); ++i)
             keyboard.tap("Shift_L");
-        if (probeFocused) ASSERT_GT(probeMarkers(), probeBefore) << "marker key never reached the probe";
+        if (probeFocused) ASSERT_GT(probeMarkers(), probeBefore) << "marker key never reached the probe; last: " << (readProbe().empty() ? "" : readProbe().back()) << " lines " << readProbe().size();
         // Let posted work (the swallow switching) run.
         pumpUntil([] { return test::fakes().scheduler.pendingCount() == 0; }, 1);
     }

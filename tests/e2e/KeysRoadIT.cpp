@@ -104,6 +104,9 @@ TEST_F(KeysRoadIT, ADictationIntoATerminalLandsInItsInput) {
 
     road_->freshUser(kDefaultKeys);
     const pid_t terminal = e2e::launch({"/usr/bin/lxterminal", "-e", script}, road_->environment({"NO_AT_BRIDGE=1"}));
+    // It goes however the test ends.
+    const std::unique_ptr<const pid_t, void (*)(const pid_t*)> stopTerminal(&terminal,
+                                                                             [](const pid_t* pid) { stopGroup(*pid); });
     unsigned long window = 0;
     ASSERT_TRUE(waitUntil(
         [&] {
@@ -131,7 +134,6 @@ TEST_F(KeysRoadIT, ADictationIntoATerminalLandsInItsInput) {
     keys_->tap("Return");  // the line goes to cat, which writes it out
     EXPECT_TRUE(waitUntil([&] { return readFile(typed) == sentence + "\n"; }, 5))
         << "cat wrote: \"" << readFile(typed) << "\"";
-    stopGroup(terminal);
 }
 
 }  // namespace
