@@ -16,6 +16,7 @@
 #include "platform/X11Accessibility.h"
 #include "platform/X11EscSwallow.h"
 #include "platform/X11KeyEvents.h"
+#include "platform/X11KeyGrab.h"
 #include "platform/X11KeySynth.h"
 #include "platform/XdgLoginItem.h"
 
@@ -167,6 +168,7 @@ struct Runtime::Impl {
     std::unique_ptr<PulseSounds> sounds;
     std::unique_ptr<X11KeyEvents> keyEvents;
     std::unique_ptr<X11EscSwallow> escSwallow;
+    std::unique_ptr<X11KeyGrab> keyGrab;
     std::unique_ptr<QSocketNotifier> terminationSignals;
 };
 
@@ -207,6 +209,8 @@ Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
     KeyEvents::setShared(impl_->keyEvents.get());
     impl_->escSwallow = std::make_unique<X11EscSwallow>();
     EscSwallow::setShared(impl_->escSwallow.get());
+    impl_->keyGrab = std::make_unique<X11KeyGrab>();
+    KeyGrab::setShared(impl_->keyGrab.get());
 }
 
 Runtime::~Runtime() = default;

@@ -382,12 +382,14 @@ void Road::stopRecognizer() {
 std::string Road::recognizerLog() const { return readFile(scratch_ + "/recognizer.log"); }
 std::string Road::recognizerLastWav() const { return scratch_ + "/last.wav"; }
 
-bool Road::startTarget() {
+bool Road::startTarget(const std::vector<std::string>& command) {
     stopTarget();
     const std::string out = scratch_ + "/target.txt";
     std::error_code ec;
     for (const char* suffix : {"", ".keys", ".ready"}) fs::remove(out + suffix, ec);
-    target_ = launch({bin_.target, out}, environment());
+    std::vector<std::string> argv = command.empty() ? std::vector<std::string>{bin_.target} : command;
+    argv.push_back(out);
+    target_ = launch(argv, environment({"NO_AT_BRIDGE=1"}));
     if (!waitUntil([&] { return fs::exists(out + ".ready"); }, 20)) return false;
     return waitUntil(
         [&] {

@@ -110,8 +110,9 @@ public:
     // The audio of the recogniser's last request.
     std::string recognizerLastWav() const;
 
-    // The other program's window with a focused text field.
-    bool startTarget();
+    // The other program's window with a focused text field: the target binary, or `command`
+    // (run with the output file as its last argument), whose window is titled "e2e target" too.
+    bool startTarget(const std::vector<std::string>& command = {});
     void stopTarget();
     std::string targetText() const;
     std::string targetKeys() const;  // the keys it received, one per line
