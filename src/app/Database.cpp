@@ -279,6 +279,9 @@ Database::~Database() {
 void Database::openStore(bool setAsideAllowed) {
     closeStore();
     platform::Paths::createPrivateFile(path_, /*truncate=*/false);
+    // Journal files made while the store was read-only stay so after it is writable again, and
+    // would keep it read-only: they follow the store's own mode.
+    for (const char* companion : {"-wal", "-shm", "-journal"}) platform::Paths::matchMode(path_ + companion, path_);
     sqlite3* db = nullptr;
     if (sqlite3_open(path_.c_str(), &db) != SQLITE_OK) {
         // Without a connection reads come back empty and history rows are kept for later.

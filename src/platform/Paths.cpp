@@ -120,6 +120,13 @@ void tighten(const std::string& path) {
     if (mode & 077) ::chmod(path.c_str(), mode & ~static_cast<mode_t>(077));
 }
 
+void matchMode(const std::string& path, const std::string& like) {
+    struct stat target, model;
+    if (::lstat(path.c_str(), &target) != 0 || !S_ISREG(target.st_mode) || ::stat(like.c_str(), &model) != 0) return;
+    const mode_t mode = model.st_mode & 0700;
+    if ((target.st_mode & 07777) != mode) ::chmod(path.c_str(), mode);
+}
+
 bool makePrivateFolder(const std::string& path) {
     const fs::path dir(path);
     createPrivateParents(dir);

@@ -31,6 +31,9 @@ bool makeDirectories(const std::string& path);
 bool makePrivateFolder(const std::string& path);
 // Takes group and other access away from the file or folder, when it exists.
 void tighten(const std::string& path);
+// Gives the file the permissions of `like` without group and other access (SQLite's journal
+// files follow their database's mode this way), when both exist.
+void matchMode(const std::string& path, const std::string& like);
 // Creates the file with mode 0600 when it is absent (emptying it when `truncate`); a file that
 // exists already is tightened. True when the file could be opened for writing.
 bool createPrivateFile(const std::string& path, bool truncate);
