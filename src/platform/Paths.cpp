@@ -146,7 +146,12 @@ bool createPrivateFile(const std::string& path, bool truncate) {
     return true;
 }
 
-bool writePrivateFile(const std::string& path, const std::string& content) {
+bool writePrivateFile(const std::string& file, const std::string& content) {
+    // A file that is a link (to a folder of dotfiles, say) stays one: its target is replaced.
+    std::string path = file;
+    std::error_code ec;
+    if (fs::is_symlink(path, ec))
+        if (const fs::path target = fs::canonical(path, ec); !ec) path = target.string();
     const std::string temp = path + ".tmp-" + std::to_string(::getpid());
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return false;
