@@ -119,7 +119,7 @@ void EngineManager::launch() {
                       std::to_string(threads)};
     // Each launch starts a fresh log; when it cannot be written the output is discarded.
     const std::string log = logURL();
-    if (std::ofstream(log, std::ios::trunc)) spec.outputPath = log;
+    if (platform::Paths::createPrivateFile(log, /*truncate=*/true)) spec.outputPath = log;
 
     std::unique_ptr<platform::Process> child = processFactory_();
     const unsigned long launchId = ++launchCount_;

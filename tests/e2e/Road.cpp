@@ -427,9 +427,11 @@ bool Road::focusTarget() {
     return ok;
 }
 
-bool Road::startProgram(const std::vector<std::string>& extraEnv) {
+bool Road::startProgram(const std::vector<std::string>& extraEnv, const std::vector<std::string>& launcher) {
     stopProgram();
-    program_ = launch({bin_.program}, environment(extraEnv), scratch_ + "/program.log");
+    std::vector<std::string> argv = launcher;
+    argv.push_back(bin_.program);
+    program_ = launch(argv, environment(extraEnv), scratch_ + "/program.log");
     if (program_ <= 0) return false;
     programGroup_ = program_;
     titles_ = std::make_unique<TitleWatch>(desktop_.display(), program_);

@@ -121,7 +121,8 @@ public:
     bool focusTarget();
 
     // The program; true once one of its windows is on screen (the launch has run by then).
-    bool startProgram(const std::vector<std::string>& extraEnv = {});
+    // `launcher` goes before the program's path (a command that execs it, such as setpriv).
+    bool startProgram(const std::vector<std::string>& extraEnv = {}, const std::vector<std::string>& launcher = {});
     void stopProgram();
     // Asks the program to end (SIGTERM to it alone) and waits for it; its exit status, or -1.
     int quitProgram(double seconds = 10);

@@ -84,9 +84,9 @@ protected:
         road_->freshUser(defaultsJson);
         launchAsIs(env);
     }
-    void launchAsIs(const std::vector<std::string>& env = {}) {
+    void launchAsIs(const std::vector<std::string>& env = {}, const std::vector<std::string>& launcher = {}) {
         ASSERT_TRUE(road_->startTarget()) << "the target window never got focus";
-        ASSERT_TRUE(road_->startProgram(env)) << "the program showed no window\n" << road_->programLog();
+        ASSERT_TRUE(road_->startProgram(env, launcher)) << "the program showed no window\n" << road_->programLog();
         ASSERT_TRUE(road_->focusTarget());
     }
 
