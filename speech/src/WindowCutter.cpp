@@ -1,5 +1,6 @@
 #include "WindowCutter.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace speech {
@@ -12,9 +13,10 @@ std::size_t WindowCutter::windowEnd(const float* samples, std::size_t count, std
     double total = 0;
     for (std::size_t f = 0; f < frames; ++f) {
         const float* s = samples + start + f * kFrame;
-        double e = 0;
-        for (std::size_t i = 0; i < kFrame; ++i) e += double(s[i]) * s[i];
-        energy[f] = e / double(kFrame);
+        double sum = 0, squares = 0;
+        for (std::size_t i = 0; i < kFrame; ++i) sum += s[i], squares += double(s[i]) * s[i];
+        // Around the frame's mean: a DC offset of the microphone is no sound.
+        energy[f] = std::max(0.0, squares / double(kFrame) - (sum / double(kFrame)) * (sum / double(kFrame)));
         total += energy[f];
     }
     const double quiet = total / double(frames) * kQuietRatio;
