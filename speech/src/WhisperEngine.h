@@ -1,6 +1,6 @@
 // The Whisper forward pass on a memory-mapped model: log-mel front end, encoder, decoder
-// with a key/value cache and cross-attention keys/values computed once per window, and
-// the decoding of whole recordings. Internal to the library; tests and benchmarks use it directly.
+// with a key/value cache and cross-attention keys/values computed once per window, and the
+// decoding of whole recordings. Internal to the library; tests and benchmarks use it directly.
 #pragma once
 
 #include "HugePageBuffer.h"
