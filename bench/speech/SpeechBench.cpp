@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
             e.setDecodeOptions(greedyOnly);
             std::vector<float> mel(size_t(speech::WhisperEngine::kFrames) * hp.nMels);
             std::vector<float> enc = e.encoderBuffer();
-            std::vector<double> melT, encT, crossT, tokT, totalT, phraseT, phraseCtxT, fbTotalT, fbPhraseT, fbMsT;
+            std::vector<double> melT, encT, crossT, tokT, totalT, phraseT, phraseCtxT, fbTotalT, fbPhraseT, fbWindowMsT, fbPhraseMsT;
             speech::StageTimes fb;  // of the last round with the fallback on
             int decoded = 0;
             const auto& tok = e.tokenizer();
@@ -188,7 +188,8 @@ int main(int argc, char** argv) {
                 phraseCtxT.push_back(t9 - t8);
                 fbTotalT.push_back(t11 - t10);
                 fbPhraseT.push_back(t12 - t11);
-                fbMsT.push_back(fbw.fallbackMs + fbp.fallbackMs);
+                fbWindowMsT.push_back(fbw.fallbackMs);
+                fbPhraseMsT.push_back(fbp.fallbackMs);
                 fb = fbw;
                 fb.windows += fbp.windows;
                 fb.fallbackWindows += fbp.fallbackWindows;
@@ -199,10 +200,10 @@ int main(int argc, char** argv) {
             std::printf("%-15s %3d %7.1f %9.1f %7.0f %8.1f %9.3f %10.1f %9.1f %9.1f %6d\n", name.c_str(), th,
                         median(melT), encMs, encoderGflop(hp) / (encMs / 1000.0), median(crossT), median(tokT),
                         median(totalT), median(phraseT), median(phraseCtxT), decoded);
-            std::printf("%-15s %3d fallback on: ran on %d of %d windows, %d decodings more, %.1f ms more; "
-                        "30s total %.1f, 5s total %.1f\n",
-                        name.c_str(), th, fb.fallbackWindows, fb.windows, fb.fallbackDecodes, median(fbMsT),
-                        median(fbTotalT), median(fbPhraseT));
+            std::printf("%-15s %3d fallback on: ran on %d of %d windows, %d decodings more; 30s total %.1f "
+                        "(fallback %.1f), 5s total %.1f (fallback %.1f)\n",
+                        name.c_str(), th, fb.fallbackWindows, fb.windows, fb.fallbackDecodes, median(fbTotalT),
+                        median(fbWindowMsT), median(fbPhraseT), median(fbPhraseMsT));
             std::fflush(stdout);
         }
     }
