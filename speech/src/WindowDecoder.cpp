@@ -128,7 +128,7 @@ DecodeResult WindowDecoder::decodeWithFallback(const std::vector<int>& prompt, c
     if (o.fallback && !silence(r) && !passes(r)) {
         const double t0 = nowMs();
         const std::string lang = r.language.empty() ? language : r.language;
-        std::vector<DecodeAttempt> attempts{{r.temperature, r.avgLogprob, r.compressionRatio, r.tokens}};
+        std::vector<DecodeAttempt> attempts{{r.temperature, r.avgLogprob, r.compressionRatio, r.tokens, r.prefix}};
         // When none passes, the most likely text that does not repeat itself is kept: a
         // loop is what the fallback is for, and random weights give it the best score.
         auto better = [&o](const DecodeResult& c, const DecodeResult& b) {
@@ -145,7 +145,7 @@ DecodeResult WindowDecoder::decodeWithFallback(const std::vector<int>& prompt, c
             DecodeResult c = decode(temperature < 0.5f ? prompt : none, lang, temperature,
                                     seed * 31 + uint64_t(k));
             ++fallbackDecodes_;
-            attempts.push_back({c.temperature, c.avgLogprob, c.compressionRatio, c.tokens});
+            attempts.push_back({c.temperature, c.avgLogprob, c.compressionRatio, c.tokens, c.prefix});
             passed = passes(c);
             if (passed || better(c, best)) best = std::move(c);
         }

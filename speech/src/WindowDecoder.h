@@ -29,6 +29,7 @@ struct DecodeAttempt {
     float avgLogprob = 0;
     float compressionRatio = 0;
     std::vector<int> tokens;
+    std::vector<int> prefix;  // tokens fed before the first sampled one
 };
 
 struct DecodeResult {

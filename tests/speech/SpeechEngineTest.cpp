@@ -378,6 +378,19 @@ TEST(Fallback, LoopsAreDecodedAgainAndTheRuleChooses) {
     e.setDecodeOptions(o);
     EXPECT_NE(e.transcribe(a.data(), a.size(), "en")[0].tokens, r[0].tokens);
 
+    // In a second window the previous text conditions only the decodings below 0.5, and only
+    // when it was itself sampled below 0.5.
+    e.setDecodeOptions({});
+    auto two = speechLike(40 * 16000, 8);
+    auto w = e.transcribe(two.data(), two.size(), "en");
+    ASSERT_EQ(w.size(), 2u);
+    ASSERT_EQ(w[1].attempts.size(), 6u);
+    const bool carried = w[0].temperature < 0.5f;
+    for (auto& at : w[1].attempts) {
+        ASSERT_FALSE(at.prefix.empty());
+        EXPECT_EQ(at.prefix.front() == t.startOfPrev(), carried && at.temperature < 0.5f) << at.temperature;
+    }
+
     speech::WhisperRecognizer off(model, 4, {.temperatureFallback = false});
     auto plain = off.engine().transcribe(a.data(), a.size(), "en");
     EXPECT_EQ(plain[0].tokens, greedy.tokens);
