@@ -113,9 +113,14 @@ int main(int argc, char** argv) {
         for (int th : threads) {
             speech::WhisperEngine e(path, th);
             const auto& hp = e.hp();
+            speech::DecodeOptions greedyOnly = e.decodeOptions(), withFallback = greedyOnly;
+            greedyOnly.fallback = false;
+            withFallback.fallback = true;
+            e.setDecodeOptions(greedyOnly);
             std::vector<float> mel(size_t(speech::WhisperEngine::kFrames) * hp.nMels);
             std::vector<float> enc = e.encoderBuffer();
-            std::vector<double> melT, encT, crossT, tokT, totalT, phraseT, phraseCtxT;
+            std::vector<double> melT, encT, crossT, tokT, totalT, phraseT, phraseCtxT, fbTotalT, fbPhraseT, fbWindowMsT, fbPhraseMsT;
+            speech::StageTimes fb;  // of the last round with the fallback on
             int decoded = 0;
             const auto& tok = e.tokenizer();
             if (decoderOnly) {
@@ -163,6 +168,15 @@ int main(int argc, char** argv) {
                 e.transcribe(phrase.data(), phrase.size(), "en");
                 double t9 = nowMs();
                 e.setAudioContext(0);
+                // The window and the phrase again with the fallback on.
+                e.setDecodeOptions(withFallback);
+                speech::StageTimes fbw, fbp;
+                double t10 = nowMs();
+                e.transcribe(window.data(), window.size(), "en", &fbw);
+                double t11 = nowMs();
+                e.transcribe(phrase.data(), phrase.size(), "en", &fbp);
+                double t12 = nowMs();
+                e.setDecodeOptions(greedyOnly);
                 (void)t4;
                 if (r == 0) continue;
                 melT.push_back(t1 - t0);
@@ -172,18 +186,31 @@ int main(int argc, char** argv) {
                 totalT.push_back(t7 - t6);
                 phraseT.push_back(t8 - t7);
                 phraseCtxT.push_back(t9 - t8);
+                fbTotalT.push_back(t11 - t10);
+                fbPhraseT.push_back(t12 - t11);
+                fbWindowMsT.push_back(fbw.fallbackMs);
+                fbPhraseMsT.push_back(fbp.fallbackMs);
+                fb = fbw;
+                fb.windows += fbp.windows;
+                fb.fallbackWindows += fbp.fallbackWindows;
+                fb.fallbackDecodes += fbp.fallbackDecodes;
                 decoded = int(res[0].tokens.size() + res5[0].tokens.size()) / 2;
             }
             double encMs = median(encT);
             std::printf("%-15s %3d %7.1f %9.1f %7.0f %8.1f %9.3f %10.1f %9.1f %9.1f %6d\n", name.c_str(), th,
                         median(melT), encMs, encoderGflop(hp) / (encMs / 1000.0), median(crossT), median(tokT),
                         median(totalT), median(phraseT), median(phraseCtxT), decoded);
+            std::printf("%-15s %3d fallback on: ran on %d of %d windows, %d decodings more; 30s total %.1f "
+                        "(fallback %.1f), 5s total %.1f (fallback %.1f)\n",
+                        name.c_str(), th, fb.fallbackWindows, fb.windows, fb.fallbackDecodes, median(fbTotalT),
+                        median(fbWindowMsT), median(fbPhraseT), median(fbPhraseMsT));
             std::fflush(stdout);
         }
     }
     std::printf("kernels: %s; medians of %d runs after one warm-up. 30s/5s total: whole transcription of a\n"
                 "30 s window / 5 s phrase (full window, greedy); 5s ctx: the phrase encoding only its 250\n"
-                "positions; token ms: one decoder step.\n",
+                "positions; token ms: one decoder step. Fallback on: the window and the phrase decoded again\n"
+                "at higher temperatures when their text loops or is unlikely (random weights always are).\n",
                 speech::kernels().name, reps);
     return 0;
 }

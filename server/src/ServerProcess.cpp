@@ -34,7 +34,7 @@ void ServerProcess::run(int argc, char** argv, const ServerOptions& defaults, co
     }
 
     // Never destroyed: the process ends with _Exit below while its threads may still use it.
-    auto* server = new SpeechServer(options, [loader, options] { return loader(options.modelPath, options.threads); });
+    auto* server = new SpeechServer(options, [loader, options] { return loader(options); });
     int port = 0;
     try {
         port = server->bind();
