@@ -22,7 +22,6 @@ public:
     // Test controls.
     // The format reported for a source name; "" stands for the default source.
     void setFormat(const std::string& source, AudioSourceFormat format);
-    void removeFormat(const std::string& source);
     // The next start() fails with this error.
     void failNextStart(AudioInputError error);
     // Hands samples to the running capture; false when none runs.

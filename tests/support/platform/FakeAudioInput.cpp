@@ -51,11 +51,6 @@ void FakeAudioInput::setFormat(const std::string& source, AudioSourceFormat form
     formats_[source] = std::move(format);
 }
 
-void FakeAudioInput::removeFormat(const std::string& source) {
-    std::lock_guard<std::mutex> g(mutex_);
-    formats_.erase(source);
-}
-
 void FakeAudioInput::failNextStart(AudioInputError error) {
     std::lock_guard<std::mutex> g(mutex_);
     failure_ = std::move(error);
