@@ -9,6 +9,7 @@
 #include "cloud/MeResponse.h"
 #include "cloud/UrlSyntax.h"
 #include "platform/Defaults.h"
+#include "platform/MultipartBody.h"
 #include "platform/Keychain.h"
 #include "platform/TextTools.h"
 #include "platform/Workspace.h"
@@ -23,13 +24,6 @@ bool isWebUrl(const std::string& url) {
     auto lower = url.substr(0, 8);
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
     return lower.rfind("https://", 0) == 0 || lower.rfind("http://", 0) == 0;
-}
-
-// Appends one text part of a multipart/form-data body.
-void appendField(std::string& body, const std::string& boundary, const std::string& name, const std::string& value) {
-    body += "--" + boundary + "\r\n";
-    body += "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n";
-    body += value + "\r\n";
 }
 
 }  // namespace
@@ -316,16 +310,11 @@ platform::Task<void> BackendClient::checkout(std::string plan) {
 
 std::string BackendClient::transcriptionBody(const std::string& boundary, const std::string& wav,
                                              const std::string& lang) {
-    std::string body;
-    appendField(body, boundary, "provider", "groq");
-    appendField(body, boundary, "mode", "managed");
-    if (lang != "auto") appendField(body, boundary, "language", lang);
-    body += "--" + boundary + "\r\n";
-    body += "Content-Disposition: form-data; name=\"audio\"; filename=\"audio.wav\"\r\n";
-    body += "Content-Type: audio/wav\r\n\r\n";
-    body += wav;
-    body += "\r\n--" + boundary + "--\r\n";
-    return body;
+    platform::MultipartBody form(boundary);
+    form.field("provider", "groq").field("mode", "managed");
+    if (lang != "auto") form.field("language", lang);
+    form.file("audio", "audio.wav", "audio/wav", wav);
+    return form.finish();
 }
 
 platform::Task<WhisperResult> BackendClient::transcribeRemote(std::string wav, std::string lang) {

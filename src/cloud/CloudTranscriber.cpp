@@ -4,6 +4,7 @@
 #include "app/Secrets.h"
 #include "cloud/JsonDecoder.h"
 #include "platform/Http.h"
+#include "platform/MultipartBody.h"
 #include "platform/TextTools.h"
 
 #include <nlohmann/json.hpp>
@@ -131,21 +132,10 @@ platform::Task<WhisperResult> CloudTranscriber::transcribe(std::string wav, std:
 std::string CloudTranscriber::multipart(const std::string& boundary, const std::string& fileField,
                                         const std::string& wav,
                                         const std::vector<std::pair<std::string, std::string>>& fields) {
-    std::string body;
-    body.reserve(wav.size() + 512);
-    body += "--" + boundary + "\r\n";
-    body += "Content-Disposition: form-data; name=\"" + fileField + "\"; filename=\"audio.wav\"\r\n";
-    body += "Content-Type: audio/wav\r\n\r\n";
-    body += wav;
-    body += "\r\n";
-    for (const auto& [name, value] : fields) {
-        body += "--" + boundary + "\r\n";
-        body += "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n";
-        body += value;
-        body += "\r\n";
-    }
-    body += "--" + boundary + "--\r\n";
-    return body;
+    platform::MultipartBody form(boundary);
+    form.file(fileField, "audio.wav", "audio/wav", wav);
+    for (const auto& [name, value] : fields) form.field(name, value);
+    return form.finish();
 }
 
 platform::Task<WhisperResult> CloudTranscriber::openAICompat(std::string wav, std::string lang, Provider provider,

@@ -4,6 +4,7 @@
 #include "dictation/AudioRecorder.h"
 #include "engine/ModelManager.h"
 #include "platform/Http.h"
+#include "platform/MultipartBody.h"
 #include "platform/Machine.h"
 #include "platform/MainQueue.h"
 #include "platform/Paths.h"
@@ -211,18 +212,14 @@ platform::Task<void> EngineManager::warmup() {
     if (warmedUp_ || !url) co_return;
     warmedUp_ = true;
     const std::string wav = AudioRecorder::wav(std::string(16000, '\0'));
-    const std::string boundary = "warmup-" + platform::http::makeUuid();
-    std::string body = "--" + boundary + "\r\n";
-    body += "Content-Disposition: form-data; name=\"file\"; filename=\"w.wav\"\r\n";
-    body += "Content-Type: audio/wav\r\n\r\n";
-    body += wav;
-    body += "\r\n--" + boundary + "--\r\n";
+    platform::MultipartBody form("warmup-" + platform::http::makeUuid());
+    form.file("file", "w.wav", "audio/wav", wav);
     platform::HttpRequest request;
     request.method = "POST";
     request.url = *url;
     request.timeout = kWarmupTimeout;
-    request.headers = {{"Content-Type", "multipart/form-data; boundary=" + boundary}};
-    request.body = std::move(body);
+    request.headers = {{"Content-Type", form.contentType()}};
+    request.body = form.finish();
     try {
         auto session = platform::Http::create(kWarmupTimeout);
         co_await session->send(std::move(request));

@@ -3,16 +3,13 @@
 #include "app/AppError.h"
 #include "engine/EngineManager.h"
 #include "platform/Http.h"
+#include "platform/MultipartBody.h"
 
 namespace {
 
 constexpr double kSessionTimeout = 180;
 constexpr double kRequestTimeout = 60;
 constexpr double kHealthTimeout = 2;
-
-std::string textField(const std::string& boundary, const std::string& name, const std::string& value) {
-    return "--" + boundary + "\r\n" + "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
-}
 
 int codeOf(const platform::HttpResponse& response) { return response.status > 0 ? response.status : -1; }
 
@@ -26,17 +23,11 @@ WhisperClient::WhisperClient(std::string fixedServerBase)
 WhisperClient::~WhisperClient() = default;
 
 std::string WhisperClient::multipart(const std::string& boundary, const std::string& wav, const std::string& lang) {
-    std::string body;
-    body.reserve(wav.size() + 512);
-    body += "--" + boundary + "\r\n";
-    body += "Content-Disposition: form-data; name=\"file\"; filename=\"audio.wav\"\r\n";
-    body += "Content-Type: audio/wav\r\n\r\n";
-    body += wav;
-    body += "\r\n";
-    if (lang != "auto") body += textField(boundary, "language", lang);
-    body += textField(boundary, "response_format", "json");
-    body += "--" + boundary + "--\r\n";
-    return body;
+    platform::MultipartBody form(boundary);
+    form.file("file", "audio.wav", "audio/wav", wav);
+    if (lang != "auto") form.field("language", lang);
+    form.field("response_format", "json");
+    return form.finish();
 }
 
 platform::Task<WhisperResult> WhisperClient::transcribe(std::string wav, std::string lang) {

@@ -74,8 +74,6 @@ namespace http {
 std::string percentEncode(const std::string& text, const std::string& alsoAllowed = {});
 // The host part of a URL ("" when it has none).
 std::string hostOf(const std::string& url);
-// A fresh random multipart boundary.
-std::string makeBoundary();
 // A random UUID string in upper-case canonical form.
 std::string makeUuid();
 }  // namespace http

@@ -179,10 +179,6 @@ std::string percentEncode(const std::string& text, const std::string& alsoAllowe
 
 std::string hostOf(const std::string& url) { return QUrl(QString::fromStdString(url)).host().toStdString(); }
 
-std::string makeBoundary() {
-    return "Boundary-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
-}
-
 std::string makeUuid() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString(); }
 
 }  // namespace http
