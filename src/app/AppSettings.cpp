@@ -168,8 +168,8 @@ void AppSettings::setLaunchAtLogin(bool v) {
 }
 
 void AppSettings::setAPIKey(const std::string& key, const std::string& provider) {
-    Secrets::set(platform::TextTools::trimmed(key), provider + "ApiKey");
-    changed.notify(provider + "ApiKey");
+    Secrets::set(platform::TextTools::trimmed(key), Secrets::apiKeyAccount(provider));
+    changed.notify(Secrets::apiKeyAccount(provider));
 }
 
 std::string AppSettings::cloudModel(const std::string& provider) const {

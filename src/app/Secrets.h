@@ -8,6 +8,9 @@ namespace Secrets {
 
 inline constexpr const char* kService = "app.tovrin.mac.secrets";
 
+// The account name of a provider's API key ("groq" -> "groqApiKey").
+inline std::string apiKeyAccount(const std::string& provider) { return provider + "ApiKey"; }
+
 // The key stored under `account` (e.g. "groqApiKey"), nullopt when none or not UTF-8.
 std::optional<std::string> get(const std::string& account);
 // Replaces the key; nullopt or "" removes it. Keychain failures are ignored.

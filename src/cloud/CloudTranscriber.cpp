@@ -115,7 +115,7 @@ std::string CloudTranscriber::endpoint(Provider p) const {
 
 platform::Task<WhisperResult> CloudTranscriber::transcribe(std::string wav, std::string lang, Provider provider,
                                                            std::string model) {
-    const std::string key = Secrets::get(rawValue(provider) + "ApiKey").value_or("");
+    const std::string key = Secrets::get(Secrets::apiKeyAccount(rawValue(provider))).value_or("");
     if (key.empty()) throw AppError(10, "No " + displayName(provider) + " API key — add it in Settings.");
     // Each result is named before it is returned (GCC 12 mishandles co_return co_await).
     WhisperResult result;

@@ -146,7 +146,7 @@ std::string Enhancer::endpointFor(Provider provider) const {
 platform::Task<std::string> Enhancer::enhance(std::string text, Provider provider, std::string model,
                                               std::string instruction, std::string language) {
     const std::string name = displayName(provider);
-    const auto key = Secrets::get(rawValue(provider) + "ApiKey");
+    const auto key = Secrets::get(Secrets::apiKeyAccount(rawValue(provider)));
     if (!key || key->empty()) throw AppError(20, "No " + name + " key for enhancement.");
 
     const nlohmann::json payload = {

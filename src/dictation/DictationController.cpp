@@ -206,7 +206,7 @@ platform::Task<std::string> DictationController::maybeEnhance(std::string text, 
         Enhancer::resolveInstruction(settings.enhanceMode(), settings.customEnhanceInstruction());
 
     const std::string providerId = settings.enhanceProvider();
-    const std::string key = Secrets::get(providerId + "ApiKey").value_or("");
+    const std::string key = Secrets::get(Secrets::apiKeyAccount(providerId)).value_or("");
     if (key.empty() && !BackendClient::shared().isLoggedIn()) co_return text;
 
     parts_.widget->showEnhancing();

@@ -50,7 +50,7 @@ platform::Task<bool> Transcriber::isHealthy() {
     if (provider == "tovrin")
         co_return BackendClient::shared().isLoggedIn() || EngineManager::shared().fallbackAvailable();
     if (CloudTranscriber::providerFromRaw(provider)) {
-        const auto key = Secrets::get(provider + "ApiKey");
+        const auto key = Secrets::get(Secrets::apiKeyAccount(provider));
         co_return (key && !key->empty()) || EngineManager::shared().fallbackAvailable();
     }
     const bool healthy = co_await local_.isHealthy();

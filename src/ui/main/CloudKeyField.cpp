@@ -67,7 +67,7 @@ CloudKeyField::CloudKeyField(const std::string& provider, QWidget* parent) : QWi
 
     QPointer<CloudKeyField> self(this);
     settingsConnection_ = AppSettings::shared().changed.connect([self](const std::string& key) {
-        if (self && key == self->provider_ + "ApiKey") self->refreshHint();
+        if (self && key == Secrets::apiKeyAccount(self->provider_)) self->refreshHint();
     });
     reload();
 }
@@ -90,7 +90,7 @@ void CloudKeyField::save() {
 }
 
 std::string CloudKeyField::storedKey(const std::string& provider) {
-    return Secrets::get(provider + "ApiKey").value_or("");
+    return Secrets::get(Secrets::apiKeyAccount(provider)).value_or("");
 }
 
 QString CloudKeyField::fieldTitle(const std::string& provider) {
