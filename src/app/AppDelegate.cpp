@@ -119,42 +119,16 @@ void AppDelegate::wireKeys() {
         });
     };
     hotkey_->onFnDown = [&c, live] {
-        if (!live()) return;
-        if (c.state() == State::idle) {
-            c.pressStartedRecording = true;
-            c.startRecording();
-        } else if (c.state() == State::recording) {
-            c.stopHandledByPress = true;
-            c.finishRecording();
-        }
+        if (live()) c.pushToTalkDown();
     };
     hotkey_->onFnUp = [&c, live](double held) {
-        if (!live()) return;
-        if (c.stopHandledByPress) {
-            c.stopHandledByPress = false;
-        } else if (c.pressStartedRecording) {
-            c.pressStartedRecording = false;
-            if (c.state() == State::recording && held >= 0.5) c.finishRecording();
-        }
+        if (live()) c.pushToTalkUp(held);
     };
     hotkey_->onKeyDownDuringHold = [&c, live] {
-        if (!live()) return;
-        if (c.pressStartedRecording && c.state() == State::recording) {
-            c.pressStartedRecording = false;
-            c.recorder().cancel();
-            c.setState(State::idle);
-            c.widget().hide();
-        }
+        if (live()) c.keyDownDuringHold();
     };
     auto cancel = [&c, live] {
-        if (!live()) return;
-        if (c.state() == State::recording) {
-            c.pressStartedRecording = false;
-            c.recorder().cancel();
-            c.setState(State::idle);
-            c.widget().hide();
-            c.widget().flashResult("Cancelled", false);
-        }
+        if (live()) c.cancelRecording();
     };
     hotkey_->onCancel = cancel;
     hotkey_->onCancelKey = cancel;

@@ -101,9 +101,7 @@ platform::Task<> DictationController::checkReachability() {
         healthy = false;
     }
     if (healthy || !*alive || state_ != State::recording) co_return;
-    parts_.recorder->cancel();
-    setState(State::idle);
-    parts_.widget->hide();
+    discardRecording();
     parts_.widget->flashResult("Whisper server offline", false);
     playSound("Basso");
 }
@@ -119,6 +117,42 @@ void DictationController::finishRecording() {
     setState(State::processing);
     parts_.widget->showProcessing();
     process(std::move(wav), AppSettings::shared().language(), seconds);
+}
+
+void DictationController::pushToTalkDown() {
+    if (state_ == State::idle) {
+        pressStartedRecording_ = true;
+        startRecording();
+    } else if (state_ == State::recording) {
+        stopHandledByPress_ = true;
+        finishRecording();
+    }
+}
+
+void DictationController::pushToTalkUp(double heldSeconds) {
+    if (stopHandledByPress_) {
+        stopHandledByPress_ = false;
+    } else if (pressStartedRecording_) {
+        pressStartedRecording_ = false;
+        if (state_ == State::recording && heldSeconds >= 0.5) finishRecording();
+    }
+}
+
+void DictationController::keyDownDuringHold() {
+    if (pressStartedRecording_ && state_ == State::recording) discardRecording();
+}
+
+void DictationController::cancelRecording() {
+    if (state_ != State::recording) return;
+    discardRecording();
+    parts_.widget->flashResult("Cancelled", false);
+}
+
+void DictationController::discardRecording() {
+    pressStartedRecording_ = false;
+    parts_.recorder->cancel();
+    setState(State::idle);
+    parts_.widget->hide();
 }
 
 platform::Task<> DictationController::process(std::string wav, std::string language, double seconds) {

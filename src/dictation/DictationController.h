@@ -53,9 +53,16 @@ public:
     AudioRecorder& recorder() { return *parts_.recorder; }
     FloatingWidget& widget() { return *parts_.widget; }
 
-    // Set by the key handlers of the app delegate.
-    bool pressStartedRecording = false;
-    bool stopHandledByPress = false;
+    // The push-to-talk key. A press starts a recording, or stops one that is running; the
+    // release after a hold of at least half a second stops the recording that press started,
+    // a shorter tap leaves it running until the next press.
+    void pushToTalkDown();
+    void pushToTalkUp(double heldSeconds);
+    // Another key went down while the push-to-talk key was held: the recording it started is
+    // discarded without a word, so the key still works as a modifier.
+    void keyDownDuringHold();
+    // Esc or the cancel key: a running recording is discarded with "Cancelled".
+    void cancelRecording();
 
     // The rewrite, given `timeout` seconds; the text unchanged when it is slower or fails.
     platform::Task<std::string> enhanceBounded(std::string text, std::string language, double timeout);
@@ -76,9 +83,14 @@ private:
     void output(const std::string& final, bool stored);
     void playSound(const char* name);
 
+    // Drops the running recording and hides the widget.
+    void discardRecording();
+
     Parts parts_;
     State state_ = State::idle;
     Database* history_ = nullptr;
+    bool pressStartedRecording_ = false;
+    bool stopHandledByPress_ = false;
     bool promptedAccessibility_ = false;
     // The user was told that history could not be saved; told again only after a row was stored.
     bool toldHistoryNotSaved_ = false;
