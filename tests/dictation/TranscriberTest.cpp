@@ -1,5 +1,5 @@
-#include "app/AppError.h"
-#include "app/AppSettings.h"
+#include "app/state/AppError.h"
+#include "app/state/AppSettings.h"
 #include "cloud/BackendClient.h"
 #include "cloud/CloudTranscriber.h"
 #include "dictation/AudioRecorder.h"
