@@ -25,6 +25,11 @@ struct KernelSet {
     // C[rows x cols] (op) A[rows x K] * panel; rows <= mr, cols <= nr. bias may be null.
     void (*tile)(const float* a, int64_t lda, int rows, const float* panel, int64_t k, float* c, int64_t ldc,
                  int cols, const float* bias, int flags);
+    // The same on panels kept in f16 (K x nr halves): weights packed once when a model is
+    // loaded take no more memory than in the file, and half the memory traffic.
+    void (*packNTHalf)(const uint16_t* b, int64_t ldb, int64_t n0, int count, int64_t k, uint16_t* panel);
+    void (*tileHalf)(const float* a, int64_t lda, int rows, const uint16_t* panel, int64_t k, float* c, int64_t ldc,
+                     int cols, const float* bias, int flags);
     // A rows [0, rows) (rows <= mr) packed k-major for tilePacked: k * mr floats.
     void (*packA)(const float* a, int64_t lda, int rows, int64_t k, float* dst);
     void (*tilePacked)(const float* a, int rows, const float* panel, int64_t k, float* c, int64_t ldc, int cols,

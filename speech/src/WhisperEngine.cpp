@@ -33,6 +33,8 @@ float* scratch(std::size_t n) {
 
 struct WhisperEngine::Layer {
     Weight q, k, v, o, m0, m2, cq, ck, cv, co;
+    Panels pq, pk, pv, po, pm0, pm2, pck, pcv;
+    Panels pqkv, pckv;  // the three (two) side by side, when their panels line up
     std::vector<float> qb, vb, ob, m0b, m2b, ln1w, ln1b, ln2w, ln2b, cqb, cvb, cob, lncw, lncb;
     std::vector<float> qkvb;  // query, key (none) and value biases side by side
     std::vector<float> ckvb;  // cross-attention key (none) and value biases side by side
@@ -145,12 +147,7 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads)
     im2col_.resize(std::size_t(std::max<int64_t>(int64_t(kFrames) * 3 * hp.nMels, T * 3 * d)));
     h1_.resize(std::size_t(kFrames * d));
     for (auto* b : {&x_, &y_, &att_}) b->resize(std::size_t(T * d));
-    // Separate projection outputs only for widths the fused products do not cover.
-    if (d % nr != 0)
-        for (auto* b : {&q_, &kk_, &v_}) b->resize(std::size_t(T * d));
     hidden_.resize(std::size_t(T * 4 * d));
-    packed_.resize(std::size_t(std::max({roundUp(4 * d, nr) * d, roundUp(d, nr) * 4 * d, roundUp(d, nr) * 3 * d,
-                                         roundUp(d, nr) * 3 * int64_t(hp.nMels)})));
     const int64_t dh = d / hp.nAudioHead;
     kPack_.resize(std::size_t(hp.nAudioHead * npad1500_ * dh));
     vPack_.resize(std::size_t(hp.nAudioHead * roundUp(dh, nr) * T));
@@ -161,6 +158,13 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads)
     std::memset(crossBuf_.data(), 0, crossBuf_.size());
     crossK_ = static_cast<uint16_t*>(crossBuf_.data());
     crossV_ = crossK_ + crossCount;
+    packEncoderWeights();
+    // Separate projection outputs only for layers the fused products do not cover.
+    bool separate = false;
+    for (auto& L : enc_) separate = separate || !L->pqkv.n;
+    for (auto& L : dec_) separate = separate || !L->pckv.n;
+    if (separate)
+        for (auto* b : {&q_, &kk_, &v_}) b->resize(std::size_t(T * d));
     // TOVRIN_SPEECH_MAPPED_WEIGHTS=1 keeps them in the mapping (for comparisons).
     const char* mapped = std::getenv("TOVRIN_SPEECH_MAPPED_WEIGHTS");
     if (HugePageBuffer::available() && !(mapped && *mapped == '1')) moveDecoderWeights();
@@ -210,6 +214,86 @@ void WhisperEngine::moveDecoderWeights() {
     }
 }
 
+// Packs every weight the encoder and the cross-attention set-up multiply by into panels, once,
+// and lets go of their pages in the file mapping. Weights whose products are fused (the
+// query, key and value projections; the cross-attention keys and values) are packed side
+// by side so that one product covers them.
+void WhisperEngine::packEncoderWeights() {
+    const int nr = k_.nr;
+    struct Item {
+        const Weight* w;
+        Panels* p;
+        std::size_t offset;
+    };
+    std::vector<Item> items;
+    std::size_t total = 0;
+    auto bytes = [nr](const Weight& w) {
+        return std::size_t(roundUp(w.rows, nr) * w.cols) * (w.half ? 2 : 4);
+    };
+    auto add = [&](const Weight& w, Panels& p) {
+        items.push_back({&w, &p, total});
+        total += (bytes(w) + 63) / 64 * 64;
+    };
+    // Consecutive panels of weights of one shape and type read as one weight with their rows
+    // stacked, when no panel spans two of them.
+    auto group = [&](std::initializer_list<std::pair<const Weight*, Panels*>> ws, Panels& fused) {
+        const Weight& first = *ws.begin()->first;
+        bool same = first.rows % nr == 0;
+        for (auto& [w, p] : ws) same = same && w->rows == first.rows && w->cols == first.cols && w->half == first.half;
+        const std::size_t start = total;
+        for (auto& [w, p] : ws) {
+            items.push_back({w, p, total});
+            total += same ? bytes(*w) : (bytes(*w) + 63) / 64 * 64;
+        }
+        if (same) fused = {reinterpret_cast<const void*>(start), first.half, first.rows * int64_t(ws.size()), first.cols};
+        total = (total + 63) / 64 * 64;
+    };
+    add(conv1_, conv1P_);
+    add(conv2_, conv2P_);
+    for (auto& L : enc_) {
+        group({{&L->q, &L->pq}, {&L->k, &L->pk}, {&L->v, &L->pv}}, L->pqkv);
+        add(L->o, L->po);
+        add(L->m0, L->pm0);
+        add(L->m2, L->pm2);
+    }
+    for (auto& L : dec_) group({{&L->ck, &L->pck}, {&L->cv, &L->pcv}}, L->pckv);
+    panels_ = HugePageBuffer(total);
+    auto* base = static_cast<uint8_t*>(panels_.data());
+    auto rebase = [base](Panels& p) {
+        if (p.n) p.data = base + reinterpret_cast<std::size_t>(p.data);
+    };
+    for (auto& L : enc_) rebase(L->pqkv);
+    for (auto& L : dec_) rebase(L->pckv);
+    // One job over every panel of every weight.
+    std::vector<int64_t> first;
+    int64_t panels = 0;
+    for (const Item& it : items) {
+        *it.p = {base + it.offset, it.w->half, it.w->rows, it.w->cols};
+        first.push_back(panels);
+        panels += (it.w->rows + nr - 1) / nr;
+    }
+    first.push_back(panels);
+    pool_.run(panels, [&](int64_t i) {
+        const std::size_t j = std::size_t(std::upper_bound(first.begin(), first.end(), i) - first.begin() - 1);
+        const Weight& w = *items[j].w;
+        const int64_t p = i - first[j];
+        const int count = int(std::min<int64_t>(nr, w.rows - p * nr));
+        if (w.half)
+            k_.packNTHalf(static_cast<const uint16_t*>(w.data), w.cols, p * nr, count, w.cols,
+                          static_cast<uint16_t*>(const_cast<void*>(items[j].p->data)) + p * nr * w.cols);
+        else
+            k_.packNT(w.data, false, w.cols, p * nr, count, w.cols,
+                      static_cast<float*>(const_cast<void*>(items[j].p->data)) + p * nr * w.cols);
+    });
+    const uintptr_t page = 4096;
+    for (const Item& it : items) {
+        const std::size_t n = std::size_t(it.w->rows * it.w->cols) * (it.w->half ? 2 : 4);
+        auto begin = (reinterpret_cast<uintptr_t>(it.w->data) + page - 1) / page * page;
+        auto end = (reinterpret_cast<uintptr_t>(it.w->data) + n) / page * page;
+        if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+    }
+}
+
 std::vector<float> WhisperEngine::encoderBuffer() const {
     return std::vector<float>(std::size_t(hp().nAudioCtx) * hp().nAudioState);
 }
@@ -218,18 +302,23 @@ void WhisperEngine::setAudioContext(int positions) {
     audioCtx_ = positions <= 0 ? 0 : std::min(positions, hp().nAudioCtx);
 }
 
-void WhisperEngine::packWeight(const Weight& w, float* dst) {
+void WhisperEngine::packWeight(const Weight& w, void* dst) {
     const int nr = k_.nr;
     const int64_t panels = (w.rows + nr - 1) / nr;
     pool_.run(panels, [&](int64_t p) {
         int count = int(std::min<int64_t>(nr, w.rows - p * nr));
-        k_.packNT(w.data, w.half, w.cols, p * nr, count, w.cols, dst + p * nr * w.cols);
+        if (w.half)
+            k_.packNTHalf(static_cast<const uint16_t*>(w.data), w.cols, p * nr, count, w.cols,
+                          static_cast<uint16_t*>(dst) + p * nr * w.cols);
+        else
+            k_.packNT(w.data, false, w.cols, p * nr, count, w.cols, static_cast<float*>(dst) + p * nr * w.cols);
     });
 }
 
-void WhisperEngine::gemmPacked(int64_t m, const float* a, int64_t lda, const float* packed, int64_t n, int64_t k,
-                               float* c, int64_t ldc, const float* bias, int flags) {
+void WhisperEngine::gemmPacked(int64_t m, const float* a, int64_t lda, const Panels& w, float* c, int64_t ldc,
+                               const float* bias, int flags) {
     const int mr = k_.mr, nr = k_.nr;
+    const int64_t n = w.n, k = w.k;
     const int64_t panels = (n + nr - 1) / nr;
     // Tasks of mb rows x pb panels, made smaller until every thread has a few to take.
     int64_t mb = 8 * mr;
@@ -251,22 +340,25 @@ void WhisperEngine::gemmPacked(int64_t m, const float* a, int64_t lda, const flo
             const bool last = k0 + kn == k;
             const int f = (k0 > 0 || (flags & kGemmAccumulate) ? kGemmAccumulate : 0) | (last ? flags & kGemmGelu : 0);
             for (int64_t p = p0; p < p1; ++p) {
-                const float* panel = packed + p * nr * k + k0 * nr;
+                const int64_t off = p * nr * k + k0 * nr;
                 const int cols = int(std::min<int64_t>(nr, n - p * nr));
                 const float* bp = bias && last ? bias + p * nr : nullptr;
-                for (int64_t r = r0; r < r1; r += mr) {
-                    int rows = int(std::min<int64_t>(mr, r1 - r));
-                    k_.tile(a + r * lda + k0, lda, rows, panel, kn, c + r * ldc + p * nr, ldc, cols, bp, f);
+                if (w.half) {
+                    const uint16_t* panel = static_cast<const uint16_t*>(w.data) + off;
+                    for (int64_t r = r0; r < r1; r += mr) {
+                        int rows = int(std::min<int64_t>(mr, r1 - r));
+                        k_.tileHalf(a + r * lda + k0, lda, rows, panel, kn, c + r * ldc + p * nr, ldc, cols, bp, f);
+                    }
+                } else {
+                    const float* panel = static_cast<const float*>(w.data) + off;
+                    for (int64_t r = r0; r < r1; r += mr) {
+                        int rows = int(std::min<int64_t>(mr, r1 - r));
+                        k_.tile(a + r * lda + k0, lda, rows, panel, kn, c + r * ldc + p * nr, ldc, cols, bp, f);
+                    }
                 }
             }
         }
     });
-}
-
-void WhisperEngine::linear(int64_t m, const float* a, int64_t lda, const Weight& w, float* c, int64_t ldc,
-                           const float* bias, int flags) {
-    packWeight(w, packed_.data());
-    gemmPacked(m, a, lda, packed_.data(), w.rows, w.cols, c, ldc, bias, flags);
 }
 
 void WhisperEngine::layerNormRows(int64_t m, const float* x, int64_t d, const std::vector<float>& w,
@@ -289,7 +381,8 @@ void WhisperEngine::logMel(const float* samples, std::size_t count, float* mel) 
         x[N - 1 + i] = x[N - 1 - i];
     }
     // Frame t starts at window_[160 t]: the frames overlap, read with a row stride of 160.
-    gemmPacked(kFrames, window_.data(), 160, dftPacked_.data(), 402, 400, spectrum_.data(), 402, nullptr, 0);
+    gemmPacked(kFrames, window_.data(), 160, Panels{dftPacked_.data(), false, 402, 400}, spectrum_.data(), 402,
+               nullptr, 0);
     pool_.run(kFrames / 100, [&](int64_t c) {
         for (int64_t t = c * 100; t < (c + 1) * 100; ++t) {
             const float* s = spectrum_.data() + t * 402;
@@ -298,7 +391,7 @@ void WhisperEngine::logMel(const float* samples, std::size_t count, float* mel) 
         }
     });
     const int nm = hp().nMels;
-    gemmPacked(kFrames, power_.data(), 201, melPacked_.data(), nm, 201, mel, nm, nullptr, 0);
+    gemmPacked(kFrames, power_.data(), 201, Panels{melPacked_.data(), false, nm, 201}, mel, nm, nullptr, 0);
     const int64_t total = int64_t(kFrames) * nm;
     float mx = -1e30f;
     for (int64_t i = 0; i < total; ++i) {
@@ -372,7 +465,7 @@ void WhisperEngine::encode(const float* mel, float* out) {
             }
         }
     });
-    linear(F, col, 3 * nm, conv1_, h1_.data(), d, conv1b_.data(), kGemmGelu);
+    gemmPacked(F, col, 3 * nm, conv1P_, h1_.data(), d, conv1b_.data(), kGemmGelu);
     // conv2 (kernel 3, stride 2, padding 1).
     pool_.run(T / 50 + (T % 50 != 0), [&](int64_t c) {
         for (int64_t t = c * 50; t < std::min(T, (c + 1) * 50); ++t) {
@@ -386,30 +479,27 @@ void WhisperEngine::encode(const float* mel, float* out) {
         }
     });
     float* x = x_.data();
-    linear(T, col, 3 * d, conv2_, x, d, conv2b_.data(), kGemmGelu);
+    gemmPacked(T, col, 3 * d, conv2P_, x, d, conv2b_.data(), kGemmGelu);
     for (int64_t i = 0; i < T * d; ++i) x[i] += encPos_[std::size_t(i)];
 
     for (auto& Lp : enc_) {
         Layer& L = *Lp;
         layerNormRows(T, x, d, L.ln1w, L.ln1b, y_.data());
-        if (d % k_.nr == 0) {
+        if (L.pqkv.n) {
             // One product for the query, key and value projections: their panels side by side.
             float* qkv = hidden_.data();
-            packWeight(L.q, packed_.data());
-            packWeight(L.k, packed_.data() + d * d);
-            packWeight(L.v, packed_.data() + 2 * d * d);
-            gemmPacked(T, y_.data(), d, packed_.data(), 3 * d, d, qkv, 3 * d, L.qkvb.data(), 0);
+            gemmPacked(T, y_.data(), d, L.pqkv, qkv, 3 * d, L.qkvb.data(), 0);
             selfAttention(qkv, qkv + d, qkv + 2 * d, 3 * d, att_.data());
         } else {
-            linear(T, y_.data(), d, L.q, q_.data(), d, L.qb.data(), 0);
-            linear(T, y_.data(), d, L.k, kk_.data(), d, nullptr, 0);
-            linear(T, y_.data(), d, L.v, v_.data(), d, L.vb.data(), 0);
+            gemmPacked(T, y_.data(), d, L.pq, q_.data(), d, L.qb.data(), 0);
+            gemmPacked(T, y_.data(), d, L.pk, kk_.data(), d, nullptr, 0);
+            gemmPacked(T, y_.data(), d, L.pv, v_.data(), d, L.vb.data(), 0);
             selfAttention(q_.data(), kk_.data(), v_.data(), d, att_.data());
         }
-        linear(T, att_.data(), d, L.o, x, d, L.ob.data(), kGemmAccumulate);
+        gemmPacked(T, att_.data(), d, L.po, x, d, L.ob.data(), kGemmAccumulate);
         layerNormRows(T, x, d, L.ln2w, L.ln2b, y_.data());
-        linear(T, y_.data(), d, L.m0, hidden_.data(), 4 * d, L.m0b.data(), kGemmGelu);
-        linear(T, hidden_.data(), 4 * d, L.m2, x, d, L.m2b.data(), kGemmAccumulate);
+        gemmPacked(T, y_.data(), d, L.pm0, hidden_.data(), 4 * d, L.m0b.data(), kGemmGelu);
+        gemmPacked(T, hidden_.data(), 4 * d, L.pm2, x, d, L.m2b.data(), kGemmAccumulate);
     }
     layerNormRows(T, x, d, lnPostW_, lnPostB_, out);
 }
@@ -422,17 +512,15 @@ void WhisperEngine::beginDecode(const float* enc) {
         const float* ks;
         const float* vs;
         int64_t ld;
-        if (d % k_.nr == 0) {
+        if (L.pckv.n) {
             // Keys and values in one product: their panels side by side.
-            packWeight(L.ck, packed_.data());
-            packWeight(L.cv, packed_.data() + d * d);
-            gemmPacked(T, enc, d, packed_.data(), 2 * d, d, hidden_.data(), 2 * d, L.ckvb.data(), 0);
+            gemmPacked(T, enc, d, L.pckv, hidden_.data(), 2 * d, L.ckvb.data(), 0);
             ks = hidden_.data();
             vs = hidden_.data() + d;
             ld = 2 * d;
         } else {
-            linear(T, enc, d, L.ck, kk_.data(), d, nullptr, 0);
-            linear(T, enc, d, L.cv, v_.data(), d, L.cvb.data(), 0);
+            gemmPacked(T, enc, d, L.pck, kk_.data(), d, nullptr, 0);
+            gemmPacked(T, enc, d, L.pcv, v_.data(), d, L.cvb.data(), 0);
             ks = kk_.data();
             vs = v_.data();
             ld = d;
