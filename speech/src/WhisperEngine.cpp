@@ -320,9 +320,11 @@ void WhisperEngine::gemmPacked(int64_t m, const float* a, int64_t lda, const Pan
     const int mr = k_.mr, nr = k_.nr;
     const int64_t n = w.n, k = w.k;
     const int64_t panels = (n + nr - 1) / nr;
-    // Tasks of mb rows x pb panels, made smaller until every thread has a few to take.
-    int64_t mb = 8 * mr;
-    int64_t pb = 4;
+    // Tasks of mb rows x pb panels (at least 128 columns), made smaller until every thread has
+    // a few to take. A task's rows stay in the core's L2 cache while its panels pass; the
+    // panels are read once per row block and the rows once per panel block.
+    int64_t mb = 16 * mr;
+    int64_t pb = std::max<int64_t>(4, 128 / nr);
     const int64_t want = 3 * int64_t(pool_.size());
     auto tasks = [&] { return ((m + mb - 1) / mb) * ((panels + pb - 1) / pb); };
     while (tasks() < want && pb > 1) --pb;
@@ -525,14 +527,17 @@ void WhisperEngine::beginDecode(const float* enc) {
             vs = v_.data();
             ld = d;
         }
-        // Keys transposed (d x T) so a query's scores are a sum of contiguous rows.
+        // Keys and values head by head, each head's T x dh block contiguous: a query's scores
+        // and its weighted sum are one sequential pass each over memory.
+        const int64_t H = hp.nTextHead, dh = d / H;
         uint16_t* kt = crossK_ + l * T * d;
         uint16_t* cv = crossV_ + l * T * d;
         pool_.run((T + 49) / 50, [&](int64_t c) {
-            for (int64_t t = c * 50; t < std::min(T, (c + 1) * 50); ++t) {
-                k_.toHalf(ks + t * ld, d, kt + t, T);
-                k_.toHalf(vs + t * ld, d, cv + t * d, 1);
-            }
+            for (int64_t t = c * 50; t < std::min(T, (c + 1) * 50); ++t)
+                for (int64_t h = 0; h < H; ++h) {
+                    k_.toHalf(ks + t * ld + h * dh, dh, kt + (h * T + t) * dh, 1);
+                    k_.toHalf(vs + t * ld + h * dh, dh, cv + (h * T + t) * dh, 1);
+                }
         });
     }
     pos_ = 0;
@@ -600,9 +605,9 @@ const float* WhisperEngine::step(int token) {
         const uint16_t* cv = crossV_ + l * T * d;
         pool_.run(H, [&](int64_t h) {
             float* s = scratch(std::size_t(T));
-            k_.scoresHalf(dq_.data() + h * dh, kt + h * dh * T, T, dh, T, s);
+            k_.matvec(kt + h * T * dh, true, dh, 0, T, dh, dq_.data() + h * dh, s, nullptr);
             k_.softmax(s, T, scale);
-            k_.weightedSumHalf(s, cv + h * dh, d, T, dh, datt_.data() + h * dh);
+            k_.weightedSumHalf(s, cv + h * T * dh, dh, T, dh, datt_.data() + h * dh);
         });
         matvecs({{&L.co, L.cob.data(), datt_.data(), dtmp_.data()}});
         for (int64_t i = 0; i < d; ++i) x[i] += dtmp_[i];

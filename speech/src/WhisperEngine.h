@@ -120,8 +120,8 @@ private:
     // Encoder work space.
     std::vector<float> im2col_, h1_, x_, y_, q_, kk_, v_, att_, hidden_, kPack_, vPack_;
     // Decoder state.
-    // Cross-attention keys (transposed, d x positions) and values (positions x d) in f16:
-    // they are read in full for every token, and large-v3 has to fit in about 3.5 GB.
+    // Cross-attention keys and values in f16, per layer and head a positions x head-width
+    // block: they are read in full for every token, and large-v3 has to fit in about 3.5 GB.
     HugePageBuffer crossBuf_;
     uint16_t* crossK_ = nullptr;
     uint16_t* crossV_ = nullptr;
