@@ -172,6 +172,8 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads)
     selfV_.resize(std::size_t(hp.nTextLayer) * hp.nTextCtx * dt);
     for (auto* b : {&dx_, &dy_, &dq_, &dk_, &dv_, &datt_, &dtmp_}) b->resize(std::size_t(dt));
     dhid_.resize(std::size_t(4 * dt));
+    crossLse_.resize(std::size_t(hp.nTextHead * kCrossParts));
+    crossPart_.resize(std::size_t(kCrossParts * dt));
     logits_.resize(std::size_t(hp.nVocab));
 }
 
@@ -587,7 +589,7 @@ const float* WhisperEngine::step(int token) {
         matvecs({{&L.q, L.qb.data(), dy_.data(), dq_.data()},
                  {&L.k, nullptr, dy_.data(), kc + pos * d},
                  {&L.v, L.vb.data(), dy_.data(), vc + pos * d}});
-        pool_.run(H, [&](int64_t h) {
+        auto selfHead = [&](int64_t h) {
             float* s = scratch(std::size_t(ctx));
             const float* qh = dq_.data() + h * dh;
             for (int j = 0; j <= pos; ++j) s[j] = k_.dot(qh, kc + j * d + h * dh, dh);
@@ -595,7 +597,12 @@ const float* WhisperEngine::step(int token) {
             float* o = datt_.data() + h * dh;
             std::fill(o, o + dh, 0.0f);
             for (int j = 0; j <= pos; ++j) k_.axpy(s[j], vc + j * d + h * dh, o, dh);
-        });
+        };
+        // Over the first positions this is less work than handing it to the workers.
+        if (int64_t(pos + 1) * d <= 16384)
+            for (int64_t h = 0; h < H; ++h) selfHead(h);
+        else
+            pool_.run(H, selfHead);
         matvecs({{&L.o, L.ob.data(), datt_.data(), dtmp_.data()}});
         for (int64_t i = 0; i < d; ++i) x[i] += dtmp_[i];
 
@@ -603,12 +610,34 @@ const float* WhisperEngine::step(int token) {
         matvecs({{&L.cq, L.cqb.data(), dy_.data(), dq_.data()}});
         const uint16_t* kt = crossK_ + l * T * d;
         const uint16_t* cv = crossV_ + l * T * d;
-        pool_.run(H, [&](int64_t h) {
-            float* s = scratch(std::size_t(T));
-            k_.matvec(kt + h * T * dh, true, dh, 0, T, dh, dq_.data() + h * dh, s, nullptr);
-            k_.softmax(s, T, scale);
-            k_.weightedSumHalf(s, cv + h * T * dh, dh, T, dh, datt_.data() + h * dh);
+        // With fewer heads than threads can keep busy, each head's positions are split into
+        // parts, each attended to on its own; the parts are then weighted by their share of
+        // the head's softmax sum (their log-sum-exp).
+        const int64_t parts = std::clamp<int64_t>((2 * pool_.size() + H - 1) / H, 1, std::min<int64_t>(kCrossParts, std::max<int64_t>(1, T / 256)));
+        const int64_t span = (T + parts - 1) / parts;
+        float* lse = crossLse_.data();
+        float* partOut = crossPart_.data();
+        pool_.run(H * parts, [&](int64_t i) {
+            const int64_t h = i / parts, t0 = (i % parts) * span, n = std::min(T, t0 + span) - t0;
+            float* o = parts == 1 ? datt_.data() + h * dh : partOut + i * dh;
+            float* s = scratch(std::size_t(span));
+            k_.matvec(kt + (h * T + t0) * dh, true, dh, 0, n, dh, dq_.data() + h * dh, s, nullptr);
+            lse[i] = k_.softmax(s, n, scale);
+            k_.weightedSumHalf(s, cv + (h * T + t0) * dh, dh, n, dh, o);
         });
+        if (parts > 1)
+            for (int64_t h = 0; h < H; ++h) {
+                float m = lse[h * parts];
+                for (int64_t p = 1; p < parts; ++p) m = std::max(m, lse[h * parts + p]);
+                float wsum = 0, wp[kCrossParts];
+                for (int64_t p = 0; p < parts; ++p) wsum += wp[p] = std::exp(lse[h * parts + p] - m);
+                float* o = datt_.data() + h * dh;
+                for (int64_t j = 0; j < dh; ++j) {
+                    float acc = 0;
+                    for (int64_t p = 0; p < parts; ++p) acc += wp[p] * partOut[(h * parts + p) * dh + j];
+                    o[j] = acc / wsum;
+                }
+            }
         matvecs({{&L.co, L.cob.data(), datt_.data(), dtmp_.data()}});
         for (int64_t i = 0; i < d; ++i) x[i] += dtmp_[i];
 

@@ -128,6 +128,8 @@ private:
     HugePageBuffer decoderWeights_;
     std::vector<float> selfK_, selfV_;
     std::vector<float> dx_, dy_, dq_, dk_, dv_, datt_, dtmp_, dhid_, logits_;
+    static constexpr int64_t kCrossParts = 8;  // at most, per head
+    std::vector<float> crossLse_, crossPart_;   // per head and part: log-sum-exp, output
     std::vector<float> melBuf_, encBuf_, sampleBuf_;
     int pos_ = 0;
     int64_t npad1500_ = 0;
