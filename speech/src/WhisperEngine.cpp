@@ -425,28 +425,50 @@ void WhisperEngine::selfAttention(const float* q, const float* k, const float* v
             k_.packNN(v + h * dh, ldqkv, pv * nr, count, T, vp + (h * vPanels + pv) * nr * T);
         }
     });
-    const int64_t qb = 4 * mr, blocks = (T + qb - 1) / qb;
+    // Each task takes qb queries of one head through the keys kb at a time: a block of keys
+    // and values stays in the core's cache while all the task's queries pass. The output rows
+    // hold the softmax-weighted values of the keys so far; a new block's share is weighted in
+    // by the log-sum-exp of its scores against that of the blocks before.
+    const int64_t qb = 16 * mr, blocks = (T + qb - 1) / qb, kb = roundUp(256, nr);
     const float scale = 1.0f / std::sqrt(float(dh));
     pool_.run(H * blocks, [&](int64_t t) {
         const int64_t h = t / blocks, b = t % blocks;
         const int64_t r0 = b * qb, r1 = std::min(T, r0 + qb);
-        const int64_t ld = npad;
-        float* s = scratch(std::size_t(qb * ld));
-        for (int64_t r = r0; r < r1; r += mr) {
-            int rows = int(std::min<int64_t>(mr, r1 - r));
-            for (int64_t p = 0; p < kPanels; ++p) {
-                int cols = int(std::min<int64_t>(nr, T - p * nr));
-                k_.tile(q + r * ldqkv + h * dh, ldqkv, rows, kp + h * npad * dh + p * nr * dh, dh,
-                        s + (r - r0) * ld + p * nr, ld, cols, nullptr, 0);
+        float* s = scratch(std::size_t(qb * kb + qb));
+        float* lse = s + qb * kb;
+        const float* kh = kp + h * npad * dh;
+        for (int64_t t0 = 0; t0 < T; t0 += kb) {
+            const int64_t n = std::min(kb, T - t0);
+            const bool first = t0 == 0;
+            for (int64_t r = r0; r < r1; r += mr) {
+                int rows = int(std::min<int64_t>(mr, r1 - r));
+                for (int64_t p = t0 / nr; p * nr < t0 + n; ++p) {
+                    int cols = int(std::min<int64_t>(nr, T - p * nr));
+                    k_.tile(q + r * ldqkv + h * dh, ldqkv, rows, kh + p * nr * dh, dh, s + (r - r0) * kb + (p * nr - t0),
+                            kb, cols, nullptr, 0);
+                }
             }
-        }
-        for (int64_t r = r0; r < r1; ++r) k_.softmax(s + (r - r0) * ld, T, scale);
-        for (int64_t r = r0; r < r1; r += mr) {
-            int rows = int(std::min<int64_t>(mr, r1 - r));
-            for (int64_t pv = 0; pv < vPanels; ++pv) {
-                int cols = int(std::min<int64_t>(nr, dh - pv * nr));
-                k_.tile(s + (r - r0) * ld, ld, rows, vp + (h * vPanels + pv) * nr * T, T,
-                        out + r * d + h * dh + pv * nr, d, cols, nullptr, 0);
+            for (int64_t r = r0; r < r1; ++r) {
+                float* row = s + (r - r0) * kb;
+                const float l = k_.softmax(row, n, scale);
+                if (first) {
+                    lse[r - r0] = l;
+                    continue;
+                }
+                const float m = std::max(lse[r - r0], l);
+                const float wo = std::exp(lse[r - r0] - m), wn = std::exp(l - m), inv = 1.0f / (wo + wn);
+                lse[r - r0] = m + std::log(wo + wn);
+                float* o = out + r * d + h * dh;
+                for (int64_t j = 0; j < dh; ++j) o[j] *= wo * inv;
+                for (int64_t j = 0; j < n; ++j) row[j] *= wn * inv;
+            }
+            for (int64_t r = r0; r < r1; r += mr) {
+                int rows = int(std::min<int64_t>(mr, r1 - r));
+                for (int64_t pv = 0; pv < vPanels; ++pv) {
+                    int cols = int(std::min<int64_t>(nr, dh - pv * nr));
+                    k_.tile(s + (r - r0) * kb, kb, rows, vp + (h * vPanels + pv) * nr * T + t0 * nr, n,
+                            out + r * d + h * dh + pv * nr, d, cols, nullptr, first ? 0 : kGemmAccumulate);
+                }
             }
         }
     });
