@@ -567,7 +567,8 @@ void WhisperEngine::beginDecode(const float* enc) {
     pos_ = 0;
 }
 
-void WhisperEngine::matvecs(std::initializer_list<std::tuple<const Weight*, const float*, const float*, float*>> jobs) {
+void WhisperEngine::matvecs(std::initializer_list<std::tuple<const Weight*, const float*, const float*, float*>> jobs,
+                            bool gelu, float* residual) {
     struct Piece {
         const Weight* w;
         const float* bias;
@@ -586,6 +587,9 @@ void WhisperEngine::matvecs(std::initializer_list<std::tuple<const Weight*, cons
     pool_.run(n, [&](int64_t i) {
         const Piece& p = pieces[i];
         k_.matvec(p.w->data, p.w->half, p.w->cols, p.r0, p.r1, p.w->cols, p.x, p.y, p.bias);
+        if (gelu) k_.gelu(p.y + p.r0, p.r1 - p.r0);
+        if (residual)
+            for (int64_t r = p.r0; r < p.r1; ++r) residual[r] += p.y[r];
     });
 }
 
@@ -625,8 +629,7 @@ const float* WhisperEngine::step(int token) {
             for (int64_t h = 0; h < H; ++h) selfHead(h);
         else
             pool_.run(H, selfHead);
-        matvecs({{&L.o, L.ob.data(), datt_.data(), dtmp_.data()}});
-        for (int64_t i = 0; i < d; ++i) x[i] += dtmp_[i];
+        matvecs({{&L.o, L.ob.data(), datt_.data(), dtmp_.data()}}, false, x);
 
         k_.layerNorm(x, d, L.lncw.data(), L.lncb.data(), dy_.data());
         matvecs({{&L.cq, L.cqb.data(), dy_.data(), dq_.data()}});
@@ -660,14 +663,11 @@ const float* WhisperEngine::step(int token) {
                     o[j] = acc / wsum;
                 }
             }
-        matvecs({{&L.co, L.cob.data(), datt_.data(), dtmp_.data()}});
-        for (int64_t i = 0; i < d; ++i) x[i] += dtmp_[i];
+        matvecs({{&L.co, L.cob.data(), datt_.data(), dtmp_.data()}}, false, x);
 
         k_.layerNorm(x, d, L.ln2w.data(), L.ln2b.data(), dy_.data());
-        matvecs({{&L.m0, L.m0b.data(), dy_.data(), dhid_.data()}});
-        k_.gelu(dhid_.data(), 4 * d);
-        matvecs({{&L.m2, L.m2b.data(), dhid_.data(), dtmp_.data()}});
-        for (int64_t i = 0; i < d; ++i) x[i] += dtmp_[i];
+        matvecs({{&L.m0, L.m0b.data(), dy_.data(), dhid_.data()}}, true);
+        matvecs({{&L.m2, L.m2b.data(), dhid_.data(), dtmp_.data()}}, false, x);
     }
     k_.layerNorm(x, d, lnW_.data(), lnB_.data(), dy_.data());
     matvecs({{&tokEmb_, nullptr, dy_.data(), logits_.data()}});

@@ -98,7 +98,10 @@ private:
     void layerNormRows(int64_t m, const float* x, int64_t d, const std::vector<float>& w,
                        const std::vector<float>& b, float* out);
     void selfAttention(const float* q, const float* k, const float* v, int64_t ld, float* out);
-    void matvecs(std::initializer_list<std::tuple<const Weight*, const float*, const float*, float*>> jobs);
+    // Products of the given matrices with vectors, all in one job; each piece of rows then
+    // goes through gelu, or is added into `residual`, if asked.
+    void matvecs(std::initializer_list<std::tuple<const Weight*, const float*, const float*, float*>> jobs,
+                 bool gelu = false, float* residual = nullptr);
     void applySuppression(float* logits, bool first) const;
     void moveDecoderWeights();
 
