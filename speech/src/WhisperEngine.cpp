@@ -396,15 +396,23 @@ void WhisperEngine::logMel(const float* samples, std::size_t count, float* mel) 
     });
     const int nm = hp().nMels;
     gemmPacked(kFrames, power_.data(), 201, Panels{melPacked_.data(), false, nm, 201}, mel, nm, nullptr, 0);
-    const int64_t total = int64_t(kFrames) * nm;
-    float mx = -1e30f;
-    for (int64_t i = 0; i < total; ++i) {
-        float v = std::log10(std::max(mel[i], 1e-10f));
-        mel[i] = v;
-        mx = std::max(mx, v);
-    }
-    const float floor = mx - 8.0f;
-    for (int64_t i = 0; i < total; ++i) mel[i] = (std::max(mel[i], floor) + 4.0f) * 0.25f;
+    // log10, then everything more than 8 below the largest value raised to that floor.
+    constexpr int64_t kChunks = 30, rowsPer = kFrames / kChunks;
+    float chunkMax[kChunks];
+    pool_.run(kChunks, [&](int64_t c) {
+        float mx = -1e30f;
+        for (int64_t i = c * rowsPer * nm; i < (c + 1) * rowsPer * nm; ++i) {
+            float v = std::log10(std::max(mel[i], 1e-10f));
+            mel[i] = v;
+            mx = std::max(mx, v);
+        }
+        chunkMax[c] = mx;
+    });
+    const float floor = *std::max_element(chunkMax, chunkMax + kChunks) - 8.0f;
+    pool_.run(kChunks, [&](int64_t c) {
+        for (int64_t i = c * rowsPer * nm; i < (c + 1) * rowsPer * nm; ++i)
+            mel[i] = (std::max(mel[i], floor) + 4.0f) * 0.25f;
+    });
 }
 
 void WhisperEngine::selfAttention(const float* q, const float* k, const float* v, int64_t ldqkv, float* out) {
@@ -506,7 +514,9 @@ void WhisperEngine::encode(const float* mel, float* out) {
     });
     float* x = x_.data();
     gemmPacked(T, col, 3 * d, conv2P_, x, d, conv2b_.data(), kGemmGelu);
-    for (int64_t i = 0; i < T * d; ++i) x[i] += encPos_[std::size_t(i)];
+    pool_.run((T + 49) / 50, [&](int64_t c) {
+        for (int64_t i = c * 50 * d; i < std::min(T, (c + 1) * 50) * d; ++i) x[i] += encPos_[std::size_t(i)];
+    });
 
     for (auto& Lp : enc_) {
         Layer& L = *Lp;
