@@ -16,6 +16,9 @@ struct KernelSet {
     const char* name;
     int mr;  // rows of a GEMM micro-tile
     int nr;  // columns of a GEMM micro-tile (width of a packed panel)
+    // Whether f16 weights are best packed into f16 panels (tileHalf converts as it goes,
+    // at no cost where the processor converts in hardware) rather than into f32 ones.
+    bool halfPanels;
 
     // Packs columns [n0, n0 + count) of op(B) for K rows of the product into one panel of
     // K x nr floats (zero beyond count). NT: B is N x K row-major (f32 or f16), the product

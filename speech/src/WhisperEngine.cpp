@@ -229,8 +229,9 @@ void WhisperEngine::packEncoderWeights() {
     };
     std::vector<Item> items;
     std::size_t total = 0;
-    auto bytes = [nr](const Weight& w) {
-        return std::size_t(roundUp(w.rows, nr) * w.cols) * (w.half ? 2 : 4);
+    const bool halfPanels = k_.halfPanels;
+    auto bytes = [nr, halfPanels](const Weight& w) {
+        return std::size_t(roundUp(w.rows, nr) * w.cols) * (w.half && halfPanels ? 2 : 4);
     };
     auto add = [&](const Weight& w, Panels& p) {
         items.push_back({&w, &p, total});
@@ -247,7 +248,9 @@ void WhisperEngine::packEncoderWeights() {
             items.push_back({w, p, total});
             total += same ? bytes(*w) : (bytes(*w) + 63) / 64 * 64;
         }
-        if (same) fused = {reinterpret_cast<const void*>(start), first.half, first.rows * int64_t(ws.size()), first.cols};
+        if (same)
+            fused = {reinterpret_cast<const void*>(start), first.half && halfPanels, first.rows * int64_t(ws.size()),
+                     first.cols};
         total = (total + 63) / 64 * 64;
     };
     add(conv1_, conv1P_);
@@ -270,7 +273,7 @@ void WhisperEngine::packEncoderWeights() {
     std::vector<int64_t> first;
     int64_t panels = 0;
     for (const Item& it : items) {
-        *it.p = {base + it.offset, it.w->half, it.w->rows, it.w->cols};
+        *it.p = {base + it.offset, it.w->half && halfPanels, it.w->rows, it.w->cols};
         first.push_back(panels);
         panels += (it.w->rows + nr - 1) / nr;
     }
@@ -280,12 +283,12 @@ void WhisperEngine::packEncoderWeights() {
         const Weight& w = *items[j].w;
         const int64_t p = i - first[j];
         const int count = int(std::min<int64_t>(nr, w.rows - p * nr));
-        if (w.half)
+        void* dst = const_cast<void*>(items[j].p->data);
+        if (items[j].p->half)
             k_.packNTHalf(static_cast<const uint16_t*>(w.data), w.cols, p * nr, count, w.cols,
-                          static_cast<uint16_t*>(const_cast<void*>(items[j].p->data)) + p * nr * w.cols);
+                          static_cast<uint16_t*>(dst) + p * nr * w.cols);
         else
-            k_.packNT(w.data, false, w.cols, p * nr, count, w.cols,
-                      static_cast<float*>(const_cast<void*>(items[j].p->data)) + p * nr * w.cols);
+            k_.packNT(w.data, w.half, w.cols, p * nr, count, w.cols, static_cast<float*>(dst) + p * nr * w.cols);
     });
     const uintptr_t page = 4096;
     for (const Item& it : items) {
