@@ -638,7 +638,7 @@ const float* WhisperEngine::step(int token) {
             for (int j = 0; j <= pos; ++j) k_.axpy(s[j], vc + j * d + h * dh, o, dh);
         };
         // Over the first positions this is less work than handing it to the workers.
-        if (int64_t(pos + 1) * d <= 16384)
+        if (int64_t(pos + 1) * d <= 4096)
             for (int64_t h = 0; h < H; ++h) selfHead(h);
         else
             pool_.run(H, selfHead);
