@@ -28,6 +28,7 @@ void write(std::FILE* stream, const char* level, const std::string& message) {
 }  // namespace
 
 void Log::info(const std::string& message) { write(stdout, "info", message); }
+void Log::warning(const std::string& message) { write(stderr, "warning", message); }
 void Log::error(const std::string& message) { write(stderr, "error", message); }
 
 }  // namespace server

@@ -51,6 +51,8 @@ ServerOptions ServerOptions::parse(int argc, const char* const* argv, ServerOpti
             o.threads = static_cast<int>(parseNumber(flag, value(), 1, 256));
         } else if (flag == "--max-upload-mb") {
             o.maxUploadBytes = static_cast<std::size_t>(parseNumber(flag, value(), 1, 4096)) * 1024 * 1024;
+        } else if (flag == "--no-fallback") {
+            o.temperatureFallback = false;
         } else {
             throw std::invalid_argument("unknown argument: " + flag);
         }
@@ -62,7 +64,7 @@ ServerOptions ServerOptions::parse(int argc, const char* const* argv, ServerOpti
 
 std::string ServerOptions::usage(const std::string& program) {
     return "usage: " + program +
-           " -m MODEL [--host ADDR] [--port N] [--threads N] [--max-upload-mb N]\n";
+           " -m MODEL [--host ADDR] [--port N] [--threads N] [--max-upload-mb N] [--no-fallback]\n";
 }
 
 }  // namespace server

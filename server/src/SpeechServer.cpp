@@ -1,5 +1,6 @@
 #include "server/SpeechServer.h"
 
+#include "GuardedHttpServer.h"
 #include "server/Log.h"
 #include "server/MultipartForm.h"
 #include "server/RequestError.h"
@@ -8,6 +9,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
 #include <netinet/in.h>
@@ -78,32 +80,44 @@ std::string describe(const WavDecoder::Format& f) {
     return buf;
 }
 
+// Addresses only this machine can reach: 127.0.0.0/8, ::1 (also IPv4-mapped) and "localhost".
+bool isLoopback(const std::string& host) {
+    if (lowerAscii(host) == "localhost") return true;
+    in_addr v4{};
+    if (::inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    if (::inet_pton(AF_INET6, host.c_str(), &v6) == 1)
+        return IN6_IS_ADDR_LOOPBACK(&v6) || (IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127);
+    return false;
+}
+
 }  // namespace
 
-SpeechServer::SpeechServer(ServerOptions options, Loader loader)
-    : options_(std::move(options)), loader_(std::move(loader)), http_(std::make_unique<httplib::Server>()) {
-    const int workers = options_.httpWorkers;
-    http_->new_task_queue = [workers] { return new httplib::ThreadPool(static_cast<size_t>(workers)); };
+SpeechServer::SpeechServer(ServerOptions options, Loader loader) : options_(std::move(options)), loader_(std::move(loader)) {
+    GuardedHttpServer::Limits limits;
+    limits.maxConnections = options_.httpWorkers;
+    limits.maxBodyBytes = options_.maxUploadBytes;
+    http_ = std::make_unique<GuardedHttpServer>(limits);
     // Only SO_REUSEADDR: the library's default SO_REUSEPORT would let a second server share a
     // port that a stale one still listens on.
     http_->set_socket_options([](int sock) {
         int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    http_->set_tcp_nodelay(true);
     http_->set_payload_max_length(options_.maxUploadBytes);
-    http_->set_keep_alive_timeout(3);
-    http_->set_read_timeout(10);
-    http_->set_write_timeout(10);
     installRoutes();
 }
 
 SpeechServer::~SpeechServer() {
     stop();
+    http_.reset();  // waits for the connections still open: their handlers use this object
     if (loaderThread_.joinable()) loaderThread_.join();
 }
 
 int SpeechServer::bind() {
+    if (!isLoopback(options_.host))
+        Log::warning("listening on " + options_.host +
+                   ", which is not a loopback address: other machines may reach this server");
     int port = options_.port;
     bool ok;
     if (port == 0) {
@@ -138,11 +152,11 @@ void SpeechServer::startLoading(std::function<void(bool)> done) {
     });
 }
 
-void SpeechServer::run() { http_->listen_after_bind(); }
+void SpeechServer::run() { http_->serve(); }
 
-void SpeechServer::stop() { http_->stop(); }
+void SpeechServer::stop() { http_->stopServing(); }
 
-bool SpeechServer::listening() const { return http_->is_running(); }
+bool SpeechServer::listening() const { return http_->serving(); }
 
 void SpeechServer::installRoutes() {
     http_->set_pre_routing_handler([](const httplib::Request& constReq, httplib::Response&) {

@@ -5,5 +5,8 @@
 
 int main(int argc, char** argv) {
     server::ServerProcess::run(argc, argv, server::ServerOptions::engineDefaults(), "whisper-server",
-                               [](const std::string& path, int threads) { return speech::loadWhisperModel(path, threads); });
+                               [](const server::ServerOptions& o) {
+                                   return speech::loadWhisperModel(o.modelPath, o.threads,
+                                                                   {.temperatureFallback = o.temperatureFallback});
+                               });
 }

@@ -1,6 +1,7 @@
 #include "Tokenizer.h"
 
 #include <algorithm>
+#include <limits>
 #include <unordered_map>
 
 namespace speech {
@@ -83,6 +84,16 @@ int Tokenizer::languageIndex(const std::string& code) const {
 std::string Tokenizer::languageCode(int index) const {
     if (index < 0 || index >= nLangs_) return multilingual_ ? "" : "en";
     return kLanguages[index];
+}
+
+void Tokenizer::suppress(float* logits, bool first) const {
+    const float ninf = -std::numeric_limits<float>::infinity();
+    for (int i = eot_ + 1; i < nVocab_; ++i) logits[i] = ninf;
+    for (int id : suppressed_) logits[id] = ninf;
+    if (first) {
+        logits[eot_] = ninf;
+        if (space_ >= 0) logits[space_] = ninf;
+    }
 }
 
 const std::string& Tokenizer::bytes(int token) const {

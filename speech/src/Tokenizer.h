@@ -1,5 +1,5 @@
 // The model's vocabulary: special token ids derived from n_vocab, language codes, the
-// byte-level decode of ordinary tokens, and the tokens greedy decoding never emits.
+// byte-level decode of ordinary tokens, and the tokens decoding never emits.
 #pragma once
 
 #include "ModelFile.h"
@@ -20,6 +20,8 @@ public:
     int transcribe() const { return transcribe_; }
     int noSpeech() const { return noSpeech_; }
     int noTimestamps() const { return noTimestamps_; }
+    // Opens the previous window's text given as context before the start of the transcript.
+    int startOfPrev() const { return translate_ + 3; }
     int languageCount() const { return nLangs_; }
     int languageToken(int index) const { return sot_ + 1 + index; }
     int vocabSize() const { return nVocab_; }
@@ -35,6 +37,11 @@ public:
     // Ordinary tokens that are never sampled (symbols and music marks), sorted.
     const std::vector<int>& suppressedSymbols() const { return suppressed_; }
     int spaceToken() const { return space_; }
+
+    // Sets the logits of every token decoding never emits to -inf: special tokens past
+    // end-of-text and the suppressed symbols; for the first token also end-of-text and the
+    // lone space (a transcript starts with a word).
+    void suppress(float* logits, bool first) const;
 
 private:
     std::vector<std::string> vocab_;

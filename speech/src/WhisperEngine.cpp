@@ -2,6 +2,7 @@
 
 #include "HugePageBuffer.h"
 #include "MappedFile.h"
+#include "WindowCutter.h"
 #include "speech/Recognizer.h"
 
 #include <algorithm>
@@ -688,55 +689,9 @@ const float* WhisperEngine::step(int token) {
     return logits_.data();
 }
 
-void WhisperEngine::applySuppression(float* logits, bool first) const {
-    const Tokenizer& t = *tok_;
-    const float ninf = -std::numeric_limits<float>::infinity();
-    for (int i = t.eot() + 1; i < t.vocabSize(); ++i) logits[i] = ninf;
-    for (int id : t.suppressedSymbols()) logits[id] = ninf;
-    if (first) {
-        logits[t.eot()] = ninf;
-        if (t.spaceToken() >= 0) logits[t.spaceToken()] = ninf;
-    }
-}
-
 DecodeResult WhisperEngine::decodeGreedy(const std::string& language, int maxTokens) {
-    const Tokenizer& t = *tok_;
-    const int nv = t.vocabSize();
-    if (maxTokens < 0) maxTokens = hp().nTextCtx / 2;
-    DecodeResult r;
-    const float* logits = step(t.sot());
-    r.noSpeechProb = std::exp(logits[t.noSpeech()] - k_.logSumExp(logits, nv, nullptr));
-    if (t.multilingual()) {
-        int lang = (language.empty() || language == "auto") ? -1 : t.languageIndex(language);
-        if (lang < 0 && !(language.empty() || language == "auto")) throw Error("unsupported language " + language);
-        if (lang < 0) {
-            lang = 0;
-            for (int i = 1; i < t.languageCount(); ++i)
-                if (logits[t.languageToken(i)] > logits[t.languageToken(lang)]) lang = i;
-        }
-        r.language = t.languageCode(lang);
-        step(t.languageToken(lang));
-        step(t.transcribe());
-    } else {
-        r.language = "en";
-    }
-    logits = step(t.noTimestamps());
-    double sum = 0;
-    std::vector<float>& work = sampleBuf_;
-    work.resize(std::size_t(nv));
-    for (int i = 0; i < maxTokens; ++i) {
-        std::copy(logits, logits + nv, work.begin());
-        applySuppression(work.data(), i == 0);
-        int64_t argmax = 0;
-        float lse = k_.logSumExp(work.data(), nv, &argmax);
-        int best = int(argmax);
-        sum += double(work[best] - lse);
-        if (best == t.eot()) break;
-        r.tokens.push_back(best);
-        if (position() >= hp().nTextCtx) break;
-        logits = step(best);
-    }
-    r.avgLogprob = float(sum / double(r.tokens.size() + 1));
+    WindowDecoder decoder(*this);
+    DecodeResult r = decoder.decode({}, language, 0.0f, 0, maxTokens);
     r.noSpeech = r.noSpeechProb > 0.6f && r.avgLogprob < -1.0f;
     return r;
 }
@@ -750,29 +705,48 @@ std::vector<DecodeResult> WhisperEngine::transcribe(const float* samples, std::s
     encBuf_.resize(std::size_t(hp().nAudioCtx) * hp().nAudioState);
     float* mel = melBuf_.data();
     float* enc = encBuf_.data();
-    const std::size_t windows = std::max<std::size_t>(1, (count + kWindowSamples - 1) / kWindowSamples);
-    for (std::size_t w = 0; w < windows; ++w) {
-        const std::size_t start = w * kWindowSamples;
-        const std::size_t n = std::min<std::size_t>(kWindowSamples, count - std::min(count, start));
+    // The text of the windows so far (their latest tokens), the next window's context: at
+    // most half the text context. Text sampled above temperature 0.5 is not carried on.
+    const std::size_t maxContext = std::size_t(std::max(0, hp().nTextCtx / 2 - 1));
+    std::vector<int> context;
+    std::size_t start = 0;
+    uint64_t window = 0;
+    do {
+        const std::size_t end = WindowCutter::windowEnd(samples, count, start);
         double t0 = nowMs();
-        logMel(samples + start, n, mel);
+        logMel(samples + start, end - start, mel);
         double t1 = nowMs();
         encode(mel, enc);
         double t2 = nowMs();
         beginDecode(enc);
         double t3 = nowMs();
-        DecodeResult r = decodeGreedy(lang, -1);
+        WindowDecoder decoder(*this);
+        DecodeResult r = decoder.decodeWithFallback(context, lang, decodeOptions_, decodeOptions_.seed + window);
         double t4 = nowMs();
+        r.start = start;
+        r.end = end;
         if (times) {
             times->melMs += t1 - t0;
             times->encoderMs += t2 - t1;
             times->crossMs += t3 - t2;
             times->decoderMs += t4 - t3;
-            times->decodedTokens += position();
+            times->decodedTokens += decoder.steps();
+            times->windows += 1;
+            times->fallbackWindows += decoder.fallbackDecodes() > 0;
+            times->fallbackDecodes += decoder.fallbackDecodes();
+            times->fallbackMs += decoder.fallbackMs();
         }
         if (lang == "auto") lang = r.language;  // detected on the first window, kept after
+        if (r.temperature > 0.5f) {
+            context.clear();
+        } else if (!r.noSpeech) {
+            context.insert(context.end(), r.tokens.begin(), r.tokens.end());
+            if (context.size() > maxContext) context.erase(context.begin(), context.end() - std::ptrdiff_t(maxContext));
+        }
         out.push_back(std::move(r));
-    }
+        start = end;
+        ++window;
+    } while (start < count);
     return out;
 }
 

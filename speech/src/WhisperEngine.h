@@ -1,6 +1,6 @@
 // The Whisper forward pass on a memory-mapped model: log-mel front end, encoder, decoder
-// with a key/value cache and cross-attention keys/values computed once per window, and
-// greedy decoding. Internal to the library; tests and benchmarks use it directly.
+// with a key/value cache and cross-attention keys/values computed once per window, and the
+// decoding of whole recordings. Internal to the library; tests and benchmarks use it directly.
 #pragma once
 
 #include "HugePageBuffer.h"
@@ -8,6 +8,7 @@
 #include "ModelFile.h"
 #include "ThreadPool.h"
 #include "Tokenizer.h"
+#include "WindowDecoder.h"
 
 #include <cstddef>
 #include <memory>
@@ -33,17 +34,13 @@ struct Panels {
     int64_t n = 0, k = 0;  // output columns (the weight's rows) and the inner dimension
 };
 
-struct DecodeResult {
-    std::vector<int> tokens;  // sampled tokens, end-of-text excluded
-    std::string language;
-    float noSpeechProb = 0;
-    float avgLogprob = 0;
-    bool noSpeech = false;  // the no-speech test says silence
-};
-
 struct StageTimes {
     double melMs = 0, encoderMs = 0, crossMs = 0, decoderMs = 0;
     int decodedTokens = 0;  // decoder steps run, prompt included
+    int windows = 0;
+    int fallbackWindows = 0;  // windows decoded again at higher temperatures
+    int fallbackDecodes = 0;  // decodings after the greedy ones
+    double fallbackMs = 0;    // their time (part of decoderMs)
 };
 
 class WhisperEngine {
@@ -69,14 +66,21 @@ public:
     // Feeds one token at the next position; returns the logits (n_vocab) it predicts next.
     const float* step(int token);
     int position() const { return pos_; }
+    // Goes back to an earlier position of the same window; the cache before it stays valid.
+    void rewind(int position) { pos_ = position < 0 ? 0 : position < pos_ ? position : pos_; }
 
-    // Greedy decoding of one window already passed to beginDecode. `language` is a code,
-    // "auto" (detect) or "" (same as auto).
+    // Greedy decoding of one window already passed to beginDecode, without context or
+    // fallback. `language` is a code, "auto" (detect) or "" (same as auto).
     DecodeResult decodeGreedy(const std::string& language, int maxTokens = -1);
 
-    // Whole recording: window after window; times accumulate into `times` if given.
+    // Whole recording: windows of up to 30 s cut in pauses (WindowCutter), each decoded with
+    // the previous window's text as context and the fallback of the decode options; times
+    // accumulate into `times` if given.
     std::vector<DecodeResult> transcribe(const float* samples, std::size_t count, const std::string& language,
                                          StageTimes* times = nullptr);
+
+    void setDecodeOptions(const DecodeOptions& options) { decodeOptions_ = options; }
+    const DecodeOptions& decodeOptions() const { return decodeOptions_; }
 
     // Encodes only the first `positions` encoder positions (2 x as many mel frames) of each
     // window instead of all 1500; 0 restores the full window. Faster for short phrases, but
@@ -102,7 +106,6 @@ private:
     // goes through gelu, or is added into `residual`, if asked.
     void matvecs(std::initializer_list<std::tuple<const Weight*, const float*, const float*, float*>> jobs,
                  bool gelu = false, float* residual = nullptr);
-    void applySuppression(float* logits, bool first) const;
     void moveDecoderWeights();
 
     std::unique_ptr<MappedFile> map_;
@@ -133,7 +136,8 @@ private:
     std::vector<float> dx_, dy_, dq_, dk_, dv_, datt_, dtmp_, dhid_, logits_;
     static constexpr int64_t kCrossParts = 8;  // at most, per head
     std::vector<float> crossLse_, crossPart_;   // per head and part: log-sum-exp, output
-    std::vector<float> melBuf_, encBuf_, sampleBuf_;
+    std::vector<float> melBuf_, encBuf_;
+    DecodeOptions decodeOptions_;
     int pos_ = 0;
     int64_t npad1500_ = 0;
     int audioCtx_ = 0;  // 0: whole window

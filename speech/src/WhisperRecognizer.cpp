@@ -13,7 +13,12 @@ std::string trim(const std::string& s) {
 
 }  // namespace
 
-WhisperRecognizer::WhisperRecognizer(const std::string& path, int threads) : engine_(path, threads) {}
+WhisperRecognizer::WhisperRecognizer(const std::string& path, int threads, const RecognizerOptions& options)
+    : engine_(path, threads) {
+    DecodeOptions o = engine_.decodeOptions();
+    o.fallback = options.temperatureFallback;
+    engine_.setDecodeOptions(o);
+}
 
 bool WhisperRecognizer::supportsLanguage(const std::string& code) const {
     if (code == "auto") return true;
@@ -43,8 +48,8 @@ Transcript WhisperRecognizer::transcribe(const float* samples, std::size_t count
     return out;
 }
 
-std::unique_ptr<Recognizer> loadWhisperModel(const std::string& path, int threads) {
-    return std::make_unique<WhisperRecognizer>(path, threads);
+std::unique_ptr<Recognizer> loadWhisperModel(const std::string& path, int threads, const RecognizerOptions& options) {
+    return std::make_unique<WhisperRecognizer>(path, threads, options);
 }
 
 }  // namespace speech

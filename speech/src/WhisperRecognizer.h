@@ -1,4 +1,5 @@
-// The Recognizer over the engine: language checks, windows joined into one text.
+// The Recognizer over the engine: language checks, silent windows dropped, windows joined
+// into one text.
 #pragma once
 
 #include "WhisperEngine.h"
@@ -8,7 +9,7 @@ namespace speech {
 
 class WhisperRecognizer : public Recognizer {
 public:
-    WhisperRecognizer(const std::string& path, int threads);
+    WhisperRecognizer(const std::string& path, int threads, const RecognizerOptions& options = {});
 
     bool supportsLanguage(const std::string& code) const override;
     Transcript transcribe(const float* samples, std::size_t count, const std::string& language) override;

@@ -9,6 +9,7 @@
 #include "platform/Accessibility.h"
 #include "platform/App.h"
 #include "platform/CrashReporter.h"
+#include "platform/DesktopNotifier.h"
 #include "platform/Http.h"
 #include "platform/Machine.h"
 #include "platform/MainQueue.h"
@@ -37,6 +38,9 @@ const std::array<std::pair<const char*, const char*>, 3> kLanguages = {{
     {"uk", "Українська"},
     {"en", "English"},
 }};
+
+constexpr double kTrayHostGraceSeconds = 5;
+constexpr const char* kNoTrayNotice = "No system tray found — open Tovrin again to show its window.";
 
 // The characters a URL query may hold as they are (sub-delimiters, ":@/?"), besides the unreserved.
 constexpr const char* kQueryAllowed = "!$&'()*+,;=:@/?";
@@ -83,6 +87,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 
     app.setRegular(AppSettings::shared().showInDock());
     setupStatusItem();
+    watchForTrayHost();
     requestPermissions();
     wireKeys();
     hotkey_->start();
@@ -203,6 +208,17 @@ void AppDelegate::setupStatusItem() {
         });
 }
 
+void AppDelegate::watchForTrayHost() {
+    // Without a tray host the item and its menu are nowhere to be seen: say how to reach the
+    // program instead. A panel starting with the session may come up a moment after us.
+    std::weak_ptr<bool> alive = alive_;
+    platform::MainQueue::after(kTrayHostGraceSeconds, [alive] {
+        if (auto a = alive.lock(); !a || !*a) return;
+        if (!platform::StatusBar::system().isAvailable())
+            platform::DesktopNotifier::shared().notify("Tovrin", kNoTrayNotice);
+    });
+}
+
 void AppDelegate::refreshLanguageChecks() {
     const std::string current = AppSettings::shared().language();
     for (auto& [code, item] : langItems_) item->checked = code == current;
@@ -243,7 +259,13 @@ void AppDelegate::toggleDictation() {
 void AppDelegate::applicationWillTerminate() { EngineManager::shared().stop(); }
 
 bool AppDelegate::applicationShouldHandleReopen() {
-    if (!platform::App::shared().hasVisibleWindows()) MainWindowController::shared().show(std::nullopt);
+    // Opening the program again brings it forward: the main window when nothing of ours is
+    // shown, else the windows that are.
+    auto& app = platform::App::shared();
+    if (!app.hasVisibleWindows())
+        MainWindowController::shared().show(std::nullopt);
+    else
+        app.bringVisibleWindowsForward();
     return true;
 }
 
@@ -260,10 +282,13 @@ void AppDelegate::openOnboarding() { OnboardingWindowController::shared().show()
 
 std::string AppDelegate::bugReportUrl() {
     const std::string version = TOVRIN_VERSION;
+    // The engine's log where it is written, with the home folder shown as "~" as people write it.
+    std::string log = platform::Paths::logs() + "/Tovrin/engine.log";
+    const std::string home = platform::Paths::home();
+    if (!home.empty() && home != "/" && log.rfind(home + "/", 0) == 0) log = "~" + log.substr(home.size());
     const std::string body = "Що сталося:\n\nЩо я очікував:\n\n—\nTovrin " + version + " · " +
-                             platform::Machine::osVersionString() +
-                             "\nЛог движка: ~/Library/Logs/Tovrin/engine.log (перетягни в цей лист, якщо проблема з "
-                             "диктовкою)";
+                             platform::Machine::osVersionString() + "\nЛог движка: " + log +
+                             " (перетягни в цей лист, якщо проблема з диктовкою)";
     const std::string subject = "Tovrin bug report (" + version + ")";
     return std::string("mailto:") + kSupportMail + "?subject=" + queryEncoded(subject) + "&body=" + queryEncoded(body);
 }

@@ -57,6 +57,7 @@ public:
 
 private:
     void setupStatusItem();
+    void watchForTrayHost();
     void requestPermissions();
     void wireKeys();
     platform::Task<> runLaunchTask();

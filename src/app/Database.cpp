@@ -2,9 +2,12 @@
 
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"
+#include "platform/Scheduler.h"
 
 #include <nlohmann/json.hpp>
 #include <sqlite3.h>
+
+#include <QtGlobal>
 
 #include <chrono>
 #include <cmath>
@@ -38,13 +41,31 @@ const char* const Database::favoriteMigration = "ALTER TABLE history ADD COLUMN 
 namespace {
 
 const char* const kInsertHistory = "INSERT INTO history(ts,text,words,seconds,language) VALUES(?,?,?,?,?)";
+// The insert of a row that may have landed already (an earlier try whose outcome is unknown, or a
+// run that ended before it could forget the row): it adds nothing when the same row is there.
+const char* const kInsertHistoryOnce =
+    "INSERT INTO history(ts,text,words,seconds,language) SELECT ?1,?2,?3,?4,?5 WHERE NOT EXISTS("
+    "SELECT 1 FROM history WHERE ts=?1 AND text=?2 AND words=?3 AND seconds=?4 AND language IS ?5)";
+
+// How long a statement waits for another process's lock. A history write waits only a moment, on
+// the main thread: it can keep its row and try again.
+constexpr int kWaitMs = 3000;
+constexpr int kBriefWaitMs = 200;
+// Seconds between tries of the kept rows.
+constexpr double kRetrySeconds = 5;
+
+bool isCorruption(int rc) {
+    rc &= 0xff;
+    return rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB;
+}
 
 // One prepared statement, finalized when it goes out of scope. A statement that failed to
-// prepare is null: binds and steps on it do nothing.
+// prepare is null: binds on it do nothing and a step returns the error it failed with.
 class Statement {
 public:
     Statement(sqlite3* db, const std::string& sql) {
-        if (db) sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr);
+        rc_ = db ? sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr) : SQLITE_CANTOPEN;
+        if (rc_ == SQLITE_OK && !stmt_) rc_ = SQLITE_MISUSE;
     }
     ~Statement() { sqlite3_finalize(stmt_); }
     Statement(const Statement&) = delete;
@@ -62,8 +83,8 @@ public:
         if (v) bind(i, *v);
         else sqlite3_bind_null(stmt_, i);
     }
-    // SQLITE_ROW, SQLITE_DONE or an error code; SQLITE_MISUSE for a null statement.
-    int step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_MISUSE; }
+    // SQLITE_ROW, SQLITE_DONE or an error code (the preparation's, for a null statement).
+    int step() { return stmt_ ? sqlite3_step(stmt_) : rc_; }
 
     std::int64_t int64(int col) const { return sqlite3_column_int64(stmt_, col); }
     int int32(int col) const { return sqlite3_column_int(stmt_, col); }
@@ -76,7 +97,11 @@ public:
 
 private:
     sqlite3_stmt* stmt_ = nullptr;
+    int rc_ = SQLITE_OK;
 };
+
+// A step that ends a statement: DONE is success.
+int finished(int rc) { return rc == SQLITE_DONE ? SQLITE_OK : rc; }
 
 int clampToInt32(std::int64_t v) {
     if (v > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
@@ -204,6 +229,19 @@ std::optional<LegacyEntry> decodeLegacyEntry(const std::string& line) {
     return e;
 }
 
+// A kept row as one line of the pending file. The moment is written as seconds since 1970 in
+// full precision, so the row is recognised in the store after a round trip.
+std::string encodeKept(double ts, const std::string& text, int words, double seconds,
+                       const std::optional<std::string>& language) {
+    nlohmann::json j = nlohmann::json::object();
+    j["ts"] = ts;
+    j["text"] = text;
+    j["words"] = words;
+    j["seconds"] = seconds;
+    j["language"] = language ? nlohmann::json(*language) : nlohmann::json(nullptr);
+    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 }  // namespace
 
 Database& Database::shared() {
@@ -213,30 +251,114 @@ Database& Database::shared() {
 
 std::string Database::defaultFolder() { return platform::Paths::applicationSupport() + "/Wendaro"; }
 
-Database::Database(const std::string& folder, Options options) : options_(std::move(options)) {
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    path_ = folder + "/wendaro.db";
-    if (sqlite3_open(path_.c_str(), &db_) != SQLITE_OK) {
-        // Without a connection the store stays empty; the program keeps running.
-        sqlite3_close(db_);
-        db_ = nullptr;
-    }
+Database::Database(const std::string& folder, Options options)
+    : folder_(folder), path_(folder + "/wendaro.db"), options_(std::move(options)) {
+    platform::Paths::makePrivateFolder(folder);
     {
         std::lock_guard lock(mutex_);
-        exec(schema);
-    }
-    {
-        std::lock_guard lock(mutex_);
-        exec(favoriteMigration);
+        openStore();
     }
     migrateJSONL(folder);
+    // Rows an earlier run could not write: they land now, exactly once, or stay kept.
+    std::lock_guard lock(mutex_);
+    loadPending();
+    if (!kept_.empty() && flushPending() == Flush::kept) scheduleRetry();
 }
 
-Database::~Database() { sqlite3_close(db_); }
+Database::~Database() {
+    *alive_ = false;
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+    // A last try at quit; what still cannot be written waits in the pending file.
+    if (!kept_.empty()) flushPending();
+    closeStore();
+}
 
-void Database::exec(const char* sql) {
-    if (db_) sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+// Opens the file (creating it 0600) and brings its tables up to date. A file that is not a sound
+// database is moved aside first and a fresh one made in its place.
+void Database::openStore(bool setAsideAllowed) {
+    closeStore();
+    platform::Paths::createPrivateFile(path_, /*truncate=*/false);
+    // Journal files made while the store was read-only stay so after it is writable again, and
+    // would keep it read-only: they follow the store's own mode.
+    for (const char* companion : {"-wal", "-shm", "-journal"}) platform::Paths::matchMode(path_ + companion, path_);
+    sqlite3* db = nullptr;
+    if (sqlite3_open(path_.c_str(), &db) != SQLITE_OK) {
+        // Without a connection reads come back empty and history rows are kept for later.
+        qWarning("[Database] cannot open %s: %s", path_.c_str(), db ? sqlite3_errmsg(db) : "out of memory");
+        sqlite3_close(db);
+        return;
+    }
+    db_ = db;
+    // At start-up too: another process's lock must not hold up the launch.
+    sqlite3_busy_timeout(db_, kBriefWaitMs);
+    int rc = SQLITE_OK;
+    std::string mode;
+    {
+        Statement s(db_, "PRAGMA journal_mode");
+        rc = s.step();
+        if (rc == SQLITE_ROW) mode = s.text(0);
+    }
+    // Readers are never held up by another process's write in write-ahead logging. The switch
+    // writes to the file, so a file is checked before its first one.
+    if (!isCorruption(rc) && !mode.empty() && mode != "wal") {
+        if (looksCorrupt()) rc = SQLITE_CORRUPT;
+        else exec("PRAGMA journal_mode=WAL");
+    }
+    if (!isCorruption(rc)) rc = exec(schema);
+    if (isCorruption(rc)) {
+        closeStore(/*leaveFilesAsTheyAre=*/true);
+        if (!setAsideAllowed) return;
+        setAsideCorrupt();
+        openStore(false);
+        return;
+    }
+    exec(favoriteMigration);  // fails once the column exists, which is expected
+    writable_ = rc == SQLITE_OK && sqlite3_db_readonly(db_, "main") == 0;
+    sqlite3_busy_timeout(db_, kWaitMs);
+}
+
+void Database::closeStore(bool leaveFilesAsTheyAre) {
+    // A last connection normally copies the write-ahead log into the file and deletes it; an
+    // unsound file and its log are kept exactly as they are.
+    if (db_ && leaveFilesAsTheyAre) sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    if (db_) sqlite3_close_v2(db_);
+    db_ = nullptr;
+    writable_ = false;
+}
+
+bool Database::looksCorrupt() {
+    Statement s(db_, "PRAGMA quick_check");
+    const int rc = s.step();
+    return isCorruption(rc) || (rc == SQLITE_ROW && s.text(0) != "ok");
+}
+
+// The unsound file keeps every byte under a new name, with its journal files beside it under the
+// same name, so that it can still be opened (and nothing of it replays into the fresh store).
+void Database::setAsideCorrupt() {
+    const std::string aside = platform::Paths::setAside(path_, ".corrupt");
+    if (aside.empty()) {
+        qWarning("[Database] %s is not a sound database and cannot be moved aside", path_.c_str());
+        return;
+    }
+    qWarning("[Database] %s is not a sound database; kept as %s, a fresh store takes its place", path_.c_str(),
+             aside.c_str());
+    for (const char* companion : {"-wal", "-shm", "-journal"}) {
+        const std::string from = path_ + companion;
+        std::error_code ec;
+        if (!fs::exists(from, ec)) continue;
+        if (fs::exists(aside + companion, ec)) platform::Paths::setAside(from, ".corrupt");
+        else fs::rename(from, aside + companion, ec);
+    }
+}
+
+int Database::exec(const char* sql) { return db_ ? sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) : SQLITE_CANTOPEN; }
+
+void Database::check(int rc, const char* what) {
+    if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE) return;
+    qWarning("[Database] %s failed: %s", what, db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+    const int primary = rc & 0xff;
+    if (primary != SQLITE_BUSY && primary != SQLITE_LOCKED) writable_ = false;
 }
 
 double Database::now() const {
@@ -246,6 +368,127 @@ double Database::now() const {
 }
 
 void Database::postHistoryChanged() { platform::NotificationCenter::shared().post(historyChanged); }
+
+void Database::loadPending() {
+    std::ifstream in(fs::path(folder_) / pendingFileName, std::ios::binary);
+    if (!in) return;
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto j = nlohmann::json::parse(line, nullptr, /*allow_exceptions=*/false);
+        if (!j.is_object()) continue;
+        const auto ts = j.find("ts"), text = j.find("text"), words = j.find("words"), seconds = j.find("seconds"),
+                   language = j.find("language");
+        if (ts == j.end() || !ts->is_number() || text == j.end() || !text->is_string() || words == j.end() ||
+            !words->is_number_integer() || seconds == j.end() || !seconds->is_number())
+            continue;
+        KeptRow row;
+        row.ts = ts->get<double>();
+        row.text = text->get<std::string>();
+        row.words = clampToInt32(words->get<std::int64_t>());
+        row.seconds = seconds->get<double>();
+        if (language != j.end() && language->is_string()) row.language = language->get<std::string>();
+        kept_.push_back(std::move(row));  // not fresh: it may have landed before the file was updated
+    }
+}
+
+// The pending file holds exactly the kept rows; it is replaced whole, so a crash leaves either
+// the old or the new list, never half a line. It goes once nothing is kept.
+void Database::savePending() {
+    const std::string file = (fs::path(folder_) / pendingFileName).string();
+    if (kept_.empty()) {
+        std::error_code ec;
+        fs::remove(file, ec);
+        return;
+    }
+    std::string content;
+    for (const auto& r : kept_) content += encodeKept(r.ts, r.text, r.words, r.seconds, r.language) + "\n";
+    if (!platform::Paths::writePrivateFile(file, content))
+        qWarning("[Database] cannot write %s: %zu history rows are kept in memory only", file.c_str(), kept_.size());
+}
+
+// Writes every kept row in one transaction: all land or none. Each row that may be there already
+// is inserted only when it is absent, so none lands twice.
+Database::Flush Database::flushPending() {
+    if (kept_.empty()) return Flush::written;
+    if (!writable_) openStore();
+    int rc = db_ ? SQLITE_OK : SQLITE_CANTOPEN;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!db_) break;
+        sqlite3_busy_timeout(db_, kBriefWaitMs);
+        rc = exec("BEGIN IMMEDIATE");
+        for (auto it = kept_.begin(); rc == SQLITE_OK && it != kept_.end(); ++it) {
+            Statement s(db_, it->fresh ? kInsertHistory : kInsertHistoryOnce);
+            s.bind(1, it->ts);
+            s.bind(2, it->text);
+            s.bind(3, it->words);
+            s.bind(4, it->seconds);
+            s.bind(5, it->language);
+            rc = finished(s.step());
+        }
+        if (rc == SQLITE_OK) rc = exec("COMMIT");
+        if (rc != SQLITE_OK) {
+            check(rc, "history write");
+            if (sqlite3_get_autocommit(db_) == 0) exec("ROLLBACK");
+        }
+        sqlite3_busy_timeout(db_, kWaitMs);
+        // From here on every row's fate is uncertain until it is seen written.
+        for (auto& r : kept_) r.fresh = false;
+        if (rc == SQLITE_OK) {
+            kept_.clear();
+            savePending();
+            return Flush::written;
+        }
+        // A store found unsound is moved aside and the rows go into a fresh one.
+        if (attempt > 0 || !(isCorruption(rc) && looksCorrupt())) break;
+        closeStore(/*leaveFilesAsTheyAre=*/true);
+        setAsideCorrupt();
+        openStore(false);
+    }
+    qWarning("[Database] %zu history rows kept for a later write", kept_.size());
+    savePending();
+    return Flush::kept;
+}
+
+void Database::scheduleRetry() {
+    if (closing_) return;
+    platform::Scheduler* scheduler = nullptr;
+    try {
+        scheduler = &platform::Scheduler::main();
+    } catch (const std::logic_error&) {
+        return;  // no main queue (a tool): the next write or open tries again
+    }
+    if (retryScheduler_ == scheduler) return;  // one is armed already
+    retryScheduler_ = scheduler;
+    std::weak_ptr<bool> alive = alive_;
+    scheduler->postAfter(kRetrySeconds, [this, alive] {
+        auto a = alive.lock();
+        if (!a || !*a) return;
+        {
+            std::lock_guard lock(mutex_);
+            retryScheduler_ = nullptr;
+        }
+        retryPending();
+    });
+}
+
+bool Database::retryPending() {
+    bool landed = false;
+    bool waiting = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (kept_.empty()) return true;
+        landed = flushPending() == Flush::written;
+        waiting = !landed;
+        if (waiting) scheduleRetry();
+    }
+    if (landed) postHistoryChanged();
+    return !waiting;
+}
+
+std::size_t Database::pendingCount() {
+    std::lock_guard lock(mutex_);
+    return kept_.size();
+}
 
 // The one-time import of the older line-per-record history. All rows go in one transaction and
 // the file is renamed only after the commit, so an import cut short (a crash, a full disk) leaves
@@ -296,23 +539,24 @@ void Database::migrateJSONL(const std::string& folder) {
     }
 
     // Never overwrite an earlier imported file: it may be the user's only copy of those lines.
-    fs::path target = fs::path(folder) / "history.jsonl.imported";
-    std::error_code ec;
-    for (int n = 2; fs::exists(target, ec) && n < 1000; ++n)
-        target = fs::path(folder) / ("history.jsonl.imported." + std::to_string(n));
-    fs::rename(file, target, ec);
+    platform::Paths::setAside(file.string(), ".imported");
 }
 
-void Database::insertHistory(const std::string& text, int words, double seconds,
+bool Database::insertHistory(const std::string& text, int words, double seconds,
                              const std::optional<std::string>& language) {
     std::lock_guard lock(mutex_);
-    Statement s(db_, kInsertHistory);
-    s.bind(1, now());
-    s.bind(2, text);
-    s.bind(3, words);
-    s.bind(4, seconds);
-    s.bind(5, language);
-    s.step();
+    KeptRow row;
+    row.ts = now();
+    row.text = text;
+    row.words = words;
+    row.seconds = seconds;
+    row.language = language;
+    // Rows kept earlier are tried again with this one; they are all announced by the caller.
+    row.fresh = true;
+    kept_.push_back(std::move(row));
+    if (flushPending() == Flush::written) return true;
+    scheduleRetry();
+    return false;
 }
 
 std::string Database::historyQuery(const std::string& search, bool favoritesOnly) {
@@ -338,7 +582,8 @@ std::vector<HistoryRow> Database::history(const std::string& search, bool favori
     if (!search.empty()) s.bind(index++, "%" + search + "%");
     s.bind(index, limit);
     std::vector<HistoryRow> rows;
-    while (s.step() == SQLITE_ROW) {
+    int rc;
+    while ((rc = s.step()) == SQLITE_ROW) {
         HistoryRow r;
         r.id = s.int64(0);
         r.ts = s.real(1);
@@ -349,15 +594,17 @@ std::vector<HistoryRow> Database::history(const std::string& search, bool favori
         r.favorite = s.int32(6) == 1;
         rows.push_back(std::move(r));
     }
+    check(finished(rc), "history query");
     return rows;
 }
 
 void Database::toggleFavorite(std::int64_t id) {
     {
         std::lock_guard lock(mutex_);
+        if (!writable_) openStore();
         Statement s(db_, "UPDATE history SET favorite = 1 - favorite WHERE id=?");
         s.bind(1, id);
-        s.step();
+        check(finished(s.step()), "favourite toggle");
     }
     postHistoryChanged();
 }
@@ -365,9 +612,10 @@ void Database::toggleFavorite(std::int64_t id) {
 void Database::deleteHistory(std::int64_t id) {
     {
         std::lock_guard lock(mutex_);
+        if (!writable_) openStore();
         Statement s(db_, "DELETE FROM history WHERE id=?");
         s.bind(1, id);
-        s.step();
+        check(finished(s.step()), "history delete");
     }
     postHistoryChanged();
 }
@@ -375,7 +623,14 @@ void Database::deleteHistory(std::int64_t id) {
 void Database::clearHistory() {
     {
         std::lock_guard lock(mutex_);
-        exec("DELETE FROM history");
+        if (!writable_) openStore();
+        const int rc = exec("DELETE FROM history");
+        check(rc, "history clear");
+        // What the user cleared includes the rows still waiting to be written.
+        if (rc == SQLITE_OK && !kept_.empty()) {
+            kept_.clear();
+            savePending();
+        }
     }
     postHistoryChanged();
 }
@@ -384,11 +639,13 @@ Database::Stats Database::stats() {
     std::lock_guard lock(mutex_);
     Statement s(db_, "SELECT COUNT(*), COALESCE(SUM(words),0), COALESCE(SUM(seconds),0) FROM history");
     Stats out;
-    if (s.step() == SQLITE_ROW) {
+    const int rc = s.step();
+    if (rc == SQLITE_ROW) {
         out.count = s.int64(0);
         out.words = s.int64(1);
         out.seconds = s.real(2);
     }
+    check(finished(rc), "history statistics");
     return out;
 }
 
@@ -396,7 +653,8 @@ std::vector<DictRow> Database::dictAll() {
     std::lock_guard lock(mutex_);
     Statement s(db_, "SELECT id,term,replacement,enabled FROM dictionary ORDER BY term COLLATE NOCASE");
     std::vector<DictRow> rows;
-    while (s.step() == SQLITE_ROW) {
+    int rc;
+    while ((rc = s.step()) == SQLITE_ROW) {
         DictRow r;
         r.id = s.int64(0);
         r.term = s.text(1);
@@ -404,30 +662,34 @@ std::vector<DictRow> Database::dictAll() {
         r.enabled = s.int32(3) == 1;
         rows.push_back(std::move(r));
     }
+    check(finished(rc), "dictionary query");
     return rows;
 }
 
 void Database::dictAdd(const std::string& term, const std::string& replacement) {
     std::lock_guard lock(mutex_);
+    if (!writable_) openStore();
     Statement s(db_, "INSERT INTO dictionary(term,replacement) VALUES(?,?)");
     s.bind(1, term);
     s.bind(2, replacement);
-    s.step();
+    check(finished(s.step()), "dictionary add");
 }
 
 void Database::dictUpdate(const DictRow& row) {
     std::lock_guard lock(mutex_);
+    if (!writable_) openStore();
     Statement s(db_, "UPDATE dictionary SET term=?,replacement=?,enabled=? WHERE id=?");
     s.bind(1, row.term);
     s.bind(2, row.replacement);
     s.bind(3, row.enabled ? 1 : 0);
     s.bind(4, row.id);
-    s.step();
+    check(finished(s.step()), "dictionary update");
 }
 
 void Database::dictDelete(std::int64_t id) {
     std::lock_guard lock(mutex_);
+    if (!writable_) openStore();
     Statement s(db_, "DELETE FROM dictionary WHERE id=?");
     s.bind(1, id);
-    s.step();
+    check(finished(s.step()), "dictionary delete");
 }

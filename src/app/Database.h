@@ -2,10 +2,19 @@
 // Application Support, opened once for the life of the process.
 //
 // Every operation takes the store's lock, runs its statement and returns the result; callers on
-// any thread get plain return values. No operation reports a failure: when the file cannot be
-// opened the store stays empty and writes do nothing. An operation must never be called from an
-// observer of a notification while that same thread is inside the store (none is: notifications
-// are posted after the lock is released).
+// any thread get plain return values. A statement waits a few seconds for another process's lock;
+// its failure is logged, and reads then come back empty. An operation must never be called from
+// an observer of a notification while that same thread is inside the store (none is:
+// notifications are posted after the lock is released).
+//
+// No dictated row is lost. A history row the store cannot take now (another process holds the
+// lock, the file is read-only, the disk is full) is kept: in memory and in "pending-history.jsonl"
+// beside the store, so that it outlives a crash or a quit. Kept rows are written at the next
+// history write, on a timer of the main scheduler, when the store closes and when it opens next
+// time; each lands exactly once. A file that is not a sound SQLite database is never written to or
+// deleted: it is moved aside as "wendaro.db.corrupt" (".corrupt.2" and on; its journal files go
+// with it) and a fresh store takes its place. The store's files are the user's alone (0600, in a
+// 0700 folder).
 #pragma once
 
 #include "app/DictRow.h"
@@ -14,12 +23,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 struct sqlite3;
+
+namespace platform {
+class Scheduler;
+}
 
 class Database {
 public:
@@ -57,12 +71,23 @@ public:
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
+    // The file beside the store that keeps history rows not yet written.
+    static constexpr const char* pendingFileName = "pending-history.jsonl";
+
     // History.
-    void insertHistory(const std::string& text, int words, double seconds, const std::optional<std::string>& language);
+    // Writes the row, together with any kept earlier; true when it is in the store now. Waits only
+    // a moment for another process's lock: when the store cannot take the row it is kept and
+    // written later (see above), and historyChanged is posted when it lands.
+    bool insertHistory(const std::string& text, int words, double seconds, const std::optional<std::string>& language);
+    // Writes the kept rows if the store can take them now; posts historyChanged when some landed.
+    // True when none is waiting afterwards.
+    bool retryPending();
+    std::size_t pendingCount();
     // Newest first; `search` (non-empty) is a LIKE pattern fragment: "%" and "_" act as wildcards.
     std::vector<HistoryRow> history(const std::string& search, bool favoritesOnly, int limit);
     void toggleFavorite(std::int64_t id);
     void deleteHistory(std::int64_t id);
+    // Kept rows not yet written go too.
     void clearHistory();
     Stats stats();
 
@@ -79,13 +104,42 @@ public:
     const std::string& path() const { return path_; }
 
 private:
-    void exec(const char* sql);
+    struct KeptRow {
+        double ts = 0;
+        std::string text;
+        int words = 0;
+        double seconds = 0;
+        std::optional<std::string> language;
+        // Never tried: it cannot be in the store already, so it needs no check before its insert.
+        bool fresh = false;
+    };
+    enum class Flush { written, kept };
+
+    int exec(const char* sql);
+    // Logs a failed statement; a file found unsound or read-only is reopened at the next write.
+    void check(int rc, const char* what);
+    void openStore(bool setAsideAllowed = true);
+    void closeStore(bool leaveFilesAsTheyAre = false);
+    bool looksCorrupt();
+    void setAsideCorrupt();
     void migrateJSONL(const std::string& folder);
+    void loadPending();
+    void savePending();
+    Flush flushPending();
+    void scheduleRetry();
     double now() const;
     void postHistoryChanged();
 
     std::mutex mutex_;
     sqlite3* db_ = nullptr;
+    // The connection can take writes as far as is known: the tables are in place and the file is
+    // not read-only. Otherwise the next write opens the file again first.
+    bool writable_ = false;
+    std::string folder_;
     std::string path_;
     Options options_;
+    std::vector<KeptRow> kept_;
+    bool closing_ = false;
+    platform::Scheduler* retryScheduler_ = nullptr;  // the scheduler of the armed retry, if any
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -56,6 +56,8 @@ DictationController::DictationController(Parts parts) : parts_(std::move(parts))
     if (!parts_.enhancer) parts_.enhancer = std::make_unique<Enhancer>();
     if (!parts_.injector) parts_.injector = std::make_unique<TextInjector>();
     if (!parts_.widget) parts_.widget = std::make_unique<FloatingWidget>();
+    // Opened now, at start-up: rows an earlier run could not store land before the first dictation.
+    history_ = parts_.history ? parts_.history : &Database::shared();
 }
 
 DictationController::~DictationController() { *alive_ = false; }
@@ -146,13 +148,15 @@ platform::Task<> DictationController::process(std::string wav, std::string langu
     if (!*alive) co_return;
 
     setState(State::idle);
-    Database::shared().insertHistory(final, wordCount(final), seconds, result.language);
-    platform::NotificationCenter::shared().post(Database::historyChanged);
-    output(final);
+    // A row the store cannot take now is kept by it and lands later; the paste goes on regardless.
+    const bool stored = history_->insertHistory(final, wordCount(final), seconds, result.language);
+    if (stored) platform::NotificationCenter::shared().post(Database::historyChanged);
+    output(final, stored);
 }
 
-void DictationController::output(const std::string& final) {
+void DictationController::output(const std::string& final, bool stored) {
     const bool copyOnly = AppSettings::shared().copyInsteadOfTyping();
+    if (stored) toldHistoryNotSaved_ = false;
     auto& pasteboard = platform::Pasteboard::general();
     if (copyOnly || platform::Accessibility::shared().isTrusted(false)) {
         if (!final.empty()) {
@@ -163,7 +167,12 @@ void DictationController::output(const std::string& final) {
                 parts_.injector->pasteViaClipboard(final);
             }
         }
-        parts_.widget->flashResult(copyOnly ? "Copied ✓" : "Inserted ✓", true);
+        if (!stored && !toldHistoryNotSaved_) {
+            toldHistoryNotSaved_ = true;
+            parts_.widget->flashResult(copyOnly ? "Copied — history not saved" : "Inserted — history not saved", false);
+        } else {
+            parts_.widget->flashResult(copyOnly ? "Copied ✓" : "Inserted ✓", true);
+        }
         playSound("Tink");
     } else {
         pasteboard.clear();

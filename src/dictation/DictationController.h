@@ -11,6 +11,7 @@
 
 class AudioRecorder;
 class CloudTranscriber;
+class Database;
 class Enhancer;
 class FloatingWidget;
 class TextInjector;
@@ -30,6 +31,7 @@ public:
         std::unique_ptr<Enhancer> enhancer;
         std::unique_ptr<TextInjector> injector;
         std::unique_ptr<FloatingWidget> widget;
+        Database* history = nullptr;  // Database::shared() when left empty
     };
 
     DictationController();
@@ -70,11 +72,15 @@ public:
 private:
     platform::Task<> checkReachability();
     platform::Task<> process(std::string wav, std::string language, double seconds);
-    void output(const std::string& final);
+    // `stored`: the history row is written (else it is kept by the store for later).
+    void output(const std::string& final, bool stored);
     void playSound(const char* name);
 
     Parts parts_;
     State state_ = State::idle;
+    Database* history_ = nullptr;
     bool promptedAccessibility_ = false;
+    // The user was told that history could not be saved; told again only after a row was stored.
+    bool toldHistoryNotSaved_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

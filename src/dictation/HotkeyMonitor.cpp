@@ -6,10 +6,10 @@
 using platform::KeyScope;
 
 const std::vector<HotkeyMonitor::SupportedKey> HotkeyMonitor::supportedKeys = {
-    {platform::KeyCode::function, platform::KeyFlag::function, "Fn / 🌐 Globe"},
-    {platform::KeyCode::rightCommand, platform::KeyFlag::command, "Right ⌘ Command"},
-    {platform::KeyCode::rightOption, platform::KeyFlag::option, "Right ⌥ Option"},
-    {platform::KeyCode::rightControl, platform::KeyFlag::control, "Right ⌃ Control"},
+    {platform::KeyCode::function, platform::KeyFlag::function, "Fn / Menu"},
+    {platform::KeyCode::rightCommand, platform::KeyFlag::command, "Right Super"},
+    {platform::KeyCode::rightOption, platform::KeyFlag::option, "Right Alt"},
+    {platform::KeyCode::rightControl, platform::KeyFlag::control, "Right Ctrl"},
 };
 
 namespace {
@@ -24,11 +24,13 @@ const HotkeyMonitor::SupportedKey* findKey(int code) {
 
 HotkeyMonitor::HotkeyMonitor() : self_(std::make_shared<HotkeyMonitor*>(this)) {}
 
-HotkeyMonitor::HotkeyMonitor(platform::KeyEvents& events, platform::EscSwallow& swallow)
-    : events_(&events), swallow_(&swallow), self_(std::make_shared<HotkeyMonitor*>(this)) {}
+HotkeyMonitor::HotkeyMonitor(platform::KeyEvents& events, platform::EscSwallow& swallow, platform::KeyGrab* grab)
+    : events_(&events), swallow_(&swallow), self_(std::make_shared<HotkeyMonitor*>(this)), grab_(grab) {}
 
 HotkeyMonitor::~HotkeyMonitor() {
     *self_ = nullptr;
+    if (settingsWatch_) AppSettings::shared().changed.disconnect(settingsWatch_);
+    if (grabInUse_) grabInUse_->hold({});
     if (swallowInUse_) swallowInUse_->disable();
     if (monitorsOwner_)
         for (int token : monitors_) monitorsOwner_->removeMonitor(token);
@@ -76,6 +78,23 @@ void HotkeyMonitor::start() {
     };
     for (int token : tokens)
         if (token != 0) monitors_.push_back(token);
+
+    grabInUse_ = grab_ ? grab_ : platform::KeyGrab::hasShared() && !events_ ? &platform::KeyGrab::shared() : nullptr;
+    if (!grabInUse_) return;
+    settingsWatch_ = AppSettings::shared().changed.connect([weak](const std::string& key) {
+        if (key != "pttKeyCode" && key != "cancelKeyCode") return;
+        if (auto self = weak.lock(); self && *self) (*self)->holdKeys();
+    });
+    holdKeys();
+}
+
+void HotkeyMonitor::holdKeys() {
+    if (!grabInUse_) return;
+    // Only the keys that can serve as our keys; a stored code of anything else is never held.
+    std::vector<int> codes;
+    for (int code : {AppSettings::shared().pttKeyCode(), effectiveCancelKeyCode()})
+        if (code != 0 && findKey(code)) codes.push_back(code);
+    grabInUse_->hold(codes);
 }
 
 void HotkeyMonitor::handleFlags(const platform::FlagsChangedEvent& event) {

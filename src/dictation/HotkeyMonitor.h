@@ -1,10 +1,13 @@
 // Watches the keyboard system-wide for the push-to-talk key, the cancel key and Esc, and reports
 // them through callbacks. While a recording runs it can also keep Esc from the program in front.
 // The push-to-talk and cancel codes are read from AppSettings at every event, so a change in the
-// settings applies to the next key without a restart.
+// settings applies to the next key without a restart. From start() on, those two keys are held
+// from every window while they are ordinary keys (the Menu key standing in for Fn), following the
+// settings, and let go when the monitor goes.
 #pragma once
 
 #include "platform/EscSwallow.h"
+#include "platform/KeyGrab.h"
 #include "platform/KeyEvents.h"
 
 #include <cstdint>
@@ -24,11 +27,11 @@ public:
     // The keys that can serve as push-to-talk or cancel key, in the pickers' order.
     static const std::vector<SupportedKey> supportedKeys;
 
-    // Uses the key events and Esc swallow installed as shared services at the time start() and
-    // setEscSwallow() run; without them those calls do nothing.
+    // Uses the key events, Esc swallow and key grab installed as shared services at the time
+    // start() and setEscSwallow() run; without them those calls do nothing.
     HotkeyMonitor();
-    // Uses the given services, which must outlive the monitor.
-    HotkeyMonitor(platform::KeyEvents& events, platform::EscSwallow& swallow);
+    // Uses the given services, which must outlive the monitor; without `grab` no key is held.
+    HotkeyMonitor(platform::KeyEvents& events, platform::EscSwallow& swallow, platform::KeyGrab* grab = nullptr);
     virtual ~HotkeyMonitor();
     HotkeyMonitor(const HotkeyMonitor&) = delete;
     HotkeyMonitor& operator=(const HotkeyMonitor&) = delete;
@@ -39,7 +42,8 @@ public:
     std::function<void()> onCancel;     // Esc
     std::function<void()> onCancelKey;  // the configured cancel key went down
 
-    // Installs the four monitors: flags changes and key presses, each globally and locally.
+    // Installs the four monitors: flags changes and key presses, each globally and locally; and
+    // holds the push-to-talk and cancel keys.
     virtual void start();
     // On: Esc is swallowed and each press posts onCancel to the main queue. Off: released.
     virtual void setEscSwallow(bool on);
@@ -55,6 +59,8 @@ public:
 private:
     platform::KeyEvents* events();
     platform::EscSwallow* swallow();
+    // Holds the keys the settings name now.
+    void holdKeys();
 
     platform::KeyEvents* events_ = nullptr;
     platform::EscSwallow* swallow_ = nullptr;
@@ -65,4 +71,7 @@ private:
     std::optional<double> fnDownAt_;
     bool cancelWasDown_ = false;
     platform::EscSwallow* swallowInUse_ = nullptr;
+    platform::KeyGrab* grab_ = nullptr;
+    platform::KeyGrab* grabInUse_ = nullptr;
+    int settingsWatch_ = 0;
 };

@@ -37,12 +37,15 @@ void EngineManager::resetForTesting() {
     if (process_) stop();
     idleStop_.cancel();
     idleStop_ = {};
+    restart_.cancel();
+    restart_ = {};
+    restartsInARow_ = 0;
     running_ = false;
     lastExitCode_.reset();
     warmedUp_ = false;
     port_ = kDefaultPort;
     processFactory_ = [] { return platform::Process::create(); };
-    staleListenerKiller_ = [](int port) { platform::PortListeners::killLoopbackListeners(port); };
+    staleListenerKiller_ = [](int port) { platform::PortListeners::killListeners(port); };
 }
 
 void EngineManager::setProcessFactory(std::function<std::unique_ptr<platform::Process>()> factory) {
@@ -93,7 +96,15 @@ void EngineManager::syncToProvider() {
 
 platform::Task<void> EngineManager::waitInBackground(double timeout) { co_await waitUntilReady(timeout); }
 
+bool EngineManager::canLaunch() const { return engineDir() && ModelManager::shared().resolvedActivePath(); }
+
 void EngineManager::startIfPossible() {
+    if (!canLaunch()) return;
+    restartsInARow_ = 0;
+    launch();
+}
+
+void EngineManager::launch() {
     const auto dir = engineDir();
     const auto model = ModelManager::shared().resolvedActivePath();
     if (!dir || !model) return;
@@ -108,24 +119,46 @@ void EngineManager::startIfPossible() {
                       std::to_string(threads)};
     // Each launch starts a fresh log; when it cannot be written the output is discarded.
     const std::string log = logURL();
-    if (std::ofstream(log, std::ios::trunc)) spec.outputPath = log;
+    if (platform::Paths::createPrivateFile(log, /*truncate=*/true)) spec.outputPath = log;
 
     std::unique_ptr<platform::Process> child = processFactory_();
-    const unsigned long launch = ++launchCount_;
-    child->setTerminationHandler([this, launch](int status) {
-        platform::MainQueue::post([this, launch, status] {
-            if (launch != launchCount_ || !process_) return;  // a later launch owns the state now
+    const unsigned long launchId = ++launchCount_;
+    child->setTerminationHandler([this, launchId](int status) {
+        platform::MainQueue::post([this, launchId, status] {
+            if (launchId != launchCount_ || !process_) return;  // a later launch owns the state now
             process_.reset();
             setState(false, status);
+            restartLater(platform::MainQueue::now() - launchedAt_);
         });
     });
     if (child->launch(spec)) {
         process_ = std::move(child);
+        launchedAt_ = platform::MainQueue::now();
         setState(true, std::nullopt);
     } else {
         child->setTerminationHandler(nullptr);
         setState(false, -1);
     }
+}
+
+// The server ended by itself (or a restart could not launch it). The on-device provider needs
+// it, so it is started again after a pause that grows while it keeps failing; a fallback
+// server is started again on its next use instead.
+void EngineManager::restartLater(double ranFor) {
+    restart_.cancel();
+    restart_ = {};
+    if (!isLocalProvider() || !canLaunch()) return;
+    if (ranFor >= kSteadyRunSeconds) restartsInARow_ = 0;
+    const double delay = std::min(kMaxRestartDelaySeconds, static_cast<double>(1 << std::min(restartsInARow_, 6)));
+    ++restartsInARow_;
+    restart_ = platform::MainQueue::after(delay, [this] {
+        if (running_ || !isLocalProvider()) return;
+        launch();
+        if (running_)
+            waitInBackground(kProviderWait);
+        else
+            restartLater(0);
+    });
 }
 
 void EngineManager::killStaleListeners() {
@@ -137,6 +170,8 @@ void EngineManager::killStaleListeners() {
 
 void EngineManager::stop() {
     idleStop_.cancel();
+    restart_.cancel();
+    restart_ = {};
     if (process_) {
         process_->setTerminationHandler(nullptr);
         process_->terminate();

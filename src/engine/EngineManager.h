@@ -1,8 +1,9 @@
 // Runs and supervises the local speech server: a child process started with the active model,
 // reached on 127.0.0.1, with its output in a log file. Decides when it runs (the on-device
 // provider is chosen, a cloud route needs a fallback, the model changed), replaces a stale
-// server left on the port, waits for readiness, sends one warm-up request per launch, and stops
-// an unneeded fallback server after five idle minutes.
+// server left on the port, waits for readiness, sends one warm-up request per launch, stops an
+// unneeded fallback server after five idle minutes, and starts again, with a growing pause, a
+// server of the on-device provider that ended by itself.
 #pragma once
 
 #include "platform/Process.h"
@@ -23,6 +24,10 @@ class EngineManager {
 public:
     static constexpr int kDefaultPort = 8791;
     static constexpr double kIdleStopSeconds = 300;
+    // Pauses before restarting a server that ended by itself: 1 s, doubled after each restart
+    // up to this bound, and back to 1 s once a server ran this long.
+    static constexpr double kMaxRestartDelaySeconds = 60;
+    static constexpr double kSteadyRunSeconds = 60;
 
     static EngineManager& shared();
 
@@ -30,7 +35,8 @@ public:
     void syncToProvider();
     // (Re)launches the server when an engine and the active model are present.
     void startIfPossible();
-    // Stops the server (SIGTERM); the exit status of a stopped server is not recorded.
+    // Stops the server (SIGTERM); the exit status of a stopped server is not recorded, and a
+    // stopped server is never restarted.
     void stop();
     // True once the server answers; false at once when it is not running.
     platform::Task<bool> waitUntilReady(double timeout);
@@ -67,6 +73,9 @@ public:
 private:
     EngineManager();
 
+    bool canLaunch() const;
+    void launch();
+    void restartLater(double ranFor);
     void killStaleListeners();
     platform::Task<void> warmup();
     platform::Task<void> waitInBackground(double timeout);
@@ -78,6 +87,9 @@ private:
     int port_ = kDefaultPort;
     std::unique_ptr<platform::Process> process_;
     platform::TimerHandle idleStop_;
+    platform::TimerHandle restart_;
+    int restartsInARow_ = 0;
+    double launchedAt_ = 0;
     bool warmedUp_ = false;
     unsigned long launchCount_ = 0;
     unsigned long generation_ = 0;

@@ -22,8 +22,10 @@ public:
     virtual void showAlert(const std::string& message, const std::string& informative, const std::string& button) = 0;
     // Ends the run loop with status 0.
     virtual void terminate() = 0;
-    // True while any of the program's windows is shown.
+    // True while any of the program's windows is shown (taskbar or not; the recording panel aside).
     virtual bool hasVisibleWindows() const = 0;
+    // Raises the shown windows and activates the one the user last worked in.
+    virtual void bringVisibleWindowsForward() = 0;
 
     static App& shared() { return ServiceSlot<App>::get(); }
     static void setShared(App* p) { ServiceSlot<App>::set(p); }

@@ -156,7 +156,10 @@ Task<int> sendPending(const CrashReporterOptions& options) {
 }
 
 void start(const CrashReporterOptions& options) {
-    Paths::makeDirectories(pendingFolder());
+    // The logs (the engine's among them) and the crash records are the user's alone, also when an
+    // older run left them readable by others.
+    Paths::makePrivateFolder(Paths::logs() + "/Tovrin");
+    Paths::makePrivateFolder(pendingFolder());
     const std::string path =
         pendingFolder() + "/" + std::to_string(std::time(nullptr)) + "-" + std::to_string(getpid()) + ".crash";
     std::strncpy(g_crashPath, path.c_str(), sizeof g_crashPath - 1);

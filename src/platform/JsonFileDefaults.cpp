@@ -1,11 +1,12 @@
 #include "platform/JsonFileDefaults.h"
 
+#include "platform/Paths.h"
+
 #include <nlohmann/json.hpp>
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
+
+#include <filesystem>
 
 namespace platform {
 
@@ -28,16 +29,23 @@ nlohmann::json toJson(const DefaultsValue& v) {
 }  // namespace
 
 JsonFileDefaults::JsonFileDefaults(std::string path) : path_(std::move(path)) {
+    // The settings (and copies kept aside) are the user's alone, also when an older run left
+    // them readable by others.
+    Paths::makePrivateFolder(std::filesystem::path(path_).parent_path().string());
     QFile file(QString::fromStdString(path_));
-    if (!file.exists() || !file.open(QIODevice::ReadOnly)) return;
+    if (!file.exists()) return;
+    if (!file.open(QIODevice::ReadOnly)) {
+        // Unreadable now is not empty: the next save must not replace it.
+        Paths::setAside(path_, ".corrupt");
+        return;
+    }
     const QByteArray bytes = file.readAll();
     file.close();
     const auto doc = nlohmann::json::parse(bytes.constBegin(), bytes.constEnd(), nullptr, false);
     if (doc.is_discarded() || !doc.is_object()) {
-        // Never overwrite what the user had: keep it aside and start empty.
-        const QString aside = QString::fromStdString(path_) + ".corrupt";
-        QFile::remove(aside);
-        QFile::rename(QString::fromStdString(path_), aside);
+        // Never overwrite what the user had, nor a copy kept aside earlier: keep it aside under
+        // the next free name and start empty.
+        Paths::setAside(path_, ".corrupt");
         return;
     }
     for (auto it = doc.begin(); it != doc.end(); ++it)
@@ -65,13 +73,8 @@ void JsonFileDefaults::remove(const std::string& key) {
 void JsonFileDefaults::save() const {
     nlohmann::json doc = nlohmann::json::object();
     for (const auto& [k, v] : values_) doc[k] = toJson(v);
-    const QString path = QString::fromStdString(path_);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return;
-    const std::string text = doc.dump(2) + "\n";
-    file.write(text.data(), static_cast<qint64>(text.size()));
-    file.commit();
+    Paths::makePrivateFolder(std::filesystem::path(path_).parent_path().string());
+    Paths::writePrivateFile(path_, doc.dump(2) + "\n");
 }
 
 }  // namespace platform

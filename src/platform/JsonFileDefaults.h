@@ -11,7 +11,8 @@ namespace platform {
 class JsonFileDefaults : public Defaults {
 public:
     // Reads `path` if it exists; an unreadable or malformed file starts empty and is kept aside
-    // as "<path>.corrupt" so that nothing the user had is silently overwritten.
+    // as "<path>.corrupt" (".corrupt.2" and on when that name is taken) so that nothing the user
+    // had is silently overwritten. The file is written 0600 in a 0700 folder.
     explicit JsonFileDefaults(std::string path);
 
     std::optional<DefaultsValue> object(const std::string& key) const override;

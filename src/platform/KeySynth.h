@@ -8,8 +8,8 @@ namespace platform {
 class KeySynth {
 public:
     virtual ~KeySynth() = default;
-    // Sends the desktop's paste chord (Control+V on X11) to the focused window, with no other
-    // modifier in effect. False when the chord could not be sent.
+    // Sends the focused window's paste chord (Control+V; Control+Shift+V in a terminal emulator)
+    // to it, with no other modifier in effect. False when the chord could not be sent.
     virtual bool paste() = 0;
 
     static KeySynth& shared() { return ServiceSlot<KeySynth>::get(); }

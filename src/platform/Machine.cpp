@@ -8,10 +8,16 @@
 
 namespace platform::Machine {
 
+std::uint64_t installedMemory(std::uint64_t usableBytes) {
+    constexpr std::uint64_t GiB = std::uint64_t(1) << 30;
+    return (usableBytes + GiB - 1) / GiB * GiB;
+}
+
 std::uint64_t physicalMemory() {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long size = sysconf(_SC_PAGE_SIZE);
-    return pages > 0 && size > 0 ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(size) : 0;
+    if (pages <= 0 || size <= 0) return 0;
+    return installedMemory(static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(size));
 }
 
 int processorCount() {

@@ -41,7 +41,7 @@ bool isAlive(int pid) {
 }  // namespace
 
 std::vector<int> parseLsofListeners(const std::string& lsofOutput, int port, int ownPid) {
-    const std::string wanted = "127.0.0.1:" + std::to_string(port);
+    const std::string wanted = ":" + std::to_string(port);
     std::vector<int> pids;
     int current = 0;
     std::istringstream in(lsofOutput);
@@ -54,8 +54,11 @@ std::vector<int> parseLsofListeners(const std::string& lsofOutput, int port, int
         if (field == 'p') {
             if (!parsePid(value, current)) current = 0;
         } else if (field == 'n') {
-            // A connection reads "local->remote"; a listener names only its own address.
-            if (current > 0 && current != ownPid && value == wanted &&
+            // A connection reads "local->remote"; a listener names only its own address, which
+            // ends in ":<port>" whatever the address ("127.0.0.1", "*", "[::1]", ...).
+            const bool listener = value.find("->") == std::string::npos && value.size() > wanted.size() &&
+                                  value.compare(value.size() - wanted.size(), wanted.size(), wanted) == 0;
+            if (current > 0 && current != ownPid && listener &&
                 std::find(pids.begin(), pids.end(), current) == pids.end())
                 pids.push_back(current);
         }
@@ -63,10 +66,10 @@ std::vector<int> parseLsofListeners(const std::string& lsofOutput, int port, int
     return pids;
 }
 
-std::vector<int> loopbackListeners(int port) {
+std::vector<int> listeners(int port) {
     QProcess lsof;
     lsof.setProgram("lsof");
-    lsof.setArguments({"-nP", "-a", QString("-iTCP@127.0.0.1:%1").arg(port), "-sTCP:LISTEN", "-Fpn"});
+    lsof.setArguments({"-nP", "-a", QString("-iTCP:%1").arg(port), "-sTCP:LISTEN", "-Fpn"});
     lsof.setStandardErrorFile(QProcess::nullDevice());
     lsof.setStandardInputFile(QProcess::nullDevice());
     lsof.start(QIODevice::ReadOnly);
@@ -80,8 +83,8 @@ std::vector<int> loopbackListeners(int port) {
     return parseLsofListeners(out.toStdString(), port, static_cast<int>(::getpid()));
 }
 
-void killLoopbackListeners(int port) {
-    const std::vector<int> pids = loopbackListeners(port);
+void killListeners(int port) {
+    const std::vector<int> pids = listeners(port);
     for (int pid : pids) ::kill(pid, SIGKILL);
     // Give the kernel a moment to close their sockets so the port is free for the next server.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);

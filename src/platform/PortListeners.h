@@ -1,5 +1,5 @@
-// Finds and ends processes left listening on one of our loopback ports (a server from an
-// earlier run that did not go away). Uses the "lsof" tool found on PATH.
+// Finds and ends processes left listening on one of our ports (a server from an earlier run that
+// did not go away, or anything else holding the port). Uses the "lsof" tool found on PATH.
 #pragma once
 
 #include <string>
@@ -7,16 +7,17 @@
 
 namespace platform::PortListeners {
 
-// Ids of the processes with a TCP socket listening on 127.0.0.1:port, read from the field
-// output of lsof ("p<pid>" and "n<address>" lines). Processes that only hold a connection to
-// the port, listeners on other addresses, and our own process are left out.
+// Ids of the processes with a TCP socket listening on the port on any address (127.0.0.1, *,
+// [::1], ...): each of them keeps our server from binding. Read from the field output of lsof
+// ("p<pid>" and "n<address>" lines). Processes that only hold a connection to the port, and our
+// own process, are left out.
 std::vector<int> parseLsofListeners(const std::string& lsofOutput, int port, int ownPid);
 
 // Runs lsof (blocking) and returns the listeners as above; empty when lsof cannot be run.
-std::vector<int> loopbackListeners(int port);
+std::vector<int> listeners(int port);
 
-// Sends SIGKILL to every loopback listener on the port and waits briefly for each to go.
+// Sends SIGKILL to every listener on the port and waits briefly for each to go.
 // Never fails: every error is swallowed.
-void killLoopbackListeners(int port);
+void killListeners(int port);
 
 }  // namespace platform::PortListeners

@@ -1,5 +1,6 @@
 // A child process of the program: launched once with its output sent to a file, stopped with
-// SIGTERM, and reporting how it ended.
+// SIGTERM, and reporting how it ended. A child never outlives the program: it gets SIGTERM when
+// the program ends, however it ends. Launch children from the main thread only.
 #pragma once
 
 #include <functional>

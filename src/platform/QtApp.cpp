@@ -34,29 +34,33 @@ void applyMode(QWidget* w, bool regular) {
 }
 
 // Windows built later (onboarding, the main window) take the mode in force when they are polished,
-// before they first appear.
+// before they first appear. The filter also notes the window the user last worked in.
 class ModeFilter : public QObject {
 public:
-    explicit ModeFilter(const bool* regular) : regular_(regular) {}
+    ModeFilter(const bool* regular, QPointer<QWidget>* lastActive) : regular_(regular), lastActive_(lastActive) {}
     bool eventFilter(QObject* o, QEvent* e) override {
         if (e->type() == QEvent::Polish && o->isWidgetType()) {
             auto* w = static_cast<QWidget*>(o);
             if (w->isWindow() && !w->isVisible()) applyMode(w, *regular_);
+        } else if (e->type() == QEvent::WindowActivate && o->isWidgetType()) {
+            auto* w = static_cast<QWidget*>(o);
+            if (followsMode(w)) *lastActive_ = w;
         }
         return false;
     }
 
 private:
     const bool* regular_;
+    QPointer<QWidget>* lastActive_;
 };
 
 }  // namespace
 
 void QtApp::setRegular(bool regular) {
     regular_ = regular;
-    if (!filterInstalled_ && qApp) {
-        qApp->installEventFilter(new ModeFilter(&regular_));
-        filterInstalled_ = true;
+    if (!filter_ && qApp) {
+        filter_ = std::make_unique<ModeFilter>(&regular_, &lastActive_);
+        qApp->installEventFilter(filter_.get());
     }
     for (QWidget* w : QApplication::topLevelWidgets()) applyMode(w, regular);
 }
@@ -99,10 +103,32 @@ void QtApp::showAlert(const std::string& message, const std::string& informative
 
 void QtApp::terminate() { QApplication::quit(); }
 
-bool QtApp::hasVisibleWindows() const {
+// Our windows the user opened: ordinary ones, also while this mode keeps them out of the taskbar
+// as tool windows; the recording panel, menus and popups do not count.
+std::vector<QWidget*> QtApp::visibleWindows() {
+    std::vector<QWidget*> out;
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible() && (w->windowType() == Qt::Window || w->windowType() == Qt::Dialog)) return true;
-    return false;
+        if (w->isVisible() && followsMode(w)) out.push_back(w);
+    return out;
+}
+
+bool QtApp::hasVisibleWindows() const { return !visibleWindows().empty(); }
+
+void QtApp::bringVisibleWindowsForward() {
+    const auto windows = visibleWindows();
+    if (windows.empty()) return;
+    // The one the user worked in last goes in front of the others.
+    QWidget* front = windows.back();
+    for (QWidget* w : windows)
+        if (w == lastActive_) front = w;
+    for (QWidget* w : windows) {
+        if (w == front) continue;
+        if (w->isMinimized()) w->showNormal();
+        w->raise();
+    }
+    if (front->isMinimized()) front->showNormal();
+    front->raise();
+    front->activateWindow();
 }
 
 }  // namespace platform

@@ -3,6 +3,12 @@
 
 #include "platform/App.h"
 
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
 namespace platform {
 
 class QtApp : public App {
@@ -14,10 +20,15 @@ public:
     void showAlert(const std::string& message, const std::string& informative, const std::string& button) override;
     void terminate() override;
     bool hasVisibleWindows() const override;
+    void bringVisibleWindowsForward() override;
 
 private:
+    static std::vector<QWidget*> visibleWindows();
+
     bool regular_ = false;
-    bool filterInstalled_ = false;
+    // Reads the two fields around it, so it goes with this object.
+    std::unique_ptr<QObject> filter_;
+    QPointer<QWidget> lastActive_;
 };
 
 }  // namespace platform

@@ -3,6 +3,11 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <csignal>
+
+#include <sys/prctl.h>
+#include <unistd.h>
+
 namespace platform {
 
 std::unique_ptr<Process> Process::create() { return std::make_unique<QtProcess>(); }
@@ -31,6 +36,15 @@ bool QtProcess::launch(const ProcessSpec& spec) {
         process_->setStandardOutputFile(QProcess::nullDevice());
     else
         process_->setStandardOutputFile(QString::fromStdString(spec.outputPath), QIODevice::Append);
+    // The child goes with the program however the program ends (a crash, SIGKILL, exit on a lost
+    // X connection): the kernel sends it SIGTERM when the thread that started it ends, and
+    // children are started from the main thread only, which ends with the process. When the
+    // program is already gone by the time the child asks for this, the child gives up at once.
+    const pid_t parent = ::getpid();
+    process_->setChildProcessModifier([parent] {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) ::_exit(127);
+    });
     auto handler = handler_;
     QObject::connect(process_, &QProcess::finished, process_, [handler](int exitCode, QProcess::ExitStatus) {
         // For a child ended by a signal, QProcess reports the signal number as the exit code.

@@ -9,6 +9,11 @@
 
 namespace platform {
 
+QString QtStatusItem::menuText(const std::string& title) {
+    // Qt reads "&" as the mark of the next letter's shortcut; our titles mean the character.
+    return QString::fromStdString(title).replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
 QtStatusItem::QtStatusItem() : tray_(new QSystemTrayIcon), qmenu_(new QMenu) {
     tray_->setContextMenu(qmenu_);
     // A click on the item opens its menu, as it does in a menu bar.
@@ -27,7 +32,8 @@ void QtStatusItem::setSymbol(const std::string& symbol, const std::string& acces
     symbol_ = symbol;
     // Drawn light: tray panels are dark on most desktops, as the menu bar is in the dark look.
     tray_->setIcon(Symbols::icon(QString::fromStdString(symbol), QColor(236, 236, 240)));
-    tray_->setToolTip(QString::fromStdString(accessibilityDescription));
+    // The desktop shows the tooltip as the item's name: the product's name.
+    tray_->setToolTip(QStringLiteral("Tovrin"));
     tray_->show();
 }
 
@@ -47,11 +53,11 @@ void QtStatusItem::render(QMenu* target, const Menu& menu) {
             continue;
         }
         if (item->submenu) {
-            QMenu* sub = target->addMenu(QString::fromStdString(item->title));
+            QMenu* sub = target->addMenu(menuText(item->title));
             render(sub, *item->submenu);
             continue;
         }
-        QAction* action = target->addAction(QString::fromStdString(item->title));
+        QAction* action = target->addAction(menuText(item->title));
         if (!item->keyEquivalent.empty())
             action->setShortcut(QKeySequence(QString::fromStdString("Ctrl+" + item->keyEquivalent)));
         action->setCheckable(item->checked || !item->representedObject.empty());
@@ -78,9 +84,11 @@ void QtStatusItem::render(QMenu* target, const Menu& menu) {
 void QtStatusItem::refresh() {
     for (auto& [item, action] : actions_) {
         if (!action) continue;
-        action->setText(QString::fromStdString(item->title));
+        action->setText(menuText(item->title));
         action->setChecked(item->checked);
     }
 }
+
+bool QtStatusBar::isAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
 }  // namespace platform

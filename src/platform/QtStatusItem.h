@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QString>
 
 #include <map>
 
@@ -26,6 +27,9 @@ public:
     QSystemTrayIcon* trayIcon() const { return tray_; }
     QMenu* qmenu() const { return qmenu_; }
 
+    // A menu title as Qt takes it, showing every character as written.
+    static QString menuText(const std::string& title);
+
 private:
     void render(QMenu* target, const Menu& menu);
     void refresh();
@@ -41,6 +45,7 @@ private:
 class QtStatusBar : public StatusBar {
 public:
     std::unique_ptr<StatusItem> makeStatusItem() override { return std::make_unique<QtStatusItem>(); }
+    bool isAvailable() const override;
 };
 
 }  // namespace platform

@@ -23,6 +23,8 @@ class StatusBar {
 public:
     virtual ~StatusBar() = default;
     virtual std::unique_ptr<StatusItem> makeStatusItem() = 0;
+    // False when no tray host runs, so status items are not seen.
+    virtual bool isAvailable() const = 0;
 
     static StatusBar& system() { return ServiceSlot<StatusBar>::get(); }
     static void setSystem(StatusBar* p) { ServiceSlot<StatusBar>::set(p); }

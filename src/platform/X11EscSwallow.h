@@ -1,14 +1,15 @@
-// Esc swallow on X11: a passive grab of Escape on the root window (for every Caps Lock and Num
-// Lock combination, alone and with each push-to-talk key's modifier held), held on a connection of our own, so the program in front never sees the key.
+// Esc swallow on X11: a passive grab of Escape on the root window under every modifier
+// combination (Shift, Control, Alt, Super, AltGr, Caps Lock, Num Lock and their mixes), held on a
+// connection of our own, so the program in front never sees the key.
 // The grab is held only while none of our own windows has the keyboard focus: Esc typed into one
 // of them goes to that window as usual.
 #pragma once
 
 #include "platform/EscSwallow.h"
+#include "platform/X11PassiveKeyGrab.h"
 
 #include <memory>
 #include <string>
-#include <vector>
 
 class QObject;
 class QSocketNotifier;
@@ -27,8 +28,9 @@ public:
     bool enable(std::function<void()> onEscape) override;
     void disable() override;
     bool isEnabled() const override { return enabled_; }
-    // Every Esc press is taken only when the grab holds with every push-to-talk modifier too.
-    bool isSwallowing() const override { return grabbedKeycode_ != 0 && allModifiers_; }
+    // Every Esc press is taken only when the grab holds under every modifier combination; when
+    // another program holds some of them, the key events report Esc and this reports nothing.
+    bool isSwallowing() const override { return grab_.complete(); }
 
     // Reads whatever the connection holds now (the socket notifier calls it too).
     void readPending();
@@ -36,7 +38,6 @@ public:
 private:
     bool open();
     bool grab();
-    bool grabWith(int keycode, unsigned int modifiers);
     void ungrab();
     void followFocus();
 
@@ -46,9 +47,7 @@ private:
     std::unique_ptr<QObject> context_;
     std::function<void()> onEscape_;
     bool enabled_ = false;
-    int grabbedKeycode_ = 0;
-    std::vector<unsigned int> grabbedModifiers_;
-    bool allModifiers_ = false;
+    X11PassiveKeyGrab grab_;
 };
 
 }  // namespace platform

@@ -2,10 +2,13 @@
 
 #include "app/AppSettings.h"
 #include "dictation/HotkeyMonitor.h"
+#include "platform/DesktopNotifier.h"
 #include "platform/StatusItem.h"
 #include "platform/Updater.h"
 #include "support/DictationFakes.h"
 #include "support/TestEnvironment.h"
+#include "ui/main/MainWindow.h"
+#include "ui/main/MainWindowController.h"
 
 #include <gtest/gtest.h>
 
@@ -26,11 +29,18 @@ struct FakeStatusItem : platform::StatusItem {
 
 struct FakeStatusBar : platform::StatusBar {
     FakeStatusItem* last = nullptr;
+    bool available = true;
+    bool isAvailable() const override { return available; }
     std::unique_ptr<platform::StatusItem> makeStatusItem() override {
         auto item = std::make_unique<FakeStatusItem>();
         last = item.get();
         return item;
     }
+};
+
+struct FakeNotifier : platform::DesktopNotifier {
+    std::vector<std::string> shown;
+    void notify(const std::string& title, const std::string& body) override { shown.push_back(title + ": " + body); }
 };
 
 struct FakeHotkey : HotkeyMonitor {
@@ -45,6 +55,7 @@ protected:
     void SetUp() override {
         test::reset();
         platform::StatusBar::setSystem(&bar);
+        platform::DesktopNotifier::setShared(&notifier);
         DictationController::Parts parts;
         auto r = std::make_unique<test::FakeRecorder>();
         auto w = std::make_unique<test::FakeWidget>();
@@ -67,6 +78,7 @@ protected:
     void TearDown() override {
         delegate.reset();
         platform::StatusBar::setSystem(nullptr);
+        platform::DesktopNotifier::setShared(nullptr);
     }
     platform::FakeScheduler& clock() { return test::fakes().scheduler; }
     State state() { return delegate->controller().state(); }
@@ -79,6 +91,7 @@ protected:
     }
 
     FakeStatusBar bar;
+    FakeNotifier notifier;
     FakeHotkey* hotkey = nullptr;
     test::FakeRecorder* recorder = nullptr;
     test::FakeWidget* widget = nullptr;
@@ -107,6 +120,8 @@ TEST_F(AppDelegateTest, LaunchBuildsTheTrayMenuAndStartsTheKeys) {
     EXPECT_EQ(hotkey->starts, 1);
     EXPECT_TRUE(test::fakes().app.dark);
     EXPECT_TRUE(test::fakes().app.regular);
+    clock().advance(60);
+    EXPECT_TRUE(notifier.shown.empty()) << "a tray host runs";
 }
 
 TEST_F(AppDelegateTest, PickingALanguageStoresItAndMovesTheCheck) {
@@ -213,10 +228,43 @@ TEST_F(AppDelegateTest, TheBugReportIsAPercentEncodedMail) {
         << url;
     // Cyrillic as UTF-8 escapes, new lines as %0A, the path's slashes and tilde kept.
     EXPECT_NE(url.find("body=%D0%A9%D0%BE%20%D1%81%D1%82%D0%B0%D0%BB%D0%BE%D1%81%D1%8F:%0A%0A"), std::string::npos);
-    EXPECT_NE(url.find("~/Library/Logs/Tovrin/engine.log%20("), std::string::npos);
+    EXPECT_NE(url.find("%0A%D0%9B%D0%BE%D0%B3%20%D0%B4%D0%B2%D0%B8%D0%B6%D0%BA%D0%B0:%20~/.local/state/Tovrin/engine.log%20("),
+              std::string::npos)
+        << url;
     EXPECT_NE(url.find("Tovrin%20" TOVRIN_VERSION "%20%C2%B7%20"), std::string::npos);
     delegate->reportBug();
     EXPECT_EQ(test::fakes().workspace.opened.back(), url);
+
+    // A state folder outside the home folder is named as it is.
+    const std::string state = std::getenv("XDG_STATE_HOME");
+    setenv("XDG_STATE_HOME", "/var/state/u1", 1);
+    const std::string moved = AppDelegate::bugReportUrl();
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    EXPECT_NE(moved.find("%20/var/state/u1/Tovrin/engine.log%20("), std::string::npos) << moved;
+}
+
+// Opening the program again shows the main window when none of ours is shown, and otherwise
+// brings the shown ones forward instead of doing nothing.
+TEST_F(AppDelegateTest, ReopeningShowsTheMainWindowOrBringsOursForward) {
+    auto& app = test::fakes().app;
+    app.visibleWindows = true;
+    EXPECT_TRUE(delegate->applicationShouldHandleReopen());
+    EXPECT_EQ(app.broughtForward, 1);
+    EXPECT_FALSE(MainWindowController::shared().isVisible());
+
+    app.visibleWindows = false;
+    EXPECT_TRUE(delegate->applicationShouldHandleReopen());
+    EXPECT_TRUE(MainWindowController::shared().isVisible());
+    EXPECT_EQ(app.broughtForward, 1);
+    MainWindowController::shared().window()->close();
+}
+
+// Without a tray host the user is told once how to reach the program.
+TEST_F(AppDelegateTest, WithoutATrayHostTheUserIsToldOnceHowToReachTheProgram) {
+    bar.available = false;
+    clock().advance(60);
+    EXPECT_EQ(notifier.shown,
+              std::vector<std::string>{"Tovrin: No system tray found — open Tovrin again to show its window."});
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -61,6 +62,32 @@ protected:
     int changes_ = 0;
     int token_ = 0;
 };
+
+// Another process's hold on the store: an exclusive transaction on a connection of its own.
+class HeldLock {
+public:
+    explicit HeldLock(const std::string& path) {
+        sqlite3_open(path.c_str(), &db_);
+        ok_ = sqlite3_exec(db_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    ~HeldLock() { release(); }
+    bool ok() const { return ok_; }
+    void release() {
+        if (!db_) return;
+        sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(db_);
+        db_ = nullptr;
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+    bool ok_ = false;
+};
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 std::vector<std::string> texts(const std::vector<HistoryRow>& rows) {
     std::vector<std::string> out;
@@ -360,6 +387,92 @@ TEST_F(DatabaseTest, CallersOnSeveralThreadsAreServedOneAtATime) {
     for (auto& th : threads) th.join();
     EXPECT_EQ(db->stats(), (Database::Stats{100, 100, 50.0}));
     EXPECT_EQ(db->dictAll().size(), 100u);
+}
+
+TEST_F(DatabaseTest, ARowBlockedByAnotherProcessIsKeptAndLandsExactlyOnce) {
+    auto db = open();
+    ASSERT_TRUE(db->insertHistory("before", 1, 1, "en"));
+    const std::string pending = folder_ + "/" + Database::pendingFileName;
+
+    // Kept while another process holds the lock, on disk and private; it lands on the timer.
+    {
+        HeldLock lock(db->path());
+        ASSERT_TRUE(lock.ok());
+        EXPECT_FALSE(db->insertHistory("while locked", 2, 1, std::nullopt));
+        EXPECT_EQ(db->pendingCount(), 1u);
+        ASSERT_TRUE(exists(Database::pendingFileName));
+        struct stat st {};
+        ASSERT_EQ(::stat(pending.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        test::fakes().scheduler.advance(5);
+        EXPECT_EQ(db->pendingCount(), 1u) << "still locked: still kept";
+        EXPECT_EQ(changes_, 0);
+    }
+    test::fakes().scheduler.advance(5);
+    EXPECT_EQ(db->pendingCount(), 0u);
+    EXPECT_EQ(changes_, 1) << "a row landing late is announced";
+    EXPECT_FALSE(exists(Database::pendingFileName));
+
+    // Kept again, then written together with the next row.
+    {
+        HeldLock lock(db->path());
+        EXPECT_FALSE(db->insertHistory("kept", 1, 1, std::nullopt));
+    }
+    EXPECT_TRUE(db->insertHistory("next", 1, 1, std::nullopt));
+    EXPECT_EQ(texts(db->history("", false, 500)), (std::vector<std::string>{"next", "kept", "while locked", "before"}));
+    EXPECT_FALSE(exists(Database::pendingFileName));
+}
+
+TEST_F(DatabaseTest, KeptRowsOutliveTheProcessAndLandExactlyOnce) {
+    const std::string pending = folder_ + "/" + Database::pendingFileName;
+    std::string kept;
+    {
+        auto db = open();
+        HeldLock lock(db->path());
+        EXPECT_FALSE(db->insertHistory("said before a quit", 4, 2.5, "uk"));
+        EXPECT_FALSE(db->insertHistory("and another", 2, 1, std::nullopt));
+        db.reset();  // the quit: still locked, so the rows wait on disk
+        kept = slurp(pending);
+    }
+    ASSERT_FALSE(kept.empty());
+    {
+        auto db = open();
+        EXPECT_EQ(db->pendingCount(), 0u);
+        EXPECT_EQ(db->stats(), (Database::Stats{2, 6, 3.5}));
+    }
+    // A run that ended after the rows landed but before it could forget them.
+    writeFile(Database::pendingFileName, kept);
+    auto db = open();
+    EXPECT_EQ(db->stats(), (Database::Stats{2, 6, 3.5})) << "no row lands twice";
+    const auto rows = db->history("", false, 500);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].language, "uk");
+    EXPECT_FALSE(exists(Database::pendingFileName));
+}
+
+TEST_F(DatabaseTest, AnUnsoundFileIsSetAsideByteForByteAndAFreshStoreTakesTheRows) {
+    const std::string garbage(5000, 'x');
+    writeFile("wendaro.db", garbage);
+    writeFile("wendaro.db-wal", "its log");
+    {
+        auto db = open();
+        EXPECT_TRUE(db->insertHistory("new row", 2, 1, std::nullopt));
+        EXPECT_EQ(db->stats().count, 1);
+    }
+    EXPECT_EQ(slurp(folder_ + "/wendaro.db.corrupt"), garbage);
+    EXPECT_EQ(slurp(folder_ + "/wendaro.db.corrupt-wal"), "its log") << "nothing of it replays into the new store";
+
+    // A store whose pages are damaged past its header is found out at the first write; an earlier
+    // copy kept aside is never replaced.
+    std::string damaged = slurp(folder_ + "/wendaro.db");
+    ASSERT_GE(damaged.size(), 8192u);
+    std::fill(damaged.begin() + 4096, damaged.end(), '\xA5');
+    writeFile("wendaro.db", damaged);
+    auto db = open();
+    EXPECT_TRUE(db->insertHistory("after damage", 2, 1, std::nullopt));
+    EXPECT_EQ(texts(db->history("", false, 500)), std::vector<std::string>{"after damage"});
+    EXPECT_EQ(slurp(folder_ + "/wendaro.db.corrupt"), garbage);
+    EXPECT_EQ(slurp(folder_ + "/wendaro.db.corrupt.2"), damaged);
 }
 
 }  // namespace

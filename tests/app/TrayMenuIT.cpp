@@ -52,7 +52,8 @@ std::unique_ptr<AppDelegate> makeDelegate() {
 
 std::vector<std::string> texts(const QMenu* menu) {
     std::vector<std::string> out;
-    for (QAction* a : menu->actions()) out.push_back(a->isSeparator() ? "-" : a->text().toStdString());
+    // As the menu shows them: without the marks of shortcut letters.
+    for (QAction* a : menu->actions()) out.push_back(a->isSeparator() ? "-" : a->iconText().toStdString());
     return out;
 }
 
@@ -80,7 +81,7 @@ TEST_F(TrayMenuIT, TheTrayShowsTheMenuWithOneLanguageChecked) {
     auto* item = dynamic_cast<platform::QtStatusItem*>(delegate->statusItem());
     ASSERT_NE(item, nullptr);
     EXPECT_TRUE(item->trayIcon()->isVisible());
-    EXPECT_EQ(item->trayIcon()->toolTip(), "Wendaro");
+    EXPECT_EQ(item->trayIcon()->toolTip(), "Tovrin");
 
     const QMenu* menu = item->qmenu();
     EXPECT_EQ(texts(menu), (std::vector<std::string>{"Open Tovrin", "History", "Setup & Models…", "-",
@@ -101,7 +102,7 @@ TEST_F(TrayMenuIT, TheTrayShowsTheMenuWithOneLanguageChecked) {
     // The toggle's title follows the state.
     menu->actions()[4]->trigger();
     test::fakes().scheduler.runPending();
-    EXPECT_EQ(menu->actions()[4]->text(), "Stop & Insert");
+    EXPECT_EQ(menu->actions()[4]->iconText(), "Stop & Insert");
 }
 
 // Clicks at a point of the screen through XTest.

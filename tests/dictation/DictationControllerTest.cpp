@@ -1,12 +1,16 @@
 #include "dictation/DictationController.h"
 
 #include "app/AppSettings.h"
+#include "app/Database.h"
 #include "app/Secrets.h"
 #include "platform/NotificationCenter.h"
 #include "support/DictationFakes.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <QTemporaryDir>
 
 namespace {
 
@@ -16,7 +20,16 @@ class DictationControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         test::reset();
+        build();
+        historyToken = platform::NotificationCenter::shared().addObserver("wendaro.historyChanged",
+                                                                          [this] { ++historyPosts; });
+    }
+    // The controller with fresh fakes, storing its history in `history` (the shared store if null).
+    void build(Database* history = nullptr) {
+        states.clear();
+        active.clear();
         DictationController::Parts parts;
+        parts.history = history;
         auto r = std::make_unique<test::FakeRecorder>();
         auto t = std::make_unique<test::FakeTranscriber>();
         auto e = std::make_unique<test::FakeEnhancer>();
@@ -35,8 +48,6 @@ protected:
         controller = std::make_unique<DictationController>(std::move(parts));
         controller->onStateChange = [this](State s) { states.push_back(s); };
         controller->recordingActiveChanged = [this](bool on) { active.push_back(on); };
-        historyToken = platform::NotificationCenter::shared().addObserver("wendaro.historyChanged",
-                                                                          [this] { ++historyPosts; });
     }
     void TearDown() override {
         platform::NotificationCenter::shared().removeObserver(historyToken);
@@ -184,6 +195,36 @@ TEST_F(DictationControllerTest, CopyOnlyAndUntrustedOutputs) {
     EXPECT_EQ(test::fakes().accessibility.prompts, 1);
     EXPECT_EQ(test::fakes().workspace.opened,
               std::vector<std::string>{"x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility"});
+}
+
+TEST_F(DictationControllerTest, AHistoryRowTheStoreCannotTakeStillPastesAndTheUserIsToldOnce) {
+    QTemporaryDir dir;
+    Database store(dir.path().toStdString());
+    build(&store);
+    sqlite3* other = nullptr;
+    sqlite3_open(store.path().c_str(), &other);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    for (int i = 0; i < 2; ++i) {
+        dictate();
+        clock().advance(1);
+    }
+    EXPECT_EQ(injector->pasted, (std::vector<std::string>{"hello world", "hello world"}));
+    EXPECT_EQ(widget->events, (std::vector<std::string>{"recording", "processing", "flash:Inserted — history not saved:0",
+                                                        "recording", "processing", "flash:Inserted ✓:1"}))
+        << "told once, not at every dictation";
+    EXPECT_EQ(sounds().back(), "Tink");
+    EXPECT_EQ(historyPosts, 0);
+
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    clock().advance(5);
+    EXPECT_EQ(historyPosts, 1) << "the kept rows are announced when they land";
+    EXPECT_EQ(store.stats().count, 2);
+    dictate();
+    clock().advance(1);
+    EXPECT_EQ(historyPosts, 2);
+    EXPECT_EQ(store.stats().count, 3);
 }
 
 TEST_F(DictationControllerTest, SoundsFollowTheSettingAtTheMomentOfPlaying) {

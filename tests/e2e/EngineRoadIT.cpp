@@ -7,9 +7,11 @@
 #include "e2e/RoadFixture.h"
 #include "support/LoopbackHttpServer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <regex>
+#include <sstream>
 
 namespace e2e {
 namespace {
@@ -101,6 +103,45 @@ TEST_F(EngineRoadIT, TheLocalProviderRunsTheEngineWarmsItUpOnceTranscribesAndSto
     EXPECT_TRUE(servers().empty()) << "an engine runs for a cloud provider";
 }
 
+TEST_F(EngineRoadIT, ALockedKeyringHoldsUpNeitherTheLaunchNorTheDictationNorTheQuit) {
+    newUserWithModel(R"({"provider":"local","pttKeyCode":62,"activeModel":"tiny"})");
+    // A stored sign-in, so that the launch reads the keyring.
+    ASSERT_EQ(test::desktop().run({"sh", "-c",
+                                   "printf %s rt-e2e | secret-tool store --label=rt service app.tovrin.mac "
+                                   "account refreshToken"}),
+              0);
+    ASSERT_TRUE(test::desktop().lockKeyring());
+    struct Unlock {
+        ~Unlock() { test::desktop().unlockKeyring(); }
+    } unlockAtEnd;
+
+    ASSERT_TRUE(road_->startTarget());
+    const double start = now();
+    ASSERT_TRUE(road_->startProgram()) << road_->programLog();
+    const bool onboarding = waitUntil(
+        [&] {
+            for (const auto& w : windowsOf(test::desktop().display(), road_->programPid()))
+                if (w.viewable && w.title == "Welcome to Tovrin") return true;
+            return false;
+        },
+        3 - (now() - start), 0.02);
+    ASSERT_TRUE(onboarding) << "no onboarding window within 3 s of the launch";
+    ASSERT_TRUE(road_->focusTarget());
+
+    ASSERT_TRUE(waitUntil([&] { return inferenceSeconds().size() == 1; }, 30)) << engineLog();
+    holdAndSay(clip("the quick brown fox jumps over the lazy dog"));
+    ASSERT_TRUE(road_->titles().waitFor("Inserted ✓", 30)) << engineLog();
+    EXPECT_TRUE(waitUntil([&] { return !road_->targetText().empty(); }, 3));
+
+    const auto engines = servers();
+    ASSERT_EQ(engines.size(), 1u);
+    const double signalled = now();
+    road_->quitProgram(1);
+    EXPECT_TRUE(waitUntil([&] { return !running(engines[0]); }, 1 - (now() - signalled)))
+        << "the engine still runs 1 s after SIGTERM";
+    EXPECT_LT(now() - signalled, 1.0) << "the program took longer than 1 s to end";
+}
+
 TEST_F(EngineRoadIT, TheCloudRouteUsesTheProviderAndFallsBackToTheLocalEngineWhenItFails) {
     std::atomic<bool> failing{false};
     test::LoopbackHttpServer provider([&](const test::RecordedRequest&) {
@@ -147,6 +188,67 @@ TEST_F(EngineRoadIT, TheCloudRouteUsesTheProviderAndFallsBackToTheLocalEngineWhe
     const auto requests = inferenceSeconds();
     ASSERT_FALSE(requests.empty()) << engineLog();
     EXPECT_GT(requests.back(), c.seconds - 0.01) << "the engine got the whole recording";
+}
+
+TEST_F(EngineRoadIT, AnEngineThatDiesIsStartedAgainAndTranscribesTheNextDictation) {
+    newUserWithModel(R"({"provider":"local","pttKeyCode":62,"activeModel":"tiny"})");
+    launchAsIs();
+    ASSERT_TRUE(waitUntil([&] { return servers().size() == 1; }, 10)) << "no engine was started";
+    const pid_t first = servers().front();
+    ASSERT_TRUE(waitUntil([&] { return inferenceSeconds().size() == 1; }, 30)) << engineLog();
+
+    ::kill(first, SIGKILL);
+    waitUntil([] { return false; }, 2.0);
+    holdAndSay(clip("the quick brown fox jumps over the lazy dog"));
+    ASSERT_TRUE(road_->titles().waitFor("Inserted ✓", 30)) << engineLog();
+    EXPECT_TRUE(waitUntil([&] { return !road_->targetText().empty(); }, 3));
+    const auto now = servers();
+    ASSERT_EQ(now.size(), 1u);
+    EXPECT_NE(now.front(), first) << "the killed engine is still there";
+    // The new engine's log (each launch starts one): its warm-up, then the dictation.
+    EXPECT_TRUE(waitUntil([&] { return inferenceSeconds().size() == 2; }, 3)) << engineLog();
+}
+
+TEST_F(EngineRoadIT, TheEngineNeverOutlivesTheProgram) {
+    const std::string settings = R"({"provider":"local","pttKeyCode":62,"activeModel":"tiny"})";
+    // The program is killed outright.
+    newUserWithModel(settings);
+    launchAsIs();
+    ASSERT_TRUE(waitUntil([&] { return servers().size() == 1; }, 10)) << "no engine was started";
+    const pid_t engine = servers().front();
+    ::kill(road_->programPid(), SIGKILL);
+    EXPECT_TRUE(waitUntil([&] { return !running(engine); }, 2)) << "the engine outlived a killed program";
+    road_->stopProgram();
+
+    // The program's X server dies (on a display of its own, so this desktop stays).
+    const std::string xlog = pulse_->folder() + "/own-xvfb.log";
+    fs::remove(xlog);
+    const pid_t xvfb = e2e::launch({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+                              road_->environment(), xlog);
+    std::string display;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            std::istringstream lines(readFile(xlog));
+            for (std::string line; std::getline(lines, line);)
+                if (!line.empty() && std::all_of(line.begin(), line.end(), ::isdigit)) display = ":" + line;
+            return !display.empty();
+        },
+        10))
+        << readFile(xlog);
+    newUserWithModel(settings);
+    const std::string log = pulse_->folder() + "/program-own-x.log";
+    fs::remove(log);
+    const pid_t program = e2e::launch({TOVRIN_PROGRAM}, road_->environment({"DISPLAY=" + display}), log);
+    std::vector<pid_t> engines;
+    const bool started = waitUntil([&] { return (engines = childrenNamed(program, kServerName)).size() == 1; }, 20);
+    if (started) {
+        ::kill(xvfb, SIGKILL);
+        EXPECT_TRUE(waitUntil([&] { return !alive(program) && !running(engines[0]); }, 2))
+            << (alive(program) ? "the program" : "its engine") << " outlived the X server\n" << readFile(log);
+    }
+    stopGroup(program, 1);
+    stopGroup(xvfb, 1);
+    ASSERT_TRUE(started) << "no engine was started\n" << readFile(log);
 }
 
 }  // namespace

@@ -382,12 +382,14 @@ void Road::stopRecognizer() {
 std::string Road::recognizerLog() const { return readFile(scratch_ + "/recognizer.log"); }
 std::string Road::recognizerLastWav() const { return scratch_ + "/last.wav"; }
 
-bool Road::startTarget() {
+bool Road::startTarget(const std::vector<std::string>& command) {
     stopTarget();
     const std::string out = scratch_ + "/target.txt";
     std::error_code ec;
     for (const char* suffix : {"", ".keys", ".ready"}) fs::remove(out + suffix, ec);
-    target_ = launch({bin_.target, out}, environment());
+    std::vector<std::string> argv = command.empty() ? std::vector<std::string>{bin_.target} : command;
+    argv.push_back(out);
+    target_ = launch(argv, environment({"NO_AT_BRIDGE=1"}));
     if (!waitUntil([&] { return fs::exists(out + ".ready"); }, 20)) return false;
     return waitUntil(
         [&] {
@@ -425,9 +427,11 @@ bool Road::focusTarget() {
     return ok;
 }
 
-bool Road::startProgram(const std::vector<std::string>& extraEnv) {
+bool Road::startProgram(const std::vector<std::string>& extraEnv, const std::vector<std::string>& launcher) {
     stopProgram();
-    program_ = launch({bin_.program}, environment(extraEnv), scratch_ + "/program.log");
+    std::vector<std::string> argv = launcher;
+    argv.push_back(bin_.program);
+    program_ = launch(argv, environment(extraEnv), scratch_ + "/program.log");
     if (program_ <= 0) return false;
     programGroup_ = program_;
     titles_ = std::make_unique<TitleWatch>(desktop_.display(), program_);

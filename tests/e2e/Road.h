@@ -110,8 +110,9 @@ public:
     // The audio of the recogniser's last request.
     std::string recognizerLastWav() const;
 
-    // The other program's window with a focused text field.
-    bool startTarget();
+    // The other program's window with a focused text field: the target binary, or `command`
+    // (run with the output file as its last argument), whose window is titled "e2e target" too.
+    bool startTarget(const std::vector<std::string>& command = {});
     void stopTarget();
     std::string targetText() const;
     std::string targetKeys() const;  // the keys it received, one per line
@@ -120,7 +121,8 @@ public:
     bool focusTarget();
 
     // The program; true once one of its windows is on screen (the launch has run by then).
-    bool startProgram(const std::vector<std::string>& extraEnv = {});
+    // `launcher` goes before the program's path (a command that execs it, such as setpriv).
+    bool startProgram(const std::vector<std::string>& extraEnv = {}, const std::vector<std::string>& launcher = {});
     void stopProgram();
     // Asks the program to end (SIGTERM to it alone) and waits for it; its exit status, or -1.
     int quitProgram(double seconds = 10);

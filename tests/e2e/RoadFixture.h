@@ -51,6 +51,7 @@ protected:
         if (!road_) return;
         // Nothing stays pressed for the next test.
         keys_->release("Control_R");
+        keys_->release("Menu");
         if (HasFailure()) {
             std::fprintf(stderr, "program log:\n%s\n", road_->programLog().c_str());
             std::fprintf(stderr, "recogniser log:\n%s\n", road_->recognizerLog().c_str());
@@ -83,20 +84,20 @@ protected:
         road_->freshUser(defaultsJson);
         launchAsIs(env);
     }
-    void launchAsIs(const std::vector<std::string>& env = {}) {
+    void launchAsIs(const std::vector<std::string>& env = {}, const std::vector<std::string>& launcher = {}) {
         ASSERT_TRUE(road_->startTarget()) << "the target window never got focus";
-        ASSERT_TRUE(road_->startProgram(env)) << "the program showed no window\n" << road_->programLog();
+        ASSERT_TRUE(road_->startProgram(env, launcher)) << "the program showed no window\n" << road_->programLog();
         ASSERT_TRUE(road_->focusTarget());
     }
 
     // Holds the push-to-talk key while the clip plays into the microphone; the seconds held.
-    double holdAndSay(const Clip& c, double extraHold = 0.15) {
-        keys_->press("Control_R");
+    double holdAndSay(const Clip& c, double extraHold = 0.15, const std::string& key = "Control_R") {
+        keys_->press(key);
         const double down = now();
         EXPECT_TRUE(road_->titles().waitFor("Recording", 3)) << "the widget never showed the recording";
         EXPECT_TRUE(pulse_->play(c.path));
         waitUntil([] { return false; }, extraHold);
-        keys_->release("Control_R");
+        keys_->release(key);
         return now() - down;
     }
 

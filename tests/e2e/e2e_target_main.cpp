@@ -1,7 +1,9 @@
 // The window of "another program" for the end-to-end tests: one text field with keyboard focus.
 // Every change of its text is written to OUTPUT (replaced atomically), every key (modifiers aside) the
-// field receives is appended to OUTPUT.keys by name, and OUTPUT.ready appears once it has focus.
+// field receives is appended to OUTPUT.keys by name, and so is "ContextMenu" when its context menu
+// opens; OUTPUT.ready appears once it has focus.
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -37,6 +39,11 @@ protected:
             keys.write((name + "\n").toUtf8());
         }
         QLineEdit::keyPressEvent(event);
+    }
+    void contextMenuEvent(QContextMenuEvent* event) override {
+        QFile keys(keysPath_);
+        if (keys.open(QIODevice::Append)) keys.write("ContextMenu\n");
+        QLineEdit::contextMenuEvent(event);
     }
 
 private:

@@ -25,6 +25,10 @@
 #include <fstream>
 #include <sstream>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -103,7 +107,7 @@ protected:
     void TearDown() override {
         EngineManager::shared().resetForTesting();
         // Let the stopped server go before the next case claims the port.
-        test::pumpUntil([] { return platform::PortListeners::loopbackListeners(8791).empty(); }, 10);
+        test::pumpUntil([] { return platform::PortListeners::listeners(8791).empty(); }, 10);
         for (auto* p : helpers) {
             p->kill();
             p->waitForFinished(2000);
@@ -114,7 +118,7 @@ protected:
 
     // The pid of the server listening on the engine's port.
     long serverPid() {
-        const auto pids = platform::PortListeners::loopbackListeners(8791);
+        const auto pids = platform::PortListeners::listeners(8791);
         return pids.size() == 1 ? pids[0] : 0;
     }
     QProcess* python(const std::string& script) {
@@ -172,15 +176,21 @@ TEST_F(EngineManagerIT, ACrashIsRecordedAsItsExitStatus) {
     EXPECT_FALSE(engine.inferenceURL());
 }
 
-TEST_F(EngineManagerIT, AStaleListenerIsKilledBeforeLaunchButAClientOfItSurvives) {
-    QProcess* stale = python(
-        "import socket, time\n"
-        "s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
-        "s.bind(('127.0.0.1', 8791)); s.listen(8)\n"
-        "print('ready')\n"
-        "c, _ = s.accept()\n"
-        "time.sleep(120)\n");
-    ASSERT_TRUE(saysReady(stale));
+TEST_F(EngineManagerIT, StaleListenersOnAnyAddressAreKilledBeforeLaunchButClientsAndWeSurvive) {
+    // Listeners on the loopback address, on every IPv4 address and on every IPv6 address (which
+    // takes IPv4 too): each one alone keeps the server from binding. They share the port.
+    std::vector<QProcess*> stale;
+    for (const std::string& at : {"AF_INET, '127.0.0.1'", "AF_INET, '0.0.0.0'", "AF_INET6, '::'"}) {
+        const std::string family = at.substr(0, at.find(','));
+        const std::string host = at.substr(at.find(',') + 2);
+        stale.push_back(python("import socket, time\n"
+                               "s = socket.socket(socket." + family + ")\n"
+                               "for o in (socket.SO_REUSEADDR, socket.SO_REUSEPORT): s.setsockopt(socket.SOL_SOCKET, o, 1)\n"
+                               "s.bind((" + host + ", 8791)); s.listen(8)\n"
+                               "print('ready')\n"
+                               "time.sleep(120)\n"));
+        ASSERT_TRUE(saysReady(stale.back())) << at;
+    }
     QProcess* client = python(
         "import socket, time\n"
         "c = socket.create_connection(('127.0.0.1', 8791))\n"
@@ -188,13 +198,32 @@ TEST_F(EngineManagerIT, AStaleListenerIsKilledBeforeLaunchButAClientOfItSurvives
         "time.sleep(120)\n");
     ASSERT_TRUE(saysReady(client));
     const long clientPid = client->processId();
+    // We listen on the port too while the sweep runs, and let go right after it.
+    const int own = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    for (int option : {SO_REUSEADDR, SO_REUSEPORT}) ASSERT_EQ(::setsockopt(own, SOL_SOCKET, option, &one, sizeof one), 0);
+    sockaddr_in6 any{};
+    any.sin6_family = AF_INET6;
+    any.sin6_port = htons(8791);
+    ASSERT_EQ(::bind(own, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    ASSERT_EQ(::listen(own, 8), 0);
 
     auto& engine = EngineManager::shared();
+    bool swept = false;
+    engine.setStaleListenerKiller([&](int port) {
+        platform::PortListeners::killListeners(port);
+        swept = true;
+        ::close(own);
+    });
     engine.startIfPossible();
+    if (!swept) ::close(own);
+    ASSERT_TRUE(swept);
     ASSERT_TRUE(engine.running());
-    ASSERT_TRUE(test::pumpUntil([&] { return stale->state() == QProcess::NotRunning; }, 5));
-    EXPECT_EQ(stale->exitStatus(), QProcess::CrashExit);
-    EXPECT_EQ(stale->exitCode(), SIGKILL);
+    for (QProcess* p : stale) {
+        ASSERT_TRUE(test::pumpUntil([&] { return p->state() == QProcess::NotRunning; }, 5));
+        EXPECT_EQ(p->exitStatus(), QProcess::CrashExit);
+        EXPECT_EQ(p->exitCode(), SIGKILL);
+    }
     EXPECT_TRUE(test::await(engine.waitUntilReady(90), 100));
     EXPECT_EQ(client->state(), QProcess::Running);
     EXPECT_TRUE(alive(clientPid));

@@ -259,4 +259,83 @@ TEST_F(EngineManagerTest, AnIdleStopDueWhileTheProviderIsLocalDoesNothing) {
     EXPECT_TRUE(engine().running());
 }
 
+TEST_F(EngineManagerTest, AServerThatEndsByItselfIsStartedAgainAfterAGrowingPause) {
+    auto& f = makeEngine();
+    auto& clock = test::fakes().scheduler;
+    AppSettings::shared().setProvider("local");
+    clock.runPending();
+    ASSERT_TRUE(engine().running());
+
+    // Crashing right after each launch: 1 s, 2 s, 4 s, and never more than a minute.
+    for (std::size_t crash = 0; crash < 10; ++crash) {
+        const std::size_t launches = f.processes->launches.size();
+        f.processes->current->exitWith(9);
+        clock.runPending();
+        EXPECT_FALSE(engine().running());
+        EXPECT_EQ(engine().lastExitCode(), 9);  // observable until the next launch
+        const double pause = crash < 3 ? static_cast<double>(1 << crash) : 60;
+        clock.advance(pause - 0.05);
+        if (crash < 3) EXPECT_EQ(f.processes->launches.size(), launches) << "restarted too soon, crash " << crash;
+        clock.advance(0.1);
+        ASSERT_EQ(f.processes->launches.size(), launches + 1) << "not restarted in time, crash " << crash;
+        EXPECT_TRUE(engine().running());
+        EXPECT_FALSE(engine().lastExitCode());
+    }
+    EXPECT_EQ(f.processes->launches.back().arguments, f.processes->launches.front().arguments);
+
+    // A server that ran fine for a while is back after a second again.
+    clock.advance(EngineManager::kSteadyRunSeconds + 1);
+    f.processes->current->exitWith(6);
+    clock.runPending();
+    clock.advance(1.05);
+    EXPECT_TRUE(engine().running());
+}
+
+TEST_F(EngineManagerTest, AStopThatWeAskedForIsNeverFollowedByARestart) {
+    auto& f = makeEngine();
+    auto& clock = test::fakes().scheduler;
+    AppSettings::shared().setProvider("local");
+    clock.runPending();
+    const auto launchesAfter = [&](double seconds) {
+        clock.advance(seconds);
+        return f.processes->launches.size();
+    };
+
+    // Quit, and a provider change, both while a restart is pending and while the server runs.
+    f.processes->current->exitWith(9);
+    clock.runPending();
+    engine().stop();
+    EXPECT_EQ(launchesAfter(600), 1u);
+    engine().startIfPossible();
+    f.processes->current->exitWith(9);
+    clock.runPending();
+    AppSettings::shared().setProvider("groq");
+    clock.runPending();
+    EXPECT_EQ(launchesAfter(600), 2u);
+    AppSettings::shared().setProvider("local");
+    clock.runPending();
+    AppSettings::shared().setProvider("groq");
+    clock.runPending();
+    EXPECT_EQ(launchesAfter(600), 3u);
+    EXPECT_FALSE(engine().running());
+
+    // The fallback server's idle stop, and its crash: it is started again on its next use only.
+    EXPECT_TRUE(test::driveTask(engine().ensureReadyForFallback()));
+    EXPECT_EQ(launchesAfter(EngineManager::kIdleStopSeconds + 600), 4u);
+    EXPECT_FALSE(engine().running());
+    EXPECT_TRUE(test::driveTask(engine().ensureReadyForFallback()));
+    f.processes->current->exitWith(9);
+    EXPECT_EQ(launchesAfter(600), 5u);
+
+    // A model change replaces the server once; the old one's end restarts nothing.
+    AppSettings::shared().setProvider("local");
+    clock.runPending();
+    f.installModel("tiny");
+    ModelManager::shared().setActiveModelID("tiny");
+    engine().restartForModelChange();
+    EXPECT_EQ(launchesAfter(600), 7u);
+    EXPECT_TRUE(engine().running());
+    EXPECT_FALSE(engine().lastExitCode());
+}
+
 }  // namespace

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <sys/stat.h>
+
 namespace {
 
 std::string slurp(const std::string& path) {
@@ -56,6 +58,28 @@ TEST(JsonFileDefaults, AMalformedFileIsKeptAsideNotOverwritten) {
     d.setString("lang", "en");
     EXPECT_EQ(slurp(path + ".corrupt"), "{\"lang\": \"uk\", broken");
     EXPECT_NE(slurp(path).find("\"en\""), std::string::npos);
+}
+
+TEST(JsonFileDefaults, EveryMalformedFileKeepsItsOwnCopyAndTheSettingsArePrivate) {
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString() + "/Tovrin";
+    const std::string path = folder + "/defaults.json";
+    std::filesystem::create_directories(folder);
+    std::filesystem::permissions(folder, std::filesystem::perms(0755));
+    for (const char* broken : {"first broken", "second broken", "third broken"}) {
+        std::ofstream(path) << broken;
+        platform::JsonFileDefaults d(path);
+        d.setString("lang", "en");
+    }
+    EXPECT_EQ(slurp(path + ".corrupt"), "first broken");
+    EXPECT_EQ(slurp(path + ".corrupt.2"), "second broken");
+    EXPECT_EQ(slurp(path + ".corrupt.3"), "third broken");
+
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << "a folder left open by an older run is tightened";
 }
 
 TEST(DefaultsReaders, ConvertTheWayTheSettingsExpect) {

@@ -100,7 +100,7 @@ TEST(PortListenersTest, OnlyLoopbackListenersOnThePortOtherThanUs) {
         "n127.0.0.1:8791\n"
         "p999\n"
         "n127.0.0.1:8791\n";  // ourselves
-    EXPECT_EQ(platform::PortListeners::parseLsofListeners(lsof, 8791, 999), (std::vector<int>{100, 600}));
+    EXPECT_EQ(platform::PortListeners::parseLsofListeners(lsof, 8791, 999), (std::vector<int>{100, 300, 400, 600}));
     EXPECT_TRUE(platform::PortListeners::parseLsofListeners("", 8791, 1).empty());
     EXPECT_TRUE(platform::PortListeners::parseLsofListeners("n127.0.0.1:8791\n", 8791, 1).empty());
 }

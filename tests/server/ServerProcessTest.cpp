@@ -15,6 +15,7 @@
 #include <fstream>
 #include <future>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -69,6 +70,37 @@ std::string rawExchange(int port, const std::string& bytes, bool halfClose) {
     ssize_t n;
     while ((n = ::recv(s, buf, sizeof buf, 0)) > 0) reply.append(buf, static_cast<std::size_t>(n));
     ::close(s);
+    return reply;
+}
+
+// A connection that has sent `bytes` and stays open; -1 when it cannot connect.
+int openAndSend(int port, const std::string& bytes) {
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(s);
+        return -1;
+    }
+    if (!bytes.empty()) ::send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    return s;
+}
+
+// What the server sends on `s` until it closes the connection or `within` has passed.
+std::string replyWithin(int s, std::chrono::milliseconds within) {
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    std::string reply;
+    char buf[4096];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p{s, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+        const ssize_t n = ::recv(s, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        reply.append(buf, static_cast<std::size_t>(n));
+    }
     return reply;
 }
 
@@ -314,6 +346,105 @@ TEST_P(ServerProcessTest, SigtermEndsItPromptlyAndFreesThePort) {
     EXPECT_TRUE(RunningServer::canBind(port)) << "port still held";
     EXPECT_LT(std::chrono::steady_clock::now() - sent, 1s);
     inFlight.get();
+}
+
+TEST_P(ServerProcessTest, SlowClientsCannotLockOutProbesOrTranscriptions) {
+    const Engine e = engine("transcribe_ms=1500");
+    REQUIRE_ENGINE(e);
+    int port = 0;
+    auto server = start(e, port);
+
+    // Forty clients that each add a header line every second and never finish their request,
+    // and four that send their announced body just as slowly.
+    std::vector<int> slow, slowBodies;
+    for (int i = 0; i < 40; ++i) slow.push_back(openAndSend(port, "GET / HTTP/1.1\r\nHost: x\r\n"));
+    for (int i = 0; i < 4; ++i)
+        slowBodies.push_back(openAndSend(port, "POST /transcribe HTTP/1.1\r\nContent-Length: 9000\r\n\r\nRIFF"));
+    std::jthread trickler([&slow, &slowBodies](std::stop_token stop) {
+        while (!stop.stop_requested()) {
+            for (int s : slow) ::send(s, "X-Slow: 1\r\n", 11, MSG_NOSIGNAL);
+            for (int s : slowBodies) ::send(s, "X-Slow: 1\r\n", 11, MSG_NOSIGNAL);
+            for (int i = 0; i < 10 && !stop.stop_requested(); ++i) std::this_thread::sleep_for(100ms);
+        }
+    });
+    auto quick = [port] {
+        httplib::Client c("127.0.0.1", port);
+        c.set_connection_timeout(2s);
+        c.set_read_timeout(2s);
+        c.set_write_timeout(2s);
+        return c;
+    };
+
+    // A transcription and, while it runs, five probes: each answered within 2 s.
+    auto transcription = std::async(std::launch::async, [&] {
+        return quick().Post("/inference", inferenceBody(speechWav(), "en"), kMultipartType);
+    });
+    std::this_thread::sleep_for(100ms);
+    for (int i = 0; i < 5; ++i) {
+        auto probe = quick().Get(i % 2 ? "/" : "/health");
+        ASSERT_TRUE(probe) << "probe " << i << " got no answer within 2 s";
+        EXPECT_EQ(probe->status, 200);
+    }
+    const auto res = transcription.get();
+    ASSERT_TRUE(res) << "the transcription got no answer within 2 s";
+    EXPECT_EQ(res->status, 200) << res->body;
+
+    // Connections beyond the bound (64 by default, 44 of them slow) are refused at once rather
+    // than queued.
+    std::vector<int> idle;
+    for (int i = 0; i < 20; ++i) idle.push_back(openAndSend(port, ""));
+    const int extra = openAndSend(port, "GET / HTTP/1.1\r\n\r\n");
+    const std::string refused = replyWithin(extra, 1s);
+    ::close(extra);
+    EXPECT_EQ(refused.rfind("HTTP/1.1 503", 0), 0u) << refused.substr(0, 200);
+
+    // However steadily they trickle, slow clients are cut off by the deadline for the headers.
+    std::vector<std::future<std::string>> cutOff;
+    for (int s : slow) cutOff.push_back(std::async(std::launch::async, [s] { return replyWithin(s, 10s); }));
+    for (auto& f : cutOff) {
+        const std::string reply = f.get();
+        EXPECT_EQ(reply.rfind("HTTP/1.1 408", 0), 0u) << reply.substr(0, 200);
+    }
+    // And a body has a deadline of its own, scaled to its size.
+    for (int s : slowBodies) {
+        const std::string reply = replyWithin(s, 15s);
+        EXPECT_EQ(reply.rfind("HTTP/1.1 400", 0), 0u) << reply.substr(0, 200);
+    }
+    trickler.request_stop();
+    trickler.join();
+    for (int s : slow) ::close(s);
+    for (int s : slowBodies) ::close(s);
+    for (int s : idle) ::close(s);
+    auto after = quick().Get("/health");
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->status, 200);
+}
+
+TEST_P(ServerProcessTest, BadFramingIsAnsweredAtOnceWithoutWaitingForTheBody) {
+    const Engine e = engine();
+    REQUIRE_ENGINE(e);
+    int port = 0;
+    auto server = start(e, port);
+    const struct {
+        const char* what;
+        std::string head;
+        int status;
+    } cases[] = {
+        {"negative length", "POST /transcribe HTTP/1.1\r\nHost: x\r\nContent-Length: -5\r\n\r\n", 400},
+        {"length not a number", "POST /inference HTTP/1.1\r\nHost: x\r\nContent-Length: 12abc\r\n\r\n", 400},
+        {"conflicting lengths", "POST /transcribe HTTP/1.1\r\nContent-Length: 4\r\nContent-Length: 9\r\n\r\n", 400},
+        {"oversized length", "POST /transcribe HTTP/1.1\r\nHost: x\r\nContent-Length: 104857601\r\n\r\n", 413},
+        {"100 KB header", "GET /health HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(100 * 1024, 'a') + "\r\n\r\n", 431},
+    };
+    for (const auto& c : cases) {
+        const int s = openAndSend(port, c.head);
+        const std::string reply = replyWithin(s, 100ms);
+        ::close(s);
+        EXPECT_EQ(reply.rfind("HTTP/1.1 " + std::to_string(c.status), 0), 0u) << c.what << ": " << reply.substr(0, 200);
+        const auto bodyAt = reply.find("\r\n\r\n");
+        const json error = bodyAt == std::string::npos ? json() : json::parse(reply.substr(bodyAt + 4), nullptr, false);
+        EXPECT_TRUE(error.is_object() && error["error"].is_string()) << c.what << ": " << reply.substr(0, 300);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ServerProcessTest, ::testing::Values("fake", "whisper"),

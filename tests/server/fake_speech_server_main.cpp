@@ -5,5 +5,5 @@
 
 int main(int argc, char** argv) {
     server::ServerProcess::run(argc, argv, server::ServerOptions::engineDefaults(), "fake-speech-server",
-                               [](const std::string& path, int) { return servertest::FakeRecognizer::load(path); });
+                               [](const server::ServerOptions& o) { return servertest::FakeRecognizer::load(o.modelPath); });
 }

@@ -2,6 +2,7 @@
 // produced, for comparison with the independent reference (reference.py).
 //   speech-dump MODEL AUDIO.f32 OUTDIR LANGUAGE [THREADS [AUDIO_CONTEXT]]
 #include "WhisperEngine.h"
+#include "WindowDecoder.h"
 
 #include <cstdio>
 #include <fstream>
@@ -58,6 +59,22 @@ int main(int argc, char** argv) {
         for (int tok : r.tokens) tf << tok << "\n";
         std::ofstream rf(out + "/result.txt");
         rf << r.language << "\n" << r.noSpeechProb << "\n" << r.avgLogprob << "\n" << t.decode(r.tokens) << "\n";
+        // The same window decoded with its greedy text as the previous window's: the tokens
+        // fed before the first sampled one, the logits along them, and the tokens.
+        e.beginDecode(enc.data());
+        speech::DecodeResult p = speech::WindowDecoder(e).decode(r.tokens, r.language, 0.0f, 0);
+        std::ofstream pf(out + "/prompted-prefix.txt");
+        for (int tok : p.prefix) pf << tok << "\n";
+        std::ofstream ptf(out + "/prompted-tokens.txt");
+        for (int tok : p.tokens) ptf << tok << "\n";
+        e.beginDecode(enc.data());
+        logits.clear();
+        for (int tok : p.prefix) {
+            const float* l = e.step(tok);
+            logits.insert(logits.end(), l, l + hp.nVocab);
+        }
+        writeFloats(out + "/prompted-logits.f32", logits.data(), logits.size());
+
         std::cout << "language " << r.language << ", " << r.tokens.size() << " tokens, no-speech "
                   << r.noSpeechProb << ", avg logprob " << r.avgLogprob << ": " << t.decode(r.tokens) << "\n";
     } catch (const std::exception& ex) {

@@ -4,10 +4,12 @@
 #include "ThreadPool.h"
 #include "Tokenizer.h"
 #include "WhisperRecognizer.h"
+#include "WindowCutter.h"
 #include "speech/Recognizer.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -223,6 +225,178 @@ TEST(NoSpeech, SilentWindowsGiveNoText) {
         EXPECT_TRUE(r.noSpeech);
     }
     EXPECT_EQ(rec.transcribe(a.data(), a.size(), "en").text, "");
+}
+
+// espeak-ng speech at 16 kHz, or empty when espeak-ng or sox is missing.
+std::vector<float> espeak(const std::string& name, const std::string& text) {
+    const std::string wav = testDir() + "/" + name + ".wav", raw = testDir() + "/" + name + ".f32";
+    const std::string cmd = "espeak-ng -v en-us -s 160 -w '" + wav + "' '" + text + "' && sox '" + wav +
+                            "' -r 16000 -c 1 -e floating-point -b 32 -t raw '" + raw + "'";
+    if (std::system(cmd.c_str()) != 0) return {};
+    auto bytes = readFile(raw);
+    std::vector<float> a(bytes.size() / sizeof(float));
+    std::memcpy(a.data(), bytes.data(), a.size() * sizeof(float));
+    return a;
+}
+
+// One clause of connected speech, repeated: its longest pause is about 0.1 s.
+std::vector<float> connectedSpeech(std::size_t samples) {
+    std::string clause = "the quick brown fox jumps over the lazy dog while the farmer walks along the river bank "
+                         "and the children play near the old stone bridge under a bright summer sky ";
+    std::string text;
+    for (int i = 0; i < 8; ++i) text += clause;
+    auto a = espeak("connected", text);
+    if (a.size() < samples) return {};
+    a.resize(samples);
+    return a;
+}
+
+class LongRecording : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        rec_ = new speech::WhisperRecognizer(makeModel("long", "--preset test --seed 3"), 4,
+                                             {.temperatureFallback = false});
+    }
+    static void TearDownTestSuite() { delete rec_; }
+    static speech::WhisperRecognizer* rec_;
+};
+speech::WhisperRecognizer* LongRecording::rec_ = nullptr;
+
+// A seam falls inside a pause before the 30 s limit, at the limit when there is none, and the
+// windows of a long dictation cover every sample once.
+TEST_F(LongRecording, WindowsAreCutInPausesAndCoverTheRecording) {
+    const std::size_t sec = 16000;
+    auto speech = connectedSpeech(40 * sec);
+    if (speech.empty()) GTEST_SKIP() << "espeak-ng or sox is missing";
+    auto& e = rec_->engine();
+
+    auto plain = e.transcribe(speech.data(), speech.size(), "en");
+    ASSERT_EQ(plain.size(), 2u);
+    EXPECT_EQ(plain[0].end, speech::WindowCutter::kLimit);
+
+    std::vector<float> paused(speech.begin(), speech.begin() + 27 * sec);
+    paused.resize(paused.size() + 6 * sec / 10, 0.0f);
+    paused.insert(paused.end(), speech.begin() + 27 * sec, speech.begin() + 40 * sec - 6 * sec / 10);
+    auto cut = e.transcribe(paused.data(), paused.size(), "en");
+    ASSERT_EQ(cut.size(), 2u);
+    EXPECT_GT(cut[0].end, 27 * sec);
+    EXPECT_LT(cut[0].end, 27 * sec + 6 * sec / 10);
+    EXPECT_EQ(cut[1].start, cut[0].end);
+
+    // 70 s of sentences: pauses everywhere, so the cuts move off the 30 s grid.
+    std::string text;
+    for (int i = 0; i < 12; ++i)
+        text += "Please send the report to the office before noon. We will meet again on Friday, after lunch. ";
+    auto sentences = espeak("sentences", text);
+    ASSERT_GE(sentences.size(), 70 * sec);
+    sentences.resize(70 * sec);
+    auto windows = e.transcribe(sentences.data(), sentences.size(), "en");
+    ASSERT_GE(windows.size(), 3u);
+    std::size_t next = 0;
+    for (auto& w : windows) {
+        EXPECT_EQ(w.start, next);
+        EXPECT_GT(w.end, w.start);
+        EXPECT_LE(w.end - w.start, speech::WindowCutter::kLimit);
+        next = w.end;
+    }
+    EXPECT_EQ(next, sentences.size());
+    EXPECT_LT(windows[0].end, speech::WindowCutter::kLimit);
+}
+
+// The second window is decoded after <|startofprev|> and the first window's latest tokens
+// (at most half the text context), and only its own tokens make the text.
+TEST(WindowContext, PreviousTextIsThePromptWithinItsLimit) {
+    speech::WhisperRecognizer rec(makeModel("context", "--preset test --seed 3 --eot-after 1000 --text-ctx 96"), 4,
+                                  {.temperatureFallback = false});
+    auto& e = rec.engine();
+    const auto& t = e.tokenizer();
+    auto a = speechLike(40 * 16000, 6);
+    auto r = e.transcribe(a.data(), a.size(), "en");
+    ASSERT_EQ(r.size(), 2u);
+    const std::size_t limit = std::size_t(e.hp().nTextCtx / 2 - 1);
+    ASSERT_GT(r[0].tokens.size(), limit);  // the limit is reached
+    EXPECT_EQ(r[0].prefix, (std::vector<int>{t.sot(), t.languageToken(0), t.transcribe(), t.noTimestamps()}));
+    std::vector<int> want{t.startOfPrev()};
+    want.insert(want.end(), r[0].tokens.end() - std::ptrdiff_t(limit), r[0].tokens.end());
+    want.insert(want.end(), {t.sot(), t.languageToken(0), t.transcribe(), t.noTimestamps()});
+    EXPECT_EQ(r[1].prefix, want);
+    EXPECT_FALSE(r[1].tokens.empty());
+    auto text = [&t](const std::vector<int>& tokens) {
+        std::string s = t.decode(tokens);
+        return s.substr(s.find_first_not_of(' '));
+    };
+    EXPECT_EQ(rec.transcribe(a.data(), a.size(), "en").text, text(r[0].tokens) + " " + text(r[1].tokens));
+}
+
+// A model whose greedy decoding loops: the fallback decodes again, keeps what the rule
+// selects, repeats itself for one seed, and when turned off leaves plain greedy decoding.
+TEST(Fallback, LoopsAreDecodedAgainAndTheRuleChooses) {
+    const std::string model = makeModel("loop", "--preset test --seed 3 --eot-after 1000 --text-ctx 96");
+    speech::WhisperRecognizer rec(model, 4);
+    auto& e = rec.engine();
+    const auto& t = e.tokenizer();
+    auto a = speechLike(5 * 16000, 7);
+
+    auto greedy = [&] {
+        std::vector<float> mel(std::size_t(speech::WhisperEngine::kFrames) * e.hp().nMels);
+        std::vector<float> enc = e.encoderBuffer();
+        e.logMel(a.data(), a.size(), mel.data());
+        e.encode(mel.data(), enc.data());
+        e.beginDecode(enc.data());
+        return e.decodeGreedy("en");
+    }();
+    ASSERT_GT(speech::WindowDecoder::compressionRatio(t.decode(greedy.tokens)), 2.4f);  // it loops
+
+    // Default thresholds: nothing passes the log-probability, so every temperature is tried
+    // and the most likely text that does not loop is kept.
+    auto r = e.transcribe(a.data(), a.size(), "en");
+    ASSERT_EQ(r.size(), 1u);
+    ASSERT_EQ(r[0].attempts.size(), 6u);
+    EXPECT_EQ(r[0].attempts[0].tokens, greedy.tokens);
+    const speech::DecodeAttempt* best = nullptr;
+    for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_NEAR(r[0].attempts[i].temperature, 0.2f * float(i), 1e-6);
+        if (r[0].attempts[i].compressionRatio <= 2.4f && (!best || r[0].attempts[i].avgLogprob > best->avgLogprob))
+            best = &r[0].attempts[i];
+    }
+    ASSERT_NE(best, nullptr);
+    EXPECT_EQ(r[0].tokens, best->tokens);
+    EXPECT_EQ(r[0].temperature, best->temperature);
+    const std::string text = rec.transcribe(a.data(), a.size(), "en").text;
+    EXPECT_EQ(text, rec.transcribe(a.data(), a.size(), "en").text);  // same seed, same text
+    EXPECT_LE(speech::WindowDecoder::compressionRatio(text), 2.4f);
+
+    // Only the compression ratio counting: the first sampled decoding passes and is kept.
+    speech::DecodeOptions o = e.decodeOptions();
+    o.logprobThreshold = -100;
+    e.setDecodeOptions(o);
+    r = e.transcribe(a.data(), a.size(), "en");
+    ASSERT_EQ(r[0].attempts.size(), 2u);
+    EXPECT_EQ(r[0].tokens, r[0].attempts[1].tokens);
+    EXPECT_FLOAT_EQ(r[0].temperature, 0.2f);
+    o.seed = 99;  // another seed samples another text
+    e.setDecodeOptions(o);
+    EXPECT_NE(e.transcribe(a.data(), a.size(), "en")[0].tokens, r[0].tokens);
+
+    // In a second window the previous text conditions only the decodings below 0.5, and only
+    // when it was itself sampled below 0.5.
+    e.setDecodeOptions({});
+    auto two = speechLike(40 * 16000, 8);
+    auto w = e.transcribe(two.data(), two.size(), "en");
+    ASSERT_EQ(w.size(), 2u);
+    ASSERT_EQ(w[1].attempts.size(), 6u);
+    const bool carried = w[0].temperature < 0.5f;
+    for (auto& at : w[1].attempts) {
+        ASSERT_FALSE(at.prefix.empty());
+        EXPECT_EQ(at.prefix.front() == t.startOfPrev(), carried && at.temperature < 0.5f) << at.temperature;
+    }
+
+    speech::WhisperRecognizer off(model, 4, {.temperatureFallback = false});
+    auto plain = off.engine().transcribe(a.data(), a.size(), "en");
+    EXPECT_EQ(plain[0].tokens, greedy.tokens);
+    EXPECT_TRUE(plain[0].attempts.empty());
+    std::string g = t.decode(greedy.tokens);
+    EXPECT_EQ(off.transcribe(a.data(), a.size(), "en").text, g.substr(g.find_first_not_of(' ')));
 }
 
 // Jobs of every size, back to back: each item runs exactly once and a job ends only when

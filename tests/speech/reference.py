@@ -191,17 +191,24 @@ def suppressed(m):
     return out, ids.get(b" ")
 
 
-def greedy(m, enc, language):
-    first = decode_logits(m, [m.sot], enc)[-1]
+def start_tokens(m, enc, language, context=()):
+    """The tokens before the first sampled one: the previous window's text (at most half the
+    text context) after <|startofprev|>, then the start of the transcript."""
+    prev = []
+    if context:
+        prev = [m.translate + 3] + list(context)[-(m.hp["n_text_ctx"] // 2 - 1):]
+    first = decode_logits(m, prev + [m.sot], enc)[-1]
     if m.multilingual:
         if language == "auto":
             lang = int(np.argmax(first[m.sot + 1:m.sot + 1 + m.n_langs]))
         else:
             lang = LANGS.index(language)
-        prompt = [m.sot, m.sot + 1 + lang, m.transcribe, m.no_timestamps]
-        code = LANGS[lang]
-    else:
-        prompt, code = [m.sot, m.no_timestamps], "en"
+        return prev + [m.sot, m.sot + 1 + lang, m.transcribe, m.no_timestamps], LANGS[lang]
+    return prev + [m.sot, m.no_timestamps], "en"
+
+
+def greedy(m, enc, language, context=()):
+    prompt, code = start_tokens(m, enc, language, context)
     sym, space = suppressed(m)
     tokens = []
     for i in range(m.hp["n_text_ctx"] // 2):
@@ -226,7 +233,7 @@ def compare(what, got, want, tol):
         raise AssertionError("%s differs from the reference: %.3e" % (what, err))
 
 
-def check(tool, dump, work, name, args, audio, language, ctx=None):
+def check(tool, dump, work, name, args, audio, language, ctx=None, prompted=False):
     path = os.path.join(work, name + ".bin")
     subprocess.run([tool, *args, "-o", path], check=True)
     out = os.path.join(work, name)
@@ -262,6 +269,21 @@ def check(tool, dump, work, name, args, audio, language, ctx=None):
         raise AssertionError("language differs: engine %s, reference %s" % (got_code, code))
     if not tokens:
         raise AssertionError("the test model decoded nothing; the check would be empty")
+
+    if prompted:
+        # The window decoded again after its own greedy text as the previous window's.
+        prefix, _ = start_tokens(m, enc, code, tokens)
+        got_prefix = [int(l) for l in open(os.path.join(out, "prompted-prefix.txt")).read().split()]
+        if got_prefix != prefix:
+            raise AssertionError("prompted start tokens differ:\n engine    %s\n reference %s" % (got_prefix, prefix))
+        logits = decode_logits(m, prefix, enc)
+        got_logits = np.fromfile(os.path.join(out, "prompted-logits.f32"), np.float32).reshape(len(prefix), -1)
+        compare("prompted logits", got_logits, logits, 1e-4)
+        ptokens, _ = greedy(m, enc, code, tokens)
+        got_ptokens = [int(l) for l in open(os.path.join(out, "prompted-tokens.txt")).read().split()]
+        print("  prompted greedy tokens %d after %d start tokens" % (len(ptokens), len(prefix)))
+        if got_ptokens != ptokens:
+            raise AssertionError("prompted tokens differ:\n engine    %s\n reference %s" % (got_ptokens, ptokens))
     return tokens
 
 
@@ -273,7 +295,7 @@ def main():
     speechlike = (0.3 * np.sin(2 * np.pi * 220 * t + 3 * np.sin(2 * np.pi * 3 * t)) * (0.6 + 0.4 * np.sin(2 * np.pi * 0.5 * t))
                   + 0.02 * rng.standard_normal(t.size))
     small = ["--preset", "test", "--seed", "3"]
-    t16 = check(tool, dump, work, "small-f16", small + ["--ftype", "1"], speechlike, "auto")
+    t16 = check(tool, dump, work, "small-f16", small + ["--ftype", "1"], speechlike, "auto", prompted=True)
     t32 = check(tool, dump, work, "small-f32", small + ["--ftype", "0"], speechlike, "auto")
     if t16 != t32:
         raise AssertionError("f16 and f32 files give different tokens")

@@ -97,6 +97,8 @@ struct FakeApp : platform::App {
     }
     void terminate() override { ++terminations; }
     bool hasVisibleWindows() const override { return visibleWindows; }
+    int broughtForward = 0;
+    void bringVisibleWindowsForward() override { ++broughtForward; }
 };
 
 struct FakeLoginItem : platform::LoginItem {

@@ -1,5 +1,7 @@
 #include "support/HeadlessDesktop.h"
 
+#include <gio/gio.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -227,6 +229,59 @@ bool HeadlessDesktop::startTray() {
         return false;
     }
     return true;
+}
+
+namespace {
+constexpr const char* kLoginCollection = "/org/freedesktop/secrets/collection/login";
+// The keyring is created with this password (what gnome-keyring-daemon --unlock reads).
+constexpr const char* kKeyringPassword = "\n";
+}  // namespace
+
+bool HeadlessDesktop::lockKeyring() {
+    return run({"gdbus", "call", "--session", "--dest", "org.freedesktop.secrets", "--object-path",
+                "/org/freedesktop/secrets", "--method", "org.freedesktop.Secret.Service.Lock",
+                std::string("['") + kLoginCollection + "']"},
+               nullptr, 10) == 0;
+}
+
+bool HeadlessDesktop::unlockKeyring() {
+    // gnome-keyring takes the password through a plain session on one connection.
+    GError* error = nullptr;
+    GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
+        bus_.c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, &error);
+    if (!bus) {
+        g_error_free(error);
+        return false;
+    }
+    bool ok = false;
+    GVariant* opened = g_dbus_connection_call_sync(
+        bus, "org.freedesktop.secrets", "/org/freedesktop/secrets", "org.freedesktop.Secret.Service", "OpenSession",
+        g_variant_new("(sv)", "plain", g_variant_new_string("")), nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
+    if (opened) {
+        GVariant* output = nullptr;
+        const char* session = nullptr;
+        g_variant_get(opened, "(v&o)", &output, &session);
+        GVariant* secret = g_variant_new(
+            "(o@ay@ays)", session, g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, "", 0, 1),
+            g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, kKeyringPassword, std::strlen(kKeyringPassword), 1),
+            "text/plain");
+        GVariant* unlocked = g_dbus_connection_call_sync(
+            bus, "org.freedesktop.secrets", "/org/freedesktop/secrets",
+            "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface", "UnlockWithMasterPassword",
+            g_variant_new("(o@(oayays))", kLoginCollection, secret), nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr,
+            &error);
+        ok = unlocked != nullptr;
+        if (unlocked) g_variant_unref(unlocked);
+        g_variant_unref(output);
+        g_variant_unref(opened);
+    }
+    if (error) g_error_free(error);
+    g_dbus_connection_close_sync(bus, nullptr, nullptr);
+    g_object_unref(bus);
+    return ok;
 }
 
 bool HeadlessDesktop::startKeyring() {

@@ -40,6 +40,11 @@ public:
     // Runs a command to completion (bounded), returning its exit status and standard output.
     int run(const std::vector<std::string>& argv, std::string* output = nullptr, double timeoutSeconds = 20);
 
+    // Locks the keyring's login collection, as the user or the screen locker does.
+    bool lockKeyring();
+    // Opens it again with its password, as answering the desktop's unlock prompt does.
+    bool unlockKeyring();
+
 private:
     bool startXvfb();
     bool startTray();

@@ -6,6 +6,7 @@
 #include "ui/kit/KestalPrimaryButtonStyle.h"
 #include "ui/kit/KestalSectionHeader.h"
 #include "ui/kit/Symbols.h"
+#include "ui/kit/WrapLabel.h"
 #include "platform/Paths.h"
 
 #include <gtest/gtest.h>
@@ -122,6 +123,27 @@ TEST(Kestal, PrimaryButtonLooksChangeWhenPressed) {
     EXPECT_NEAR(downFill.green(), mix(Kestal::blue.green(), Kestal::bg.green()), 3);
     EXPECT_NEAR(downFill.blue(), mix(Kestal::blue.blue(), Kestal::bg.blue()), 3);
     QTest::mouseRelease(button, Qt::LeftButton, {}, QPoint(60, 17));
+}
+
+// Text with a token wider than the line wraps inside it; what is selected copies as written
+// (line breaks and the whole long token), never as laid out.
+TEST(WrapLabel, WrapsInsideALongTokenAndCopiesTheTextAsWritten) {
+    test::reset();
+    const QString text = "first line\nhttps://example.com/" + QString(200, 'a');
+    WrapLabel label(text);
+    label.setSelectable(true);
+    const int line = QFontMetrics(label.font()).height();
+    EXPECT_LE(label.minimumSizeHint().width(), 100);
+    EXPECT_GE(label.heightForWidth(200), 4 * line);
+    label.resize(200, label.heightForWidth(200));
+    label.show();
+
+    QTest::keyClick(&label, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(&label, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(test::fakes().pasteboard.string(), text.toStdString());
+
+    QTest::mouseDClick(&label, Qt::LeftButton, {}, QPoint(2, line / 2));
+    EXPECT_EQ(label.selectedText(), "first");
 }
 
 TEST(Symbols, EveryNamedSymbolDrawsInTheAskedColour) {

@@ -8,6 +8,7 @@
 #include "support/TaskWait.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
+#include "ui/kit/AppIconPicker.h"
 #include "ui/main/HistoryPage.h"
 #include "ui/main/MainNav.h"
 #include "ui/main/MainWindow.h"
@@ -24,6 +25,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -127,6 +129,10 @@ TEST_F(MainWindowPagesTest, AtTheMinimumSizeEveryPageFitsItsAreaWithoutClipping)
     store_->insertHistory(QString::fromUtf8("Довгий запис, що переноситься на кілька рядків у списку").toStdString(), 9,
                           4.2, "uk");
     store_->dictAdd("клод код", "Claude Code");
+    // One unbroken token far wider than the page (a long link) wraps inside its row.
+    const std::string link = "https://example.com/" + std::string(280, 'a');
+    store_->insertHistory("see " + link, 2, 1.0, "en");
+    store_->dictAdd(link, std::string(300, '7'));
     BackendClient backend;
     MainWindow window(MainNav::shared(), backend, *store_);
     window.resize(MainWindow::minimumWidth, MainWindow::minimumHeight);
@@ -141,6 +147,34 @@ TEST_F(MainWindowPagesTest, AtTheMinimumSizeEveryPageFitsItsAreaWithoutClipping)
             << pages::rawValue(p).toStdString();
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// The Settings page ends at its last section, at the smallest and at the first size of the
+// window: no scrolling into empty space below it.
+TEST_F(MainWindowPagesTest, TheSettingsPageEndsAtItsLastSection) {
+    BackendClient backend;
+    MainWindow window(MainNav::shared(), backend, *store_);
+    window.show();
+    MainNav::shared().setPage(Page::settings);
+    for (const QSize size : {QSize(MainWindow::minimumWidth, MainWindow::minimumHeight),
+                             QSize(MainWindowController::initialWidth, MainWindowController::initialHeight)}) {
+        window.resize(size);
+        QApplication::processEvents();
+        auto* page = qobject_cast<SettingsPage*>(window.pageWidget());
+        ASSERT_NE(page, nullptr);
+        QWidget* content = page->scrollArea()->widget();
+        const QWidget* last = content->findChild<QWidget*>("appIconSection");
+        const auto* picker = content->findChild<AppIconPicker*>();
+        ASSERT_TRUE(last && picker);
+        // The layout settles over a few turns of the loop.
+        auto end = [&] {
+            const int below = last->geometry().bottom() + 1 + content->layout()->contentsMargins().bottom();
+            return std::max(below, page->scrollArea()->viewport()->height());
+        };
+        test::pumpUntil([&] { return content->height() <= end(); }, 3);
+        EXPECT_LE(content->height(), end()) << size.width();
+        EXPECT_EQ(picker->height(), picker->heightForWidth(picker->width())) << size.width();
+    }
 }
 
 TEST_F(MainWindowPagesTest, ReselectingAPageStartsItAfresh) {

@@ -4,6 +4,7 @@
 #include "engine/EngineManager.h"
 #include "engine/ModelManager.h"
 #include "platform/Defaults.h"
+#include "platform/Machine.h"
 #include "support/AsyncWait.h"
 #include "support/FakeEngine.h"
 #include "support/LoopbackHttpServer.h"
@@ -80,6 +81,12 @@ TEST_F(OnboardingModelTest, TheRecommendationFollowsInstalledMemory) {
     EXPECT_EQ(ModelStep::recommendedID(16 * GiB - 1), "small");
     EXPECT_EQ(ModelStep::recommendedID(16 * GiB), "large-v3-turbo");
     EXPECT_EQ(ModelStep::recommendedID(0), "small") << "memory that cannot be read";
+    // The kernel reports less than is installed: a 16 GiB PC reads about 15.5 GiB.
+    EXPECT_EQ(platform::Machine::installedMemory(31 * GiB / 2), 16 * GiB);
+    EXPECT_EQ(ModelStep::recommendedID(platform::Machine::installedMemory(31 * GiB / 2)), "large-v3-turbo");
+    EXPECT_EQ(platform::Machine::installedMemory(77 * GiB / 10), 8 * GiB);
+    EXPECT_EQ(ModelStep::recommendedID(platform::Machine::installedMemory(77 * GiB / 10)), "small");
+    EXPECT_EQ(platform::Machine::installedMemory(16 * GiB), 16 * GiB);
     EXPECT_EQ(ModelStep::name("medium"), "Medium");
     EXPECT_EQ(ModelStep::name("gigantic"), "gigantic");
     EXPECT_EQ(ModelStep::size("large-v3"), 3100);
@@ -98,7 +105,7 @@ TEST_F(OnboardingModelTest, TheRecommendationFollowsInstalledMemory) {
         EXPECT_EQ(r->status()->text(), QString::number(r->model().sizeMB) + " MB");
         EXPECT_FALSE(shown(r->installedMark()));
     }
-    EXPECT_EQ(s.row("small")->badge()->text(), "Recommended for this Mac");
+    EXPECT_EQ(s.row("small")->badge()->text(), "Recommended for this computer");
     EXPECT_EQ(s.downloadButton()->text(), "Download Small (488 MB)");
     EXPECT_TRUE(shown(s.downloadButton()));
     EXPECT_TRUE(shown(s.skipButton()));

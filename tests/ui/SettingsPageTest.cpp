@@ -244,7 +244,7 @@ TEST_F(SettingsPageTest, EachProviderBringsItsOwnRows) {
     QComboBox* provider = p.providerPicker();
     EXPECT_EQ(tags(provider), (std::vector<QString>{"local", "tovrin", "", "groq", "openai", "mistral", "deepgram",
                                                     "elevenlabs"}));
-    EXPECT_EQ(provider->itemText(0), QString::fromUtf8("On-device \u2014 private, Metal"));
+    EXPECT_EQ(provider->itemText(0), QString::fromUtf8("On-device \u2014 private, on this computer"));
     EXPECT_EQ(provider->itemText(1), QString::fromUtf8("Tovrin Cloud \u2014 fast, no setup"));
     EXPECT_EQ(provider->itemText(7), QString::fromUtf8("ElevenLabs \u2014 cloud (your key)"));
 

@@ -31,13 +31,13 @@ protected:
         ASSERT_GE(index, 0) << name.toStdString();
         combo->setCurrentIndex(index);
     }
-    const QString fn = QString::fromUtf8("Fn / \U0001F310 Globe");
-    const QString command = QString::fromUtf8("Right \u2318 Command");
-    const QString option = QString::fromUtf8("Right \u2325 Option");
-    const QString control = QString::fromUtf8("Right \u2303 Control");
+    const QString fn = QStringLiteral("Fn / Menu");
+    const QString command = QStringLiteral("Right Super");
+    const QString option = QStringLiteral("Right Alt");
+    const QString control = QStringLiteral("Right Ctrl");
 };
 
-TEST_F(ShortcutsPageTest, RowsNameThePushToTalkKeyAndFallBackToGlobe) {
+TEST_F(ShortcutsPageTest, RowsNameThePushToTalkKeyAndFallBackToFn) {
     ShortcutsPage page;
     EXPECT_EQ(page.row(0)->keys(), fn);
     EXPECT_EQ(page.row(1)->keys(), fn + " (tap)");

@@ -9,6 +9,7 @@ namespace server {
 class Log {
 public:
     static void info(const std::string& message);
+    static void warning(const std::string& message);  // to standard error
     static void error(const std::string& message);
 };
 

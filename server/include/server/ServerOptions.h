@@ -1,5 +1,5 @@
 // Settings of a speech server process and their command line:
-//   -m PATH  --host ADDR  --port N  --threads N  [--max-upload-mb N]
+//   -m PATH  --host ADDR  --port N  --threads N  [--max-upload-mb N]  [--no-fallback]
 #pragma once
 
 #include <cstddef>
@@ -16,7 +16,8 @@ public:
     int threads = 4;
     std::size_t maxUploadBytes = 100u * 1024 * 1024;
     double maxAudioSeconds = 3600;  // one hour of audio per request
-    int httpWorkers = 16;           // connections served at once (requests queue for the engine)
+    int httpWorkers = 64;             // connections open at once; more are refused with 503
+    bool temperatureFallback = true;  // --no-fallback: greedy decoding only (measurements)
 
     // Defaults of the engine server (its port is always given by the program that starts it).
     static ServerOptions engineDefaults();

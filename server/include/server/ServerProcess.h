@@ -15,7 +15,7 @@ namespace server {
 
 class ServerProcess {
 public:
-    using ModelLoader = std::function<std::unique_ptr<speech::Recognizer>(const std::string& path, int threads)>;
+    using ModelLoader = std::function<std::unique_ptr<speech::Recognizer>(const ServerOptions& options)>;
 
     // Does not return: exits with 0 after a stop signal, 1 when binding or loading fails,
     // 2 on a bad command line.

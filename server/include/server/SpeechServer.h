@@ -4,7 +4,8 @@
 //   POST /inference               multipart form: "file" (WAV), optional "language", "response_format"
 //   POST /transcribe[?lang=xx]    the raw WAV as the body
 // with {"text": ..., "language": ...} or {"error": ...}. One transcription runs at a time; later
-// requests wait their turn in arrival order.
+// requests wait their turn in arrival order, while probes and bad requests are answered at once.
+// Slow or stalled clients are cut off by deadlines (see GuardedHttpServer).
 #pragma once
 
 #include "server/ServerOptions.h"
@@ -21,13 +22,14 @@
 #include <thread>
 
 namespace httplib {
-class Server;
 struct Request;
 struct Response;
 class ContentReader;
 }  // namespace httplib
 
 namespace server {
+
+class GuardedHttpServer;
 
 class SpeechServer {
 public:
@@ -66,7 +68,7 @@ private:
 
     ServerOptions options_;
     Loader loader_;
-    std::unique_ptr<httplib::Server> http_;
+    std::unique_ptr<GuardedHttpServer> http_;
     std::unique_ptr<speech::Recognizer> recognizer_;
     std::atomic<State> state_{State::Loading};
     std::string loadError_;  // written before state_ becomes Failed

@@ -32,8 +32,15 @@ public:
     virtual Transcript transcribe(const float* samples, std::size_t count, const std::string& language) = 0;
 };
 
+struct RecognizerOptions {
+    // A window whose text repeats itself or is unlikely is decoded again at higher
+    // temperatures. Off only for measurements and comparisons.
+    bool temperatureFallback = true;
+};
+
 // Loads a ggml Whisper model file; `threads` is the size of the engine's worker pool.
 // Throws speech::Error with a message naming the problem (bad magic, truncated file, ...).
-std::unique_ptr<Recognizer> loadWhisperModel(const std::string& path, int threads);
+std::unique_ptr<Recognizer> loadWhisperModel(const std::string& path, int threads,
+                                             const RecognizerOptions& options = {});
 
 }  // namespace speech

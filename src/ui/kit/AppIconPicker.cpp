@@ -80,8 +80,12 @@ QSize AppIconPicker::sizeHint() const {
 }
 
 QSize AppIconPicker::minimumSizeHint() const {
+    // The least height the grid takes at any width: every tile in one row. The height at one
+    // column is far from a minimum (the page around would keep that much space below the grid
+    // whatever its width); the layouts ask heightForWidth for the height at the width they give.
     const int w = static_cast<int>(columns_.minimumColumnWidth);
-    return {w, heightForWidth(w)};
+    const int oneRow = static_cast<int>(tileCount() * columns_.minimumColumnWidth + (tileCount() - 1) * columns_.spacing);
+    return {w, heightForWidth(std::max(w, oneRow))};
 }
 
 AppIconPicker::TileLook AppIconPicker::tileLook(int index) const {

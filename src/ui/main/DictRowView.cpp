@@ -3,6 +3,7 @@
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalSecondaryButtonStyle.h"
 #include "ui/kit/Symbols.h"
+#include "ui/kit/WrapLabel.h"
 #include "ui/main/ToggleSwitch.h"
 
 #include <QHBoxLayout>
@@ -28,6 +29,12 @@ QLineEdit* roundedField(const QString& placeholder, const QString& text, QWidget
                              .arg(Kestal::css(Kestal::surface), Kestal::css(Kestal::text), Kestal::css(Kestal::border),
                                   Kestal::css(Kestal::blue)));
     return field;
+}
+
+void setTextColor(QWidget* w, const QColor& color) {
+    QPalette p = w->palette();
+    p.setColor(QPalette::WindowText, color);
+    w->setPalette(p);
 }
 
 QToolButton* borderless(const QString& symbol, const QColor& color, QWidget* parent) {
@@ -77,16 +84,15 @@ DictRowView::DictRowView(const DictRow& row, bool isEditing, const QString& term
         return;
     }
 
-    auto* termLabel = new QLabel(QString::fromStdString(row.term), this);
+    // Long terms wrap inside the row rather than pushing its buttons off the page.
+    auto* termLabel = new WrapLabel(QString::fromStdString(row.term), this);
     termLabel->setObjectName("dictTerm");
-    termLabel->setTextFormat(Qt::PlainText);
     termLabel->setFont(Kestal::body());
-    termLabel->setStyleSheet(QString("color: %1;").arg(Kestal::css(Kestal::text)));
-    auto* replacementLabel = new QLabel(QString::fromStdString(row.replacement), this);
+    setTextColor(termLabel, Kestal::text);
+    auto* replacementLabel = new WrapLabel(QString::fromStdString(row.replacement), this);
     replacementLabel->setObjectName("dictReplacement");
-    replacementLabel->setTextFormat(Qt::PlainText);
     replacementLabel->setFont(Kestal::font(13, QFont::Medium));
-    replacementLabel->setStyleSheet(QString("color: %1;").arg(Kestal::css(Kestal::text)));
+    setTextColor(replacementLabel, Kestal::text);
     line->addWidget(termLabel);
     line->addWidget(arrow(this));
     line->addWidget(replacementLabel);

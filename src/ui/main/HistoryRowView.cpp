@@ -4,6 +4,7 @@
 #include "platform/Pasteboard.h"
 #include "ui/kit/Kestal.h"
 #include "ui/kit/Symbols.h"
+#include "ui/kit/WrapLabel.h"
 
 #include <QDateTime>
 #include <QHBoxLayout>
@@ -74,11 +75,9 @@ HistoryRowView::HistoryRowView(const HistoryRow& row, Database& store, QWidget* 
     captionLabel->setFont(Kestal::caption());
     setTextColor(captionLabel, Kestal::dim);
     column->addWidget(captionLabel);
-    auto* text = new QLabel(QString::fromStdString(row.text), this);
+    auto* text = new WrapLabel(QString::fromStdString(row.text), this);
     text->setObjectName("historyText");
-    text->setTextFormat(Qt::PlainText);
-    text->setWordWrap(true);
-    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    text->setSelectable(true);
     text->setFont(Kestal::body());
     setTextColor(text, Kestal::text);
     column->addWidget(text);

@@ -157,7 +157,7 @@ QWidget* SettingsPage::buildTranscription(QWidget* parent) {
     QWidget* card = section->card();
 
     provider_ = picker("provider", nullptr);
-    provider_->addItem(QString::fromUtf8("On-device \u2014 private, Metal"), QStringLiteral("local"));
+    provider_->addItem(QString::fromUtf8("On-device \u2014 private, on this computer"), QStringLiteral("local"));
     provider_->addItem(QString::fromUtf8("Tovrin Cloud \u2014 fast, no setup"), QStringLiteral("tovrin"));
     provider_->insertSeparator(provider_->count());
     for (CloudTranscriber::Provider p : CloudTranscriber::allProviders())
@@ -192,8 +192,7 @@ QWidget* SettingsPage::buildTranscription(QWidget* parent) {
     statusValue->setLayout(statusLine);
     statusRow_ = FormSection::labelledRow("Status", statusValue, localRows_);
     add(localRows_, statusRow_);
-    add(localRows_, FormSection::caption(QString::fromUtf8("Runs entirely on your Mac \u2014 nothing leaves the device. "
-                                                           "~1s per phrase with Metal."),
+    add(localRows_, FormSection::caption(QString::fromUtf8("Runs entirely on this computer \u2014 nothing leaves the device."),
                                          nullptr));
     section->addRow(localRows_);
     connect(retry_, &QPushButton::clicked, this, [] { EngineManager::shared().startIfPossible(); });
@@ -265,7 +264,7 @@ QWidget* SettingsPage::buildBehavior(QWidget* parent) {
         if (!note.isEmpty()) section->addRow(FormSection::caption(note, card));
     };
     addToggle(launchAtLogin_, "launchAtLogin", "Launch at login", {});
-    addToggle(showInDock_, "showInDock", "Show icon in Dock", "Off keeps Tovrin in the menu bar only.");
+    addToggle(showInDock_, "showInDock", "Show in taskbar", "Off keeps Tovrin in the system tray only.");
     addToggle(sounds_, "sounds", "Recording sounds", {});
     addToggle(pauseOtherAudio_, "pauseOtherAudio", "Pause other audio while you talk",
               "Mutes your speakers during recording so the mic stays clean.");
@@ -285,7 +284,7 @@ QWidget* SettingsPage::buildAppIcon(QWidget* parent) {
     section->setObjectName("appIconSection");
     iconPicker_ = new AppIconPicker(AppIconManager::current(), section->card());
     section->addRow(iconPicker_);
-    section->addRow(FormSection::caption("Pick the app icon shown in Finder, the Dock and Cmd-Tab.", section->card()));
+    section->addRow(FormSection::caption("Pick the app icon shown in the taskbar, the app switcher and the application menu.", section->card()));
     return section;
 }
 

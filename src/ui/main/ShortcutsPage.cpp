@@ -43,7 +43,7 @@ QComboBox* picker(QWidget* parent) {
 QString ShortcutsPage::keyName(int code) {
     for (const auto& key : HotkeyMonitor::supportedKeys)
         if (key.code == code) return QString::fromStdString(key.name);
-    return QString::fromUtf8("Fn / \U0001F310 Globe");
+    return QStringLiteral("Fn / Menu");
 }
 
 ShortcutsPage::ShortcutsPage(QWidget* parent) : QWidget(parent) {
@@ -109,12 +109,11 @@ ShortcutsPage::ShortcutsPage(QWidget* parent) : QWidget(parent) {
     auto* notes = new QVBoxLayout(troubleshooting_);
     notes->setContentsMargins(0, 6, 0, 0);
     notes->setSpacing(8);
-    notes->addWidget(text(QString::fromUtf8("If the Globe key triggers Emoji or Input-Source switching, set System "
-                                            "Settings \u2192 Keyboard \u2192 \u201cPress \U0001F310 key to\u201d "
-                                            "\u2192 Do Nothing."),
+    notes->addWidget(text(QStringLiteral("If the key does nothing, another program may hold it: pick another "
+                                                 "push-to-talk key above."),
                           Kestal::callout(), Kestal::dim, troubleshooting_));
-    notes->addWidget(text(QString::fromUtf8("Tovrin needs Accessibility permission (System Settings \u2192 Privacy & "
-                                            "Security \u2192 Accessibility) for the hotkey and text insertion."),
+    notes->addWidget(text(QStringLiteral("Tovrin types through the X server. Under Wayland only programs running "
+                                                 "through XWayland receive the text; elsewhere it stays on the clipboard."),
                           Kestal::callout(), Kestal::dim, troubleshooting_));
     troubleshooting_->setVisible(false);
     troubleColumn->addWidget(troubleshooting_);

@@ -16,7 +16,7 @@ public:
     explicit ShortcutsPage(QWidget* parent = nullptr);
     ~ShortcutsPage() override;
 
-    // The name of the push-to-talk key `code`; "Fn / 🌐 Globe" for a code outside the table.
+    // The name of the push-to-talk key `code`; "Fn / Menu" for a code outside the table.
     static QString keyName(int code);
 
     ShortcutRow* row(int index) const { return rows_[index]; }

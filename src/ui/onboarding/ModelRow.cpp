@@ -62,7 +62,7 @@ ModelRow::ModelRow(WhisperModel model, bool isRecommended, std::function<void()>
     titleLine->addWidget(textLabel(QString::fromStdString(model_.name), Kestal::headline(), Kestal::text, this), 0,
                          Qt::AlignVCenter);
 
-    badge_ = textLabel("Recommended for this Mac", Kestal::font(10, QFont::DemiBold), Kestal::text, this);
+    badge_ = textLabel("Recommended for this computer", Kestal::font(10, QFont::DemiBold), Kestal::text, this);
     badge_->setObjectName("badge");
     badge_->setContentsMargins(0, 0, 0, 0);
     const int badgeHeight = badge_->fontMetrics().height() + 4;

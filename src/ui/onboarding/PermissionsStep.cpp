@@ -47,7 +47,7 @@ PermissionsStep::PermissionsStep(std::function<void()> next, QWidget* parent)
     micRow_ = new PermissionRow("mic.fill", "Microphone", "So Tovrin can hear what you say.",
                                 [this] { enableMicrophone(); }, this);
     column->addWidget(micRow_);
-    axRow_ = new PermissionRow("accessibility", "Accessibility", "So the Fn hotkey works and text lands in your cursor.",
+    axRow_ = new PermissionRow("accessibility", "Accessibility", "So the Menu hotkey works and text lands in your cursor.",
                                [this] { enableAccessibility(); }, this);
     column->addWidget(axRow_);
 

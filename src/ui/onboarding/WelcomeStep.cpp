@@ -48,7 +48,7 @@ WelcomeStep::WelcomeStep(std::function<void()> next, QWidget* parent)
     headlineFont.setBold(true);
     column->addWidget(label("Type with your voice, anywhere", headlineFont, Kestal::text, this));
 
-    auto* paragraph = label("Hold the Fn key, speak, and Tovrin drops the text right where your cursor is \u2014 in any "
+    auto* paragraph = label("Hold the Menu key, speak, and Tovrin drops the text right where your cursor is \u2014 in any "
                             "app. Free account unlocks the trial: AI enhancement and cloud transcription.",
                             Kestal::title3(), Kestal::dim, this);
     paragraph->setContentsMargins(40, 0, 40, 0);
