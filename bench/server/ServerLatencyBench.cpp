@@ -2,6 +2,8 @@
 // program sees it: the exact multipart request over loopback, from send to parsed reply.
 // The model is generated with the requested shape (random weights); the server runs with the
 // given thread count; one warm-up request precedes the timed runs, as after every launch.
+#include "BenchSupport.h"
+
 #include <httplib.h>
 
 #include <algorithm>
@@ -12,14 +14,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
-#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
 
 namespace {
 
@@ -36,14 +36,8 @@ struct Options {
     int port = 18791;
 };
 
-void put16(std::string& s, unsigned v) {
-    s.push_back(static_cast<char>(v & 0xFF));
-    s.push_back(static_cast<char>((v >> 8) & 0xFF));
-}
-void put32(std::string& s, unsigned v) {
-    put16(s, v & 0xFFFF);
-    put16(s, v >> 16);
-}
+using bench::put16;
+using bench::spawn;
 
 // A speech-like phrase: voiced syllables (a wandering pitch with harmonics and formant-ish
 // weighting) separated by short pauses, plus a little breath noise; 16 kHz mono 16-bit WAV.
@@ -65,43 +59,10 @@ std::string phraseWav(double seconds) {
         v = 0.15 * envelope * v + noise(rng);
         put16(data, static_cast<unsigned>(static_cast<int>(std::lround(std::clamp(v, -1.0, 1.0) * 32767)) & 0xFFFF));
     }
-    std::string wav = "RIFF";
-    put32(wav, static_cast<unsigned>(36 + data.size()));
-    wav += "WAVEfmt ";
-    put32(wav, 16);
-    put16(wav, 1);
-    put16(wav, 1);
-    put32(wav, rate);
-    put32(wav, rate * 2);
-    put16(wav, 2);
-    put16(wav, 16);
-    wav += "data";
-    put32(wav, static_cast<unsigned>(data.size()));
-    return wav + data;
+    return bench::wavOf(data);
 }
 
-std::string multipart(const std::string& boundary, const std::string& wav) {
-    std::string body = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"audio.wav\"\r\n"
-                       "Content-Type: audio/wav\r\n\r\n" + wav + "\r\n";
-    body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"language\"\r\n\r\nen\r\n";
-    body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"response_format\"\r\n\r\njson\r\n";
-    return body + "--" + boundary + "--\r\n";
-}
 
-pid_t spawn(const std::vector<std::string>& args, const std::string& logPath) {
-    std::vector<char*> argv;
-    std::vector<std::string> store = args;
-    for (auto& a : store) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -166,7 +127,7 @@ int main(int argc, char** argv) {
     const double readyMs = ms(Clock::now() - launched);
 
     const std::string boundary = "Wendaro-5B8E2C14-7A3D-4F90-B6E1-2D9C8A7F6E53";
-    const std::string body = multipart(boundary, phraseWav(o.seconds));
+    const std::string body = bench::form(boundary, phraseWav(o.seconds), "en");
     const std::string type = "multipart/form-data; boundary=" + boundary;
 
     auto once = [&](std::string* text) {

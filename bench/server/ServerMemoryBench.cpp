@@ -2,6 +2,8 @@
 // mixed load: good form and raw transcriptions, warm-up silence, probes, and bad requests
 // (not a WAV, truncated forms, unknown languages, large junk bodies, unknown paths). Flat
 // figures mean a long-running engine does not creep upwards with use.
+#include "BenchSupport.h"
+
 #include <httplib.h>
 
 #include <chrono>
@@ -12,14 +14,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
 
 namespace {
 
@@ -35,14 +35,8 @@ struct Options {
     int port = 18792;
 };
 
-void put16(std::string& s, unsigned v) {
-    s.push_back(static_cast<char>(v & 0xFF));
-    s.push_back(static_cast<char>((v >> 8) & 0xFF));
-}
-void put32(std::string& s, unsigned v) {
-    put16(s, v & 0xFFFF);
-    put16(s, v >> 16);
-}
+using bench::put16;
+using bench::spawn;
 
 // 16 kHz mono 16-bit WAV of a tone (or silence at amplitude 0).
 std::string toneWav(double seconds, double amplitude) {
@@ -53,47 +47,15 @@ std::string toneWav(double seconds, double amplitude) {
         const double v = amplitude * std::sin(2 * M_PI * 220.0 * static_cast<double>(i) / rate);
         put16(data, static_cast<unsigned>(static_cast<int>(std::lround(v * 32767)) & 0xFFFF));
     }
-    std::string wav = "RIFF";
-    put32(wav, static_cast<unsigned>(36 + data.size()));
-    wav += "WAVEfmt ";
-    put32(wav, 16);
-    put16(wav, 1);
-    put16(wav, 1);
-    put32(wav, rate);
-    put32(wav, rate * 2);
-    put16(wav, 2);
-    put16(wav, 16);
-    wav += "data";
-    put32(wav, static_cast<unsigned>(data.size()));
-    return wav + data;
+    return bench::wavOf(data);
 }
 
 const std::string kBoundary = "Wendaro-3A9C7E21-5D4B-4C8F-9E60-1B2A3C4D5E6F";
 const std::string kType = "multipart/form-data; boundary=" + kBoundary;
 
-std::string form(const std::string& file, const std::string& language) {
-    std::string body = "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"audio.wav\"\r\n"
-                       "Content-Type: audio/wav\r\n\r\n" + file + "\r\n";
-    if (!language.empty())
-        body += "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"language\"\r\n\r\n" + language + "\r\n";
-    body += "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"response_format\"\r\n\r\njson\r\n";
-    return body + "--" + kBoundary + "--\r\n";
-}
+std::string form(const std::string& file, const std::string& language) { return bench::form(kBoundary, file, language); }
 
-pid_t spawn(const std::vector<std::string>& args, const std::string& logPath) {
-    std::vector<char*> argv;
-    std::vector<std::string> store = args;
-    for (auto& a : store) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
+
 
 // Resident set size of a process in MB, from /proc.
 double rssMb(pid_t pid) {

@@ -102,6 +102,14 @@ const std::string& Tokenizer::bytes(int token) const {
     return vocab_[std::size_t(token)];
 }
 
+std::string Tokenizer::text(const std::vector<int>& tokens) const {
+    const std::string s = decode(tokens);
+    const char* ws = " \t\r\n";
+    const auto b = s.find_first_not_of(ws);
+    if (b == std::string::npos) return "";
+    return s.substr(b, s.find_last_not_of(ws) - b + 1);
+}
+
 std::string Tokenizer::decode(const std::vector<int>& tokens) const {
     std::string s;
     for (int t : tokens) s += bytes(t);

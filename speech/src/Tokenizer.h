@@ -32,6 +32,8 @@ public:
 
     // Concatenated bytes of ordinary tokens (special ids are skipped), made valid UTF-8.
     std::string decode(const std::vector<int>& tokens) const;
+    // The decoded text without white space at either end.
+    std::string text(const std::vector<int>& tokens) const;
     const std::string& bytes(int token) const;
 
     // Ordinary tokens that are never sampled (symbols and music marks), sorted.

@@ -2,17 +2,6 @@
 
 namespace speech {
 
-namespace {
-
-std::string trim(const std::string& s) {
-    const char* ws = " \t\r\n";
-    auto b = s.find_first_not_of(ws);
-    if (b == std::string::npos) return "";
-    return s.substr(b, s.find_last_not_of(ws) - b + 1);
-}
-
-}  // namespace
-
 WhisperRecognizer::WhisperRecognizer(const std::string& path, int threads, const RecognizerOptions& options)
     : engine_(path, threads) {
     DecodeOptions o = engine_.decodeOptions();
@@ -40,7 +29,7 @@ Transcript WhisperRecognizer::transcribe(const float* samples, std::size_t count
     for (const DecodeResult& r : engine_.transcribe(samples, count, lang, &times_)) {
         if (out.language.empty()) out.language = r.language;
         if (r.noSpeech) continue;
-        std::string text = trim(t.decode(r.tokens));
+        std::string text = t.text(r.tokens);
         if (text.empty()) continue;
         if (!out.text.empty()) out.text += ' ';
         out.text += text;

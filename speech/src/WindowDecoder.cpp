@@ -17,13 +17,6 @@ double nowMs() {
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
-std::string trim(const std::string& s) {
-    const char* ws = " \t\r\n";
-    auto b = s.find_first_not_of(ws);
-    if (b == std::string::npos) return "";
-    return s.substr(b, s.find_last_not_of(ws) - b + 1);
-}
-
 }  // namespace
 
 WindowDecoder::WindowDecoder(WhisperEngine& engine) : e_(engine), sampler_(engine.kernelSet()) {
@@ -111,7 +104,7 @@ DecodeResult WindowDecoder::decode(const std::vector<int>& prompt, const std::st
         logits = feed(p.token);
     }
     r.avgLogprob = float(sum / double(r.tokens.size() + 1));
-    r.compressionRatio = compressionRatio(trim(t.decode(r.tokens)));
+    r.compressionRatio = compressionRatio(t.text(r.tokens));
     return r;
 }
 
