@@ -55,11 +55,17 @@ AppDelegate::AppDelegate(Parts parts)
     : controller_(std::move(parts.controller)), hotkey_(std::move(parts.hotkey)), updater_(std::move(parts.updater)) {
     if (!controller_) controller_ = std::make_unique<DictationController>();
     if (!hotkey_) hotkey_ = std::make_unique<HotkeyMonitor>();
+    syncEngineOnProviderChange(&settingsWatch_);
+}
+
+void AppDelegate::syncEngineOnProviderChange(QObject* context) {
+    QObject::connect(&AppSettings::shared(), &AppSettings::changed, context, [](const std::string& key) {
+        if (key == "provider") platform::MainQueue::post([] { EngineManager::shared().syncToProvider(); });
+    });
 }
 
 AppDelegate::~AppDelegate() {
     *alive_ = false;
-    if (languageWatch_) AppSettings::shared().changed.disconnect(languageWatch_);
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
@@ -176,10 +182,12 @@ void AppDelegate::setupStatusItem() {
     statusMenu_ = menu;
     refreshLanguageChecks();
     statusItem_->setMenu(menu);
-    if (!languageWatch_)
-        languageWatch_ = AppSettings::shared().changed.connect([this](const std::string& key) {
+    if (!languageWatch_) {
+        languageWatch_ = std::make_unique<QObject>();
+        QObject::connect(&AppSettings::shared(), &AppSettings::changed, languageWatch_.get(), [this](const std::string& key) {
             if (key == "lang") refreshLanguageChecks();
         });
+    }
 }
 
 void AppDelegate::watchForTrayHost() {

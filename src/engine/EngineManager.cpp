@@ -81,7 +81,7 @@ void EngineManager::setState(bool running, std::optional<int> lastExitCode) {
     const bool differs = running != running_ || lastExitCode != lastExitCode_;
     running_ = running;
     lastExitCode_ = lastExitCode;
-    if (differs) changed.notify();
+    if (differs) emit changed();
 }
 
 void EngineManager::syncToProvider() {

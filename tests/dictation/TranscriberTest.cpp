@@ -1,3 +1,4 @@
+#include "app/AppDelegate.h"
 #include "app/AppError.h"
 #include "app/AppSettings.h"
 #include "cloud/BackendClient.h"
@@ -40,6 +41,8 @@ class TranscriberTest : public ::testing::Test {
 protected:
     void SetUp() override {
         test::reset();
+        // A provider change brings the engine in line, as the start-up wiring has it.
+        AppDelegate::syncEngineOnProviderChange(&providerWatch);
         ASSERT_FALSE(BackendClient::shared().isLoggedIn());
     }
     void TearDown() override { engine.reset(); }
@@ -51,6 +54,7 @@ protected:
     }
 
     std::unique_ptr<test::FakeEngine> engine;
+    QObject providerWatch;
     test::FakeSpeechServer fixedServer;
     WhisperClient local{fixedServer.baseUrl()};
     ScriptedCloud cloud;

@@ -1,3 +1,4 @@
+#include "app/AppDelegate.h"
 #include "app/AppSettings.h"
 #include "dictation/AudioRecorder.h"
 #include "engine/EngineManager.h"
@@ -26,7 +27,11 @@ std::string readFile(const std::string& path) {
 
 class EngineManagerTest : public ::testing::Test {
 protected:
-    void SetUp() override { test::reset(); }
+    void SetUp() override {
+        test::reset();
+        // A provider change brings the engine in line, as the start-up wiring has it.
+        AppDelegate::syncEngineOnProviderChange(&providerWatch);
+    }
     void TearDown() override { fake.reset(); }
 
     test::FakeEngine& makeEngine(bool withExecutable = true, bool withModel = true) {
@@ -40,6 +45,7 @@ protected:
     double now() { return test::fakes().scheduler.now(); }
 
     std::unique_ptr<test::FakeEngine> fake;
+    QObject providerWatch;
 };
 
 TEST_F(EngineManagerTest, NothingStartsWithoutAnExecutableOrAModel) {
@@ -69,10 +75,11 @@ TEST_F(EngineManagerTest, LaunchesWithTheModelAndAFreshLogAfterClearingTheStaleL
     ModelManager::shared().setActiveModelID("small");
     f.root.write("state/Tovrin/engine.log", "output of the previous run\n");
     int changes = 0;
-    const int id = engine().changed.connect([&] { ++changes; });
+    auto listener = std::make_unique<QObject>();
+    QObject::connect(&engine(), &EngineManager::changed, listener.get(), [&] { ++changes; });
 
     engine().startIfPossible();
-    engine().changed.disconnect(id);
+    listener.reset();
 
     ASSERT_EQ(f.processes->launches.size(), 1u);
     const auto& spec = f.processes->launches[0];

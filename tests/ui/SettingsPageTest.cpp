@@ -2,6 +2,7 @@
 // an 8 s wait while it runs, a fresh start on each provider change, none while hidden), the
 // engine's status line in its order of precedence, the rows each provider brings, and every
 // control writing its own setting.
+#include "app/AppDelegate.h"
 #include "app/AppSettings.h"
 #include "cloud/BackendClient.h"
 #include "cloud/CloudTranscriber.h"
@@ -56,6 +57,8 @@ class SettingsPageTest : public ::testing::Test {
 protected:
     void SetUp() override {
         test::reset();
+        // A provider change brings the engine in line, as the start-up wiring has it.
+        AppDelegate::syncEngineOnProviderChange(&providerWatch);
         engine = std::make_unique<test::FakeEngine>(true, true);
         service = std::make_unique<test::FakeAccountService>();
         test::fakes().defaults.setString("backendURL", service->baseURL());
@@ -84,6 +87,7 @@ protected:
     std::unique_ptr<test::FakeEngine> engine;
     std::unique_ptr<test::FakeAccountService> service;
     std::unique_ptr<SettingsPage> page;
+    QObject providerWatch;
 };
 
 TEST_F(SettingsPageTest, TheProbeAsksEveryTwoSecondsAndStopsOnceTheEngineAnswers) {
@@ -275,9 +279,11 @@ TEST_F(SettingsPageTest, EachProviderBringsItsOwnRows) {
 
     // The model choice is stored per provider and announced.
     std::vector<std::string> notices;
-    const int id = AppSettings::shared().changed.connect([&](const std::string& key) { notices.push_back(key); });
+    auto listener = std::make_unique<QObject>();
+    QObject::connect(&AppSettings::shared(), &AppSettings::changed, listener.get(),
+                     [&](const std::string& key) { notices.push_back(key); });
     choose(p.cloudModelPicker(), "whisper-large-v3");
-    AppSettings::shared().changed.disconnect(id);
+    listener.reset();
     EXPECT_EQ(test::fakes().defaults.string("model_groq"), "whisper-large-v3");
     EXPECT_EQ(AppSettings::shared().cloudModel("groq"), "whisper-large-v3");
     EXPECT_EQ(notices, (std::vector<std::string>{"model_groq"}));
