@@ -16,6 +16,9 @@ struct KernelSet {
     const char* name;
     int mr;  // rows of a GEMM micro-tile
     int nr;  // columns of a GEMM micro-tile (width of a packed panel)
+    // Whether f16 weights are best packed into f16 panels (tileHalf converts as it goes,
+    // at no cost where the processor converts in hardware) rather than into f32 ones.
+    bool halfPanels;
 
     // Packs columns [n0, n0 + count) of op(B) for K rows of the product into one panel of
     // K x nr floats (zero beyond count). NT: B is N x K row-major (f32 or f16), the product
@@ -25,6 +28,11 @@ struct KernelSet {
     // C[rows x cols] (op) A[rows x K] * panel; rows <= mr, cols <= nr. bias may be null.
     void (*tile)(const float* a, int64_t lda, int rows, const float* panel, int64_t k, float* c, int64_t ldc,
                  int cols, const float* bias, int flags);
+    // The same on panels kept in f16 (K x nr halves): weights packed once when a model is
+    // loaded take no more memory than in the file, and half the memory traffic.
+    void (*packNTHalf)(const uint16_t* b, int64_t ldb, int64_t n0, int count, int64_t k, uint16_t* panel);
+    void (*tileHalf)(const float* a, int64_t lda, int rows, const uint16_t* panel, int64_t k, float* c, int64_t ldc,
+                     int cols, const float* bias, int flags);
     // A rows [0, rows) (rows <= mr) packed k-major for tilePacked: k * mr floats.
     void (*packA)(const float* a, int64_t lda, int rows, int64_t k, float* dst);
     void (*tilePacked)(const float* a, int rows, const float* panel, int64_t k, float* c, int64_t ldc, int cols,

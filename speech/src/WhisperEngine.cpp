@@ -34,6 +34,8 @@ float* scratch(std::size_t n) {
 
 struct WhisperEngine::Layer {
     Weight q, k, v, o, m0, m2, cq, ck, cv, co;
+    Panels pq, pk, pv, po, pm0, pm2, pck, pcv;
+    Panels pqkv, pckv;  // the three (two) side by side, when their panels line up
     std::vector<float> qb, vb, ob, m0b, m2b, ln1w, ln1b, ln2w, ln2b, cqb, cvb, cob, lncw, lncb;
     std::vector<float> qkvb;  // query, key (none) and value biases side by side
     std::vector<float> ckvb;  // cross-attention key (none) and value biases side by side
@@ -146,12 +148,7 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads)
     im2col_.resize(std::size_t(std::max<int64_t>(int64_t(kFrames) * 3 * hp.nMels, T * 3 * d)));
     h1_.resize(std::size_t(kFrames * d));
     for (auto* b : {&x_, &y_, &att_}) b->resize(std::size_t(T * d));
-    // Separate projection outputs only for widths the fused products do not cover.
-    if (d % nr != 0)
-        for (auto* b : {&q_, &kk_, &v_}) b->resize(std::size_t(T * d));
     hidden_.resize(std::size_t(T * 4 * d));
-    packed_.resize(std::size_t(std::max({roundUp(4 * d, nr) * d, roundUp(d, nr) * 4 * d, roundUp(d, nr) * 3 * d,
-                                         roundUp(d, nr) * 3 * int64_t(hp.nMels)})));
     const int64_t dh = d / hp.nAudioHead;
     kPack_.resize(std::size_t(hp.nAudioHead * npad1500_ * dh));
     vPack_.resize(std::size_t(hp.nAudioHead * roundUp(dh, nr) * T));
@@ -162,6 +159,13 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads)
     std::memset(crossBuf_.data(), 0, crossBuf_.size());
     crossK_ = static_cast<uint16_t*>(crossBuf_.data());
     crossV_ = crossK_ + crossCount;
+    packEncoderWeights();
+    // Separate projection outputs only for layers the fused products do not cover.
+    bool separate = false;
+    for (auto& L : enc_) separate = separate || !L->pqkv.n;
+    for (auto& L : dec_) separate = separate || !L->pckv.n;
+    if (separate)
+        for (auto* b : {&q_, &kk_, &v_}) b->resize(std::size_t(T * d));
     // TOVRIN_SPEECH_MAPPED_WEIGHTS=1 keeps them in the mapping (for comparisons).
     const char* mapped = std::getenv("TOVRIN_SPEECH_MAPPED_WEIGHTS");
     if (HugePageBuffer::available() && !(mapped && *mapped == '1')) moveDecoderWeights();
@@ -169,6 +173,8 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads)
     selfV_.resize(std::size_t(hp.nTextLayer) * hp.nTextCtx * dt);
     for (auto* b : {&dx_, &dy_, &dq_, &dk_, &dv_, &datt_, &dtmp_}) b->resize(std::size_t(dt));
     dhid_.resize(std::size_t(4 * dt));
+    crossLse_.resize(std::size_t(hp.nTextHead * kCrossParts));
+    crossPart_.resize(std::size_t(kCrossParts * dt));
     logits_.resize(std::size_t(hp.nVocab));
 }
 
@@ -211,6 +217,89 @@ void WhisperEngine::moveDecoderWeights() {
     }
 }
 
+// Packs every weight the encoder and the cross-attention set-up multiply by into panels, once,
+// and lets go of their pages in the file mapping. Weights whose products are fused (the
+// query, key and value projections; the cross-attention keys and values) are packed side
+// by side so that one product covers them.
+void WhisperEngine::packEncoderWeights() {
+    const int nr = k_.nr;
+    struct Item {
+        const Weight* w;
+        Panels* p;
+        std::size_t offset;
+    };
+    std::vector<Item> items;
+    std::size_t total = 0;
+    const bool halfPanels = k_.halfPanels;
+    auto bytes = [nr, halfPanels](const Weight& w) {
+        return std::size_t(roundUp(w.rows, nr) * w.cols) * (w.half && halfPanels ? 2 : 4);
+    };
+    auto add = [&](const Weight& w, Panels& p) {
+        items.push_back({&w, &p, total});
+        total += (bytes(w) + 63) / 64 * 64;
+    };
+    // Consecutive panels of weights of one shape and type read as one weight with their rows
+    // stacked, when no panel spans two of them.
+    auto group = [&](std::initializer_list<std::pair<const Weight*, Panels*>> ws, Panels& fused) {
+        const Weight& first = *ws.begin()->first;
+        bool same = first.rows % nr == 0;
+        for (auto& [w, p] : ws) same = same && w->rows == first.rows && w->cols == first.cols && w->half == first.half;
+        const std::size_t start = total;
+        for (auto& [w, p] : ws) {
+            items.push_back({w, p, total});
+            total += same ? bytes(*w) : (bytes(*w) + 63) / 64 * 64;
+        }
+        if (same)
+            fused = {reinterpret_cast<const void*>(start), first.half && halfPanels, first.rows * int64_t(ws.size()),
+                     first.cols};
+        total = (total + 63) / 64 * 64;
+    };
+    add(conv1_, conv1P_);
+    add(conv2_, conv2P_);
+    for (auto& L : enc_) {
+        group({{&L->q, &L->pq}, {&L->k, &L->pk}, {&L->v, &L->pv}}, L->pqkv);
+        add(L->o, L->po);
+        add(L->m0, L->pm0);
+        add(L->m2, L->pm2);
+    }
+    for (auto& L : dec_) group({{&L->ck, &L->pck}, {&L->cv, &L->pcv}}, L->pckv);
+    panels_ = HugePageBuffer(total);
+    auto* base = static_cast<uint8_t*>(panels_.data());
+    auto rebase = [base](Panels& p) {
+        if (p.n) p.data = base + reinterpret_cast<std::size_t>(p.data);
+    };
+    for (auto& L : enc_) rebase(L->pqkv);
+    for (auto& L : dec_) rebase(L->pckv);
+    // One job over every panel of every weight.
+    std::vector<int64_t> first;
+    int64_t panels = 0;
+    for (const Item& it : items) {
+        *it.p = {base + it.offset, it.w->half && halfPanels, it.w->rows, it.w->cols};
+        first.push_back(panels);
+        panels += (it.w->rows + nr - 1) / nr;
+    }
+    first.push_back(panels);
+    pool_.run(panels, [&](int64_t i) {
+        const std::size_t j = std::size_t(std::upper_bound(first.begin(), first.end(), i) - first.begin() - 1);
+        const Weight& w = *items[j].w;
+        const int64_t p = i - first[j];
+        const int count = int(std::min<int64_t>(nr, w.rows - p * nr));
+        void* dst = const_cast<void*>(items[j].p->data);
+        if (items[j].p->half)
+            k_.packNTHalf(static_cast<const uint16_t*>(w.data), w.cols, p * nr, count, w.cols,
+                          static_cast<uint16_t*>(dst) + p * nr * w.cols);
+        else
+            k_.packNT(w.data, w.half, w.cols, p * nr, count, w.cols, static_cast<float*>(dst) + p * nr * w.cols);
+    });
+    const uintptr_t page = 4096;
+    for (const Item& it : items) {
+        const std::size_t n = std::size_t(it.w->rows * it.w->cols) * (it.w->half ? 2 : 4);
+        auto begin = (reinterpret_cast<uintptr_t>(it.w->data) + page - 1) / page * page;
+        auto end = (reinterpret_cast<uintptr_t>(it.w->data) + n) / page * page;
+        if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+    }
+}
+
 std::vector<float> WhisperEngine::encoderBuffer() const {
     return std::vector<float>(std::size_t(hp().nAudioCtx) * hp().nAudioState);
 }
@@ -219,22 +308,29 @@ void WhisperEngine::setAudioContext(int positions) {
     audioCtx_ = positions <= 0 ? 0 : std::min(positions, hp().nAudioCtx);
 }
 
-void WhisperEngine::packWeight(const Weight& w, float* dst) {
+void WhisperEngine::packWeight(const Weight& w, void* dst) {
     const int nr = k_.nr;
     const int64_t panels = (w.rows + nr - 1) / nr;
     pool_.run(panels, [&](int64_t p) {
         int count = int(std::min<int64_t>(nr, w.rows - p * nr));
-        k_.packNT(w.data, w.half, w.cols, p * nr, count, w.cols, dst + p * nr * w.cols);
+        if (w.half)
+            k_.packNTHalf(static_cast<const uint16_t*>(w.data), w.cols, p * nr, count, w.cols,
+                          static_cast<uint16_t*>(dst) + p * nr * w.cols);
+        else
+            k_.packNT(w.data, false, w.cols, p * nr, count, w.cols, static_cast<float*>(dst) + p * nr * w.cols);
     });
 }
 
-void WhisperEngine::gemmPacked(int64_t m, const float* a, int64_t lda, const float* packed, int64_t n, int64_t k,
-                               float* c, int64_t ldc, const float* bias, int flags) {
+void WhisperEngine::gemmPacked(int64_t m, const float* a, int64_t lda, const Panels& w, float* c, int64_t ldc,
+                               const float* bias, int flags) {
     const int mr = k_.mr, nr = k_.nr;
+    const int64_t n = w.n, k = w.k;
     const int64_t panels = (n + nr - 1) / nr;
-    // Tasks of mb rows x pb panels, made smaller until every thread has a few to take.
-    int64_t mb = 8 * mr;
-    int64_t pb = 4;
+    // Tasks of mb rows x pb panels (at least 128 columns), made smaller until every thread has
+    // a few to take. A task's rows stay in the core's L2 cache while its panels pass; the
+    // panels are read once per row block and the rows once per panel block.
+    int64_t mb = 16 * mr;
+    int64_t pb = std::max<int64_t>(4, 128 / nr);
     const int64_t want = 3 * int64_t(pool_.size());
     auto tasks = [&] { return ((m + mb - 1) / mb) * ((panels + pb - 1) / pb); };
     while (tasks() < want && pb > 1) --pb;
@@ -252,22 +348,25 @@ void WhisperEngine::gemmPacked(int64_t m, const float* a, int64_t lda, const flo
             const bool last = k0 + kn == k;
             const int f = (k0 > 0 || (flags & kGemmAccumulate) ? kGemmAccumulate : 0) | (last ? flags & kGemmGelu : 0);
             for (int64_t p = p0; p < p1; ++p) {
-                const float* panel = packed + p * nr * k + k0 * nr;
+                const int64_t off = p * nr * k + k0 * nr;
                 const int cols = int(std::min<int64_t>(nr, n - p * nr));
                 const float* bp = bias && last ? bias + p * nr : nullptr;
-                for (int64_t r = r0; r < r1; r += mr) {
-                    int rows = int(std::min<int64_t>(mr, r1 - r));
-                    k_.tile(a + r * lda + k0, lda, rows, panel, kn, c + r * ldc + p * nr, ldc, cols, bp, f);
+                if (w.half) {
+                    const uint16_t* panel = static_cast<const uint16_t*>(w.data) + off;
+                    for (int64_t r = r0; r < r1; r += mr) {
+                        int rows = int(std::min<int64_t>(mr, r1 - r));
+                        k_.tileHalf(a + r * lda + k0, lda, rows, panel, kn, c + r * ldc + p * nr, ldc, cols, bp, f);
+                    }
+                } else {
+                    const float* panel = static_cast<const float*>(w.data) + off;
+                    for (int64_t r = r0; r < r1; r += mr) {
+                        int rows = int(std::min<int64_t>(mr, r1 - r));
+                        k_.tile(a + r * lda + k0, lda, rows, panel, kn, c + r * ldc + p * nr, ldc, cols, bp, f);
+                    }
                 }
             }
         }
     });
-}
-
-void WhisperEngine::linear(int64_t m, const float* a, int64_t lda, const Weight& w, float* c, int64_t ldc,
-                           const float* bias, int flags) {
-    packWeight(w, packed_.data());
-    gemmPacked(m, a, lda, packed_.data(), w.rows, w.cols, c, ldc, bias, flags);
 }
 
 void WhisperEngine::layerNormRows(int64_t m, const float* x, int64_t d, const std::vector<float>& w,
@@ -290,7 +389,8 @@ void WhisperEngine::logMel(const float* samples, std::size_t count, float* mel) 
         x[N - 1 + i] = x[N - 1 - i];
     }
     // Frame t starts at window_[160 t]: the frames overlap, read with a row stride of 160.
-    gemmPacked(kFrames, window_.data(), 160, dftPacked_.data(), 402, 400, spectrum_.data(), 402, nullptr, 0);
+    gemmPacked(kFrames, window_.data(), 160, Panels{dftPacked_.data(), false, 402, 400}, spectrum_.data(), 402,
+               nullptr, 0);
     pool_.run(kFrames / 100, [&](int64_t c) {
         for (int64_t t = c * 100; t < (c + 1) * 100; ++t) {
             const float* s = spectrum_.data() + t * 402;
@@ -299,16 +399,24 @@ void WhisperEngine::logMel(const float* samples, std::size_t count, float* mel) 
         }
     });
     const int nm = hp().nMels;
-    gemmPacked(kFrames, power_.data(), 201, melPacked_.data(), nm, 201, mel, nm, nullptr, 0);
-    const int64_t total = int64_t(kFrames) * nm;
-    float mx = -1e30f;
-    for (int64_t i = 0; i < total; ++i) {
-        float v = std::log10(std::max(mel[i], 1e-10f));
-        mel[i] = v;
-        mx = std::max(mx, v);
-    }
-    const float floor = mx - 8.0f;
-    for (int64_t i = 0; i < total; ++i) mel[i] = (std::max(mel[i], floor) + 4.0f) * 0.25f;
+    gemmPacked(kFrames, power_.data(), 201, Panels{melPacked_.data(), false, nm, 201}, mel, nm, nullptr, 0);
+    // log10, then everything more than 8 below the largest value raised to that floor.
+    constexpr int64_t kChunks = 30, rowsPer = kFrames / kChunks;
+    float chunkMax[kChunks];
+    pool_.run(kChunks, [&](int64_t c) {
+        float mx = -1e30f;
+        for (int64_t i = c * rowsPer * nm; i < (c + 1) * rowsPer * nm; ++i) {
+            float v = std::log10(std::max(mel[i], 1e-10f));
+            mel[i] = v;
+            mx = std::max(mx, v);
+        }
+        chunkMax[c] = mx;
+    });
+    const float floor = *std::max_element(chunkMax, chunkMax + kChunks) - 8.0f;
+    pool_.run(kChunks, [&](int64_t c) {
+        for (int64_t i = c * rowsPer * nm; i < (c + 1) * rowsPer * nm; ++i)
+            mel[i] = (std::max(mel[i], floor) + 4.0f) * 0.25f;
+    });
 }
 
 void WhisperEngine::selfAttention(const float* q, const float* k, const float* v, int64_t ldqkv, float* out) {
@@ -329,28 +437,50 @@ void WhisperEngine::selfAttention(const float* q, const float* k, const float* v
             k_.packNN(v + h * dh, ldqkv, pv * nr, count, T, vp + (h * vPanels + pv) * nr * T);
         }
     });
-    const int64_t qb = 4 * mr, blocks = (T + qb - 1) / qb;
+    // Each task takes qb queries of one head through the keys kb at a time: a block of keys
+    // and values stays in the core's cache while all the task's queries pass. The output rows
+    // hold the softmax-weighted values of the keys so far; a new block's share is weighted in
+    // by the log-sum-exp of its scores against that of the blocks before.
+    const int64_t qb = 16 * mr, blocks = (T + qb - 1) / qb, kb = roundUp(256, nr);
     const float scale = 1.0f / std::sqrt(float(dh));
     pool_.run(H * blocks, [&](int64_t t) {
         const int64_t h = t / blocks, b = t % blocks;
         const int64_t r0 = b * qb, r1 = std::min(T, r0 + qb);
-        const int64_t ld = npad;
-        float* s = scratch(std::size_t(qb * ld));
-        for (int64_t r = r0; r < r1; r += mr) {
-            int rows = int(std::min<int64_t>(mr, r1 - r));
-            for (int64_t p = 0; p < kPanels; ++p) {
-                int cols = int(std::min<int64_t>(nr, T - p * nr));
-                k_.tile(q + r * ldqkv + h * dh, ldqkv, rows, kp + h * npad * dh + p * nr * dh, dh,
-                        s + (r - r0) * ld + p * nr, ld, cols, nullptr, 0);
+        float* s = scratch(std::size_t(qb * kb + qb));
+        float* lse = s + qb * kb;
+        const float* kh = kp + h * npad * dh;
+        for (int64_t t0 = 0; t0 < T; t0 += kb) {
+            const int64_t n = std::min(kb, T - t0);
+            const bool first = t0 == 0;
+            for (int64_t r = r0; r < r1; r += mr) {
+                int rows = int(std::min<int64_t>(mr, r1 - r));
+                for (int64_t p = t0 / nr; p * nr < t0 + n; ++p) {
+                    int cols = int(std::min<int64_t>(nr, T - p * nr));
+                    k_.tile(q + r * ldqkv + h * dh, ldqkv, rows, kh + p * nr * dh, dh, s + (r - r0) * kb + (p * nr - t0),
+                            kb, cols, nullptr, 0);
+                }
             }
-        }
-        for (int64_t r = r0; r < r1; ++r) k_.softmax(s + (r - r0) * ld, T, scale);
-        for (int64_t r = r0; r < r1; r += mr) {
-            int rows = int(std::min<int64_t>(mr, r1 - r));
-            for (int64_t pv = 0; pv < vPanels; ++pv) {
-                int cols = int(std::min<int64_t>(nr, dh - pv * nr));
-                k_.tile(s + (r - r0) * ld, ld, rows, vp + (h * vPanels + pv) * nr * T, T,
-                        out + r * d + h * dh + pv * nr, d, cols, nullptr, 0);
+            for (int64_t r = r0; r < r1; ++r) {
+                float* row = s + (r - r0) * kb;
+                const float l = k_.softmax(row, n, scale);
+                if (first) {
+                    lse[r - r0] = l;
+                    continue;
+                }
+                const float m = std::max(lse[r - r0], l);
+                const float wo = std::exp(lse[r - r0] - m), wn = std::exp(l - m), inv = 1.0f / (wo + wn);
+                lse[r - r0] = m + std::log(wo + wn);
+                float* o = out + r * d + h * dh;
+                for (int64_t j = 0; j < dh; ++j) o[j] *= wo * inv;
+                for (int64_t j = 0; j < n; ++j) row[j] *= wn * inv;
+            }
+            for (int64_t r = r0; r < r1; r += mr) {
+                int rows = int(std::min<int64_t>(mr, r1 - r));
+                for (int64_t pv = 0; pv < vPanels; ++pv) {
+                    int cols = int(std::min<int64_t>(nr, dh - pv * nr));
+                    k_.tile(s + (r - r0) * kb, kb, rows, vp + (h * vPanels + pv) * nr * T + t0 * nr, n,
+                            out + r * d + h * dh + pv * nr, d, cols, nullptr, first ? 0 : kGemmAccumulate);
+                }
             }
         }
     });
@@ -373,7 +503,7 @@ void WhisperEngine::encode(const float* mel, float* out) {
             }
         }
     });
-    linear(F, col, 3 * nm, conv1_, h1_.data(), d, conv1b_.data(), kGemmGelu);
+    gemmPacked(F, col, 3 * nm, conv1P_, h1_.data(), d, conv1b_.data(), kGemmGelu);
     // conv2 (kernel 3, stride 2, padding 1).
     pool_.run(T / 50 + (T % 50 != 0), [&](int64_t c) {
         for (int64_t t = c * 50; t < std::min(T, (c + 1) * 50); ++t) {
@@ -387,30 +517,29 @@ void WhisperEngine::encode(const float* mel, float* out) {
         }
     });
     float* x = x_.data();
-    linear(T, col, 3 * d, conv2_, x, d, conv2b_.data(), kGemmGelu);
-    for (int64_t i = 0; i < T * d; ++i) x[i] += encPos_[std::size_t(i)];
+    gemmPacked(T, col, 3 * d, conv2P_, x, d, conv2b_.data(), kGemmGelu);
+    pool_.run((T + 49) / 50, [&](int64_t c) {
+        for (int64_t i = c * 50 * d; i < std::min(T, (c + 1) * 50) * d; ++i) x[i] += encPos_[std::size_t(i)];
+    });
 
     for (auto& Lp : enc_) {
         Layer& L = *Lp;
         layerNormRows(T, x, d, L.ln1w, L.ln1b, y_.data());
-        if (d % k_.nr == 0) {
+        if (L.pqkv.n) {
             // One product for the query, key and value projections: their panels side by side.
             float* qkv = hidden_.data();
-            packWeight(L.q, packed_.data());
-            packWeight(L.k, packed_.data() + d * d);
-            packWeight(L.v, packed_.data() + 2 * d * d);
-            gemmPacked(T, y_.data(), d, packed_.data(), 3 * d, d, qkv, 3 * d, L.qkvb.data(), 0);
+            gemmPacked(T, y_.data(), d, L.pqkv, qkv, 3 * d, L.qkvb.data(), 0);
             selfAttention(qkv, qkv + d, qkv + 2 * d, 3 * d, att_.data());
         } else {
-            linear(T, y_.data(), d, L.q, q_.data(), d, L.qb.data(), 0);
-            linear(T, y_.data(), d, L.k, kk_.data(), d, nullptr, 0);
-            linear(T, y_.data(), d, L.v, v_.data(), d, L.vb.data(), 0);
+            gemmPacked(T, y_.data(), d, L.pq, q_.data(), d, L.qb.data(), 0);
+            gemmPacked(T, y_.data(), d, L.pk, kk_.data(), d, nullptr, 0);
+            gemmPacked(T, y_.data(), d, L.pv, v_.data(), d, L.vb.data(), 0);
             selfAttention(q_.data(), kk_.data(), v_.data(), d, att_.data());
         }
-        linear(T, att_.data(), d, L.o, x, d, L.ob.data(), kGemmAccumulate);
+        gemmPacked(T, att_.data(), d, L.po, x, d, L.ob.data(), kGemmAccumulate);
         layerNormRows(T, x, d, L.ln2w, L.ln2b, y_.data());
-        linear(T, y_.data(), d, L.m0, hidden_.data(), 4 * d, L.m0b.data(), kGemmGelu);
-        linear(T, hidden_.data(), 4 * d, L.m2, x, d, L.m2b.data(), kGemmAccumulate);
+        gemmPacked(T, y_.data(), d, L.pm0, hidden_.data(), 4 * d, L.m0b.data(), kGemmGelu);
+        gemmPacked(T, hidden_.data(), 4 * d, L.pm2, x, d, L.m2b.data(), kGemmAccumulate);
     }
     layerNormRows(T, x, d, lnPostW_, lnPostB_, out);
 }
@@ -423,35 +552,37 @@ void WhisperEngine::beginDecode(const float* enc) {
         const float* ks;
         const float* vs;
         int64_t ld;
-        if (d % k_.nr == 0) {
+        if (L.pckv.n) {
             // Keys and values in one product: their panels side by side.
-            packWeight(L.ck, packed_.data());
-            packWeight(L.cv, packed_.data() + d * d);
-            gemmPacked(T, enc, d, packed_.data(), 2 * d, d, hidden_.data(), 2 * d, L.ckvb.data(), 0);
+            gemmPacked(T, enc, d, L.pckv, hidden_.data(), 2 * d, L.ckvb.data(), 0);
             ks = hidden_.data();
             vs = hidden_.data() + d;
             ld = 2 * d;
         } else {
-            linear(T, enc, d, L.ck, kk_.data(), d, nullptr, 0);
-            linear(T, enc, d, L.cv, v_.data(), d, L.cvb.data(), 0);
+            gemmPacked(T, enc, d, L.pck, kk_.data(), d, nullptr, 0);
+            gemmPacked(T, enc, d, L.pcv, v_.data(), d, L.cvb.data(), 0);
             ks = kk_.data();
             vs = v_.data();
             ld = d;
         }
-        // Keys transposed (d x T) so a query's scores are a sum of contiguous rows.
+        // Keys and values head by head, each head's T x dh block contiguous: a query's scores
+        // and its weighted sum are one sequential pass each over memory.
+        const int64_t H = hp.nTextHead, dh = d / H;
         uint16_t* kt = crossK_ + l * T * d;
         uint16_t* cv = crossV_ + l * T * d;
         pool_.run((T + 49) / 50, [&](int64_t c) {
-            for (int64_t t = c * 50; t < std::min(T, (c + 1) * 50); ++t) {
-                k_.toHalf(ks + t * ld, d, kt + t, T);
-                k_.toHalf(vs + t * ld, d, cv + t * d, 1);
-            }
+            for (int64_t t = c * 50; t < std::min(T, (c + 1) * 50); ++t)
+                for (int64_t h = 0; h < H; ++h) {
+                    k_.toHalf(ks + t * ld + h * dh, dh, kt + (h * T + t) * dh, 1);
+                    k_.toHalf(vs + t * ld + h * dh, dh, cv + (h * T + t) * dh, 1);
+                }
         });
     }
     pos_ = 0;
 }
 
-void WhisperEngine::matvecs(std::initializer_list<std::tuple<const Weight*, const float*, const float*, float*>> jobs) {
+void WhisperEngine::matvecs(std::initializer_list<std::tuple<const Weight*, const float*, const float*, float*>> jobs,
+                            bool gelu, float* residual) {
     struct Piece {
         const Weight* w;
         const float* bias;
@@ -470,6 +601,9 @@ void WhisperEngine::matvecs(std::initializer_list<std::tuple<const Weight*, cons
     pool_.run(n, [&](int64_t i) {
         const Piece& p = pieces[i];
         k_.matvec(p.w->data, p.w->half, p.w->cols, p.r0, p.r1, p.w->cols, p.x, p.y, p.bias);
+        if (gelu) k_.gelu(p.y + p.r0, p.r1 - p.r0);
+        if (residual)
+            for (int64_t r = p.r0; r < p.r1; ++r) residual[r] += p.y[r];
     });
 }
 
@@ -495,7 +629,7 @@ const float* WhisperEngine::step(int token) {
         matvecs({{&L.q, L.qb.data(), dy_.data(), dq_.data()},
                  {&L.k, nullptr, dy_.data(), kc + pos * d},
                  {&L.v, L.vb.data(), dy_.data(), vc + pos * d}});
-        pool_.run(H, [&](int64_t h) {
+        auto selfHead = [&](int64_t h) {
             float* s = scratch(std::size_t(ctx));
             const float* qh = dq_.data() + h * dh;
             for (int j = 0; j <= pos; ++j) s[j] = k_.dot(qh, kc + j * d + h * dh, dh);
@@ -503,28 +637,51 @@ const float* WhisperEngine::step(int token) {
             float* o = datt_.data() + h * dh;
             std::fill(o, o + dh, 0.0f);
             for (int j = 0; j <= pos; ++j) k_.axpy(s[j], vc + j * d + h * dh, o, dh);
-        });
-        matvecs({{&L.o, L.ob.data(), datt_.data(), dtmp_.data()}});
-        for (int64_t i = 0; i < d; ++i) x[i] += dtmp_[i];
+        };
+        // Over the first positions this is less work than handing it to the workers.
+        if (int64_t(pos + 1) * d <= 4096)
+            for (int64_t h = 0; h < H; ++h) selfHead(h);
+        else
+            pool_.run(H, selfHead);
+        matvecs({{&L.o, L.ob.data(), datt_.data(), dtmp_.data()}}, false, x);
 
         k_.layerNorm(x, d, L.lncw.data(), L.lncb.data(), dy_.data());
         matvecs({{&L.cq, L.cqb.data(), dy_.data(), dq_.data()}});
         const uint16_t* kt = crossK_ + l * T * d;
         const uint16_t* cv = crossV_ + l * T * d;
-        pool_.run(H, [&](int64_t h) {
-            float* s = scratch(std::size_t(T));
-            k_.scoresHalf(dq_.data() + h * dh, kt + h * dh * T, T, dh, T, s);
-            k_.softmax(s, T, scale);
-            k_.weightedSumHalf(s, cv + h * dh, d, T, dh, datt_.data() + h * dh);
+        // With fewer heads than threads can keep busy, each head's positions are split into
+        // parts, each attended to on its own; the parts are then weighted by their share of
+        // the head's softmax sum (their log-sum-exp).
+        const int64_t parts = std::clamp<int64_t>((2 * pool_.size() + H - 1) / H, 1, std::min<int64_t>(kCrossParts, std::max<int64_t>(1, T / 256)));
+        const int64_t span = (T + parts - 1) / parts;
+        float* lse = crossLse_.data();
+        float* partOut = crossPart_.data();
+        pool_.run(H * parts, [&](int64_t i) {
+            const int64_t h = i / parts, t0 = (i % parts) * span, n = std::min(T, t0 + span) - t0;
+            float* o = parts == 1 ? datt_.data() + h * dh : partOut + i * dh;
+            float* s = scratch(std::size_t(span));
+            k_.matvec(kt + (h * T + t0) * dh, true, dh, 0, n, dh, dq_.data() + h * dh, s, nullptr);
+            lse[i] = k_.softmax(s, n, scale);
+            k_.weightedSumHalf(s, cv + (h * T + t0) * dh, dh, n, dh, o);
         });
-        matvecs({{&L.co, L.cob.data(), datt_.data(), dtmp_.data()}});
-        for (int64_t i = 0; i < d; ++i) x[i] += dtmp_[i];
+        if (parts > 1)
+            for (int64_t h = 0; h < H; ++h) {
+                float m = lse[h * parts];
+                for (int64_t p = 1; p < parts; ++p) m = std::max(m, lse[h * parts + p]);
+                float wsum = 0, wp[kCrossParts];
+                for (int64_t p = 0; p < parts; ++p) wsum += wp[p] = std::exp(lse[h * parts + p] - m);
+                float* o = datt_.data() + h * dh;
+                for (int64_t j = 0; j < dh; ++j) {
+                    float acc = 0;
+                    for (int64_t p = 0; p < parts; ++p) acc += wp[p] * partOut[(h * parts + p) * dh + j];
+                    o[j] = acc / wsum;
+                }
+            }
+        matvecs({{&L.co, L.cob.data(), datt_.data(), dtmp_.data()}}, false, x);
 
         k_.layerNorm(x, d, L.ln2w.data(), L.ln2b.data(), dy_.data());
-        matvecs({{&L.m0, L.m0b.data(), dy_.data(), dhid_.data()}});
-        k_.gelu(dhid_.data(), 4 * d);
-        matvecs({{&L.m2, L.m2b.data(), dhid_.data(), dtmp_.data()}});
-        for (int64_t i = 0; i < d; ++i) x[i] += dtmp_[i];
+        matvecs({{&L.m0, L.m0b.data(), dy_.data(), dhid_.data()}}, true);
+        matvecs({{&L.m2, L.m2b.data(), dhid_.data(), dtmp_.data()}}, false, x);
     }
     k_.layerNorm(x, d, lnW_.data(), lnB_.data(), dy_.data());
     matvecs({{&tokEmb_, nullptr, dy_.data(), logits_.data()}});

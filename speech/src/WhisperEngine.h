@@ -26,6 +26,14 @@ struct Weight {
     int64_t rows = 0, cols = 0;
 };
 
+// A weight packed once, when the model is loaded, into the panels the matrix products read:
+// f16 panels for an f16 weight (no more memory than in the file), f32 panels otherwise.
+struct Panels {
+    const void* data = nullptr;
+    bool half = false;
+    int64_t n = 0, k = 0;  // output columns (the weight's rows) and the inner dimension
+};
+
 struct StageTimes {
     double melMs = 0, encoderMs = 0, crossMs = 0, decoderMs = 0;
     int decodedTokens = 0;  // decoder steps run, prompt included
@@ -87,15 +95,17 @@ private:
     struct Layer;
     struct DecLayer;
 
-    void linear(int64_t m, const float* a, int64_t lda, const Weight& w, float* c, int64_t ldc, const float* bias,
-                int flags);
-    void gemmPacked(int64_t m, const float* a, int64_t lda, const float* packed, int64_t n, int64_t k, float* c,
-                    int64_t ldc, const float* bias, int flags);
-    void packWeight(const Weight& w, float* dst);
+    void gemmPacked(int64_t m, const float* a, int64_t lda, const Panels& w, float* c, int64_t ldc,
+                    const float* bias, int flags);
+    void packWeight(const Weight& w, void* dst);
+    void packEncoderWeights();
     void layerNormRows(int64_t m, const float* x, int64_t d, const std::vector<float>& w,
                        const std::vector<float>& b, float* out);
     void selfAttention(const float* q, const float* k, const float* v, int64_t ld, float* out);
-    void matvecs(std::initializer_list<std::tuple<const Weight*, const float*, const float*, float*>> jobs);
+    // Products of the given matrices with vectors, all in one job; each piece of rows then
+    // goes through gelu, or is added into `residual`, if asked.
+    void matvecs(std::initializer_list<std::tuple<const Weight*, const float*, const float*, float*>> jobs,
+                 bool gelu = false, float* residual = nullptr);
     void moveDecoderWeights();
 
     std::unique_ptr<MappedFile> map_;
@@ -108,20 +118,24 @@ private:
     std::vector<std::unique_ptr<DecLayer>> dec_;
     std::vector<float> encPos_, decPos_, conv1b_, conv2b_, lnPostW_, lnPostB_, lnW_, lnB_;
     Weight conv1_, conv2_, tokEmb_;
+    Panels conv1P_, conv2P_;
+    HugePageBuffer panels_;  // every weight of the encoder and the cross-attention keys/values
 
     // Front end.
     std::vector<float> window_, dftPacked_, melPacked_, frames_, spectrum_, power_;
     // Encoder work space.
-    std::vector<float> im2col_, h1_, x_, y_, q_, kk_, v_, att_, hidden_, packed_, kPack_, vPack_;
+    std::vector<float> im2col_, h1_, x_, y_, q_, kk_, v_, att_, hidden_, kPack_, vPack_;
     // Decoder state.
-    // Cross-attention keys (transposed, d x positions) and values (positions x d) in f16:
-    // they are read in full for every token, and large-v3 has to fit in about 3.5 GB.
+    // Cross-attention keys and values in f16, per layer and head a positions x head-width
+    // block: they are read in full for every token, and large-v3 has to fit in about 3.5 GB.
     HugePageBuffer crossBuf_;
     uint16_t* crossK_ = nullptr;
     uint16_t* crossV_ = nullptr;
     HugePageBuffer decoderWeights_;
     std::vector<float> selfK_, selfV_;
     std::vector<float> dx_, dy_, dq_, dk_, dv_, datt_, dtmp_, dhid_, logits_;
+    static constexpr int64_t kCrossParts = 8;  // at most, per head
+    std::vector<float> crossLse_, crossPart_;   // per head and part: log-sum-exp, output
     std::vector<float> melBuf_, encBuf_;
     DecodeOptions decodeOptions_;
     int pos_ = 0;

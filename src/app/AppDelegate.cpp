@@ -1,6 +1,6 @@
 #include "app/AppDelegate.h"
 
-#include "app/AppSettings.h"
+#include "app/state/AppSettings.h"
 #include "cloud/BackendClient.h"
 #include "dictation/AudioRecorder.h"
 #include "dictation/HotkeyMonitor.h"
@@ -53,15 +53,8 @@ AppDelegate::AppDelegate() : AppDelegate(Parts{}) {}
 
 AppDelegate::AppDelegate(Parts parts)
     : controller_(std::move(parts.controller)), hotkey_(std::move(parts.hotkey)), updater_(std::move(parts.updater)) {
-    if (!controller_) controller_ = std::make_unique<DictationController>();
+    if (!controller_) controller_ = std::make_unique<DictationController>(std::make_unique<FloatingWidget>());
     if (!hotkey_) hotkey_ = std::make_unique<HotkeyMonitor>();
-    syncEngineOnProviderChange(&settingsWatch_);
-}
-
-void AppDelegate::syncEngineOnProviderChange(QObject* context) {
-    QObject::connect(&AppSettings::shared(), &AppSettings::changed, context, [](const std::string& key) {
-        if (key == "provider") platform::MainQueue::post([] { EngineManager::shared().syncToProvider(); });
-    });
 }
 
 AppDelegate::~AppDelegate() {

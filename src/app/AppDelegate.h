@@ -48,9 +48,6 @@ public:
 
     // The problem-report mail address as it is opened.
     static std::string bugReportUrl();
-    // Brings the engine in line on the main queue after each change of the chosen provider,
-    // for as long as `context` lives.
-    static void syncEngineOnProviderChange(QObject* context);
 
     DictationController& controller() { return *controller_; }
     HotkeyMonitor& hotkey() { return *hotkey_; }
@@ -75,9 +72,7 @@ private:
     std::map<std::string, std::shared_ptr<platform::MenuItem>> langItems_;
     std::unique_ptr<platform::Updater> updater_;
     platform::Task<> launchTask_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     // Follows a language chosen elsewhere (the Settings page), so the tray's check stays true.
     std::unique_ptr<QObject> languageWatch_;
-    // Context of the settings subscriptions that live as long as the delegate.
-    QObject settingsWatch_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

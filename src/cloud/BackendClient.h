@@ -4,7 +4,7 @@
 #pragma once
 
 #include "cloud/UserProfile.h"
-#include "engine/WhisperResult.h"
+#include "app/state/WhisperResult.h"
 #include "platform/Http.h"
 #include "platform/Scheduler.h"
 #include "platform/Task.h"

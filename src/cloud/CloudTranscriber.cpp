@@ -1,7 +1,8 @@
 #include "cloud/CloudTranscriber.h"
 
-#include "app/AppError.h"
-#include "app/Secrets.h"
+#include "app/state/ProviderModels.h"
+#include "app/state/AppError.h"
+#include "app/state/Secrets.h"
 #include "cloud/JsonDecoder.h"
 #include "platform/Http.h"
 #include "platform/MultipartBody.h"
@@ -65,21 +66,7 @@ std::string CloudTranscriber::displayName(Provider p) {
 }
 
 std::vector<std::pair<std::string, std::string>> CloudTranscriber::models(Provider p) {
-    switch (p) {
-    case Provider::groq:
-        return {{"whisper-large-v3-turbo", "Whisper Large v3 Turbo — fast"},
-                {"whisper-large-v3", "Whisper Large v3 — accurate"},
-                {"distil-whisper-large-v3-en", "Distil Whisper (English only)"}};
-    case Provider::openai:
-        return {{"gpt-4o-transcribe", "GPT-4o Transcribe — best"},
-                {"gpt-4o-mini-transcribe", "GPT-4o mini Transcribe — cheap"},
-                {"whisper-1", "Whisper v2"}};
-    case Provider::mistral: return {{"voxtral-mini-latest", "Voxtral Mini"}};
-    case Provider::deepgram: return {{"nova-3", "Nova-3 — newest"}, {"nova-2", "Nova-2"}};
-    case Provider::elevenlabs:
-        return {{"scribe_v1", "Scribe v1"}, {"scribe_v1_experimental", "Scribe v1 (experimental)"}};
-    }
-    return {};
+    return ProviderModels::speech(rawValue(p));
 }
 
 std::string CloudTranscriber::defaultBaseURL(Provider p) {

@@ -1,7 +1,8 @@
 #include "cloud/Enhancer.h"
 
-#include "app/AppError.h"
-#include "app/Secrets.h"
+#include "app/state/ProviderModels.h"
+#include "app/state/AppError.h"
+#include "app/state/Secrets.h"
 #include "cloud/JsonDecoder.h"
 
 #include <nlohmann/json.hpp>
@@ -90,15 +91,7 @@ std::string Enhancer::displayName(Provider p) {
 }
 
 std::vector<std::pair<std::string, std::string>> Enhancer::models(Provider p) {
-    switch (p) {
-    case Provider::groq:
-        return {{"llama-3.3-70b-versatile", "Llama 3.3 70B — best"},
-                {"llama-3.1-8b-instant", "Llama 3.1 8B — fastest"},
-                {"openai/gpt-oss-120b", "GPT-OSS 120B"}};
-    case Provider::openai: return {{"gpt-4o-mini", "GPT-4o mini — cheap & good"}, {"gpt-4o", "GPT-4o — best"}};
-    case Provider::mistral: return {{"mistral-small-latest", "Mistral Small"}, {"mistral-large-latest", "Mistral Large"}};
-    }
-    return {};
+    return ProviderModels::enhancement(rawValue(p));
 }
 
 std::string Enhancer::endpoint(Provider p) {

@@ -1,7 +1,8 @@
 #include "dictation/AudioRecorder.h"
 
-#include "app/AppError.h"
-#include "app/AppSettings.h"
+#include "app/state/AppError.h"
+#include "app/state/AppSettings.h"
+#include "app/state/WavImage.h"
 #include "dictation/AudioDevices.h"
 #include "platform/AudioInput.h"
 #include "platform/MainQueue.h"
@@ -16,8 +17,7 @@ static_assert(std::endian::native == std::endian::little, "samples are kept in h
 namespace {
 
 constexpr double kTargetRate = 16000;
-// The WAV length fields are 32-bit and the RIFF one adds 36: the most PCM an image can describe.
-constexpr std::size_t kMaxPCMBytes = 0xFFFFFFFFull - 36 - 1;  // even, whole samples
+using WavImage::kMaxPCMBytes;
 
 }  // namespace
 
@@ -133,29 +133,4 @@ float AudioRecorder::smoothLevel(float previous, float level) {
     return 0.2f * level + 0.8f * previous;
 }
 
-std::string AudioRecorder::wav(const std::string& pcm16Mono16k) {
-    const std::size_t length = std::min(pcm16Mono16k.size(), kMaxPCMBytes);
-    auto le32 = [](std::string& s, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
-    };
-    auto le16 = [](std::string& s, std::uint16_t v) {
-        s.push_back(static_cast<char>(v & 0xff));
-        s.push_back(static_cast<char>((v >> 8) & 0xff));
-    };
-    std::string out;
-    out.reserve(44 + length);
-    out += "RIFF";
-    le32(out, static_cast<std::uint32_t>(36 + length));
-    out += "WAVEfmt ";
-    le32(out, 16);
-    le16(out, 1);      // PCM
-    le16(out, 1);      // mono
-    le32(out, 16000);  // samples per second
-    le32(out, 32000);  // bytes per second
-    le16(out, 2);      // bytes per frame
-    le16(out, 16);     // bits per sample
-    out += "data";
-    le32(out, static_cast<std::uint32_t>(length));
-    out.append(pcm16Mono16k, 0, length);
-    return out;
-}
+std::string AudioRecorder::wav(const std::string& pcm16Mono16k) { return WavImage::make(pcm16Mono16k); }

@@ -1,14 +1,15 @@
 #include "dictation/DictationController.h"
 
-#include "app/AppSettings.h"
-#include "app/Database.h"
-#include "app/Secrets.h"
+#include "app/state/AppSettings.h"
+#include "app/state/Database.h"
+#include "app/state/Secrets.h"
 #include "cloud/BackendClient.h"
 #include "cloud/BackendError.h"
 #include "cloud/CloudTranscriber.h"
 #include "cloud/Enhancer.h"
 #include "dictation/AudioRecorder.h"
 #include "dictation/DictionaryEngine.h"
+#include "dictation/RecordingWidget.h"
 #include "dictation/TextInjector.h"
 #include "dictation/Transcriber.h"
 #include "engine/WhisperClient.h"
@@ -19,7 +20,6 @@
 #include "platform/Pasteboard.h"
 #include "platform/Sounds.h"
 #include "platform/Workspace.h"
-#include "ui/overlay/FloatingWidget.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -46,7 +46,16 @@ std::unique_ptr<CloudTranscriber> makeCloudTranscriber() {
 
 }  // namespace
 
-DictationController::DictationController() : DictationController(Parts{}) {}
+namespace {
+DictationController::Parts withWidget(std::unique_ptr<RecordingWidget> widget) {
+    DictationController::Parts parts;
+    parts.widget = std::move(widget);
+    return parts;
+}
+}  // namespace
+
+DictationController::DictationController(std::unique_ptr<RecordingWidget> widget)
+    : DictationController(withWidget(std::move(widget))) {}
 
 DictationController::DictationController(Parts parts) : parts_(std::move(parts)) {
     if (!parts_.recorder) parts_.recorder = std::make_unique<AudioRecorder>();
@@ -55,7 +64,7 @@ DictationController::DictationController(Parts parts) : parts_(std::move(parts))
     if (!parts_.transcriber) parts_.transcriber = std::make_unique<Transcriber>(*parts_.whisper, *parts_.cloud);
     if (!parts_.enhancer) parts_.enhancer = std::make_unique<Enhancer>();
     if (!parts_.injector) parts_.injector = std::make_unique<TextInjector>();
-    if (!parts_.widget) parts_.widget = std::make_unique<FloatingWidget>();
+    if (!parts_.widget) parts_.widget = std::make_unique<RecordingWidget>();
     // Opened now, at start-up: rows an earlier run could not store land before the first dictation.
     history_ = parts_.history ? parts_.history : &Database::shared();
 }

@@ -13,7 +13,7 @@ class AudioRecorder;
 class CloudTranscriber;
 class Database;
 class Enhancer;
-class FloatingWidget;
+class RecordingWidget;
 class TextInjector;
 class Transcriber;
 class WhisperClient;
@@ -30,11 +30,12 @@ public:
         std::unique_ptr<Transcriber> transcriber;
         std::unique_ptr<Enhancer> enhancer;
         std::unique_ptr<TextInjector> injector;
-        std::unique_ptr<FloatingWidget> widget;
+        std::unique_ptr<RecordingWidget> widget;  // none: the controller shows nothing
         Database* history = nullptr;  // Database::shared() when left empty
     };
 
-    DictationController();
+    // The real collaborators, showing its work on `widget`.
+    explicit DictationController(std::unique_ptr<RecordingWidget> widget);
     explicit DictationController(Parts parts);
     ~DictationController();
     DictationController(const DictationController&) = delete;
@@ -51,7 +52,7 @@ public:
     void finishRecording();
 
     AudioRecorder& recorder() { return *parts_.recorder; }
-    FloatingWidget& widget() { return *parts_.widget; }
+    RecordingWidget& widget() { return *parts_.widget; }
 
     // The push-to-talk key. A press starts a recording, or stops one that is running; the
     // release after a hold of at least half a second stops the recording that press started,

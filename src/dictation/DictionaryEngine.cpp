@@ -1,7 +1,7 @@
 #include "dictation/DictionaryEngine.h"
 
-#include "app/AppSettings.h"
-#include "app/Database.h"
+#include "app/state/AppSettings.h"
+#include "app/state/Database.h"
 #include "platform/TextMatch.h"
 
 namespace DictionaryEngine {

@@ -1,7 +1,7 @@
 #include "engine/EngineManager.h"
 
-#include "app/AppSettings.h"
-#include "dictation/AudioRecorder.h"
+#include "app/state/AppSettings.h"
+#include "app/state/WavImage.h"
 #include "engine/ModelManager.h"
 #include "platform/Http.h"
 #include "platform/MultipartBody.h"
@@ -31,7 +31,15 @@ EngineManager& EngineManager::shared() {
     return manager;
 }
 
-EngineManager::EngineManager() : probeSession_(platform::Http::create(kProbeTimeout)) { resetForTesting(); }
+EngineManager::EngineManager() : probeSession_(platform::Http::create(kProbeTimeout)) {
+    resetForTesting();
+    // Whenever the provider changes, the server is brought into line again.
+    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const std::string& key) {
+        if (key == "provider") platform::MainQueue::post([this] { syncToProvider(); });
+    });
+}
+
+EngineManager::~EngineManager() = default;
 
 void EngineManager::resetForTesting() {
     ++generation_;  // waits still running from before give up
@@ -211,7 +219,7 @@ platform::Task<void> EngineManager::warmup() {
     const auto url = inferenceURL();
     if (warmedUp_ || !url) co_return;
     warmedUp_ = true;
-    const std::string wav = AudioRecorder::wav(std::string(16000, '\0'));
+    const std::string wav = WavImage::make(std::string(16000, '\0'));
     platform::MultipartBody form("warmup-" + platform::http::makeUuid());
     form.file("file", "w.wav", "audio/wav", wav);
     platform::HttpRequest request;

@@ -32,6 +32,7 @@ public:
     static constexpr double kSteadyRunSeconds = 60;
 
     static EngineManager& shared();
+    ~EngineManager() override;
 
     // Starts or stops the server to match the chosen provider.
     void syncToProvider();

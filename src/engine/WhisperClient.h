@@ -2,7 +2,7 @@
 // that is not running, the fixed-port server on this machine.
 #pragma once
 
-#include "engine/WhisperResult.h"
+#include "app/state/WhisperResult.h"
 #include "platform/Task.h"
 
 #include <memory>

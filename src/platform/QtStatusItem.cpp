@@ -1,6 +1,6 @@
 #include "platform/QtStatusItem.h"
 
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 
 #include <QAction>
 #include <QCursor>

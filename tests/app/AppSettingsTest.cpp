@@ -1,5 +1,5 @@
-#include "app/AppSettings.h"
-#include "app/Secrets.h"
+#include "app/state/AppSettings.h"
+#include "app/state/Secrets.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>

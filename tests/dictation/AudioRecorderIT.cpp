@@ -1,6 +1,6 @@
 // The recorder against a real PulseAudio daemon with virtual microphones fed from files.
-#include "app/AppError.h"
-#include "app/AppSettings.h"
+#include "app/state/AppError.h"
+#include "app/state/AppSettings.h"
 #include "dictation/AudioRecorder.h"
 #include "platform/PulseAudioInput.h"
 #include "platform/PulseSoundServer.h"

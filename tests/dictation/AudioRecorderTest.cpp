@@ -1,5 +1,5 @@
-#include "app/AppError.h"
-#include "app/AppSettings.h"
+#include "app/state/AppError.h"
+#include "app/state/AppSettings.h"
 #include "dictation/AudioRecorder.h"
 #include "platform/FakeAudioInput.h"
 #include "platform/FakeSoundServer.h"

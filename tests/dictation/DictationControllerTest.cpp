@@ -1,8 +1,8 @@
 #include "dictation/DictationController.h"
 
-#include "app/AppSettings.h"
-#include "app/Database.h"
-#include "app/Secrets.h"
+#include "app/state/AppSettings.h"
+#include "app/state/Database.h"
+#include "app/state/Secrets.h"
 #include "platform/NotificationCenter.h"
 #include "support/DictationFakes.h"
 #include "support/TestEnvironment.h"

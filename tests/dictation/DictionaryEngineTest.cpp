@@ -1,5 +1,5 @@
-#include "app/AppSettings.h"
-#include "app/Database.h"
+#include "app/state/AppSettings.h"
+#include "app/state/Database.h"
 #include "dictation/DictionaryEngine.h"
 #include "support/TestEnvironment.h"
 

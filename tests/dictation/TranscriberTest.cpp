@@ -1,6 +1,5 @@
-#include "app/AppDelegate.h"
-#include "app/AppError.h"
-#include "app/AppSettings.h"
+#include "app/state/AppError.h"
+#include "app/state/AppSettings.h"
 #include "cloud/BackendClient.h"
 #include "cloud/CloudTranscriber.h"
 #include "dictation/AudioRecorder.h"
@@ -41,8 +40,6 @@ class TranscriberTest : public ::testing::Test {
 protected:
     void SetUp() override {
         test::reset();
-        // A provider change brings the engine in line, as the start-up wiring has it.
-        AppDelegate::syncEngineOnProviderChange(&providerWatch);
         ASSERT_FALSE(BackendClient::shared().isLoggedIn());
     }
     void TearDown() override { engine.reset(); }
@@ -54,7 +51,6 @@ protected:
     }
 
     std::unique_ptr<test::FakeEngine> engine;
-    QObject providerWatch;
     test::FakeSpeechServer fixedServer;
     WhisperClient local{fixedServer.baseUrl()};
     ScriptedCloud cloud;

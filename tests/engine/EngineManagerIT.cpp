@@ -1,7 +1,6 @@
 // The engine against the real speech server executable of the bundle, on a generated model,
 // on the real port, with the real main queue.
-#include "app/AppDelegate.h"
-#include "app/AppSettings.h"
+#include "app/state/AppSettings.h"
 #include "dictation/AudioRecorder.h"
 #include "engine/EngineManager.h"
 #include "engine/ModelManager.h"
@@ -91,8 +90,6 @@ protected:
         if (kMakeModel.empty() || !fs::exists(kMakeModel)) GTEST_SKIP() << "make-test-model is not built";
         test::reset();
         platform::Scheduler::setMain(g_scheduler);
-        // A provider change brings the engine in line, as the start-up wiring has it.
-        AppDelegate::syncEngineOnProviderChange(&providerWatch);
         setenv("XDG_DATA_HOME", (root.path() + "/data").c_str(), 1);
         setenv("XDG_STATE_HOME", (root.path() + "/state").c_str(), 1);
         platform::Paths::setBundleOverride(TOVRIN_BUNDLE_DIR);
@@ -137,7 +134,6 @@ protected:
     }
 
     test::TempFolder root;
-    QObject providerWatch;
     std::string modelPath;
     std::vector<QProcess*> helpers;
 };

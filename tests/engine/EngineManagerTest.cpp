@@ -1,5 +1,4 @@
-#include "app/AppDelegate.h"
-#include "app/AppSettings.h"
+#include "app/state/AppSettings.h"
 #include "dictation/AudioRecorder.h"
 #include "engine/EngineManager.h"
 #include "engine/ModelManager.h"
@@ -27,11 +26,7 @@ std::string readFile(const std::string& path) {
 
 class EngineManagerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        test::reset();
-        // A provider change brings the engine in line, as the start-up wiring has it.
-        AppDelegate::syncEngineOnProviderChange(&providerWatch);
-    }
+    void SetUp() override { test::reset(); }
     void TearDown() override { fake.reset(); }
 
     test::FakeEngine& makeEngine(bool withExecutable = true, bool withModel = true) {
@@ -45,7 +40,6 @@ protected:
     double now() { return test::fakes().scheduler.now(); }
 
     std::unique_ptr<test::FakeEngine> fake;
-    QObject providerWatch;
 };
 
 TEST_F(EngineManagerTest, NothingStartsWithoutAnExecutableOrAModel) {

@@ -1,6 +1,6 @@
 #include "support/TestEnvironment.h"
 
-#include "app/AppSettings.h"
+#include "app/state/AppSettings.h"
 #include "platform/Paths.h"
 
 namespace test {

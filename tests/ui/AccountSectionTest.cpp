@@ -5,7 +5,7 @@
 #include "ui/kit/KestalErrorText.h"
 #include "ui/kit/KestalField.h"
 #include "ui/main/AccountSection.h"
-#include "ui/onboarding/ActivitySpinner.h"
+#include "ui/kit/ActivitySpinner.h"
 
 #include <nlohmann/json.hpp>
 

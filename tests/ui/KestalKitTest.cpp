@@ -5,7 +5,7 @@
 #include "ui/kit/KestalField.h"
 #include "ui/kit/KestalPrimaryButtonStyle.h"
 #include "ui/kit/KestalSectionHeader.h"
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 #include "ui/kit/WrapLabel.h"
 #include "platform/Paths.h"
 

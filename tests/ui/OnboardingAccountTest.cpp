@@ -4,7 +4,7 @@
 #include "ui/kit/KestalErrorText.h"
 #include "ui/kit/KestalField.h"
 #include "ui/onboarding/AccountStep.h"
-#include "ui/onboarding/ActivitySpinner.h"
+#include "ui/kit/ActivitySpinner.h"
 
 #include <nlohmann/json.hpp>
 

@@ -2,8 +2,7 @@
 // an 8 s wait while it runs, a fresh start on each provider change, none while hidden), the
 // engine's status line in its order of precedence, the rows each provider brings, and every
 // control writing its own setting.
-#include "app/AppDelegate.h"
-#include "app/AppSettings.h"
+#include "app/state/AppSettings.h"
 #include "cloud/BackendClient.h"
 #include "cloud/CloudTranscriber.h"
 #include "engine/EngineManager.h"
@@ -57,8 +56,6 @@ class SettingsPageTest : public ::testing::Test {
 protected:
     void SetUp() override {
         test::reset();
-        // A provider change brings the engine in line, as the start-up wiring has it.
-        AppDelegate::syncEngineOnProviderChange(&providerWatch);
         engine = std::make_unique<test::FakeEngine>(true, true);
         service = std::make_unique<test::FakeAccountService>();
         test::fakes().defaults.setString("backendURL", service->baseURL());
@@ -87,7 +84,6 @@ protected:
     std::unique_ptr<test::FakeEngine> engine;
     std::unique_ptr<test::FakeAccountService> service;
     std::unique_ptr<SettingsPage> page;
-    QObject providerWatch;
 };
 
 TEST_F(SettingsPageTest, TheProbeAsksEveryTwoSecondsAndStopsOnceTheEngineAnswers) {

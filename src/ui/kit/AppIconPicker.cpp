@@ -3,7 +3,7 @@
 #include "ui/kit/AppIconManager.h"
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalCard.h"
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 
 #include <QFontMetricsF>
 #include <QMouseEvent>

@@ -1,11 +1,11 @@
 #include "ui/main/CloudKeyField.h"
 
-#include "app/AppSettings.h"
-#include "app/Secrets.h"
+#include "app/state/AppSettings.h"
+#include "app/state/Secrets.h"
 #include "cloud/CloudTranscriber.h"
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalSecondaryButtonStyle.h"
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

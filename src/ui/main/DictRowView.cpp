@@ -2,7 +2,7 @@
 
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalSecondaryButtonStyle.h"
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 #include "ui/kit/WrapLabel.h"
 #include "ui/main/ToggleSwitch.h"
 

@@ -1,10 +1,10 @@
 #include "ui/main/DictionaryPage.h"
 
-#include "app/AppSettings.h"
-#include "app/Database.h"
+#include "app/state/AppSettings.h"
+#include "app/state/Database.h"
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalPrimaryButtonStyle.h"
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 #include "ui/main/DictRowView.h"
 #include "ui/main/PageHeader.h"
 #include "ui/main/RoundedBox.h"

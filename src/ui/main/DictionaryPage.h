@@ -3,7 +3,7 @@
 // to the store and the list is read back from it.
 #pragma once
 
-#include "app/DictRow.h"
+#include "app/state/DictRow.h"
 
 #include <QString>
 #include <QWidget>

@@ -1,10 +1,10 @@
 #include "ui/main/HistoryPage.h"
 
-#include "app/Database.h"
+#include "app/state/Database.h"
 #include "platform/NotificationCenter.h"
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalSecondaryButtonStyle.h"
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 #include "ui/main/HistoryCsv.h"
 #include "ui/main/HistoryRowView.h"
 #include "ui/main/PageHeader.h"

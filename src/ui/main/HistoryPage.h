@@ -4,7 +4,7 @@
 // change announced by the store.
 #pragma once
 
-#include "app/HistoryRow.h"
+#include "app/state/HistoryRow.h"
 
 #include <QWidget>
 

@@ -1,9 +1,9 @@
 #include "ui/main/HistoryRowView.h"
 
-#include "app/Database.h"
+#include "app/state/Database.h"
 #include "platform/Pasteboard.h"
 #include "ui/kit/Kestal.h"
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 #include "ui/kit/WrapLabel.h"
 
 #include <QDateTime>

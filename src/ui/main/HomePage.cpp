@@ -4,7 +4,7 @@
 #include "platform/NotificationCenter.h"
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalSecondaryButtonStyle.h"
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 #include "ui/main/LinkCard.h"
 #include "ui/main/PageHeader.h"
 #include "ui/main/ShareStats.h"

@@ -3,7 +3,7 @@
 #include "platform/Workspace.h"
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalCard.h"
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 #include "ui/main/RoundedBox.h"
 
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
 #include "ui/main/LocalModelRow.h"
 
 #include "ui/kit/Kestal.h"
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -4,7 +4,7 @@
 // row selects it.
 #pragma once
 
-#include "engine/WhisperModel.h"
+#include "app/state/WhisperModel.h"
 
 #include <QWidget>
 

@@ -1,9 +1,9 @@
 #include "ui/main/MicrophoneSection.h"
 
-#include "app/AppSettings.h"
+#include "app/state/AppSettings.h"
 #include "dictation/AudioDevices.h"
 #include "ui/kit/Kestal.h"
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

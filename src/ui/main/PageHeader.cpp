@@ -1,7 +1,7 @@
 #include "ui/main/PageHeader.h"
 
 #include "ui/kit/Kestal.h"
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 #include "ui/main/RoundedBox.h"
 
 #include <QHBoxLayout>

@@ -1,9 +1,9 @@
 #include "ui/main/ShortcutsPage.h"
 
-#include "app/AppSettings.h"
+#include "app/state/AppSettings.h"
 #include "dictation/HotkeyMonitor.h"
 #include "ui/kit/Kestal.h"
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 #include "ui/main/PageHeader.h"
 #include "ui/main/RoundedBox.h"
 #include "ui/main/ShortcutRow.h"

@@ -2,7 +2,7 @@
 
 #include "cloud/BackendClient.h"
 #include "ui/kit/Kestal.h"
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 #include "ui/main/MainNav.h"
 
 #include <QFrame>

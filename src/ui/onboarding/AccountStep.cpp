@@ -9,7 +9,7 @@
 #include "ui/kit/KestalField.h"
 #include "ui/kit/KestalPrimaryButtonStyle.h"
 #include "ui/kit/KestalSecondaryButtonStyle.h"
-#include "ui/onboarding/ActivitySpinner.h"
+#include "ui/kit/ActivitySpinner.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

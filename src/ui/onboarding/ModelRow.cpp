@@ -2,7 +2,7 @@
 
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalCard.h"
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 #include "ui/onboarding/PermissionRow.h"
 
 #include <QHBoxLayout>

@@ -3,7 +3,7 @@
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalCard.h"
 #include "ui/kit/KestalSecondaryButtonStyle.h"
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -2,7 +2,7 @@
 
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalPrimaryButtonStyle.h"
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 
 #include <QLabel>
 #include <QPushButton>

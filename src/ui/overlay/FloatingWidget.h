@@ -6,29 +6,31 @@
 // Constructing one is cheap: the window is made on the first show.
 #pragma once
 
+#include "dictation/RecordingWidget.h"
+
 #include <memory>
 #include <string>
 
 class QWidget;
 class WidgetModel;
 
-class FloatingWidget {
+class FloatingWidget : public RecordingWidget {
 public:
     FloatingWidget();
-    virtual ~FloatingWidget();
+    ~FloatingWidget() override;
     FloatingWidget(const FloatingWidget&) = delete;
     FloatingWidget& operator=(const FloatingWidget&) = delete;
 
     // Recording: level 0, elapsed 0 and counting every 0.1 s.
-    virtual void showRecording();
+    void showRecording() override;
     // Processing with "Transcribing…" / "Enhancing…".
-    virtual void showProcessing();
-    virtual void showEnhancing();
+    void showProcessing() override;
+    void showEnhancing() override;
     // A result message; hidden 1.5 s later unless another show, flash or hide comes first.
-    virtual void flashResult(const std::string& message, bool ok);
-    virtual void hide();
+    void flashResult(const std::string& message, bool ok) override;
+    void hide() override;
     // The latest input level (0 … 1 as the recorder delivers it; stored unchanged).
-    virtual void pushLevel(float level);
+    void pushLevel(float level) override;
 
     // The size factor of a "widgetSize" setting: large 1.05, medium 0.92, anything else 0.78.
     static double scaleFor(const std::string& widgetSize);

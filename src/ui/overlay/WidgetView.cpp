@@ -2,7 +2,7 @@
 
 #include "platform/MainQueue.h"
 #include "ui/kit/Kestal.h"
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 #include "ui/overlay/ShimmerText.h"
 #include "ui/overlay/TrypillianSpiral.h"
 #include "ui/overlay/Waveform.h"

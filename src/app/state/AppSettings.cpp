@@ -1,11 +1,11 @@
-#include "app/AppSettings.h"
+#include "app/state/AppSettings.h"
 
-#include "app/Secrets.h"
-#include "cloud/CloudTranscriber.h"
-#include "cloud/Enhancer.h"
+#include "app/state/Secrets.h"
+#include "app/state/ProviderModels.h"
 #include "platform/App.h"
 #include "platform/Defaults.h"
 #include "platform/LoginItem.h"
+#include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
 #include "platform/TextTools.h"
 
@@ -171,18 +171,12 @@ void AppSettings::setAPIKey(const std::string& key, const std::string& provider)
 
 std::string AppSettings::cloudModel(const std::string& provider) const {
     if (auto stored = store().string("model_" + provider)) return *stored;
-    if (auto p = CloudTranscriber::providerFromRaw(provider)) {
-        const auto list = CloudTranscriber::models(*p);
-        if (!list.empty()) return list.front().first;
-    }
+    if (const auto list = ProviderModels::speech(provider); !list.empty()) return list.front().first;
     return "";
 }
 
 std::string AppSettings::enhanceModel(const std::string& provider) const {
     if (auto stored = store().string("enhModel_" + provider)) return *stored;
-    if (auto p = Enhancer::providerFromRaw(provider)) {
-        const auto list = Enhancer::models(*p);
-        if (!list.empty()) return list.front().first;
-    }
+    if (const auto list = ProviderModels::enhancement(provider); !list.empty()) return list.front().first;
     return "";
 }

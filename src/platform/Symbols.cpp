@@ -1,4 +1,4 @@
-#include "ui/kit/Symbols.h"
+#include "platform/Symbols.h"
 
 #include "platform/Paths.h"
 

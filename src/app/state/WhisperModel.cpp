@@ -1,4 +1,4 @@
-#include "engine/WhisperModel.h"
+#include "app/state/WhisperModel.h"
 
 #include <mutex>
 

@@ -1,4 +1,4 @@
-#include "app/Database.h"
+#include "app/state/Database.h"
 
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"

@@ -1,4 +1,4 @@
-#include "ui/onboarding/ActivitySpinner.h"
+#include "ui/kit/ActivitySpinner.h"
 
 #include "platform/MainQueue.h"
 

@@ -17,8 +17,8 @@
 // 0700 folder).
 #pragma once
 
-#include "app/DictRow.h"
-#include "app/HistoryRow.h"
+#include "app/state/DictRow.h"
+#include "app/state/HistoryRow.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "engine/WhisperResult.h"
+#include "app/state/WhisperResult.h"
 
 #include <nlohmann/json.hpp>
 
