@@ -59,7 +59,6 @@ AppDelegate::AppDelegate(Parts parts)
 
 AppDelegate::~AppDelegate() {
     *alive_ = false;
-    if (languageWatch_) AppSettings::shared().changed.disconnect(languageWatch_);
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
@@ -176,10 +175,12 @@ void AppDelegate::setupStatusItem() {
     statusMenu_ = menu;
     refreshLanguageChecks();
     statusItem_->setMenu(menu);
-    if (!languageWatch_)
-        languageWatch_ = AppSettings::shared().changed.connect([this](const std::string& key) {
+    if (!languageWatch_) {
+        languageWatch_ = std::make_unique<QObject>();
+        QObject::connect(&AppSettings::shared(), &AppSettings::changed, languageWatch_.get(), [this](const std::string& key) {
             if (key == "lang") refreshLanguageChecks();
         });
+    }
 }
 
 void AppDelegate::watchForTrayHost() {

@@ -7,6 +7,8 @@
 #include "platform/Menu.h"
 #include "platform/Task.h"
 
+#include <QObject>
+
 #include <map>
 #include <memory>
 #include <string>
@@ -71,6 +73,6 @@ private:
     std::unique_ptr<platform::Updater> updater_;
     platform::Task<> launchTask_;
     // Follows a language chosen elsewhere (the Settings page), so the tray's check stays true.
-    int languageWatch_ = 0;
+    std::unique_ptr<QObject> languageWatch_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -76,13 +76,13 @@ platform::Scheduler& BackendClient::scheduler() const { return scheduler_ ? *sch
 void BackendClient::setUser(std::optional<UserProfile> user) {
     if (user == user_) return;
     user_ = std::move(user);
-    changed.notify();
+    emit changed();
 }
 
 void BackendClient::setBusy(bool busy) {
     if (busy == busy_) return;
     busy_ = busy;
-    changed.notify();
+    emit changed();
 }
 
 void BackendClient::signOutLocally() {
@@ -91,7 +91,7 @@ void BackendClient::signOutLocally() {
     const bool hadUser = user_.has_value();
     user_.reset();
     deleteRefreshToken();
-    if (hadUser) changed.notify();
+    if (hadUser) emit changed();
 }
 
 void BackendClient::applyBalance(std::int64_t balance) {
@@ -191,7 +191,7 @@ platform::Task<void> BackendClient::authenticate(std::string path, std::string e
     saveRefreshToken(auth.tokens.refreshToken);
     user_ = auth.user;
     busy_ = false;
-    changed.notify();
+    emit changed();
 }
 
 platform::Task<void> BackendClient::refresh() {
@@ -270,7 +270,7 @@ platform::Task<void> BackendClient::logout() {
     const bool hadUser = user_.has_value();
     user_.reset();
     deleteRefreshToken();
-    if (hadUser) changed.notify();
+    if (hadUser) emit changed();
 }
 
 // --- checkout ---

@@ -7,8 +7,9 @@
 #include "app/state/WhisperResult.h"
 #include "platform/Http.h"
 #include "platform/Scheduler.h"
-#include "platform/Signal.h"
 #include "platform/Task.h"
+
+#include <QObject>
 
 #include <coroutine>
 #include <cstdint>
@@ -18,7 +19,8 @@
 #include <string>
 #include <vector>
 
-class BackendClient {
+class BackendClient : public QObject {
+    Q_OBJECT
 public:
     // The base used unless the "backendURL" default holds a string that reads as a URL.
     static constexpr const char* kBuiltInBaseURL = "https://tovrin.io/api";
@@ -56,8 +58,11 @@ public:
     const std::optional<UserProfile>& user() const { return user_; }
     bool busy() const { return busy_; }
     bool isLoggedIn() const { return user_.has_value(); }
+signals:
     // Fires after `user` or `busy` changed.
-    platform::Signal<> changed;
+    void changed();
+
+public:
 
     // The service's base URL, read on every use.
     std::string baseURL() const;

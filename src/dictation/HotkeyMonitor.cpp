@@ -29,7 +29,7 @@ HotkeyMonitor::HotkeyMonitor(platform::KeyEvents& events, platform::EscSwallow& 
 
 HotkeyMonitor::~HotkeyMonitor() {
     *self_ = nullptr;
-    if (settingsWatch_) AppSettings::shared().changed.disconnect(settingsWatch_);
+    settingsWatch_.reset();
     if (grabInUse_) grabInUse_->hold({});
     if (swallowInUse_) swallowInUse_->disable();
     if (monitorsOwner_)
@@ -81,9 +81,9 @@ void HotkeyMonitor::start() {
 
     grabInUse_ = grab_ ? grab_ : platform::KeyGrab::hasShared() && !events_ ? &platform::KeyGrab::shared() : nullptr;
     if (!grabInUse_) return;
-    settingsWatch_ = AppSettings::shared().changed.connect([weak](const std::string& key) {
-        if (key != "pttKeyCode" && key != "cancelKeyCode") return;
-        if (auto self = weak.lock(); self && *self) (*self)->holdKeys();
+    settingsWatch_ = std::make_unique<QObject>();
+    QObject::connect(&AppSettings::shared(), &AppSettings::changed, settingsWatch_.get(), [this](const std::string& key) {
+        if (key == "pttKeyCode" || key == "cancelKeyCode") holdKeys();
     });
     holdKeys();
 }

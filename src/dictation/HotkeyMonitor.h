@@ -10,6 +10,8 @@
 #include "platform/KeyGrab.h"
 #include "platform/KeyEvents.h"
 
+#include <QObject>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -73,5 +75,6 @@ private:
     platform::EscSwallow* swallowInUse_ = nullptr;
     platform::KeyGrab* grab_ = nullptr;
     platform::KeyGrab* grabInUse_ = nullptr;
-    int settingsWatch_ = 0;
+    // Context of the settings subscription that keeps the held keys in step.
+    std::unique_ptr<QObject> settingsWatch_;
 };

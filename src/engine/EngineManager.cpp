@@ -34,10 +34,12 @@ EngineManager& EngineManager::shared() {
 EngineManager::EngineManager() : probeSession_(platform::Http::create(kProbeTimeout)) {
     resetForTesting();
     // Whenever the provider changes, the server is brought into line again.
-    AppSettings::shared().changed.connect([this](const std::string& key) {
+    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const std::string& key) {
         if (key == "provider") platform::MainQueue::post([this] { syncToProvider(); });
     });
 }
+
+EngineManager::~EngineManager() = default;
 
 void EngineManager::resetForTesting() {
     ++generation_;  // waits still running from before give up
@@ -87,7 +89,7 @@ void EngineManager::setState(bool running, std::optional<int> lastExitCode) {
     const bool differs = running != running_ || lastExitCode != lastExitCode_;
     running_ = running;
     lastExitCode_ = lastExitCode;
-    if (differs) changed.notify();
+    if (differs) emit changed();
 }
 
 void EngineManager::syncToProvider() {

@@ -8,8 +8,9 @@
 
 #include "platform/Process.h"
 #include "platform/Scheduler.h"
-#include "platform/Signal.h"
 #include "platform/Task.h"
+
+#include <QObject>
 
 #include <functional>
 #include <memory>
@@ -20,7 +21,8 @@ namespace platform {
 class Http;
 }
 
-class EngineManager {
+class EngineManager : public QObject {
+    Q_OBJECT
 public:
     static constexpr int kDefaultPort = 8791;
     static constexpr double kIdleStopSeconds = 300;
@@ -30,6 +32,7 @@ public:
     static constexpr double kSteadyRunSeconds = 60;
 
     static EngineManager& shared();
+    ~EngineManager() override;
 
     // Starts or stops the server to match the chosen provider.
     void syncToProvider();
@@ -60,8 +63,11 @@ public:
     // The folder holding the server executable, when it is there.
     std::optional<std::string> engineDir() const;
 
+signals:
     // Fires after `running` or `lastExitCode` changed.
-    platform::Signal<> changed;
+    void changed();
+
+public:
 
     // Replaceable pieces, for tests: how a child is made, how stale listeners are removed, the port.
     void setProcessFactory(std::function<std::unique_ptr<platform::Process>()> factory);

@@ -86,7 +86,7 @@ void ModelManager::reload() {
 void ModelManager::setActiveModelID(const std::string& id) {
     activeModelID_ = id;
     platform::Defaults::shared().setString(kActiveModelKey, id);
-    changed.notify();
+    emit changed();
 }
 
 std::optional<std::string> ModelManager::resolvedPath(const WhisperModel& model) const {
@@ -118,14 +118,14 @@ void ModelManager::rescan() {
             }
         }
     }
-    changed.notify();
+    emit changed();
 }
 
 platform::Task<void> ModelManager::download(WhisperModel model) {
     if (downloading_) co_return;
     downloading_ = model.id;
     progress_ = 0;
-    changed.notify();
+    emit changed();
 
     // The transfer goes to a hidden file beside the destination and is moved into place only
     // once it is complete, so a broken transfer never replaces or poses as a model.
@@ -142,7 +142,7 @@ platform::Task<void> ModelManager::download(WhisperModel model) {
             co_await session->download(request, partial, [this](std::int64_t received, std::int64_t total) {
                 if (total >= 1) {
                     progress_ = static_cast<double>(received) / static_cast<double>(total);
-                    changed.notify();
+                    emit changed();
                 }
             });
         verifyDownload(response, partial);
@@ -156,11 +156,11 @@ platform::Task<void> ModelManager::download(WhisperModel model) {
         std::error_code ec;
         fs::remove(partial, ec);
         downloading_.reset();
-        changed.notify();
+        emit changed();
         std::rethrow_exception(failure);
     }
     rescan();
     setActiveModelID(model.id);
     downloading_.reset();
-    changed.notify();
+    emit changed();
 }

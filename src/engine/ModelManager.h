@@ -3,15 +3,17 @@
 #pragma once
 
 #include "app/state/WhisperModel.h"
-#include "platform/Signal.h"
 #include "platform/Task.h"
+
+#include <QObject>
 
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
-class ModelManager {
+class ModelManager : public QObject {
+    Q_OBJECT
 public:
     static ModelManager& shared();
 
@@ -50,8 +52,11 @@ public:
     // the file could not be written, is incomplete or is not a model file.
     platform::Task<void> download(WhisperModel model);
 
+signals:
     // Fires after installed, downloading, progress or activeModelID changed.
-    platform::Signal<> changed;
+    void changed();
+
+public:
 
     // Reads the folders and the stored active model again (tests change the environment).
     void reload();

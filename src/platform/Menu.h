@@ -2,7 +2,7 @@
 // its changes (titles, check marks).
 #pragma once
 
-#include "platform/Signal.h"
+#include <QObject>
 
 #include <functional>
 #include <memory>
@@ -24,7 +24,8 @@ public:
     std::shared_ptr<Menu> submenu;
 };
 
-class Menu {
+class Menu : public QObject {
+    Q_OBJECT
 public:
     std::vector<std::shared_ptr<MenuItem>> items;
 
@@ -33,8 +34,10 @@ public:
     std::shared_ptr<MenuItem> addSubmenu(std::string title, std::shared_ptr<Menu> submenu);
 
     // Tells whoever shows the menu that titles or check marks changed.
-    void changedItems() { changed.notify(); }
-    platform::Signal<> changed;
+    void changedItems() { emit changed(); }
+
+signals:
+    void changed();
 };
 
 }  // namespace platform

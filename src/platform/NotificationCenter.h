@@ -1,29 +1,24 @@
-// Named app-wide announcements ("wendaro.historyChanged", "wendaro.pttKeyChanged").
-// Observers run synchronously on the posting thread, which is the main thread by convention.
+// Named app-wide announcements ("wendaro.historyChanged", "wendaro.pttKeyChanged"). A listener
+// connects to `posted` with a context object and reacts to the names it cares about; the
+// connection ends with the context. A listener on the posting thread runs at once; one on
+// another thread gets the announcement through its own event loop.
 #pragma once
 
-#include <functional>
-#include <map>
-#include <mutex>
+#include <QObject>
+
 #include <string>
 
 namespace platform {
 
-class NotificationCenter {
+class NotificationCenter : public QObject {
+    Q_OBJECT
 public:
-    using Observer = std::function<void()>;
-
     static NotificationCenter& shared();
 
-    // Returns a token for removeObserver.
-    int addObserver(const std::string& name, Observer observer);
-    void removeObserver(int token);
-    void post(const std::string& name);
+    void post(const std::string& name) { emit posted(name); }
 
-private:
-    std::mutex mutex_;
-    int next_ = 1;
-    std::map<int, std::pair<std::string, Observer>> observers_;
+signals:
+    void posted(const std::string& name);
 };
 
 }  // namespace platform

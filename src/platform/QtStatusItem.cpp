@@ -23,7 +23,7 @@ QtStatusItem::QtStatusItem() : tray_(new QSystemTrayIcon), qmenu_(new QMenu) {
 }
 
 QtStatusItem::~QtStatusItem() {
-    for (auto& [menu, token] : subscriptions_) menu->changed.disconnect(token);
+    menuWatch_.reset();
     delete tray_;
     delete qmenu_;
 }
@@ -38,8 +38,7 @@ void QtStatusItem::setSymbol(const std::string& symbol, const std::string& acces
 }
 
 void QtStatusItem::setMenu(std::shared_ptr<Menu> menu) {
-    for (auto& [m, token] : subscriptions_) m->changed.disconnect(token);
-    subscriptions_.clear();
+    menuWatch_ = std::make_unique<QObject>();
     menu_ = std::move(menu);
     qmenu_->clear();
     actions_.clear();
@@ -70,15 +69,9 @@ void QtStatusItem::render(QMenu* target, const Menu& menu) {
     }
     // Follow later changes of titles and check marks.
     for (const auto& item : menu.items) {
-        if (item->submenu) {
-            const int token = item->submenu->changed.connect([this] { refresh(); });
-            subscriptions_.emplace_back(item->submenu, token);
-        }
+        if (item->submenu) QObject::connect(item->submenu.get(), &Menu::changed, menuWatch_.get(), [this] { refresh(); });
     }
-    if (&menu == menu_.get()) {
-        const int token = menu_->changed.connect([this] { refresh(); });
-        subscriptions_.emplace_back(menu_, token);
-    }
+    if (&menu == menu_.get()) QObject::connect(menu_.get(), &Menu::changed, menuWatch_.get(), [this] { refresh(); });
 }
 
 void QtStatusItem::refresh() {

@@ -38,7 +38,8 @@ private:
     QMenu* qmenu_;
     std::shared_ptr<Menu> menu_;
     std::map<const MenuItem*, QPointer<QAction>> actions_;
-    std::vector<std::pair<std::shared_ptr<Menu>, int>> subscriptions_;
+    // Context of the subscriptions to the shown menu and its submenus; replaced with the menu.
+    std::unique_ptr<QObject> menuWatch_;
     std::string symbol_;
 };
 

@@ -24,9 +24,9 @@ protected:
         test::reset();
         ASSERT_TRUE(dir_.isValid());
         folder_ = dir_.path().toStdString() + "/Wendaro";
-        token_ = platform::NotificationCenter::shared().addObserver(Database::historyChanged, [this] { ++changes_; });
+        QObject::connect(&platform::NotificationCenter::shared(), &platform::NotificationCenter::posted, &listener_,
+                         [this](const std::string& name) { changes_ += name == Database::historyChanged; });
     }
-    void TearDown() override { platform::NotificationCenter::shared().removeObserver(token_); }
 
     // A store whose clock ticks one second per history insert, so rows have a known order.
     std::unique_ptr<Database> open(Database::Options options = {}) {
@@ -60,7 +60,7 @@ protected:
     std::string folder_;
     double clock_ = 1000;
     int changes_ = 0;
-    int token_ = 0;
+    QObject listener_;
 };
 
 // Another process's hold on the store: an exclusive transaction on a connection of its own.
@@ -196,10 +196,13 @@ TEST_F(DatabaseTest, DeletingAndClearingAnnounceTheChange) {
 
     // An observer may read the store while handling the announcement.
     std::size_t seen = 99;
-    const int token = platform::NotificationCenter::shared().addObserver(
-        Database::historyChanged, [&] { seen = db->history("", false, 500).size(); });
+    auto reader = std::make_unique<QObject>();
+    QObject::connect(&platform::NotificationCenter::shared(), &platform::NotificationCenter::posted, reader.get(),
+                     [&](const std::string& name) {
+                         if (name == Database::historyChanged) seen = db->history("", false, 500).size();
+                     });
     db->clearHistory();
-    platform::NotificationCenter::shared().removeObserver(token);
+    reader.reset();
     EXPECT_EQ(changes_, 2);
     EXPECT_EQ(seen, 0u);
 }

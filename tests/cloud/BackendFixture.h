@@ -23,7 +23,7 @@ protected:
         service = std::make_unique<test::FakeAccountService>();
         test::fakes().defaults.setString("backendURL", service->baseURL());
         client = std::make_unique<BackendClient>();
-        client->changed.connect([this] { ++changes; });
+        QObject::connect(client.get(), &BackendClient::changed, client.get(), [this] { ++changes; });
     }
     void TearDown() override {
         client.reset();

@@ -14,7 +14,7 @@ using BackendSessionTest = BackendFixture;
 TEST_F(BackendSessionTest, LoginSignsInStoresTheRefreshTokenAndReportsBusyAroundIt) {
     service->addAccount(kEmail, kPassword, 42, "pro");
     std::vector<bool> busySeen;
-    client->changed.connect([&] { busySeen.push_back(client->busy()); });
+    QObject::connect(client.get(), &BackendClient::changed, client.get(), [&] { busySeen.push_back(client->busy()); });
     test::await(client->login(kEmail, kPassword));
 
     ASSERT_TRUE(client->isLoggedIn());

@@ -21,8 +21,8 @@ protected:
     void SetUp() override {
         test::reset();
         build();
-        historyToken = platform::NotificationCenter::shared().addObserver("wendaro.historyChanged",
-                                                                          [this] { ++historyPosts; });
+        QObject::connect(&platform::NotificationCenter::shared(), &platform::NotificationCenter::posted, &historyListener,
+                         [this](const std::string& name) { historyPosts += name == "wendaro.historyChanged"; });
     }
     // The controller with fresh fakes, storing its history in `history` (the shared store if null).
     void build(Database* history = nullptr) {
@@ -50,7 +50,6 @@ protected:
         controller->recordingActiveChanged = [this](bool on) { active.push_back(on); };
     }
     void TearDown() override {
-        platform::NotificationCenter::shared().removeObserver(historyToken);
         controller.reset();
     }
 
@@ -71,7 +70,7 @@ protected:
     std::vector<State> states;
     std::vector<bool> active;
     int historyPosts = 0;
-    int historyToken = 0;
+    QObject historyListener;
 };
 
 TEST_F(DictationControllerTest, AFullDictationPastesStoresAndReportsSuccess) {

@@ -69,10 +69,11 @@ TEST_F(EngineManagerTest, LaunchesWithTheModelAndAFreshLogAfterClearingTheStaleL
     ModelManager::shared().setActiveModelID("small");
     f.root.write("state/Tovrin/engine.log", "output of the previous run\n");
     int changes = 0;
-    const int id = engine().changed.connect([&] { ++changes; });
+    auto listener = std::make_unique<QObject>();
+    QObject::connect(&engine(), &EngineManager::changed, listener.get(), [&] { ++changes; });
 
     engine().startIfPossible();
-    engine().changed.disconnect(id);
+    listener.reset();
 
     ASSERT_EQ(f.processes->launches.size(), 1u);
     const auto& spec = f.processes->launches[0];

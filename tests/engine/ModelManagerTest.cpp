@@ -168,12 +168,13 @@ TEST_F(ModelManagerTest, DownloadWithLengthReportsProgressAndInstallsOverAnOlder
     auto& m = ModelManager::shared();
     std::vector<double> seen;
     std::optional<std::string> downloadingSeen;
-    const int id = m.changed.connect([&] {
+    auto listener = std::make_unique<QObject>();
+    QObject::connect(&m, &ModelManager::changed, listener.get(), [&] {
         seen.push_back(m.progress());
         if (m.downloading()) downloadingSeen = m.downloading();
     });
     test::driveTask(m.download(*ModelManager::model("base")));
-    m.changed.disconnect(id);
+    listener.reset();
 
     ASSERT_EQ(server->requests().size(), 1u);
     EXPECT_EQ(server->requests()[0].method, "GET");
@@ -200,9 +201,10 @@ TEST_F(ModelManagerTest, DownloadWithoutLengthKeepsProgressAtZero) {
     });
     auto& m = ModelManager::shared();
     double highest = 0;
-    const int id = m.changed.connect([&] { highest = std::max(highest, m.progress()); });
+    auto listener = std::make_unique<QObject>();
+    QObject::connect(&m, &ModelManager::changed, listener.get(), [&] { highest = std::max(highest, m.progress()); });
     test::driveTask(m.download(*ModelManager::model("tiny")));
-    m.changed.disconnect(id);
+    listener.reset();
     EXPECT_EQ(highest, 0);
     EXPECT_EQ(m.progress(), 0);
     EXPECT_EQ(readFile(modelsFile("tiny")), bytes);

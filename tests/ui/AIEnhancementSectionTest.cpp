@@ -42,10 +42,11 @@ std::vector<QString> tags(QComboBox* combo) {
 bool shown(QWidget* w) { return !w->isHidden(); }
 
 // Records the keys of the settings' change notices while it lives.
-struct Notices {
+struct Notices : QObject {
     std::vector<std::string> keys;
-    int id = AppSettings::shared().changed.connect([this](const std::string& key) { keys.push_back(key); });
-    ~Notices() { AppSettings::shared().changed.disconnect(id); }
+    Notices() {
+        connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const std::string& key) { keys.push_back(key); });
+    }
 };
 
 using CloudKeyFieldTest = BackendFixture;

@@ -275,9 +275,11 @@ TEST_F(SettingsPageTest, EachProviderBringsItsOwnRows) {
 
     // The model choice is stored per provider and announced.
     std::vector<std::string> notices;
-    const int id = AppSettings::shared().changed.connect([&](const std::string& key) { notices.push_back(key); });
+    auto listener = std::make_unique<QObject>();
+    QObject::connect(&AppSettings::shared(), &AppSettings::changed, listener.get(),
+                     [&](const std::string& key) { notices.push_back(key); });
     choose(p.cloudModelPicker(), "whisper-large-v3");
-    AppSettings::shared().changed.disconnect(id);
+    listener.reset();
     EXPECT_EQ(test::fakes().defaults.string("model_groq"), "whisper-large-v3");
     EXPECT_EQ(AppSettings::shared().cloudModel("groq"), "whisper-large-v3");
     EXPECT_EQ(notices, (std::vector<std::string>{"model_groq"}));

@@ -62,8 +62,9 @@ TEST_F(ShortcutsPageTest, RowsNameThePushToTalkKeyAndFallBackToFn) {
 
 TEST_F(ShortcutsPageTest, PickersWriteTheKeyCodesAndTheCancelKeyNeverEqualsPushToTalk) {
     int pttAnnouncements = 0;
-    const int token = platform::NotificationCenter::shared().addObserver("wendaro.pttKeyChanged",
-                                                                         [&] { ++pttAnnouncements; });
+    QObject listener;
+    QObject::connect(&platform::NotificationCenter::shared(), &platform::NotificationCenter::posted, &listener,
+                     [&](const std::string& name) { pttAnnouncements += name == "wendaro.pttKeyChanged"; });
     ShortcutsPage page;
 
     // The push-to-talk key becomes the cancel key's current choice: it leaves the cancel options
@@ -90,7 +91,6 @@ TEST_F(ShortcutsPageTest, PickersWriteTheKeyCodesAndTheCancelKeyNeverEqualsPushT
     EXPECT_EQ(page.cancelPicker()->currentText(), "Disabled");
     EXPECT_EQ(AppSettings::shared().pttKeyCode(), 63);
     EXPECT_EQ(pttAnnouncements, 2);
-    platform::NotificationCenter::shared().removeObserver(token);
 }
 
 TEST_F(ShortcutsPageTest, TroubleshootingStartsCollapsed) {

@@ -66,93 +66,93 @@ void AppSettings::reload() {
 void AppSettings::setProvider(const std::string& v) {
     provider_ = v;
     store().setString("provider", v);
-    changed.notify("provider");
+    emit changed("provider");
 }
 
 void AppSettings::setLanguage(const std::string& v) {
     language_ = v;
     store().setString("lang", v);
-    changed.notify("lang");
+    emit changed("lang");
 }
 
 void AppSettings::setAiEnhanceEnabled(bool v) {
     aiEnhanceEnabled_ = v;
     store().setBool("aiEnhance", v);
-    changed.notify("aiEnhance");
+    emit changed("aiEnhance");
 }
 
 void AppSettings::setEnhanceProvider(const std::string& v) {
     enhanceProvider_ = v;
     store().setString("enhanceProvider", v);
-    changed.notify("enhanceProvider");
+    emit changed("enhanceProvider");
 }
 
 void AppSettings::setEnhanceMode(const std::string& v) {
     enhanceMode_ = v;
     store().setString("enhanceMode", v);
-    changed.notify("enhanceMode");
+    emit changed("enhanceMode");
 }
 
 void AppSettings::setCustomEnhanceInstruction(const std::string& v) {
     customEnhanceInstruction_ = v;
     store().setString("customEnhanceInstruction", v);
-    changed.notify("customEnhanceInstruction");
+    emit changed("customEnhanceInstruction");
 }
 
 void AppSettings::setSounds(bool v) {
     sounds_ = v;
     store().setBool("sounds", v);
-    changed.notify("sounds");
+    emit changed("sounds");
 }
 
 void AppSettings::setPauseOtherAudio(bool v) {
     pauseOtherAudio_ = v;
     store().setBool("pauseOtherAudio", v);
-    changed.notify("pauseOtherAudio");
+    emit changed("pauseOtherAudio");
 }
 
 void AppSettings::setInputDeviceUID(const std::string& v) {
     inputDeviceUID_ = v;
     store().setString("inputDeviceUID", v);
-    changed.notify("inputDeviceUID");
+    emit changed("inputDeviceUID");
 }
 
 void AppSettings::setPttKeyCode(int v) {
     pttKeyCode_ = v;
     store().setInt("pttKeyCode", v);
     platform::NotificationCenter::shared().post("wendaro.pttKeyChanged");
-    changed.notify("pttKeyCode");
+    emit changed("pttKeyCode");
 }
 
 void AppSettings::setCancelKeyCode(int v) {
     cancelKeyCode_ = v;
     store().setInt("cancelKeyCode", v);
-    changed.notify("cancelKeyCode");
+    emit changed("cancelKeyCode");
 }
 
 void AppSettings::setWidgetSize(const std::string& v) {
     widgetSize_ = v;
     store().setString("widgetSize", v);
-    changed.notify("widgetSize");
+    emit changed("widgetSize");
 }
 
 void AppSettings::setShowInDock(bool v) {
     showInDock_ = v;
     store().setBool("showInDock", v);
     if (platform::ServiceSlot<platform::App>::isSet()) platform::App::shared().setRegular(v);
-    changed.notify("showInDock");
+    emit changed("showInDock");
 }
 
 void AppSettings::setCopyInsteadOfTyping(bool v) {
     copyInsteadOfTyping_ = v;
     store().setBool("copyOnly", v);
-    changed.notify("copyOnly");
+    emit changed("copyOnly");
 }
 
 void AppSettings::setApplyDictionary(bool v) {
     applyDictionary_ = v;
     store().setBool("dictApply", v);
-    changed.notify("dictApply");
+    emit changed("dictApply");
 }
 
 void AppSettings::setLaunchAtLogin(bool v) {
@@ -161,12 +161,12 @@ void AppSettings::setLaunchAtLogin(bool v) {
     const bool ok = v ? item.registerItem() : item.unregisterItem();
     // On failure the toggle shows the real state, without another attempt.
     if (!ok) launchAtLogin_ = item.isEnabled();
-    changed.notify("launchAtLogin");
+    emit changed("launchAtLogin");
 }
 
 void AppSettings::setAPIKey(const std::string& key, const std::string& provider) {
     Secrets::set(platform::TextTools::trimmed(key), Secrets::apiKeyAccount(provider));
-    changed.notify(Secrets::apiKeyAccount(provider));
+    emit changed(Secrets::apiKeyAccount(provider));
 }
 
 std::string AppSettings::cloudModel(const std::string& provider) const {

@@ -1,12 +1,13 @@
 // Every user setting, persisted in the defaults store and read at the moment of use.
 #pragma once
 
-#include "platform/Signal.h"
+#include <QObject>
 
 #include <cstdint>
 #include <string>
 
-class AppSettings {
+class AppSettings : public QObject {
+    Q_OBJECT
 public:
     static AppSettings& shared();
 
@@ -49,11 +50,12 @@ public:
     std::string cloudModel(const std::string& provider) const;
     std::string enhanceModel(const std::string& provider) const;
 
-    // Fires after any setting changed (and after an API key was set), with the setting's key.
-    platform::Signal<const std::string&> changed;
-
     // Re-reads every setting from the store (tests install a fresh store and reload).
     void reload();
+
+signals:
+    // Fires after any setting changed (and after an API key was set), with the setting's key.
+    void changed(const std::string& key);
 
 private:
     AppSettings();

@@ -11,7 +11,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QSignalBlocker>
 #include <QTextBlock>
 #include <QVBoxLayout>
@@ -106,22 +105,12 @@ AIEnhancementSection::AIEnhancementSection(BackendClient& backend, QWidget* pare
         if (index < 0 || modelsOf_.empty()) return;
         const std::string key = "enhModel_" + modelsOf_;
         platform::Defaults::shared().setString(key, model_->itemData(index).toString().toStdString());
-        AppSettings::shared().changed.notify(key);
+        emit AppSettings::shared().changed(key);
     });
 
-    QPointer<AIEnhancementSection> self(this);
-    settingsConnection_ = AppSettings::shared().changed.connect([self](const std::string&) {
-        if (self) self->refresh();
-    });
-    backendConnection_ = backend_.changed.connect([self] {
-        if (self) self->refresh();
-    });
+    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const std::string&) { refresh(); });
+    connect(&backend_, &BackendClient::changed, this, [this] { refresh(); });
     refresh();
-}
-
-AIEnhancementSection::~AIEnhancementSection() {
-    AppSettings::shared().changed.disconnect(settingsConnection_);
-    backend_.changed.disconnect(backendConnection_);
 }
 
 QString AIEnhancementSection::noteText() const {

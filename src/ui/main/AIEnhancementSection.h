@@ -17,7 +17,6 @@ class AIEnhancementSection : public FormSection {
 public:
     explicit AIEnhancementSection(QWidget* parent = nullptr);
     explicit AIEnhancementSection(BackendClient& backend, QWidget* parent = nullptr);
-    ~AIEnhancementSection() override;
 
     // The account note for the current settings; "" when none is shown.
     QString noteText() const;
@@ -39,8 +38,6 @@ private:
     void fitInstructionHeight();
 
     BackendClient& backend_;
-    int settingsConnection_ = 0;
-    int backendConnection_ = 0;
 
     ToggleSwitch* enable_;
     QWidget* details_;

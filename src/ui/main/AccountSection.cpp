@@ -156,14 +156,9 @@ AccountSection::AccountSection(BackendClient& backend, QWidget* parent)
         (void)out;
     });
 
-    QPointer<AccountSection> self(this);
-    backendConnection_ = backend_.changed.connect([self] {
-        if (self) self->sync();
-    });
+    connect(&backend_, &BackendClient::changed, this, [this] { sync(); });
     sync();
 }
-
-AccountSection::~AccountSection() { backend_.changed.disconnect(backendConnection_); }
 
 QString AccountSection::trimmedEmail(const QString& email) { return AccountForm::trimmedEmail(email); }
 

@@ -27,7 +27,6 @@ public:
 
     explicit AccountSection(QWidget* parent = nullptr);
     explicit AccountSection(BackendClient& backend, QWidget* parent = nullptr);
-    ~AccountSection() override;
 
     // Checks the form; when it passes, runs `action` with the trimmed e-mail and the password.
     void authenticate(Action action);
@@ -75,7 +74,6 @@ private:
     void sync();
 
     BackendClient& backend_;
-    int backendConnection_ = 0;
     std::optional<QString> errorText_;
     int checkouts_ = 0;
 

@@ -10,7 +10,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -65,14 +64,11 @@ CloudKeyField::CloudKeyField(const std::string& provider, QWidget* parent) : QWi
         if (save_->isEnabled()) save();
     });
 
-    QPointer<CloudKeyField> self(this);
-    settingsConnection_ = AppSettings::shared().changed.connect([self](const std::string& key) {
-        if (self && key == Secrets::apiKeyAccount(self->provider_)) self->refreshHint();
+    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const std::string& key) {
+        if (key == Secrets::apiKeyAccount(provider_)) refreshHint();
     });
     reload();
 }
-
-CloudKeyField::~CloudKeyField() { AppSettings::shared().changed.disconnect(settingsConnection_); }
 
 void CloudKeyField::setProvider(const std::string& provider) {
     if (provider == provider_) return;

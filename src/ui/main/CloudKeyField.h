@@ -16,7 +16,6 @@ class CloudKeyField : public QWidget {
     Q_OBJECT
 public:
     explicit CloudKeyField(const std::string& provider, QWidget* parent = nullptr);
-    ~CloudKeyField() override;
 
     const std::string& provider() const { return provider_; }
     // Switches to another provider: the field reloads that provider's stored key and unsaved
@@ -57,5 +56,4 @@ private:
     QWidget* hintRow_;
     QLabel* hintIcon_;
     QLabel* hint_;
-    int settingsConnection_ = 0;
 };

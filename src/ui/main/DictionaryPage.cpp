@@ -13,7 +13,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -56,9 +55,8 @@ DictionaryPage::DictionaryPage(Database& store, QWidget* parent) : QWidget(paren
     });
     header->addAction(apply_);
     column->addWidget(header);
-    QPointer<ToggleSwitch> applySwitch(apply_);
-    settingsConnection_ = AppSettings::shared().changed.connect([applySwitch](const std::string& key) {
-        if (applySwitch && key == "dictApply") applySwitch->setChecked(AppSettings::shared().applyDictionary());
+    connect(&AppSettings::shared(), &AppSettings::changed, apply_, [this](const std::string& key) {
+        if (key == "dictApply") apply_->setChecked(AppSettings::shared().applyDictionary());
     });
 
     auto* addBox = new RoundedBox(8, RoundedBox::quaternary(0.3), this);
@@ -124,8 +122,6 @@ DictionaryPage::DictionaryPage(Database& store, QWidget* parent) : QWidget(paren
 
     reload();
 }
-
-DictionaryPage::~DictionaryPage() { AppSettings::shared().changed.disconnect(settingsConnection_); }
 
 void DictionaryPage::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);

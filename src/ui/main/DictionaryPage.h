@@ -24,7 +24,6 @@ class DictionaryPage : public QWidget {
     Q_OBJECT
 public:
     explicit DictionaryPage(Database& store, QWidget* parent = nullptr);
-    ~DictionaryPage() override;
 
     // Adds the pair in the two fields (spaces and tabs trimmed); nothing when either is then empty.
     void addTerm();
@@ -67,5 +66,4 @@ private:
     QLineEdit* search_;
     QWidget* list_;
     QVBoxLayout* listLayout_;
-    int settingsConnection_ = 0;
 };

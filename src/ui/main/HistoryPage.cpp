@@ -18,7 +18,6 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QPushButton>
-#include <QThread>
 #include <QVBoxLayout>
 
 #include <map>
@@ -86,21 +85,13 @@ HistoryPage::HistoryPage(Database& store, QWidget* parent) : QWidget(parent), st
     connect(search_, &QLineEdit::textChanged, this, [this] { reload(); });
     connect(starred_, &QPushButton::toggled, this, [this] { reload(); });
 
-    QPointer<HistoryPage> self(this);
-    historyObserver_ = platform::NotificationCenter::shared().addObserver(Database::historyChanged, [self] {
-        if (!self) return;
-        if (QThread::currentThread() == self->thread()) {
-            self->reload();
-        } else {
-            QMetaObject::invokeMethod(self, [self] {
-                if (self) self->reload();
-            }, Qt::QueuedConnection);
-        }
-    });
+    // An announcement from another thread arrives through this page's event loop.
+    connect(&platform::NotificationCenter::shared(), &platform::NotificationCenter::posted, this,
+            [this](const std::string& name) {
+                if (name == Database::historyChanged) reload();
+            });
     reload();
 }
-
-HistoryPage::~HistoryPage() { platform::NotificationCenter::shared().removeObserver(historyObserver_); }
 
 void HistoryPage::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);

@@ -28,7 +28,6 @@ public:
     static constexpr const char* proposedName = "wendaro-history.csv";
 
     explicit HistoryPage(Database& store, QWidget* parent = nullptr);
-    ~HistoryPage() override;
 
     void reload();
     // Asks where to save, then writes every stored transcript (ignoring search and filter).
@@ -59,5 +58,4 @@ private:
     QVBoxLayout* listLayout_;
     std::map<std::int64_t, HistoryRowView*> views_;  // the views in the list, by row id
     QMessageBox* confirm_ = nullptr;
-    int historyObserver_ = 0;
 };

@@ -13,9 +13,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMetaObject>
-#include <QPointer>
 #include <QPushButton>
-#include <QThread>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -83,28 +81,15 @@ HomePage::HomePage(std::function<void(Page)> goTo, BackendClient& backend, Datab
     links_->setSpacing(12);
     column->addWidget(linkColumn_);
 
-    QPointer<HomePage> self(this);
-    historyObserver_ = platform::NotificationCenter::shared().addObserver(Database::historyChanged, [self] {
-        if (!self) return;
-        if (QThread::currentThread() == self->thread()) {
-            self->reload();
-        } else {
-            QMetaObject::invokeMethod(self, [self] {
-                if (self) self->reload();
-            }, Qt::QueuedConnection);
-        }
-    });
-    backendConnection_ = backend_.changed.connect([self] {
-        if (self) self->rebuildLinks();
-    });
+    // An announcement from another thread arrives through this page's event loop.
+    connect(&platform::NotificationCenter::shared(), &platform::NotificationCenter::posted, this,
+            [this](const std::string& name) {
+                if (name == Database::historyChanged) reload();
+            });
+    connect(&backend_, &BackendClient::changed, this, [this] { rebuildLinks(); });
 
     reload();
     rebuildLinks();
-}
-
-HomePage::~HomePage() {
-    platform::NotificationCenter::shared().removeObserver(historyObserver_);
-    backend_.changed.disconnect(backendConnection_);
 }
 
 void HomePage::showEvent(QShowEvent* event) {

@@ -27,7 +27,6 @@ public:
     static constexpr const char* instagramURL = "https://www.instagram.com/tovrin.app";
 
     HomePage(std::function<void(Page)> goTo, BackendClient& backend, Database& store, QWidget* parent = nullptr);
-    ~HomePage() override;
 
     // Re-reads the figures from the store.
     void reload();
@@ -56,6 +55,4 @@ private:
     QVBoxLayout* links_ = nullptr;
     QWidget* linkColumn_ = nullptr;
     LinkCard* community_ = nullptr;
-    int historyObserver_ = 0;
-    int backendConnection_ = 0;
 };

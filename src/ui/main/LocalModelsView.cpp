@@ -4,7 +4,6 @@
 #include "engine/ModelManager.h"
 #include "ui/main/LocalModelRow.h"
 
-#include <QPointer>
 #include <QVBoxLayout>
 
 LocalModelsView::LocalModelsView(QWidget* parent) : QWidget(parent) {
@@ -18,14 +17,9 @@ LocalModelsView::LocalModelsView(QWidget* parent) : QWidget(parent) {
         column->addWidget(r);
         rows_.push_back(r);
     }
-    QPointer<LocalModelsView> self(this);
-    modelsConnection_ = ModelManager::shared().changed.connect([self] {
-        if (self) self->sync();
-    });
+    connect(&ModelManager::shared(), &ModelManager::changed, this, [this] { sync(); });
     sync();
 }
-
-LocalModelsView::~LocalModelsView() { ModelManager::shared().changed.disconnect(modelsConnection_); }
 
 LocalModelRow* LocalModelsView::row(const std::string& id) const {
     for (LocalModelRow* r : rows_)

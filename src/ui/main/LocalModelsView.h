@@ -20,7 +20,6 @@ public:
     static constexpr double kReadinessTimeout = 90;
 
     explicit LocalModelsView(QWidget* parent = nullptr);
-    ~LocalModelsView() override;
 
     // Makes the model active (stored by the model manager), then asks the engine to restart
     // with it and waits for it in the background. Also for the model that is already active.
@@ -37,5 +36,4 @@ private:
     void sync();
 
     std::vector<LocalModelRow*> rows_;
-    int modelsConnection_ = 0;
 };

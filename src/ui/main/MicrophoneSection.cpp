@@ -8,7 +8,6 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPointer>
 #include <QSignalBlocker>
 #include <QToolButton>
 
@@ -48,14 +47,11 @@ MicrophoneSection::MicrophoneSection(QWidget* parent) : FormSection("Microphone"
     });
     connect(refresh_, &QToolButton::clicked, this, [this] { reloadDevices(); });
 
-    QPointer<MicrophoneSection> self(this);
-    settingsConnection_ = AppSettings::shared().changed.connect([self](const std::string& key) {
-        if (self && key == "inputDeviceUID") self->syncToSettings();
+    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const std::string& key) {
+        if (key == "inputDeviceUID") syncToSettings();
     });
     rebuildPicker();
 }
-
-MicrophoneSection::~MicrophoneSection() { AppSettings::shared().changed.disconnect(settingsConnection_); }
 
 void MicrophoneSection::showEvent(QShowEvent* event) {
     FormSection::showEvent(event);

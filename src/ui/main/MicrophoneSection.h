@@ -16,7 +16,6 @@ class MicrophoneSection : public FormSection {
     Q_OBJECT
 public:
     explicit MicrophoneSection(QWidget* parent = nullptr);
-    ~MicrophoneSection() override;
 
     const std::vector<AudioDevice>& devices() const { return devices_; }
     // Reads the inputs again; the setting is left as it is.
@@ -40,5 +39,4 @@ private:
     QComboBox* picker_;
     QToolButton* refresh_;
     QLabel* active_;
-    int settingsConnection_ = 0;
 };

@@ -127,28 +127,17 @@ SettingsPage::SettingsPage(QWidget* parent) : QWidget(parent) {
     scroll_->setWidget(content);
     outer->addWidget(scroll_);
 
-    QPointer<SettingsPage> self(this);
-    settingsConnection_ = AppSettings::shared().changed.connect([self](const std::string& key) {
-        if (self) self->onSettingChanged(key);
+    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const std::string& key) {
+        onSettingChanged(key);
     });
-    engineConnection_ = EngineManager::shared().changed.connect([self] {
-        if (self) self->refreshStatus();
-    });
-    backendConnection_ = BackendClient::shared().changed.connect([self] {
-        if (self) self->refresh();
-    });
-    modelsConnection_ = ModelManager::shared().changed.connect([self] {
-        if (self) self->refreshStatus();
-    });
+    connect(&EngineManager::shared(), &EngineManager::changed, this, [this] { refreshStatus(); });
+    connect(&BackendClient::shared(), &BackendClient::changed, this, [this] { refresh(); });
+    connect(&ModelManager::shared(), &ModelManager::changed, this, [this] { refreshStatus(); });
     refresh();
 }
 
 SettingsPage::~SettingsPage() {
     stopProbe();
-    AppSettings::shared().changed.disconnect(settingsConnection_);
-    EngineManager::shared().changed.disconnect(engineConnection_);
-    BackendClient::shared().changed.disconnect(backendConnection_);
-    ModelManager::shared().changed.disconnect(modelsConnection_);
 }
 
 QWidget* SettingsPage::buildTranscription(QWidget* parent) {
@@ -229,7 +218,7 @@ QWidget* SettingsPage::buildTranscription(QWidget* parent) {
         if (index < 0 || cloudModelsOf_.empty()) return;
         const std::string key = "model_" + cloudModelsOf_;
         platform::Defaults::shared().setString(key, tagAt(cloudModel_, index).toStdString());
-        AppSettings::shared().changed.notify(key);
+        emit AppSettings::shared().changed(key);
     });
 
     language_ = picker("language", nullptr);

@@ -102,11 +102,6 @@ private:
     std::string probedProvider_;
     std::string cloudModelsOf_;  // the provider whose models the cloud model picker lists
 
-    int settingsConnection_ = 0;
-    int engineConnection_ = 0;
-    int backendConnection_ = 0;
-    int modelsConnection_ = 0;
-
     QScrollArea* scroll_;
     AccountSection* account_;
     LocalModelsView* models_;

@@ -11,7 +11,6 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPointer>
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -135,14 +134,11 @@ ShortcutsPage::ShortcutsPage(QWidget* parent) : QWidget(parent) {
         if (code != AppSettings::shared().cancelKeyCode()) AppSettings::shared().setCancelKeyCode(code);
     });
 
-    QPointer<ShortcutsPage> self(this);
-    settingsConnection_ = AppSettings::shared().changed.connect([self](const std::string& key) {
-        if (self && (key == "pttKeyCode" || key == "cancelKeyCode")) self->refresh();
+    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const std::string& key) {
+        if (key == "pttKeyCode" || key == "cancelKeyCode") refresh();
     });
     refresh();
 }
-
-ShortcutsPage::~ShortcutsPage() { AppSettings::shared().changed.disconnect(settingsConnection_); }
 
 void ShortcutsPage::refresh() {
     const int ptt = AppSettings::shared().pttKeyCode();

@@ -14,7 +14,6 @@ class ShortcutsPage : public QWidget {
     Q_OBJECT
 public:
     explicit ShortcutsPage(QWidget* parent = nullptr);
-    ~ShortcutsPage() override;
 
     // The name of the push-to-talk key `code`; "Fn / Menu" for a code outside the table.
     static QString keyName(int code);
@@ -34,5 +33,4 @@ private:
     QComboBox* cancel_;
     QToolButton* disclosure_;
     QWidget* troubleshooting_;
-    int settingsConnection_ = 0;
 };

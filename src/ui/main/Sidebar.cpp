@@ -8,7 +8,6 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <QTextBoundaryFinder>
 #include <QVBoxLayout>
@@ -72,15 +71,10 @@ Sidebar::Sidebar(MainNav& nav, BackendClient& backend, QWidget* parent)
     column_->addWidget(divider);
 
     connect(&nav_, &MainNav::pageChanged, this, [this] { updateSelection(); });
-    QPointer<Sidebar> self(this);
-    backendConnection_ = backend_.changed.connect([self] {
-        if (self) self->rebuildAccount();
-    });
+    connect(&backend_, &BackendClient::changed, this, [this] { rebuildAccount(); });
     updateSelection();
     rebuildAccount();
 }
-
-Sidebar::~Sidebar() { backend_.changed.disconnect(backendConnection_); }
 
 QString Sidebar::initials(const QString& email) {
     // Characters as the reader sees them (a letter with its accents, an emoji), not code units.

@@ -20,7 +20,6 @@ class Sidebar : public QWidget {
     Q_OBJECT
 public:
     Sidebar(MainNav& nav, BackendClient& backend, QWidget* parent = nullptr);
-    ~Sidebar() override;
 
     QPushButton* pageButton(Page page) const { return buttons_.at(page); }
     // The account block now shown (rebuilt whenever the account changes).
@@ -37,7 +36,6 @@ private:
 
     MainNav& nav_;
     BackendClient& backend_;
-    int backendConnection_ = 0;
     std::map<Page, QPushButton*> buttons_;
     QVBoxLayout* column_ = nullptr;
     QWidget* account_ = nullptr;

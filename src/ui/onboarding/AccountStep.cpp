@@ -72,14 +72,9 @@ AccountStep::AccountStep(std::function<void()> next, BackendClient& backend, QWi
     connect(create_, &QPushButton::clicked, this, [this] { submit(true); });
     connect(login_, &QPushButton::clicked, this, [this] { submit(false); });
 
-    QPointer<AccountStep> self(this);
-    backendSubscription_ = backend_.changed.connect([self] {
-        if (self) self->syncToBackend();
-    });
+    connect(&backend_, &BackendClient::changed, this, [this] { syncToBackend(); });
     syncToBackend();
 }
-
-AccountStep::~AccountStep() { backend_.changed.disconnect(backendSubscription_); }
 
 void AccountStep::appear() {
     if (backend_.isLoggedIn() && next_) next_();

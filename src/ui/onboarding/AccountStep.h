@@ -23,7 +23,6 @@ class AccountStep : public OnboardingStep {
 public:
     AccountStep(std::function<void()> next, BackendClient& backend, QWidget* parent = nullptr);
     explicit AccountStep(std::function<void()> next, QWidget* parent = nullptr);
-    ~AccountStep() override;
 
     void appear() override;
 
@@ -57,7 +56,6 @@ private:
 
     std::function<void()> next_;
     BackendClient& backend_;
-    int backendSubscription_ = 0;
     std::optional<QString> errorText_;
 
     KestalField* email_;

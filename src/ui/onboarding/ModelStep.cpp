@@ -133,14 +133,9 @@ ModelStep::ModelStep(std::function<void()> done, std::uint64_t physicalMemory, Q
     });
     column->addLayout(choices);
 
-    QPointer<ModelStep> self(this);
-    modelsSubscription_ = ModelManager::shared().changed.connect([self] {
-        if (self) self->sync();
-    });
+    connect(&ModelManager::shared(), &ModelManager::changed, this, [this] { sync(); });
     sync();
 }
-
-ModelStep::~ModelStep() { ModelManager::shared().changed.disconnect(modelsSubscription_); }
 
 std::string ModelStep::recommendedID(std::uint64_t physicalMemory) {
     return physicalMemory < kLargeModelMemory ? "small" : "large-v3-turbo";

@@ -29,7 +29,6 @@ public:
     // `physicalMemory`: the machine's installed memory in bytes, which picks the recommendation.
     ModelStep(std::function<void()> done, std::uint64_t physicalMemory, QWidget* parent = nullptr);
     explicit ModelStep(std::function<void()> done, QWidget* parent = nullptr);
-    ~ModelStep() override;
 
     void appear() override;
 
@@ -66,7 +65,6 @@ private:
     std::string recommended_;
     std::string selected_;
     std::optional<QString> errorText_;
-    int modelsSubscription_ = 0;
 
     std::vector<ModelRow*> rows_;
     KestalErrorText* errorLabel_;
