@@ -3,6 +3,7 @@
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalCard.h"
 #include "ui/kit/KestalField.h"
+#include "support/Child.h"
 #include "ui/kit/KestalPrimaryButtonStyle.h"
 #include "ui/kit/KestalSectionHeader.h"
 #include "ui/kit/Symbols.h"
@@ -62,11 +63,11 @@ TEST(Kestal, FieldBorderTurnsBlueWhileFocused) {
     window.activateWindow();
     QApplication::setActiveWindow(&window);
 
-    EXPECT_EQ(field->input()->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(test::child<QLineEdit>(field, "fieldInput")->echoMode(), QLineEdit::Password);
     other->setFocus();
     QApplication::processEvents();
     EXPECT_EQ(field->borderColor(), Kestal::border);
-    field->input()->setFocus();
+    test::child<QLineEdit>(field, "fieldInput")->setFocus();
     QApplication::processEvents();
     EXPECT_EQ(field->borderColor(), Kestal::blue);
     other->setFocus();

@@ -5,6 +5,7 @@
 #include "engine/EngineManager.h"
 #include "engine/ModelManager.h"
 #include "platform/Defaults.h"
+#include "support/Child.h"
 #include "support/AsyncWait.h"
 #include "support/FakeEngine.h"
 #include "support/LoopbackHttpServer.h"
@@ -69,9 +70,9 @@ protected:
     }
     // What the row's trailing end offers: "", "Use", "progress" or the download button's title.
     static std::string control(LocalModelRow* r) {
-        if (!r->useButton()->isHidden()) return "Use";
-        if (!r->progressBar()->isHidden()) return "progress";
-        if (!r->downloadButton()->isHidden()) return r->downloadButton()->text().toStdString();
+        if (!test::child<QPushButton>(r, "useButton")->isHidden()) return "Use";
+        if (!test::child<QProgressBar>(r, "progressBar")->isHidden()) return "progress";
+        if (!test::child<QPushButton>(r, "downloadButton")->isHidden()) return test::child<QPushButton>(r, "downloadButton")->text().toStdString();
         return "";
     }
     static void tap(LocalModelRow* r) { QTest::mouseClick(r, Qt::LeftButton, {}, r->rect().center()); }
@@ -87,10 +88,10 @@ TEST_F(ModelsListTest, RowsFollowTheCatalogueAndEachModelsState) {
     for (std::size_t i = 0; i < catalog.size(); ++i) {
         LocalModelRow* r = view->rows()[i];
         EXPECT_EQ(r->model().id, catalog[i].id);
-        EXPECT_EQ(r->nameLabel()->text().toStdString(), catalog[i].name);
-        EXPECT_EQ(r->noteLabel()->text().toStdString(), catalog[i].note);
+        EXPECT_EQ(test::child<QLabel>(r, "nameLabel")->text().toStdString(), catalog[i].name);
+        EXPECT_EQ(test::child<QLabel>(r, "noteLabel")->text().toStdString(), catalog[i].note);
         EXPECT_EQ(control(r), "Download " + std::to_string(catalog[i].sizeMB) + " MB");
-        EXPECT_TRUE(r->installedMark()->isHidden());
+        EXPECT_TRUE(test::child<QLabel>(r, "installedMark")->isHidden());
     }
 
     // The active model need not be on disk: it keeps its mark and offers its download.
@@ -103,10 +104,10 @@ TEST_F(ModelsListTest, RowsFollowTheCatalogueAndEachModelsState) {
     engine->installModel("base");
     ModelManager::shared().setActiveModelID("base");
     EXPECT_EQ(control(view->row("base")), "") << "installed and active: nothing to do";
-    EXPECT_FALSE(view->row("base")->installedMark()->isHidden());
+    EXPECT_FALSE(test::child<QLabel>(view->row("base"), "installedMark")->isHidden());
     EXPECT_EQ(view->row("base")->stateSymbol(), "largecircle.fill.circle");
     EXPECT_EQ(control(view->row("tiny")), "Use");
-    EXPECT_FALSE(view->row("tiny")->installedMark()->isHidden());
+    EXPECT_FALSE(test::child<QLabel>(view->row("tiny"), "installedMark")->isHidden());
     EXPECT_EQ(view->row("medium")->stateSymbol(), "circle");
 }
 
@@ -116,7 +117,7 @@ TEST_F(ModelsListTest, SelectingStoresTheModelBeforeTheEngineRestartsWithIt) {
     ModelManager::shared().setActiveModelID("base");
     engine->processes->launches.clear();
 
-    view->row("tiny")->useButton()->click();
+    test::child<QPushButton>(view->row("tiny"), "useButton")->click();
     EXPECT_EQ(ModelManager::shared().activeModelID(), "tiny");
     EXPECT_EQ(platform::Defaults::shared().string("activeModel"), "tiny");
     EXPECT_EQ(launchedModels(), (std::vector<std::string>{tiny})) << "the relaunch already used the new model";
@@ -137,7 +138,7 @@ TEST_F(ModelsListTest, SelectingStoresTheModelBeforeTheEngineRestartsWithIt) {
 
     // With a cloud provider the choice is stored and a running server is stopped.
     AppSettings::shared().setProvider("groq");
-    view->row("tiny")->useButton()->click();
+    test::child<QPushButton>(view->row("tiny"), "useButton")->click();
     EXPECT_EQ(ModelManager::shared().activeModelID(), "tiny");
     EXPECT_FALSE(EngineManager::shared().running());
     EXPECT_EQ(launchedModels().size(), 3u);
@@ -145,10 +146,10 @@ TEST_F(ModelsListTest, SelectingStoresTheModelBeforeTheEngineRestartsWithIt) {
 
 TEST_F(ModelsListTest, ADownloadShowsItsProgressThenTheEngineStartsWithTheNewModel) {
     host(200, modelBytes(256 * 1024), 300);
-    view->row("base")->downloadButton()->click();
+    test::child<QPushButton>(view->row("base"), "downloadButton")->click();
     ASSERT_EQ(ModelManager::shared().downloading(), "base");
     EXPECT_EQ(control(view->row("base")), "progress");
-    EXPECT_EQ(view->row("base")->progressBar()->width(), 80);
+    EXPECT_EQ(test::child<QProgressBar>(view->row("base"), "progressBar")->width(), 80);
     // Every other row keeps its download button meanwhile.
     for (LocalModelRow* r : view->rows())
         if (r->model().id != "base") EXPECT_EQ(control(r), "Download " + std::to_string(r->model().sizeMB) + " MB");
@@ -159,7 +160,7 @@ TEST_F(ModelsListTest, ADownloadShowsItsProgressThenTheEngineStartsWithTheNewMod
     EXPECT_EQ(server->requests()[0].path, "/models/ggml-base.bin");
     EXPECT_EQ(ModelManager::shared().activeModelID(), "base");
     EXPECT_EQ(control(view->row("base")), "");
-    EXPECT_FALSE(view->row("base")->installedMark()->isHidden());
+    EXPECT_FALSE(test::child<QLabel>(view->row("base"), "installedMark")->isHidden());
     EXPECT_EQ(launchedModels(), (std::vector<std::string>{ModelManager::shared().modelsDir() + "/ggml-base.bin"}));
 }
 
@@ -168,7 +169,7 @@ TEST_F(ModelsListTest, AFailedDownloadFallsBackToItsButtonAndTouchesNothingElse)
     ModelManager::shared().setActiveModelID("tiny");
     engine->processes->launches.clear();
     host(404, "Entry not found");
-    view->row("small")->downloadButton()->click();
+    test::child<QPushButton>(view->row("small"), "downloadButton")->click();
     ASSERT_TRUE(test::driveUntil([&] { return !ModelManager::shared().downloading(); }));
     test::driveUntil([] { return false; }, 0.05);
     EXPECT_EQ(control(view->row("small")), "Download 488 MB");
@@ -178,7 +179,7 @@ TEST_F(ModelsListTest, AFailedDownloadFallsBackToItsButtonAndTouchesNothingElse)
 
 TEST_F(ModelsListTest, ASecondDownloadWhileOneRunsIsNotTakenForFinished) {
     host(200, modelBytes(64 * 1024), 400);
-    view->row("tiny")->downloadButton()->click();
+    test::child<QPushButton>(view->row("tiny"), "downloadButton")->click();
     ASSERT_EQ(ModelManager::shared().downloading(), "tiny");
     view->download("small");  // the manager refuses it at once
     ASSERT_TRUE(test::driveUntil([&] { return !ModelManager::shared().downloading(); }));
