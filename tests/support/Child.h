@@ -12,26 +12,26 @@
 namespace test {
 
 template <class T>
-T* child(const QObject* root, const char* name) {
-    if (!root) throw std::logic_error(std::string("looking for '") + name + "' under a null object");
-    const auto found = root->findChildren<T*>(QString::fromUtf8(name));
+T* child(const QObject* root, const QString& name) {
+    if (!root) throw std::logic_error("looking for '" + name.toStdString() + "' under a null object");
+    const auto found = root->findChildren<T*>(name);
     if (found.size() != 1) {
         throw std::logic_error(std::string(found.isEmpty() ? "no" : "more than one") + " " +
-                               T::staticMetaObject.className() + " named '" + name + "' under " +
+                               T::staticMetaObject.className() + " named '" + name.toStdString() + "' under " +
                                root->metaObject()->className());
     }
     return found.front();
 }
 
 template <class T>
-T* child(const QObject& root, const char* name) {
+T* child(const QObject& root, const QString& name) {
     return child<T>(&root, name);
 }
 
 // The same through an owning or guarding pointer (unique_ptr, QPointer).
 template <class T, class Ptr>
     requires requires(const Ptr& p) { p.get(); }
-T* child(const Ptr& owner, const char* name) {
+T* child(const Ptr& owner, const QString& name) {
     return child<T>(static_cast<const QObject*>(owner.get()), name);
 }
 

@@ -66,7 +66,7 @@ TEST_F(MainWindowTest, ControllerBuildsOneWindowAndBringsItBackWhereTheUserLeftI
     window->resize(500, 300);
     EXPECT_EQ(window->size(), QSize(860, 560));
 
-    test::child<Sidebar>(window, "sidebar")->pageButton(Page::dictionary)->click();
+    test::child<QPushButton>(window, "sidebarPage" + pages::rawValue(Page::dictionary))->click();
     EXPECT_EQ(MainNav::shared().page(), Page::dictionary);
     EXPECT_EQ(window->shownPage(), Page::dictionary);
     window->resize(1000, 700);
@@ -122,7 +122,7 @@ TEST_F(MainWindowPagesTest, SettingsFillsTheAreaUnscrolledEveryOtherPageIsScroll
             EXPECT_EQ(window.pageWidget()->parentWidget(), padding);
         }
         for (Page q : pages::allCases)
-            EXPECT_EQ(test::child<Sidebar>(window, "sidebar")->pageButton(q)->property("selected").toBool(), p == q);
+            EXPECT_EQ(test::child<QPushButton>(window, "sidebarPage" + pages::rawValue(q))->property("selected").toBool(), p == q);
     }
 }
 
@@ -181,14 +181,14 @@ TEST_F(MainWindowPagesTest, TheSettingsPageEndsAtItsLastSection) {
 TEST_F(MainWindowPagesTest, ReselectingAPageStartsItAfresh) {
     BackendClient backend;
     MainWindow window(MainNav::shared(), backend, *store_);
-    test::child<Sidebar>(window, "sidebar")->pageButton(Page::history)->click();
+    test::child<QPushButton>(window, "sidebarPage" + pages::rawValue(Page::history))->click();
     auto* history = qobject_cast<HistoryPage*>(window.pageWidget());
     ASSERT_NE(history, nullptr);
     test::child<QLineEdit>(history, "historySearch")->setText("draft");
     test::child<QPushButton>(history, "starredFilter")->setChecked(true);
 
-    test::child<Sidebar>(window, "sidebar")->pageButton(Page::home)->click();
-    test::child<Sidebar>(window, "sidebar")->pageButton(Page::history)->click();
+    test::child<QPushButton>(window, "sidebarPage" + pages::rawValue(Page::home))->click();
+    test::child<QPushButton>(window, "sidebarPage" + pages::rawValue(Page::history))->click();
     history = qobject_cast<HistoryPage*>(window.pageWidget());
     ASSERT_NE(history, nullptr);
     EXPECT_TRUE(test::child<QLineEdit>(history, "historySearch")->text().isEmpty());

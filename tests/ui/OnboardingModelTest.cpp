@@ -106,7 +106,7 @@ TEST_F(OnboardingModelTest, TheRecommendationFollowsInstalledMemory) {
         EXPECT_EQ(test::child<QLabel>(r, "status")->text(), QString::number(r->model().sizeMB) + " MB");
         EXPECT_FALSE(shown(test::child<QLabel>(r, "installedMark")));
     }
-    EXPECT_EQ(test::child<QLabel>(s.row("small"), "badge")->text(), "Recommended for this computer");
+    EXPECT_EQ(test::child<QLabel>(test::child<ModelRow>(s, "modelRow.small"), "badge")->text(), "Recommended for this computer");
     EXPECT_EQ(test::child<QPushButton>(s, "downloadButton")->text(), "Download Small (488 MB)");
     EXPECT_TRUE(shown(test::child<QPushButton>(s, "downloadButton")));
     EXPECT_TRUE(shown(test::child<QPushButton>(s, "skipButton")));
@@ -115,8 +115,8 @@ TEST_F(OnboardingModelTest, TheRecommendationFollowsInstalledMemory) {
 
     ModelStep& big = make(32 * GiB);
     EXPECT_EQ(big.selected(), "large-v3-turbo");
-    EXPECT_TRUE(shown(test::child<QLabel>(big.row("large-v3-turbo"), "badge")));
-    EXPECT_FALSE(shown(test::child<QLabel>(big.row("small"), "badge")));
+    EXPECT_TRUE(shown(test::child<QLabel>(test::child<ModelRow>(big, "modelRow.large-v3-turbo"), "badge")));
+    EXPECT_FALSE(shown(test::child<QLabel>(test::child<ModelRow>(big, "modelRow.small"), "badge")));
     EXPECT_EQ(test::child<QPushButton>(big, "downloadButton")->text(), QString::fromUtf8("Download Large v3 Turbo (1550 MB)"));
 }
 
@@ -131,16 +131,16 @@ TEST_F(OnboardingModelTest, TheLargestInstalledModelIsPreselectedAndUsingItFinis
     EXPECT_EQ(test::child<QPushButton>(s, "useButton")->text(), QString::fromUtf8("Use Large v3 \u2014 Finish"));
     EXPECT_FALSE(shown(test::child<QPushButton>(s, "downloadButton")));
     EXPECT_FALSE(shown(test::child<QPushButton>(s, "skipButton")));
-    EXPECT_EQ(test::child<QLabel>(s.row("large-v3"), "status")->text(), "Ready");
-    EXPECT_TRUE(shown(test::child<QLabel>(s.row("large-v3"), "installedMark")));
-    EXPECT_TRUE(shown(test::child<QLabel>(s.row("small"), "badge"))) << "the badge stays with the recommendation";
+    EXPECT_EQ(test::child<QLabel>(test::child<ModelRow>(s, "modelRow.large-v3"), "status")->text(), "Ready");
+    EXPECT_TRUE(shown(test::child<QLabel>(test::child<ModelRow>(s, "modelRow.large-v3"), "installedMark")));
+    EXPECT_TRUE(shown(test::child<QLabel>(test::child<ModelRow>(s, "modelRow.small"), "badge"))) << "the badge stays with the recommendation";
 
     // Picking a model that is not on disk offers its download; an installed one, its use.
-    s.row("medium")->click();
+    test::child<ModelRow>(s, "modelRow.medium")->click();
     EXPECT_EQ(s.selected(), "medium");
     EXPECT_TRUE(shown(test::child<QPushButton>(s, "downloadButton")));
     EXPECT_FALSE(shown(test::child<QPushButton>(s, "useButton")));
-    s.row("large-v3")->click();
+    test::child<ModelRow>(s, "modelRow.large-v3")->click();
     ASSERT_TRUE(shown(test::child<QPushButton>(s, "useButton")));
 
     // The active model is stored before the engine restarts, so the server starts with it;
@@ -173,7 +173,7 @@ TEST_F(OnboardingModelTest, WithACloudProviderTheModelOnlyBecomesActive) {
 TEST_F(OnboardingModelTest, ADownloadedModelBecomesActiveEvenWhenAnotherRowWasPickedMeanwhile) {
     host(200, modelBytes(256 * 1024), 300);
     ModelStep& s = make();
-    s.row("base")->click();
+    test::child<ModelRow>(s, "modelRow.base")->click();
     test::child<QPushButton>(s, "downloadButton")->click();
     ASSERT_EQ(ModelManager::shared().downloading(), "base");
     EXPECT_TRUE(shown(test::child<QPushButton>(s, "downloadingButton")));
@@ -181,11 +181,11 @@ TEST_F(OnboardingModelTest, ADownloadedModelBecomesActiveEvenWhenAnotherRowWasPi
     EXPECT_EQ(test::child<QPushButton>(s, "downloadingButton")->text(), QString::fromUtf8("Downloading\u2026"));
     EXPECT_FALSE(shown(test::child<QPushButton>(s, "downloadButton")));
     EXPECT_FALSE(shown(test::child<QPushButton>(s, "skipButton")));
-    EXPECT_TRUE(shown(test::child<QProgressBar>(s.row("base"), "progressBar")));
-    EXPECT_FALSE(shown(test::child<QProgressBar>(s.row("small"), "progressBar")));
+    EXPECT_TRUE(shown(test::child<QProgressBar>(test::child<ModelRow>(s, "modelRow.base"), "progressBar")));
+    EXPECT_FALSE(shown(test::child<QProgressBar>(test::child<ModelRow>(s, "modelRow.small"), "progressBar")));
 
     // Rows stay selectable while the file comes in.
-    s.row("tiny")->click();
+    test::child<ModelRow>(s, "modelRow.tiny")->click();
     EXPECT_EQ(s.selected(), "tiny");
     EXPECT_TRUE(shown(test::child<QPushButton>(s, "downloadingButton")));
 
@@ -227,7 +227,7 @@ TEST_F(OnboardingModelTest, ADownloadRunningElsewhereNeitherFinishesNorActivates
     ModelStep& s = make();
     auto other = test::startTask(ModelManager::shared().download(*ModelManager::model("tiny")));
     EXPECT_TRUE(shown(test::child<QPushButton>(s, "downloadingButton")));
-    EXPECT_TRUE(shown(test::child<QProgressBar>(s.row("tiny"), "progressBar")));
+    EXPECT_TRUE(shown(test::child<QProgressBar>(test::child<ModelRow>(s, "modelRow.tiny"), "progressBar")));
     // Even asked directly, the step does not take the manager's early return for success.
     s.downloadSelected();
     ASSERT_TRUE(test::driveUntil([&] { return other->done; }));
@@ -242,7 +242,7 @@ TEST_F(OnboardingModelTest, SkipFinishesWithoutTouchingTheModelOrTheEngine) {
     engine->installModel("tiny");
     ModelManager::shared().setActiveModelID("tiny");
     ModelStep& s = make();
-    s.row("small")->click();
+    test::child<ModelRow>(s, "modelRow.small")->click();
     test::child<QPushButton>(s, "skipButton")->click();
     EXPECT_EQ(finishes, 1);
     EXPECT_EQ(ModelManager::shared().activeModelID(), "tiny");

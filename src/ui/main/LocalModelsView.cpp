@@ -27,12 +27,6 @@ LocalModelsView::LocalModelsView(QWidget* parent) : QWidget(parent) {
 
 LocalModelsView::~LocalModelsView() { ModelManager::shared().changed.disconnect(modelsConnection_); }
 
-LocalModelRow* LocalModelsView::row(const std::string& id) const {
-    for (LocalModelRow* r : rows_)
-        if (r->model().id == id) return r;
-    return nullptr;
-}
-
 void LocalModelsView::select(const std::string& id) {
     ModelManager::shared().setActiveModelID(id);
     EngineManager& engine = EngineManager::shared();

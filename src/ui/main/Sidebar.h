@@ -22,7 +22,6 @@ public:
     Sidebar(MainNav& nav, BackendClient& backend, QWidget* parent = nullptr);
     ~Sidebar() override;
 
-    QPushButton* pageButton(Page page) const { return buttons_.at(page); }
     // The account block now shown (rebuilt whenever the account changes).
     QWidget* accountBlock() const { return account_; }
 

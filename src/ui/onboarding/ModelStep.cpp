@@ -178,12 +178,6 @@ void ModelStep::setSelected(const std::string& id) {
     sync();
 }
 
-ModelRow* ModelStep::row(const std::string& id) const {
-    for (ModelRow* r : rows_)
-        if (r->model().id == id) return r;
-    return nullptr;
-}
-
 void ModelStep::activateAndFinish() { activate(selected_); }
 
 void ModelStep::activate(const std::string& id) {

@@ -50,7 +50,6 @@ public:
     const std::optional<QString>& errorText() const { return errorText_; }
 
     const std::vector<ModelRow*>& rows() const { return rows_; }
-    ModelRow* row(const std::string& id) const;
 
 private:
     void activate(const std::string& id);
