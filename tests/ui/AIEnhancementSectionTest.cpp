@@ -2,11 +2,11 @@
 // removed when blank, the hint lines, the account note by key and sign-in, and every control
 // writing its own setting.
 #include "app/AppSettings.h"
-#include "support/Child.h"
 #include "app/Secrets.h"
 #include "cloud/BackendFixture.h"
 #include "cloud/Enhancer.h"
 #include "platform/Defaults.h"
+#include "support/Child.h"
 #include "ui/main/AIEnhancementSection.h"
 #include "ui/main/CloudKeyField.h"
 #include "ui/main/ToggleSwitch.h"

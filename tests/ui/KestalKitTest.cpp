@@ -1,9 +1,9 @@
 // The kit's building blocks: heading text, field focus border, card drawing, button looks.
+#include "support/Child.h"
 #include "support/TestEnvironment.h"
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalCard.h"
 #include "ui/kit/KestalField.h"
-#include "support/Child.h"
 #include "ui/kit/KestalPrimaryButtonStyle.h"
 #include "ui/kit/KestalSectionHeader.h"
 #include "ui/kit/Symbols.h"
