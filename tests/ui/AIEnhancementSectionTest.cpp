@@ -6,6 +6,7 @@
 #include "cloud/BackendFixture.h"
 #include "cloud/Enhancer.h"
 #include "platform/Defaults.h"
+#include "support/Child.h"
 #include "ui/main/AIEnhancementSection.h"
 #include "ui/main/CloudKeyField.h"
 #include "ui/main/ToggleSwitch.h"
@@ -53,16 +54,16 @@ using CloudKeyFieldTest = BackendFixture;
 
 TEST_F(CloudKeyFieldTest, SavingStoresTheTrimmedKeyAndABlankKeyRemovesIt) {
     CloudKeyField field("groq");
-    EXPECT_EQ(field.input()->placeholderText(), "Groq API key");
-    EXPECT_EQ(field.input()->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(test::child<QLineEdit>(field, "apiKey")->placeholderText(), "Groq API key");
+    EXPECT_EQ(test::child<QLineEdit>(field, "apiKey")->echoMode(), QLineEdit::Password);
     EXPECT_EQ(field.key(), "");
-    EXPECT_FALSE(field.saveButton()->isEnabled()) << "nothing to save";
+    EXPECT_FALSE(test::child<QPushButton>(field, "saveKey")->isEnabled()) << "nothing to save";
     EXPECT_EQ(field.hintText(), "Get a key at console.groq.com/keys (free)");
 
     Notices notices;
     field.setKey("  gsk_live_123\n\t");
-    ASSERT_TRUE(field.saveButton()->isEnabled());
-    field.saveButton()->click();
+    ASSERT_TRUE(test::child<QPushButton>(field, "saveKey")->isEnabled());
+    test::child<QPushButton>(field, "saveKey")->click();
     EXPECT_EQ(keychainItem("groq"), "gsk_live_123");
     EXPECT_TRUE(field.saved());
     EXPECT_EQ(field.hintText(), "Key saved");
@@ -71,8 +72,8 @@ TEST_F(CloudKeyFieldTest, SavingStoresTheTrimmedKeyAndABlankKeyRemovesIt) {
 
     // Blanks only: trimmed to nothing, so the stored key goes and the hint points to the page again.
     field.setKey(" \n ");
-    ASSERT_TRUE(field.saveButton()->isEnabled());
-    field.saveButton()->click();
+    ASSERT_TRUE(test::child<QPushButton>(field, "saveKey")->isEnabled());
+    test::child<QPushButton>(field, "saveKey")->click();
     EXPECT_FALSE(keychainItem("groq"));
     EXPECT_EQ(field.hintText(), "Get a key at console.groq.com/keys (free)");
 }
@@ -94,7 +95,7 @@ TEST_F(CloudKeyFieldTest, ChangingTheProviderReloadsItsKeyAndDropsUnsavedEdits) 
     field.setKey("typed but not saved");
     field.setProvider("mistral");
     EXPECT_EQ(field.key(), "ms-key");
-    EXPECT_EQ(field.input()->placeholderText(), "Mistral API key");
+    EXPECT_EQ(test::child<QLineEdit>(field, "apiKey")->placeholderText(), "Mistral API key");
     EXPECT_EQ(field.hintText(), "Key saved");
     field.setProvider("groq");
     EXPECT_EQ(field.key(), "") << "the edit was never saved";
@@ -124,15 +125,15 @@ protected:
 };
 
 TEST_F(AIEnhancementSectionTest, OffShowsOnlyTheSwitchAndItsCaption) {
-    EXPECT_FALSE(section->enableSwitch()->isChecked());
-    EXPECT_FALSE(shown(section->details()));
-    section->enableSwitch()->click();
+    EXPECT_FALSE(test::child<ToggleSwitch>(section, "aiEnhance")->isChecked());
+    EXPECT_FALSE(shown(test::child<QWidget>(section, "enhanceDetails")));
+    test::child<ToggleSwitch>(section, "aiEnhance")->click();
     EXPECT_TRUE(AppSettings::shared().aiEnhanceEnabled());
     EXPECT_EQ(test::fakes().defaults.object("aiEnhance"), platform::DefaultsValue(true));
-    EXPECT_TRUE(shown(section->details()));
-    section->enableSwitch()->click();
+    EXPECT_TRUE(shown(test::child<QWidget>(section, "enhanceDetails")));
+    test::child<ToggleSwitch>(section, "aiEnhance")->click();
     EXPECT_FALSE(AppSettings::shared().aiEnhanceEnabled());
-    EXPECT_FALSE(shown(section->details()));
+    EXPECT_FALSE(shown(test::child<QWidget>(section, "enhanceDetails")));
 }
 
 TEST_F(AIEnhancementSectionTest, TheNoteFollowsTheProvidersKeyAndTheSignIn) {
@@ -141,26 +142,26 @@ TEST_F(AIEnhancementSectionTest, TheNoteFollowsTheProvidersKeyAndTheSignIn) {
         "Sign in (Account above) for zero-setup AI \u2014 trial accounts get 3000 credits. Or add your own provider key "
         "below.");
     EXPECT_EQ(section->noteText(), signInNote);
-    EXPECT_EQ(section->note()->text(), signInNote);
-    EXPECT_TRUE(shown(section->note()));
+    EXPECT_EQ(test::child<QLabel>(section, "enhanceNote")->text(), signInNote);
+    EXPECT_TRUE(shown(test::child<QLabel>(section, "enhanceNote")));
 
     signIn(0);
     const QString account = QString::fromUtf8(
         "Works through your Tovrin account \u2014 no keys needed (3 credits per enhancement, 0 left). Add your own key "
         "below to use it instead.");
-    EXPECT_EQ(section->note()->text(), account);
+    EXPECT_EQ(test::child<QLabel>(section, "enhanceNote")->text(), account);
 
     // A Groq key saved in the transcription group serves here too: the note goes.
     CloudKeyField elsewhere("groq");
     elsewhere.setKey("gsk_1");
     elsewhere.save();
     EXPECT_EQ(section->noteText(), "");
-    EXPECT_FALSE(shown(section->note()));
-    EXPECT_EQ(section->keyField()->hintText(), "Key saved");
+    EXPECT_FALSE(shown(test::child<QLabel>(section, "enhanceNote")));
+    EXPECT_EQ(test::child<CloudKeyField>(section, "enhanceKey")->hintText(), "Key saved");
 
     // The note is about the chosen provider's key.
-    choose(section->providerPicker(), "openai");
-    EXPECT_EQ(section->note()->text(), account);
+    choose(test::child<QComboBox>(section, "enhanceProvider"), "openai");
+    EXPECT_EQ(test::child<QLabel>(section, "enhanceNote")->text(), account);
 }
 
 TEST_F(AIEnhancementSectionTest, StyleAndCustomInstructionAreWrittenAndThePromptStaysWhenHidden) {
@@ -168,48 +169,48 @@ TEST_F(AIEnhancementSectionTest, StyleAndCustomInstructionAreWrittenAndThePrompt
     std::vector<QString> expected;
     for (const auto& m : Enhancer::modes()) expected.push_back(QString::fromStdString(m.id));
     expected.push_back("custom");
-    EXPECT_EQ(tags(section->stylePicker()), expected);
-    EXPECT_EQ(section->stylePicker()->itemText(section->stylePicker()->count() - 1), "Custom prompt");
-    EXPECT_EQ(section->stylePicker()->currentData().toString(), "cleanup");
-    EXPECT_FALSE(shown(section->instructionField()));
+    EXPECT_EQ(tags(test::child<QComboBox>(section, "enhanceMode")), expected);
+    EXPECT_EQ(test::child<QComboBox>(section, "enhanceMode")->itemText(test::child<QComboBox>(section, "enhanceMode")->count() - 1), "Custom prompt");
+    EXPECT_EQ(test::child<QComboBox>(section, "enhanceMode")->currentData().toString(), "cleanup");
+    EXPECT_FALSE(shown(test::child<QPlainTextEdit>(section, "customInstruction")));
 
-    choose(section->stylePicker(), "custom");
+    choose(test::child<QComboBox>(section, "enhanceMode"), "custom");
     EXPECT_EQ(AppSettings::shared().enhanceMode(), "custom");
-    ASSERT_TRUE(shown(section->instructionField()));
-    EXPECT_EQ(section->instructionField()->placeholderText(),
+    ASSERT_TRUE(shown(test::child<QPlainTextEdit>(section, "customInstruction")));
+    EXPECT_EQ(test::child<QPlainTextEdit>(section, "customInstruction")->placeholderText(),
               QString::fromUtf8("Custom instruction (e.g. \u201ctranslate to formal English\u201d)"));
-    section->instructionField()->setPlainText("Answer as a pirate");
+    test::child<QPlainTextEdit>(section, "customInstruction")->setPlainText("Answer as a pirate");
     EXPECT_EQ(AppSettings::shared().customEnhanceInstruction(), "Answer as a pirate");
     EXPECT_EQ(test::fakes().defaults.string("customEnhanceInstruction"), "Answer as a pirate");
 
     const QString preset = QString::fromStdString(Enhancer::modes().back().id);
-    choose(section->stylePicker(), preset);
+    choose(test::child<QComboBox>(section, "enhanceMode"), preset);
     EXPECT_EQ(AppSettings::shared().enhanceMode(), preset.toStdString());
-    EXPECT_FALSE(shown(section->instructionField()));
+    EXPECT_FALSE(shown(test::child<QPlainTextEdit>(section, "customInstruction")));
     EXPECT_EQ(AppSettings::shared().customEnhanceInstruction(), "Answer as a pirate");
 }
 
 TEST_F(AIEnhancementSectionTest, ProviderAndModelPickersWriteTheirKeys) {
     AppSettings::shared().setAiEnhanceEnabled(true);
     test::fakes().keychain.set(Secrets::kService, "mistralApiKey", "ms-key");
-    EXPECT_EQ(tags(section->providerPicker()), (std::vector<QString>{"groq", "openai", "mistral"}));
-    EXPECT_EQ(section->providerPicker()->itemText(1), "OpenAI");
-    EXPECT_EQ(section->keyField()->provider(), "groq");
-    section->keyField()->setKey("unsaved groq key");
+    EXPECT_EQ(tags(test::child<QComboBox>(section, "enhanceProvider")), (std::vector<QString>{"groq", "openai", "mistral"}));
+    EXPECT_EQ(test::child<QComboBox>(section, "enhanceProvider")->itemText(1), "OpenAI");
+    EXPECT_EQ(test::child<CloudKeyField>(section, "enhanceKey")->provider(), "groq");
+    test::child<CloudKeyField>(section, "enhanceKey")->setKey("unsaved groq key");
 
-    choose(section->providerPicker(), "mistral");
+    choose(test::child<QComboBox>(section, "enhanceProvider"), "mistral");
     EXPECT_EQ(AppSettings::shared().enhanceProvider(), "mistral");
-    EXPECT_EQ(section->keyField()->provider(), "mistral");
-    EXPECT_EQ(section->keyField()->key(), "ms-key");
+    EXPECT_EQ(test::child<CloudKeyField>(section, "enhanceKey")->provider(), "mistral");
+    EXPECT_EQ(test::child<CloudKeyField>(section, "enhanceKey")->key(), "ms-key");
     std::vector<QString> models;
     for (const auto& [id, label] : Enhancer::models(Enhancer::Provider::mistral)) models.push_back(QString::fromStdString(id));
-    ASSERT_EQ(tags(section->modelPicker()), models);
-    EXPECT_EQ(section->modelPicker()->currentData().toString().toStdString(),
+    ASSERT_EQ(tags(test::child<QComboBox>(section, "enhanceModel")), models);
+    EXPECT_EQ(test::child<QComboBox>(section, "enhanceModel")->currentData().toString().toStdString(),
               AppSettings::shared().enhanceModel("mistral"));
 
     ASSERT_GE(models.size(), 2u);
     Notices notices;
-    choose(section->modelPicker(), models[1]);
+    choose(test::child<QComboBox>(section, "enhanceModel"), models[1]);
     EXPECT_EQ(test::fakes().defaults.string("enhModel_mistral"), models[1].toStdString());
     EXPECT_EQ(AppSettings::shared().enhanceModel("mistral"), models[1].toStdString());
     EXPECT_EQ(notices.keys, (std::vector<std::string>{"enhModel_mistral"}));
@@ -217,11 +218,11 @@ TEST_F(AIEnhancementSectionTest, ProviderAndModelPickersWriteTheirKeys) {
 
     // A provider from elsewhere (a later version) has no key field and no models.
     AppSettings::shared().setEnhanceProvider("anthropic");
-    EXPECT_FALSE(shown(section->providerRows()));
-    EXPECT_EQ(section->providerPicker()->currentIndex(), -1);
-    choose(section->providerPicker(), "groq");
-    EXPECT_TRUE(shown(section->providerRows()));
-    EXPECT_EQ(section->keyField()->key(), "") << "the unsaved groq key was dropped";
+    EXPECT_FALSE(shown(test::child<QWidget>(section, "enhanceProviderRows")));
+    EXPECT_EQ(test::child<QComboBox>(section, "enhanceProvider")->currentIndex(), -1);
+    choose(test::child<QComboBox>(section, "enhanceProvider"), "groq");
+    EXPECT_TRUE(shown(test::child<QWidget>(section, "enhanceProviderRows")));
+    EXPECT_EQ(test::child<CloudKeyField>(section, "enhanceKey")->key(), "") << "the unsaved groq key was dropped";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The account group of the settings: the form's checks and messages, what reaches the service,
 // the two forms following the sign-in, and checkout with its spinner and failures.
 #include "cloud/BackendFixture.h"
+#include "support/Child.h"
 #include "support/AsyncWait.h"
 #include "ui/kit/KestalErrorText.h"
 #include "ui/kit/KestalField.h"
@@ -31,8 +32,8 @@ protected:
         BackendFixture::TearDown();
     }
     void fill(const QString& email, const QString& password) {
-        section->emailField()->setText(email);
-        section->passwordField()->setText(password);
+        test::child<KestalField>(section, "emailField")->setText(email);
+        test::child<KestalField>(section, "passwordField")->setText(password);
     }
     void clickAndWait(QPushButton* button) {
         ASSERT_TRUE(button->isEnabled());
@@ -75,72 +76,72 @@ TEST_F(AccountSectionTest, TheFormIsCheckedEmailFirstThenPasswordAndNothingIsSen
     EXPECT_EQ(AccountSection::trimmedEmail("ann@example.com\n"), "ann@example.com\n") << "line breaks stay";
 
     fill("ann@example", "long enough");
-    section->loginButton()->click();
+    test::child<QPushButton>(section, "loginButton")->click();
     EXPECT_EQ(section->errorText(), kBadEmail);
     EXPECT_EQ(section->errorLabel()->text(), kBadEmail);
     EXPECT_TRUE(shown(section->errorLabel()));
     fill("ann@example.com", "1234567");
-    section->createButton()->click();
+    test::child<QPushButton>(section, "createButton")->click();
     EXPECT_EQ(section->errorText(), kShortPassword);
     EXPECT_TRUE(service->requests().empty());
-    EXPECT_EQ(section->emailField()->text(), "ann@example.com");
-    EXPECT_EQ(section->passwordField()->text(), "1234567");
+    EXPECT_EQ(test::child<KestalField>(section, "emailField")->text(), "ann@example.com");
+    EXPECT_EQ(test::child<KestalField>(section, "passwordField")->text(), "1234567");
 }
 
 TEST_F(AccountSectionTest, ButtonsNeedBothFieldsAndAreOffWhileARequestRuns) {
-    EXPECT_FALSE(section->loginButton()->isEnabled());
-    EXPECT_FALSE(section->createButton()->isEnabled());
+    EXPECT_FALSE(test::child<QPushButton>(section, "loginButton")->isEnabled());
+    EXPECT_FALSE(test::child<QPushButton>(section, "createButton")->isEnabled());
     fill("ann@example.com", "");
-    EXPECT_FALSE(section->loginButton()->isEnabled());
+    EXPECT_FALSE(test::child<QPushButton>(section, "loginButton")->isEnabled());
     fill("", "correct horse");
-    EXPECT_FALSE(section->createButton()->isEnabled());
+    EXPECT_FALSE(test::child<QPushButton>(section, "createButton")->isEnabled());
     fill("ann@example.com", "correct horse");
-    EXPECT_TRUE(section->loginButton()->isEnabled());
-    EXPECT_TRUE(section->createButton()->isEnabled());
+    EXPECT_TRUE(test::child<QPushButton>(section, "loginButton")->isEnabled());
+    EXPECT_TRUE(test::child<QPushButton>(section, "createButton")->isEnabled());
 
     service->addAccount(kEmail, kPassword);
     service->setDelay("auth/login", 200);
     fill(kEmail, kPassword);
-    section->loginButton()->click();
+    test::child<QPushButton>(section, "loginButton")->click();
     ASSERT_TRUE(client->busy());
-    EXPECT_FALSE(section->loginButton()->isEnabled());
-    EXPECT_FALSE(section->createButton()->isEnabled());
-    EXPECT_TRUE(shown(section->busySpinner()));
+    EXPECT_FALSE(test::child<QPushButton>(section, "loginButton")->isEnabled());
+    EXPECT_FALSE(test::child<QPushButton>(section, "createButton")->isEnabled());
+    EXPECT_TRUE(shown(test::child<ActivitySpinner>(section, "busySpinner")));
     ASSERT_TRUE(test::pumpUntil([&] { return !client->busy(); }));
     EXPECT_EQ(service->count("auth/login"), 1);
-    EXPECT_FALSE(shown(section->busySpinner()));
+    EXPECT_FALSE(shown(test::child<ActivitySpinner>(section, "busySpinner")));
 }
 
 TEST_F(AccountSectionTest, ALogInSendsTheCheckedAddressClearsOnlyThePasswordAndShowsTheAccount) {
     service->addAccount(kEmail, kPassword, 1250);
     fill(QString(" \t") + kEmail + " ", kPassword);
-    clickAndWait(section->loginButton());
+    clickAndWait(test::child<QPushButton>(section, "loginButton"));
     ASSERT_EQ(service->count("auth/login"), 1);
     const auto body = nlohmann::json::parse(service->requestsTo("auth/login")[0].body);
     EXPECT_EQ(body["email"], kEmail);
     EXPECT_EQ(body["password"], kPassword);
     EXPECT_FALSE(section->errorText());
-    EXPECT_EQ(section->passwordField()->text(), "");
-    EXPECT_EQ(section->emailField()->text(), QString(" \t") + kEmail + " ");
+    EXPECT_EQ(test::child<KestalField>(section, "passwordField")->text(), "");
+    EXPECT_EQ(test::child<KestalField>(section, "emailField")->text(), QString(" \t") + kEmail + " ");
 
-    EXPECT_FALSE(shown(section->signedOutForm()));
-    EXPECT_TRUE(shown(section->signedInForm()));
-    EXPECT_EQ(section->emailValue()->text(), kEmail);
-    EXPECT_EQ(section->planValue()->text(), "Free");
-    EXPECT_EQ(section->creditsValue()->text(), "1250");
-    EXPECT_TRUE(shown(section->upgradeBox()));
-    EXPECT_FALSE(shown(section->buyCreditsButton()));
+    EXPECT_FALSE(shown(test::child<QWidget>(section, "signedOutForm")));
+    EXPECT_TRUE(shown(test::child<QWidget>(section, "signedInForm")));
+    EXPECT_EQ(test::child<QLabel>(section, "accountEmail")->text(), kEmail);
+    EXPECT_EQ(test::child<QLabel>(section, "accountPlan")->text(), "Free");
+    EXPECT_EQ(test::child<QLabel>(section, "accountCredits")->text(), "1250");
+    EXPECT_TRUE(shown(test::child<QWidget>(section, "upgradeBox")));
+    EXPECT_FALSE(shown(test::child<QPushButton>(section, "buyCreditsButton")));
 
     // "Refresh" reads the account again.
     service->setCredits(kEmail, 900);
-    section->refreshButton()->click();
-    ASSERT_TRUE(test::pumpUntil([&] { return section->creditsValue()->text() == "900"; }));
+    test::child<QPushButton>(section, "refreshAccount")->click();
+    ASSERT_TRUE(test::pumpUntil([&] { return test::child<QLabel>(section, "accountCredits")->text() == "900"; }));
 
     // Log-out swaps the forms back; the address typed before is still there.
-    section->logoutButton()->click();
+    test::child<QPushButton>(section, "logoutButton")->click();
     ASSERT_TRUE(test::pumpUntil([&] { return !client->isLoggedIn(); }));
-    EXPECT_TRUE(shown(section->signedOutForm()));
-    EXPECT_FALSE(shown(section->signedInForm()));
+    EXPECT_TRUE(shown(test::child<QWidget>(section, "signedOutForm")));
+    EXPECT_FALSE(shown(test::child<QWidget>(section, "signedInForm")));
     EXPECT_EQ(service->count("auth/logout"), 1);
 }
 
@@ -148,30 +149,30 @@ TEST_F(AccountSectionTest, RefusalsReadAsTheirMessagesAndKeepWhatWasTyped) {
     service->addAccount(kEmail, kPassword);
 
     fill(kEmail, "wrong password");
-    clickAndWait(section->loginButton());
+    clickAndWait(test::child<QPushButton>(section, "loginButton"));
     EXPECT_EQ(section->errorText(), "Wrong email or password.");
     EXPECT_EQ(section->errorLabel()->text(), "Wrong email or password.");
-    EXPECT_EQ(section->emailField()->text(), kEmail);
-    EXPECT_EQ(section->passwordField()->text(), "wrong password");
+    EXPECT_EQ(test::child<KestalField>(section, "emailField")->text(), kEmail);
+    EXPECT_EQ(test::child<KestalField>(section, "passwordField")->text(), "wrong password");
 
     fill(kEmail, kPassword);
-    clickAndWait(section->createButton());
+    clickAndWait(test::child<QPushButton>(section, "createButton"));
     EXPECT_EQ(section->errorText(), QString::fromUtf8("This email is already registered \u2014 use Log In."));
     EXPECT_EQ(service->count("auth/signup"), 1);
 
     service->scriptReply("auth/login", 429, R"({"error":{"code":"RATE_LIMITED","message":"Slow down a little."}})");
-    clickAndWait(section->loginButton());
+    clickAndWait(test::child<QPushButton>(section, "loginButton"));
     EXPECT_EQ(section->errorText(), "Slow down a little.");
 
     test::fakes().defaults.setString("backendURL", unreachableBase());
-    clickAndWait(section->loginButton());
+    clickAndWait(test::child<QPushButton>(section, "loginButton"));
     EXPECT_EQ(section->errorText(), QString::fromUtf8("No connection \u2014 check the internet and try again."));
     EXPECT_FALSE(client->isLoggedIn());
 
     // A check that passes clears the last message before the request goes out.
     test::fakes().defaults.setString("backendURL", service->baseURL());
     service->setDelay("auth/login", 150);
-    section->loginButton()->click();
+    test::child<QPushButton>(section, "loginButton")->click();
     EXPECT_FALSE(section->errorText());
     EXPECT_FALSE(shown(section->errorLabel()));
     ASSERT_TRUE(test::pumpUntil([&] { return client->isLoggedIn(); }));
@@ -179,12 +180,12 @@ TEST_F(AccountSectionTest, RefusalsReadAsTheirMessagesAndKeepWhatWasTyped) {
 
 TEST_F(AccountSectionTest, ThePlanDecidesTheCheckoutButtonsAndTheSpinnerCoversTheWholeWatch) {
     signIn(10);
-    ASSERT_TRUE(shown(section->upgradeBox()));
-    EXPECT_FALSE(shown(section->checkoutSpinner()));
+    ASSERT_TRUE(shown(test::child<QWidget>(section, "upgradeBox")));
+    EXPECT_FALSE(shown(test::child<ActivitySpinner>(section, "checkoutSpinner")));
 
-    section->upgradeTeamButton()->click();
+    test::child<QPushButton>(section, "upgradeTeamButton")->click();
     EXPECT_TRUE(section->checkingOut());
-    EXPECT_TRUE(shown(section->checkoutSpinner()));
+    EXPECT_TRUE(shown(test::child<ActivitySpinner>(section, "checkoutSpinner")));
     ASSERT_TRUE(test::pumpUntil([&] { return test::fakes().workspace.opened.size() == 1; }));
     EXPECT_EQ(test::fakes().workspace.opened[0], service->checkoutUrl);
     EXPECT_EQ(nlohmann::json::parse(service->requestsTo("billing/checkout")[0].body)["plan"], "team");
@@ -193,14 +194,14 @@ TEST_F(AccountSectionTest, ThePlanDecidesTheCheckoutButtonsAndTheSpinnerCoversTh
     service->setPlan(kEmail, "team");
     test::fakes().scheduler.advance(3);
     ASSERT_TRUE(test::pumpUntil([&] { return !section->checkingOut(); }));
-    EXPECT_FALSE(shown(section->checkoutSpinner()));
-    EXPECT_EQ(section->planValue()->text(), "Team");
-    EXPECT_FALSE(shown(section->upgradeBox()));
-    ASSERT_TRUE(shown(section->buyCreditsButton()));
+    EXPECT_FALSE(shown(test::child<ActivitySpinner>(section, "checkoutSpinner")));
+    EXPECT_EQ(test::child<QLabel>(section, "accountPlan")->text(), "Team");
+    EXPECT_FALSE(shown(test::child<QWidget>(section, "upgradeBox")));
+    ASSERT_TRUE(shown(test::child<QPushButton>(section, "buyCreditsButton")));
     EXPECT_FALSE(section->errorText());
 
     // "Buy more credits" checks out the current plan again.
-    section->buyCreditsButton()->click();
+    test::child<QPushButton>(section, "buyCreditsButton")->click();
     ASSERT_TRUE(test::pumpUntil([&] { return service->count("billing/checkout") == 2; }));
     EXPECT_EQ(nlohmann::json::parse(service->requestsTo("billing/checkout")[1].body)["plan"], "team");
     // Nothing changes: the watch ends after 90 s, and only then does the spinner go.
@@ -209,22 +210,22 @@ TEST_F(AccountSectionTest, ThePlanDecidesTheCheckoutButtonsAndTheSpinnerCoversTh
     const double start = clock.now();
     ASSERT_TRUE(test::driveUntil([&] { return !section->checkingOut(); }, 20, 3));
     EXPECT_DOUBLE_EQ(clock.now() - start, 90);
-    EXPECT_FALSE(shown(section->checkoutSpinner()));
+    EXPECT_FALSE(shown(test::child<ActivitySpinner>(section, "checkoutSpinner")));
 }
 
 TEST_F(AccountSectionTest, ACheckoutThatCannotStartShowsWhyAndOpensNothing) {
     signIn();
     service->scriptReply("billing/checkout", 200, R"({"checkoutUrl":"file:///etc/passwd","sessionId":"cs"})");
-    section->upgradeProButton()->click();
+    test::child<QPushButton>(section, "upgradeProButton")->click();
     ASSERT_TRUE(test::pumpUntil([&] { return !section->checkingOut(); }));
     EXPECT_EQ(section->errorText(), "Invalid checkout URL");
     EXPECT_EQ(section->errorLabel()->text(), "Invalid checkout URL");
     EXPECT_TRUE(shown(section->errorLabel()));
     EXPECT_TRUE(test::fakes().workspace.opened.empty());
-    EXPECT_TRUE(shown(section->signedInForm()));
+    EXPECT_TRUE(shown(test::child<QWidget>(section, "signedInForm")));
 
     service->scriptReply("billing/checkout", 500, R"({"error":{"code":"STRIPE_DOWN","message":"Payments are paused."}})");
-    section->upgradeProButton()->click();
+    test::child<QPushButton>(section, "upgradeProButton")->click();
     EXPECT_FALSE(section->errorText()) << "a new checkout clears the old message";
     ASSERT_TRUE(test::pumpUntil([&] { return !section->checkingOut(); }));
     EXPECT_EQ(section->errorText(), "Payments are paused.");
@@ -233,7 +234,7 @@ TEST_F(AccountSectionTest, ACheckoutThatCannotStartShowsWhyAndOpensNothing) {
 TEST_F(AccountSectionTest, ASectionClosedWhileItsRequestRunsIsLeftAlone) {
     service->setDelay("auth/login", 150);
     fill(kEmail, "wrong password");
-    section->loginButton()->click();
+    test::child<QPushButton>(section, "loginButton")->click();
     ASSERT_TRUE(client->busy());
     section.reset();
     ASSERT_TRUE(test::pumpUntil([&] { return !client->busy(); }));

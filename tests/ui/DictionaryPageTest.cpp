@@ -3,6 +3,7 @@
 #include "app/state/AppSettings.h"
 #include "app/state/Database.h"
 #include "platform/Paths.h"
+#include "support/Child.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 #include "ui/main/DictRowView.h"
@@ -41,8 +42,8 @@ protected:
         return nullptr;
     }
     void type(DictionaryPage& page, const QString& term, const QString& replacement) {
-        page.newTermField()->setText(term);
-        page.newReplacementField()->setText(replacement);
+        test::child<QLineEdit>(page, "newTerm")->setText(term);
+        test::child<QLineEdit>(page, "newReplacement")->setText(replacement);
     }
 
     test::TempFolder folder_;
@@ -51,32 +52,32 @@ protected:
 
 TEST_F(DictionaryPageTest, AddTermNeedsBothFieldsAndStoresThemTrimmed) {
     DictionaryPage page(*store_);
-    EXPECT_FALSE(page.addButton()->isEnabled());
+    EXPECT_FALSE(test::child<QPushButton>(page, "addTerm")->isEnabled());
     type(page, QString::fromUtf8("клод код"), "");
-    EXPECT_FALSE(page.addButton()->isEnabled());
+    EXPECT_FALSE(test::child<QPushButton>(page, "addTerm")->isEnabled());
 
     // Blank fields enable the button (the test is on the untrimmed text) but add nothing.
     type(page, "   ", "\t");
-    EXPECT_TRUE(page.addButton()->isEnabled());
-    page.addButton()->click();
+    EXPECT_TRUE(test::child<QPushButton>(page, "addTerm")->isEnabled());
+    test::child<QPushButton>(page, "addTerm")->click();
     EXPECT_TRUE(store_->dictAll().empty());
-    EXPECT_EQ(page.newTermField()->text(), "   ");
-    EXPECT_EQ(page.newReplacementField()->text(), "\t");
+    EXPECT_EQ(test::child<QLineEdit>(page, "newTerm")->text(), "   ");
+    EXPECT_EQ(test::child<QLineEdit>(page, "newReplacement")->text(), "\t");
 
     type(page, QString::fromUtf8(" \tклод код\u00a0 "), "  Claude Code\t");
-    page.addButton()->click();
+    test::child<QPushButton>(page, "addTerm")->click();
     ASSERT_EQ(store_->dictAll().size(), 1u);
     EXPECT_EQ(store_->dictAll()[0].term, QString::fromUtf8("клод код").toStdString());
     EXPECT_EQ(store_->dictAll()[0].replacement, "Claude Code");
     EXPECT_TRUE(store_->dictAll()[0].enabled);
-    EXPECT_TRUE(page.newTermField()->text().isEmpty());
-    EXPECT_TRUE(page.newReplacementField()->text().isEmpty());
-    EXPECT_FALSE(page.addButton()->isEnabled());
-    EXPECT_EQ(page.countLabel()->text(), "Saved Terms (1)");
+    EXPECT_TRUE(test::child<QLineEdit>(page, "newTerm")->text().isEmpty());
+    EXPECT_TRUE(test::child<QLineEdit>(page, "newReplacement")->text().isEmpty());
+    EXPECT_FALSE(test::child<QPushButton>(page, "addTerm")->isEnabled());
+    EXPECT_EQ(test::child<QLabel>(page, "dictCount")->text(), "Saved Terms (1)");
 
     // Line breaks are kept; Return in a field adds like the button.
     type(page, "a\n", "b");
-    QTest::keyClick(page.newReplacementField(), Qt::Key_Return);
+    QTest::keyClick(test::child<QLineEdit>(page, "newReplacement"), Qt::Key_Return);
     EXPECT_EQ(terms(store_->dictAll()), (std::vector<std::string>{"a\n", QString::fromUtf8("клод код").toStdString()}));
 }
 
@@ -87,15 +88,15 @@ TEST_F(DictionaryPageTest, SearchIgnoresCaseInTermAndReplacementWhileTheCountSho
     DictionaryPage page(*store_);
     EXPECT_EQ(page.rowViews().size(), 3);
 
-    page.searchField()->setText(QString::fromUtf8("ГІТ"));
+    test::child<QLineEdit>(page, "dictSearch")->setText(QString::fromUtf8("ГІТ"));
     EXPECT_EQ(terms(page.filtered()), std::vector<std::string>{QString::fromUtf8("гіт хаб").toStdString()});
-    page.searchField()->setText("JSON");
+    test::child<QLineEdit>(page, "dictSearch")->setText("JSON");
     EXPECT_EQ(terms(page.filtered()), std::vector<std::string>{"jason"});
     EXPECT_EQ(page.rowViews().size(), 1);
-    EXPECT_EQ(page.countLabel()->text(), "Saved Terms (3)");
-    page.searchField()->setText("T");
+    EXPECT_EQ(test::child<QLabel>(page, "dictCount")->text(), "Saved Terms (3)");
+    test::child<QLineEdit>(page, "dictSearch")->setText("T");
     EXPECT_EQ(terms(page.filtered()), (std::vector<std::string>{"pie torch", QString::fromUtf8("гіт хаб").toStdString()}));
-    page.searchField()->setText(" t");  // not trimmed
+    test::child<QLineEdit>(page, "dictSearch")->setText(" t");  // not trimmed
     EXPECT_EQ(terms(page.filtered()), std::vector<std::string>{"pie torch"});
 }
 
@@ -104,25 +105,25 @@ TEST_F(DictionaryPageTest, EditModeSavesFieldsAsTypedAndMovesBetweenRowsWithoutS
     store_->dictAdd("beta", "B");
     DictionaryPage page(*store_);
 
-    view(page, "alpha")->editButton()->click();
+    test::child<QToolButton>(view(page, "alpha"), "dictEdit")->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     DictRowView* editing = view(page, "alpha");
     ASSERT_TRUE(editing && editing->isEditing());
-    EXPECT_EQ(editing->termField()->text(), "alpha");
-    EXPECT_EQ(editing->replacementField()->text(), "A");
-    QTest::keyClicks(editing->termField(), "-typed");
+    EXPECT_EQ(test::child<QLineEdit>(editing, "dictEditTerm")->text(), "alpha");
+    EXPECT_EQ(test::child<QLineEdit>(editing, "dictEditReplacement")->text(), "A");
+    QTest::keyClicks(test::child<QLineEdit>(editing, "dictEditTerm"), "-typed");
 
     // The pencil of another row moves edit mode there; nothing of the first is saved.
-    view(page, "beta")->editButton()->click();
+    test::child<QToolButton>(view(page, "beta"), "dictEdit")->click();
     EXPECT_FALSE(view(page, "alpha")->isEditing());
     ASSERT_TRUE(view(page, "beta")->isEditing());
     EXPECT_EQ(terms(store_->dictAll()), (std::vector<std::string>{"alpha", "beta"}));
-    EXPECT_EQ(view(page, "beta")->termField()->text(), "beta");
+    EXPECT_EQ(test::child<QLineEdit>(view(page, "beta"), "dictEditTerm")->text(), "beta");
 
     // Saving stores exactly what was typed, an empty term included.
-    view(page, "beta")->termField()->clear();
-    view(page, "beta")->replacementField()->setText(" B2 ");
-    view(page, "beta")->saveButton()->click();
+    test::child<QLineEdit>(view(page, "beta"), "dictEditTerm")->clear();
+    test::child<QLineEdit>(view(page, "beta"), "dictEditReplacement")->setText(" B2 ");
+    test::child<QPushButton>(view(page, "beta"), "dictSave")->click();
     EXPECT_EQ(page.editing(), std::nullopt);
     const auto rows = store_->dictAll();
     ASSERT_EQ(rows.size(), 2u);
@@ -135,11 +136,11 @@ TEST_F(DictionaryPageTest, WhatIsTypedInEditModeSurvivesAChangeToAnotherRow) {
     store_->dictAdd("alpha", "A");
     store_->dictAdd("beta", "B");
     DictionaryPage page(*store_);
-    view(page, "alpha")->editButton()->click();
-    QTest::keyClicks(view(page, "alpha")->replacementField(), "lpha");
-    view(page, "beta")->enabledSwitch()->click();  // reloads the list
+    test::child<QToolButton>(view(page, "alpha"), "dictEdit")->click();
+    QTest::keyClicks(test::child<QLineEdit>(view(page, "alpha"), "dictEditReplacement"), "lpha");
+    test::child<ToggleSwitch>(view(page, "beta"), "dictEnabled")->click();  // reloads the list
     ASSERT_TRUE(view(page, "alpha")->isEditing());
-    EXPECT_EQ(view(page, "alpha")->replacementField()->text(), "Alpha");
+    EXPECT_EQ(test::child<QLineEdit>(view(page, "alpha"), "dictEditReplacement")->text(), "Alpha");
 }
 
 TEST_F(DictionaryPageTest, SwitchingOffKeepsThePlaceAndDeletingTheEditedRowRemovesIt) {
@@ -148,18 +149,18 @@ TEST_F(DictionaryPageTest, SwitchingOffKeepsThePlaceAndDeletingTheEditedRowRemov
     store_->dictAdd("gamma", "G");
     DictionaryPage page(*store_);
 
-    view(page, "Beta")->enabledSwitch()->click();
+    test::child<ToggleSwitch>(view(page, "Beta"), "dictEnabled")->click();
     EXPECT_EQ(terms(page.rows()), (std::vector<std::string>{"alpha", "Beta", "gamma"}));
     EXPECT_FALSE(page.rows()[1].enabled);
-    EXPECT_FALSE(view(page, "Beta")->enabledSwitch()->isChecked());
+    EXPECT_FALSE(test::child<ToggleSwitch>(view(page, "Beta"), "dictEnabled")->isChecked());
     EXPECT_FALSE(store_->dictAll()[1].enabled);
-    view(page, "Beta")->enabledSwitch()->click();
+    test::child<ToggleSwitch>(view(page, "Beta"), "dictEnabled")->click();
     EXPECT_TRUE(store_->dictAll()[1].enabled);
 
-    view(page, "gamma")->editButton()->click();
+    test::child<QToolButton>(view(page, "gamma"), "dictEdit")->click();
     const auto gammaId = page.editing();
     ASSERT_TRUE(gammaId.has_value());
-    view(page, "alpha")->enabledSwitch()->click();  // a switch leaves edit mode alone
+    test::child<ToggleSwitch>(view(page, "alpha"), "dictEnabled")->click();  // a switch leaves edit mode alone
     EXPECT_EQ(page.editing(), gammaId);
 
     // The edited row shows no bin; it can still go (deleted elsewhere, then reloaded).
@@ -168,20 +169,20 @@ TEST_F(DictionaryPageTest, SwitchingOffKeepsThePlaceAndDeletingTheEditedRowRemov
     EXPECT_EQ(terms(page.rows()), (std::vector<std::string>{"alpha", "Beta"}));
     for (DictRowView* v : page.rowViews()) EXPECT_FALSE(v->isEditing());
 
-    view(page, "alpha")->deleteButton()->click();
+    test::child<QToolButton>(view(page, "alpha"), "dictDelete")->click();
     EXPECT_EQ(terms(store_->dictAll()), std::vector<std::string>{"Beta"});
-    EXPECT_EQ(page.countLabel()->text(), "Saved Terms (1)");
+    EXPECT_EQ(test::child<QLabel>(page, "dictCount")->text(), "Saved Terms (1)");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 TEST_F(DictionaryPageTest, ApplySwitchFollowsAndWritesTheSetting) {
     DictionaryPage page(*store_);
-    EXPECT_TRUE(page.applySwitch()->isChecked());
-    page.applySwitch()->click();
+    EXPECT_TRUE(test::child<ToggleSwitch>(page, "applyDictionary")->isChecked());
+    test::child<ToggleSwitch>(page, "applyDictionary")->click();
     EXPECT_FALSE(AppSettings::shared().applyDictionary());
     EXPECT_EQ(test::fakes().defaults.boolean("dictApply"), false);
     AppSettings::shared().setApplyDictionary(true);
-    EXPECT_TRUE(page.applySwitch()->isChecked());
+    EXPECT_TRUE(test::child<ToggleSwitch>(page, "applyDictionary")->isChecked());
 }
 
 }  // namespace

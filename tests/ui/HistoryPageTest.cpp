@@ -4,6 +4,7 @@
 #include "app/state/Database.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"
+#include "support/Child.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"
 #include "ui/main/HistoryCsv.h"
@@ -121,8 +122,8 @@ TEST_F(HistoryPageTest, ListShowsTheNewest500ExportHasEveryRowOldestFirstIgnorin
     EXPECT_EQ(page.rows().back().text, "t100");
     EXPECT_EQ(page.rowViews().size(), 500);
 
-    page.searchField()->setText("t59");
-    page.starredToggle()->setChecked(true);
+    test::child<QLineEdit>(page, "historySearch")->setText("t59");
+    test::child<QPushButton>(page, "starredFilter")->setChecked(true);
     page.exportCSV();
 
     const QStringList lines = readFile(*chosen_).split('\n');
@@ -155,19 +156,19 @@ TEST_F(HistoryPageTest, SearchAndStarredFilterWithTheirEmptyTexts) {
     insert("beta", 1, 1);
     HistoryPage page(*store_);
     EXPECT_EQ(texts(page), (std::vector<QString>{"beta", "alpha"}));
-    EXPECT_TRUE(page.emptyLabel()->isHidden());
+    EXPECT_TRUE(test::child<QLabel>(page, "historyEmpty")->isHidden());
 
-    page.starredToggle()->click();
+    test::child<QPushButton>(page, "starredFilter")->click();
     EXPECT_TRUE(page.rows().empty());
-    EXPECT_FALSE(page.emptyLabel()->isHidden());
-    EXPECT_EQ(page.emptyLabel()->text(), "No starred transcripts.");
-    page.starredToggle()->click();
+    EXPECT_FALSE(test::child<QLabel>(page, "historyEmpty")->isHidden());
+    EXPECT_EQ(test::child<QLabel>(page, "historyEmpty")->text(), "No starred transcripts.");
+    test::child<QPushButton>(page, "starredFilter")->click();
     EXPECT_EQ(texts(page), (std::vector<QString>{"beta", "alpha"}));
 
-    page.searchField()->setText("zzz");
+    test::child<QLineEdit>(page, "historySearch")->setText("zzz");
     EXPECT_TRUE(page.rows().empty());
-    EXPECT_EQ(page.emptyLabel()->text(), "No transcripts yet.");
-    page.searchField()->setText("ALP");  // passed as typed; the store matches without ASCII case
+    EXPECT_EQ(test::child<QLabel>(page, "historyEmpty")->text(), "No transcripts yet.");
+    test::child<QLineEdit>(page, "historySearch")->setText("ALP");  // passed as typed; the store matches without ASCII case
     EXPECT_EQ(texts(page), std::vector<QString>{"alpha"});
 }
 
@@ -177,28 +178,28 @@ TEST_F(HistoryPageTest, RowButtonsStarCopyAndDeleteThroughTheStore) {
     HistoryPage page(*store_);
 
     HistoryRowView* newest = rowView(page, 0);
-    EXPECT_TRUE(newest->copyButton()->isHidden());
-    EXPECT_TRUE(newest->deleteButton()->isHidden());
+    EXPECT_TRUE(test::child<QToolButton>(newest, "historyCopy")->isHidden());
+    EXPECT_TRUE(test::child<QToolButton>(newest, "historyDelete")->isHidden());
     QEnterEvent enterEvent(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
     QApplication::sendEvent(newest, &enterEvent);
-    EXPECT_FALSE(newest->copyButton()->isHidden());
+    EXPECT_FALSE(test::child<QToolButton>(newest, "historyCopy")->isHidden());
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(newest, &leave);
-    EXPECT_TRUE(newest->copyButton()->isHidden());
+    EXPECT_TRUE(test::child<QToolButton>(newest, "historyCopy")->isHidden());
 
     test::fakes().pasteboard.content.items = {{"text/html", "<b>old</b>"}, {"text/plain", "old"}};
-    newest->copyButton()->click();
+    test::child<QToolButton>(newest, "historyCopy")->click();
     ASSERT_EQ(test::fakes().pasteboard.content.items.size(), 1u);
     EXPECT_EQ(test::fakes().pasteboard.string(), "second line\nwith break");
 
-    newest->starButton()->click();  // the store announces the change and the page reloads
+    test::child<QToolButton>(newest, "historyStar")->click();  // the store announces the change and the page reloads
     ASSERT_EQ(page.rows().size(), 2u);
     EXPECT_TRUE(page.rows()[0].favorite);
-    page.starredToggle()->setChecked(true);
+    test::child<QPushButton>(page, "starredFilter")->setChecked(true);
     EXPECT_EQ(texts(page), std::vector<QString>{"second line\nwith break"});
-    page.starredToggle()->setChecked(false);
+    test::child<QPushButton>(page, "starredFilter")->setChecked(false);
 
-    rowView(page, 1)->deleteButton()->click();
+    test::child<QToolButton>(rowView(page, 1), "historyDelete")->click();
     EXPECT_EQ(texts(page), std::vector<QString>{"second line\nwith break"});
     EXPECT_EQ(store_->history("", false, 10).size(), 1u);
 }
@@ -246,7 +247,7 @@ TEST_F(HistoryPageTest, ClearHistoryOnlyAfterConfirmingAndHomeFollowsToo) {
     EXPECT_EQ(destroy->text(), "Delete Everything");
     destroy->click();
     EXPECT_TRUE(page.rows().empty());
-    EXPECT_EQ(page.emptyLabel()->text(), "No transcripts yet.");
+    EXPECT_EQ(test::child<QLabel>(page, "historyEmpty")->text(), "No transcripts yet.");
     EXPECT_EQ(home.card(0)->value(), "0");
     EXPECT_EQ(home.card(2)->value(), "0");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -254,12 +255,12 @@ TEST_F(HistoryPageTest, ClearHistoryOnlyAfterConfirmingAndHomeFollowsToo) {
 
 TEST_F(HistoryPageTest, ATranscriptStoredWhileThePageIsOpenShowsOnItsAnnouncement) {
     HistoryPage page(*store_);
-    EXPECT_FALSE(page.emptyLabel()->isHidden());
+    EXPECT_FALSE(test::child<QLabel>(page, "historyEmpty")->isHidden());
     insert("fresh", 1, 1);  // the dictation controller stores, then announces
     EXPECT_TRUE(page.rows().empty());
     platform::NotificationCenter::shared().post(Database::historyChanged);
     ASSERT_EQ(texts(page), std::vector<QString>{"fresh"});
-    EXPECT_TRUE(page.emptyLabel()->isHidden());
+    EXPECT_TRUE(test::child<QLabel>(page, "historyEmpty")->isHidden());
 
     // An announcement from another thread reaches the page on its own thread.
     insert("from a worker", 3, 1);

@@ -1,4 +1,5 @@
 // The kit's building blocks: heading text, field focus border, card drawing, button looks.
+#include "support/Child.h"
 #include "support/TestEnvironment.h"
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalCard.h"
@@ -62,11 +63,11 @@ TEST(Kestal, FieldBorderTurnsBlueWhileFocused) {
     window.activateWindow();
     QApplication::setActiveWindow(&window);
 
-    EXPECT_EQ(field->input()->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(test::child<QLineEdit>(field, "fieldInput")->echoMode(), QLineEdit::Password);
     other->setFocus();
     QApplication::processEvents();
     EXPECT_EQ(field->borderColor(), Kestal::border);
-    field->input()->setFocus();
+    test::child<QLineEdit>(field, "fieldInput")->setFocus();
     QApplication::processEvents();
     EXPECT_EQ(field->borderColor(), Kestal::blue);
     other->setFocus();

@@ -4,6 +4,7 @@
 #include "app/state/Database.h"
 #include "cloud/BackendClient.h"
 #include "platform/Paths.h"
+#include "support/Child.h"
 #include "support/FakeAccountService.h"
 #include "support/TaskWait.h"
 #include "support/TempFolder.h"
@@ -65,7 +66,7 @@ TEST_F(MainWindowTest, ControllerBuildsOneWindowAndBringsItBackWhereTheUserLeftI
     window->resize(500, 300);
     EXPECT_EQ(window->size(), QSize(860, 560));
 
-    window->sidebar()->pageButton(Page::dictionary)->click();
+    test::child<QPushButton>(window, "sidebarPage" + pages::rawValue(Page::dictionary))->click();
     EXPECT_EQ(MainNav::shared().page(), Page::dictionary);
     EXPECT_EQ(window->shownPage(), Page::dictionary);
     window->resize(1000, 700);
@@ -121,7 +122,7 @@ TEST_F(MainWindowPagesTest, SettingsFillsTheAreaUnscrolledEveryOtherPageIsScroll
             EXPECT_EQ(window.pageWidget()->parentWidget(), padding);
         }
         for (Page q : pages::allCases)
-            EXPECT_EQ(window.sidebar()->pageButton(q)->property("selected").toBool(), p == q);
+            EXPECT_EQ(test::child<QPushButton>(window, "sidebarPage" + pages::rawValue(q))->property("selected").toBool(), p == q);
     }
 }
 
@@ -162,14 +163,14 @@ TEST_F(MainWindowPagesTest, TheSettingsPageEndsAtItsLastSection) {
         QApplication::processEvents();
         auto* page = qobject_cast<SettingsPage*>(window.pageWidget());
         ASSERT_NE(page, nullptr);
-        QWidget* content = page->scrollArea()->widget();
+        QWidget* content = test::child<QScrollArea>(page, "settingsScroll")->widget();
         const QWidget* last = content->findChild<QWidget*>("appIconSection");
         const auto* picker = content->findChild<AppIconPicker*>();
         ASSERT_TRUE(last && picker);
         // The layout settles over a few turns of the loop.
         auto end = [&] {
             const int below = last->geometry().bottom() + 1 + content->layout()->contentsMargins().bottom();
-            return std::max(below, page->scrollArea()->viewport()->height());
+            return std::max(below, test::child<QScrollArea>(page, "settingsScroll")->viewport()->height());
         };
         test::pumpUntil([&] { return content->height() <= end(); }, 3);
         EXPECT_LE(content->height(), end()) << size.width();
@@ -180,18 +181,18 @@ TEST_F(MainWindowPagesTest, TheSettingsPageEndsAtItsLastSection) {
 TEST_F(MainWindowPagesTest, ReselectingAPageStartsItAfresh) {
     BackendClient backend;
     MainWindow window(MainNav::shared(), backend, *store_);
-    window.sidebar()->pageButton(Page::history)->click();
+    test::child<QPushButton>(window, "sidebarPage" + pages::rawValue(Page::history))->click();
     auto* history = qobject_cast<HistoryPage*>(window.pageWidget());
     ASSERT_NE(history, nullptr);
-    history->searchField()->setText("draft");
-    history->starredToggle()->setChecked(true);
+    test::child<QLineEdit>(history, "historySearch")->setText("draft");
+    test::child<QPushButton>(history, "starredFilter")->setChecked(true);
 
-    window.sidebar()->pageButton(Page::home)->click();
-    window.sidebar()->pageButton(Page::history)->click();
+    test::child<QPushButton>(window, "sidebarPage" + pages::rawValue(Page::home))->click();
+    test::child<QPushButton>(window, "sidebarPage" + pages::rawValue(Page::history))->click();
     history = qobject_cast<HistoryPage*>(window.pageWidget());
     ASSERT_NE(history, nullptr);
-    EXPECT_TRUE(history->searchField()->text().isEmpty());
-    EXPECT_FALSE(history->starredToggle()->isChecked());
+    EXPECT_TRUE(test::child<QLineEdit>(history, "historySearch")->text().isEmpty());
+    EXPECT_FALSE(test::child<QPushButton>(history, "starredFilter")->isChecked());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // the old pages go
     EXPECT_EQ(window.findChildren<HistoryPage*>().size(), 1);
 }
@@ -203,7 +204,7 @@ TEST_F(MainWindowPagesTest, AccountBlockFollowsSignInAndOutAndSignInOpensSetting
     BackendClient backend;
     MainWindow window(MainNav::shared(), backend, *store_);
 
-    auto* signIn = window.sidebar()->accountBlock()->findChild<QPushButton*>("sidebarSignIn");
+    auto* signIn = test::child<Sidebar>(window, "sidebar")->accountBlock()->findChild<QPushButton*>("sidebarSignIn");
     ASSERT_NE(signIn, nullptr);
     EXPECT_EQ(signIn->text(), "Sign in");
     signIn->click();
@@ -211,7 +212,7 @@ TEST_F(MainWindowPagesTest, AccountBlockFollowsSignInAndOutAndSignInOpensSetting
     EXPECT_EQ(window.shownPage(), Page::settings);
 
     test::await(backend.login("ann@example.com", "correct horse"));
-    QWidget* block = window.sidebar()->accountBlock();
+    QWidget* block = test::child<Sidebar>(window, "sidebar")->accountBlock();
     EXPECT_EQ(block->objectName(), "sidebarAccountSignedIn");
     EXPECT_EQ(block->findChild<QLabel*>("sidebarAvatar")->text(), "AN");
     EXPECT_EQ(block->findChild<QLabel*>("sidebarEmail")->text(), "ann@example.com");
@@ -219,12 +220,12 @@ TEST_F(MainWindowPagesTest, AccountBlockFollowsSignInAndOutAndSignInOpensSetting
     EXPECT_EQ(block->findChild<QLabel*>("sidebarCredits")->text(), "40");
 
     test::await(backend.logout());
-    EXPECT_NE(window.sidebar()->accountBlock()->findChild<QPushButton*>("sidebarSignIn"), nullptr);
+    EXPECT_NE(test::child<Sidebar>(window, "sidebar")->accountBlock()->findChild<QPushButton*>("sidebarSignIn"), nullptr);
 
     // An address or a plan that looks like markup is shown exactly as it is.
     service.addAccount("<b>bo</b>@example.com", "correct horse", 7, "<i>team</i>");
     test::await(backend.login("<b>bo</b>@example.com", "correct horse"));
-    block = window.sidebar()->accountBlock();
+    block = test::child<Sidebar>(window, "sidebar")->accountBlock();
     for (const char* name : {"sidebarEmail", "sidebarPlan", "sidebarAvatar"}) {
         auto* label = block->findChild<QLabel*>(name);
         ASSERT_NE(label, nullptr) << name;

@@ -5,6 +5,7 @@
 #include "engine/EngineManager.h"
 #include "engine/ModelManager.h"
 #include "platform/Defaults.h"
+#include "support/Child.h"
 #include "support/AsyncWait.h"
 #include "support/FakeEngine.h"
 #include "support/LoopbackHttpServer.h"
@@ -69,9 +70,9 @@ protected:
     }
     // What the row's trailing end offers: "", "Use", "progress" or the download button's title.
     static std::string control(LocalModelRow* r) {
-        if (!r->useButton()->isHidden()) return "Use";
-        if (!r->progressBar()->isHidden()) return "progress";
-        if (!r->downloadButton()->isHidden()) return r->downloadButton()->text().toStdString();
+        if (!test::child<QPushButton>(r, "useButton")->isHidden()) return "Use";
+        if (!test::child<QProgressBar>(r, "progressBar")->isHidden()) return "progress";
+        if (!test::child<QPushButton>(r, "downloadButton")->isHidden()) return test::child<QPushButton>(r, "downloadButton")->text().toStdString();
         return "";
     }
     static void tap(LocalModelRow* r) { QTest::mouseClick(r, Qt::LeftButton, {}, r->rect().center()); }
@@ -87,27 +88,27 @@ TEST_F(ModelsListTest, RowsFollowTheCatalogueAndEachModelsState) {
     for (std::size_t i = 0; i < catalog.size(); ++i) {
         LocalModelRow* r = view->rows()[i];
         EXPECT_EQ(r->model().id, catalog[i].id);
-        EXPECT_EQ(r->nameLabel()->text().toStdString(), catalog[i].name);
-        EXPECT_EQ(r->noteLabel()->text().toStdString(), catalog[i].note);
+        EXPECT_EQ(test::child<QLabel>(r, "nameLabel")->text().toStdString(), catalog[i].name);
+        EXPECT_EQ(test::child<QLabel>(r, "noteLabel")->text().toStdString(), catalog[i].note);
         EXPECT_EQ(control(r), "Download " + std::to_string(catalog[i].sizeMB) + " MB");
-        EXPECT_TRUE(r->installedMark()->isHidden());
+        EXPECT_TRUE(test::child<QLabel>(r, "installedMark")->isHidden());
     }
 
     // The active model need not be on disk: it keeps its mark and offers its download.
     ModelManager::shared().setActiveModelID("medium");
-    EXPECT_EQ(view->row("medium")->stateSymbol(), "largecircle.fill.circle");
-    EXPECT_EQ(control(view->row("medium")), "Download 1530 MB");
-    EXPECT_EQ(view->row("tiny")->stateSymbol(), "circle");
+    EXPECT_EQ(test::child<LocalModelRow>(view, "model-medium")->stateSymbol(), "largecircle.fill.circle");
+    EXPECT_EQ(control(test::child<LocalModelRow>(view, "model-medium")), "Download 1530 MB");
+    EXPECT_EQ(test::child<LocalModelRow>(view, "model-tiny")->stateSymbol(), "circle");
 
     engine->installModel("tiny");
     engine->installModel("base");
     ModelManager::shared().setActiveModelID("base");
-    EXPECT_EQ(control(view->row("base")), "") << "installed and active: nothing to do";
-    EXPECT_FALSE(view->row("base")->installedMark()->isHidden());
-    EXPECT_EQ(view->row("base")->stateSymbol(), "largecircle.fill.circle");
-    EXPECT_EQ(control(view->row("tiny")), "Use");
-    EXPECT_FALSE(view->row("tiny")->installedMark()->isHidden());
-    EXPECT_EQ(view->row("medium")->stateSymbol(), "circle");
+    EXPECT_EQ(control(test::child<LocalModelRow>(view, "model-base")), "") << "installed and active: nothing to do";
+    EXPECT_FALSE(test::child<QLabel>(test::child<LocalModelRow>(view, "model-base"), "installedMark")->isHidden());
+    EXPECT_EQ(test::child<LocalModelRow>(view, "model-base")->stateSymbol(), "largecircle.fill.circle");
+    EXPECT_EQ(control(test::child<LocalModelRow>(view, "model-tiny")), "Use");
+    EXPECT_FALSE(test::child<QLabel>(test::child<LocalModelRow>(view, "model-tiny"), "installedMark")->isHidden());
+    EXPECT_EQ(test::child<LocalModelRow>(view, "model-medium")->stateSymbol(), "circle");
 }
 
 TEST_F(ModelsListTest, SelectingStoresTheModelBeforeTheEngineRestartsWithIt) {
@@ -116,7 +117,7 @@ TEST_F(ModelsListTest, SelectingStoresTheModelBeforeTheEngineRestartsWithIt) {
     ModelManager::shared().setActiveModelID("base");
     engine->processes->launches.clear();
 
-    view->row("tiny")->useButton()->click();
+    test::child<QPushButton>(test::child<LocalModelRow>(view, "model-tiny"), "useButton")->click();
     EXPECT_EQ(ModelManager::shared().activeModelID(), "tiny");
     EXPECT_EQ(platform::Defaults::shared().string("activeModel"), "tiny");
     EXPECT_EQ(launchedModels(), (std::vector<std::string>{tiny})) << "the relaunch already used the new model";
@@ -125,19 +126,19 @@ TEST_F(ModelsListTest, SelectingStoresTheModelBeforeTheEngineRestartsWithIt) {
     EXPECT_TRUE(test::driveUntil([&] { return engine->server.readinessProbes() > 0; }, 10, 0.1));
 
     // A tap anywhere on an installed row selects it, the active one included.
-    tap(view->row("base"));
+    tap(test::child<LocalModelRow>(view, "model-base"));
     EXPECT_EQ(ModelManager::shared().activeModelID(), "base");
-    tap(view->row("base"));
+    tap(test::child<LocalModelRow>(view, "model-base"));
     EXPECT_EQ(launchedModels(), (std::vector<std::string>{tiny, base, base}));
 
     // A row whose model is not installed ignores taps.
-    tap(view->row("medium"));
+    tap(test::child<LocalModelRow>(view, "model-medium"));
     EXPECT_EQ(ModelManager::shared().activeModelID(), "base");
     EXPECT_EQ(launchedModels().size(), 3u);
 
     // With a cloud provider the choice is stored and a running server is stopped.
     AppSettings::shared().setProvider("groq");
-    view->row("tiny")->useButton()->click();
+    test::child<QPushButton>(test::child<LocalModelRow>(view, "model-tiny"), "useButton")->click();
     EXPECT_EQ(ModelManager::shared().activeModelID(), "tiny");
     EXPECT_FALSE(EngineManager::shared().running());
     EXPECT_EQ(launchedModels().size(), 3u);
@@ -145,10 +146,10 @@ TEST_F(ModelsListTest, SelectingStoresTheModelBeforeTheEngineRestartsWithIt) {
 
 TEST_F(ModelsListTest, ADownloadShowsItsProgressThenTheEngineStartsWithTheNewModel) {
     host(200, modelBytes(256 * 1024), 300);
-    view->row("base")->downloadButton()->click();
+    test::child<QPushButton>(test::child<LocalModelRow>(view, "model-base"), "downloadButton")->click();
     ASSERT_EQ(ModelManager::shared().downloading(), "base");
-    EXPECT_EQ(control(view->row("base")), "progress");
-    EXPECT_EQ(view->row("base")->progressBar()->width(), 80);
+    EXPECT_EQ(control(test::child<LocalModelRow>(view, "model-base")), "progress");
+    EXPECT_EQ(test::child<QProgressBar>(test::child<LocalModelRow>(view, "model-base"), "progressBar")->width(), 80);
     // Every other row keeps its download button meanwhile.
     for (LocalModelRow* r : view->rows())
         if (r->model().id != "base") EXPECT_EQ(control(r), "Download " + std::to_string(r->model().sizeMB) + " MB");
@@ -158,8 +159,8 @@ TEST_F(ModelsListTest, ADownloadShowsItsProgressThenTheEngineStartsWithTheNewMod
     EXPECT_EQ(server->requests().size(), 1u);
     EXPECT_EQ(server->requests()[0].path, "/models/ggml-base.bin");
     EXPECT_EQ(ModelManager::shared().activeModelID(), "base");
-    EXPECT_EQ(control(view->row("base")), "");
-    EXPECT_FALSE(view->row("base")->installedMark()->isHidden());
+    EXPECT_EQ(control(test::child<LocalModelRow>(view, "model-base")), "");
+    EXPECT_FALSE(test::child<QLabel>(test::child<LocalModelRow>(view, "model-base"), "installedMark")->isHidden());
     EXPECT_EQ(launchedModels(), (std::vector<std::string>{ModelManager::shared().modelsDir() + "/ggml-base.bin"}));
 }
 
@@ -168,17 +169,17 @@ TEST_F(ModelsListTest, AFailedDownloadFallsBackToItsButtonAndTouchesNothingElse)
     ModelManager::shared().setActiveModelID("tiny");
     engine->processes->launches.clear();
     host(404, "Entry not found");
-    view->row("small")->downloadButton()->click();
+    test::child<QPushButton>(test::child<LocalModelRow>(view, "model-small"), "downloadButton")->click();
     ASSERT_TRUE(test::driveUntil([&] { return !ModelManager::shared().downloading(); }));
     test::driveUntil([] { return false; }, 0.05);
-    EXPECT_EQ(control(view->row("small")), "Download 488 MB");
+    EXPECT_EQ(control(test::child<LocalModelRow>(view, "model-small")), "Download 488 MB");
     EXPECT_EQ(ModelManager::shared().activeModelID(), "tiny");
     EXPECT_TRUE(engine->processes->launches.empty());
 }
 
 TEST_F(ModelsListTest, ASecondDownloadWhileOneRunsIsNotTakenForFinished) {
     host(200, modelBytes(64 * 1024), 400);
-    view->row("tiny")->downloadButton()->click();
+    test::child<QPushButton>(test::child<LocalModelRow>(view, "model-tiny"), "downloadButton")->click();
     ASSERT_EQ(ModelManager::shared().downloading(), "tiny");
     view->download("small");  // the manager refuses it at once
     ASSERT_TRUE(test::driveUntil([&] { return !ModelManager::shared().downloading(); }));
@@ -186,7 +187,7 @@ TEST_F(ModelsListTest, ASecondDownloadWhileOneRunsIsNotTakenForFinished) {
     EXPECT_EQ(server->requests().size(), 1u);
     EXPECT_EQ(ModelManager::shared().activeModelID(), "tiny");
     EXPECT_EQ(launchedModels().size(), 1u) << "one restart, for the download that happened";
-    EXPECT_EQ(control(view->row("small")), "Download 488 MB");
+    EXPECT_EQ(control(test::child<LocalModelRow>(view, "model-small")), "Download 488 MB");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The onboarding account step: the form's checks and their messages, what is sent, and how the
 // account service's refusals read.
 #include "cloud/BackendFixture.h"
+#include "support/Child.h"
 #include "ui/kit/KestalErrorText.h"
 #include "ui/kit/KestalField.h"
 #include "ui/onboarding/AccountStep.h"
@@ -29,8 +30,8 @@ protected:
         BackendFixture::TearDown();
     }
     void fill(const QString& email, const QString& password) {
-        step->emailField()->setText(email);
-        step->passwordField()->setText(password);
+        test::child<KestalField>(step, "emailField")->setText(email);
+        test::child<KestalField>(step, "passwordField")->setText(password);
     }
     // Submits and waits until the request has ended.
     void submitAndWait(bool signup) {
@@ -77,13 +78,13 @@ TEST_F(OnboardingAccountTest, TheFormIsCheckedEmailFirstThenPassword) {
     fill("  a@b.c ", "long enough");
     step->submit(true);
     EXPECT_EQ(step->errorText(), kBadEmail);
-    EXPECT_EQ(step->errorLabel()->text(), kBadEmail);
-    EXPECT_FALSE(step->errorLabel()->isHidden());
+    EXPECT_EQ(test::child<KestalErrorText>(step, "errorLabel")->text(), kBadEmail);
+    EXPECT_FALSE(test::child<KestalErrorText>(step, "errorLabel")->isHidden());
     fill("ann@example.com", "1234567");
     step->submit(false);
     EXPECT_EQ(step->errorText(), kShortPassword);
-    EXPECT_EQ(step->emailField()->text(), "ann@example.com");
-    EXPECT_EQ(step->passwordField()->text(), "1234567");
+    EXPECT_EQ(test::child<KestalField>(step, "emailField")->text(), "ann@example.com");
+    EXPECT_EQ(test::child<KestalField>(step, "passwordField")->text(), "1234567");
     EXPECT_TRUE(service->requests().empty());
     EXPECT_FALSE(client->busy());
     EXPECT_EQ(advances, 0);
@@ -99,13 +100,13 @@ TEST_F(OnboardingAccountTest, ASignInSendsTheTrimmedEmailAndAdvances) {
     fill(QString(" \t") + kEmail + "\t ", kPassword);
     step->submit(false);
     EXPECT_FALSE(step->errorText()) << "cleared by a submit that passes the checks";
-    EXPECT_TRUE(step->errorLabel()->isHidden());
+    EXPECT_TRUE(test::child<KestalErrorText>(step, "errorLabel")->isHidden());
     ASSERT_TRUE(client->busy());
     // While the request runs both buttons are off and the primary one shows the spinner.
-    EXPECT_FALSE(step->createButton()->isEnabled());
-    EXPECT_FALSE(step->loginButton()->isEnabled());
-    EXPECT_TRUE(step->createButton()->text().isEmpty());
-    EXPECT_FALSE(step->spinner()->isHidden());
+    EXPECT_FALSE(test::child<QPushButton>(step, "createButton")->isEnabled());
+    EXPECT_FALSE(test::child<QPushButton>(step, "loginButton")->isEnabled());
+    EXPECT_TRUE(test::child<QPushButton>(step, "createButton")->text().isEmpty());
+    EXPECT_FALSE(test::child<ActivitySpinner>(step, "spinner")->isHidden());
     step->submit(true);  // a second press cannot start another request
 
     ASSERT_TRUE(test::pumpUntil([&] { return advances > 0; }));
@@ -117,10 +118,10 @@ TEST_F(OnboardingAccountTest, ASignInSendsTheTrimmedEmailAndAdvances) {
     EXPECT_EQ(body["email"], kEmail);
     EXPECT_EQ(body["password"], kPassword);
     // The field itself keeps what was typed; the buttons come back.
-    EXPECT_EQ(step->emailField()->text(), QString(" \t") + kEmail + "\t ");
-    EXPECT_TRUE(step->createButton()->isEnabled());
-    EXPECT_EQ(step->createButton()->text(), QString::fromUtf8("Create Account \u2014 start free trial"));
-    EXPECT_TRUE(step->spinner()->isHidden());
+    EXPECT_EQ(test::child<KestalField>(step, "emailField")->text(), QString(" \t") + kEmail + "\t ");
+    EXPECT_TRUE(test::child<QPushButton>(step, "createButton")->isEnabled());
+    EXPECT_EQ(test::child<QPushButton>(step, "createButton")->text(), QString::fromUtf8("Create Account \u2014 start free trial"));
+    EXPECT_TRUE(test::child<ActivitySpinner>(step, "spinner")->isHidden());
 }
 
 TEST_F(OnboardingAccountTest, RefusalsOfTheServiceBecomeShortMessagesAndTheStepStays) {
@@ -155,10 +156,10 @@ TEST_F(OnboardingAccountTest, RefusalsOfTheServiceBecomeShortMessagesAndTheStepS
 
     EXPECT_EQ(advances, 0);
     EXPECT_FALSE(client->isLoggedIn());
-    EXPECT_EQ(step->emailField()->text(), kEmail);
-    EXPECT_EQ(step->passwordField()->text(), "another password");
-    EXPECT_TRUE(step->createButton()->isEnabled());
-    EXPECT_TRUE(step->loginButton()->isEnabled());
+    EXPECT_EQ(test::child<KestalField>(step, "emailField")->text(), kEmail);
+    EXPECT_EQ(test::child<KestalField>(step, "passwordField")->text(), "another password");
+    EXPECT_TRUE(test::child<QPushButton>(step, "createButton")->isEnabled());
+    EXPECT_TRUE(test::child<QPushButton>(step, "loginButton")->isEnabled());
 }
 
 TEST_F(OnboardingAccountTest, ASignedInUserPassesOverTheStep) {

@@ -5,6 +5,7 @@
 #include "engine/ModelManager.h"
 #include "platform/Defaults.h"
 #include "platform/Machine.h"
+#include "support/Child.h"
 #include "support/AsyncWait.h"
 #include "support/FakeEngine.h"
 #include "support/LoopbackHttpServer.h"
@@ -99,24 +100,24 @@ TEST_F(OnboardingModelTest, TheRecommendationFollowsInstalledMemory) {
     for (ModelRow* r : s.rows()) {
         SCOPED_TRACE(r->model().id);
         const bool isSmall = r->model().id == "small";
-        EXPECT_EQ(shown(r->badge()), isSmall);
+        EXPECT_EQ(shown(test::child<QLabel>(r, "badge")), isSmall);
         EXPECT_EQ(r->isSelected(), isSmall);
         EXPECT_EQ(r->radioSymbol(), isSmall ? "largecircle.fill.circle" : "circle");
-        EXPECT_EQ(r->status()->text(), QString::number(r->model().sizeMB) + " MB");
-        EXPECT_FALSE(shown(r->installedMark()));
+        EXPECT_EQ(test::child<QLabel>(r, "status")->text(), QString::number(r->model().sizeMB) + " MB");
+        EXPECT_FALSE(shown(test::child<QLabel>(r, "installedMark")));
     }
-    EXPECT_EQ(s.row("small")->badge()->text(), "Recommended for this computer");
-    EXPECT_EQ(s.downloadButton()->text(), "Download Small (488 MB)");
-    EXPECT_TRUE(shown(s.downloadButton()));
-    EXPECT_TRUE(shown(s.skipButton()));
-    EXPECT_FALSE(shown(s.useButton()));
-    EXPECT_FALSE(shown(s.downloadingButton()));
+    EXPECT_EQ(test::child<QLabel>(test::child<ModelRow>(s, "modelRow.small"), "badge")->text(), "Recommended for this computer");
+    EXPECT_EQ(test::child<QPushButton>(s, "downloadButton")->text(), "Download Small (488 MB)");
+    EXPECT_TRUE(shown(test::child<QPushButton>(s, "downloadButton")));
+    EXPECT_TRUE(shown(test::child<QPushButton>(s, "skipButton")));
+    EXPECT_FALSE(shown(test::child<QPushButton>(s, "useButton")));
+    EXPECT_FALSE(shown(test::child<QPushButton>(s, "downloadingButton")));
 
     ModelStep& big = make(32 * GiB);
     EXPECT_EQ(big.selected(), "large-v3-turbo");
-    EXPECT_TRUE(shown(big.row("large-v3-turbo")->badge()));
-    EXPECT_FALSE(shown(big.row("small")->badge()));
-    EXPECT_EQ(big.downloadButton()->text(), QString::fromUtf8("Download Large v3 Turbo (1550 MB)"));
+    EXPECT_TRUE(shown(test::child<QLabel>(test::child<ModelRow>(big, "modelRow.large-v3-turbo"), "badge")));
+    EXPECT_FALSE(shown(test::child<QLabel>(test::child<ModelRow>(big, "modelRow.small"), "badge")));
+    EXPECT_EQ(test::child<QPushButton>(big, "downloadButton")->text(), QString::fromUtf8("Download Large v3 Turbo (1550 MB)"));
 }
 
 TEST_F(OnboardingModelTest, TheLargestInstalledModelIsPreselectedAndUsingItFinishesAtOnce) {
@@ -126,25 +127,25 @@ TEST_F(OnboardingModelTest, TheLargestInstalledModelIsPreselectedAndUsingItFinis
     ModelManager::shared().setActiveModelID("base");
     ModelStep& s = make(8 * GiB);
     EXPECT_EQ(s.selected(), "large-v3");
-    EXPECT_TRUE(shown(s.useButton()));
-    EXPECT_EQ(s.useButton()->text(), QString::fromUtf8("Use Large v3 \u2014 Finish"));
-    EXPECT_FALSE(shown(s.downloadButton()));
-    EXPECT_FALSE(shown(s.skipButton()));
-    EXPECT_EQ(s.row("large-v3")->status()->text(), "Ready");
-    EXPECT_TRUE(shown(s.row("large-v3")->installedMark()));
-    EXPECT_TRUE(shown(s.row("small")->badge())) << "the badge stays with the recommendation";
+    EXPECT_TRUE(shown(test::child<QPushButton>(s, "useButton")));
+    EXPECT_EQ(test::child<QPushButton>(s, "useButton")->text(), QString::fromUtf8("Use Large v3 \u2014 Finish"));
+    EXPECT_FALSE(shown(test::child<QPushButton>(s, "downloadButton")));
+    EXPECT_FALSE(shown(test::child<QPushButton>(s, "skipButton")));
+    EXPECT_EQ(test::child<QLabel>(test::child<ModelRow>(s, "modelRow.large-v3"), "status")->text(), "Ready");
+    EXPECT_TRUE(shown(test::child<QLabel>(test::child<ModelRow>(s, "modelRow.large-v3"), "installedMark")));
+    EXPECT_TRUE(shown(test::child<QLabel>(test::child<ModelRow>(s, "modelRow.small"), "badge"))) << "the badge stays with the recommendation";
 
     // Picking a model that is not on disk offers its download; an installed one, its use.
-    s.row("medium")->click();
+    test::child<ModelRow>(s, "modelRow.medium")->click();
     EXPECT_EQ(s.selected(), "medium");
-    EXPECT_TRUE(shown(s.downloadButton()));
-    EXPECT_FALSE(shown(s.useButton()));
-    s.row("large-v3")->click();
-    ASSERT_TRUE(shown(s.useButton()));
+    EXPECT_TRUE(shown(test::child<QPushButton>(s, "downloadButton")));
+    EXPECT_FALSE(shown(test::child<QPushButton>(s, "useButton")));
+    test::child<ModelRow>(s, "modelRow.large-v3")->click();
+    ASSERT_TRUE(shown(test::child<QPushButton>(s, "useButton")));
 
     // The active model is stored before the engine restarts, so the server starts with it;
     // the step is done without waiting for the server to be ready.
-    s.useButton()->click();
+    test::child<QPushButton>(s, "useButton")->click();
     EXPECT_EQ(finishes, 1);
     EXPECT_EQ(ModelManager::shared().activeModelID(), "large-v3");
     EXPECT_EQ(platform::Defaults::shared().string("activeModel"), "large-v3");
@@ -172,21 +173,21 @@ TEST_F(OnboardingModelTest, WithACloudProviderTheModelOnlyBecomesActive) {
 TEST_F(OnboardingModelTest, ADownloadedModelBecomesActiveEvenWhenAnotherRowWasPickedMeanwhile) {
     host(200, modelBytes(256 * 1024), 300);
     ModelStep& s = make();
-    s.row("base")->click();
-    s.downloadButton()->click();
+    test::child<ModelRow>(s, "modelRow.base")->click();
+    test::child<QPushButton>(s, "downloadButton")->click();
     ASSERT_EQ(ModelManager::shared().downloading(), "base");
-    EXPECT_TRUE(shown(s.downloadingButton()));
-    EXPECT_FALSE(s.downloadingButton()->isEnabled());
-    EXPECT_EQ(s.downloadingButton()->text(), QString::fromUtf8("Downloading\u2026"));
-    EXPECT_FALSE(shown(s.downloadButton()));
-    EXPECT_FALSE(shown(s.skipButton()));
-    EXPECT_TRUE(shown(s.row("base")->progressBar()));
-    EXPECT_FALSE(shown(s.row("small")->progressBar()));
+    EXPECT_TRUE(shown(test::child<QPushButton>(s, "downloadingButton")));
+    EXPECT_FALSE(test::child<QPushButton>(s, "downloadingButton")->isEnabled());
+    EXPECT_EQ(test::child<QPushButton>(s, "downloadingButton")->text(), QString::fromUtf8("Downloading\u2026"));
+    EXPECT_FALSE(shown(test::child<QPushButton>(s, "downloadButton")));
+    EXPECT_FALSE(shown(test::child<QPushButton>(s, "skipButton")));
+    EXPECT_TRUE(shown(test::child<QProgressBar>(test::child<ModelRow>(s, "modelRow.base"), "progressBar")));
+    EXPECT_FALSE(shown(test::child<QProgressBar>(test::child<ModelRow>(s, "modelRow.small"), "progressBar")));
 
     // Rows stay selectable while the file comes in.
-    s.row("tiny")->click();
+    test::child<ModelRow>(s, "modelRow.tiny")->click();
     EXPECT_EQ(s.selected(), "tiny");
-    EXPECT_TRUE(shown(s.downloadingButton()));
+    EXPECT_TRUE(shown(test::child<QPushButton>(s, "downloadingButton")));
 
     ASSERT_TRUE(test::driveUntil([&] { return finishes > 0; }));
     EXPECT_EQ(finishes, 1);
@@ -201,22 +202,22 @@ TEST_F(OnboardingModelTest, ADownloadedModelBecomesActiveEvenWhenAnotherRowWasPi
 TEST_F(OnboardingModelTest, AFailedDownloadShowsWhyAndOffersTheDownloadAgain) {
     host(404, "Entry not found");
     ModelStep& s = make();
-    s.downloadButton()->click();
+    test::child<QPushButton>(s, "downloadButton")->click();
     ASSERT_TRUE(test::driveUntil([&] { return !ModelManager::shared().downloading(); }));
     ASSERT_TRUE(test::driveUntil([&] { return s.errorText().has_value(); }));
     EXPECT_EQ(s.errorText(), "Download failed: Could not save model");
-    EXPECT_EQ(s.errorLabel()->text(), "Download failed: Could not save model");
-    EXPECT_TRUE(shown(s.errorLabel()));
-    EXPECT_TRUE(shown(s.downloadButton()));
-    EXPECT_TRUE(shown(s.skipButton()));
+    EXPECT_EQ(test::child<KestalErrorText>(s, "errorLabel")->text(), "Download failed: Could not save model");
+    EXPECT_TRUE(shown(test::child<KestalErrorText>(s, "errorLabel")));
+    EXPECT_TRUE(shown(test::child<QPushButton>(s, "downloadButton")));
+    EXPECT_TRUE(shown(test::child<QPushButton>(s, "skipButton")));
     EXPECT_EQ(finishes, 0);
     EXPECT_TRUE(engine->processes->launches.empty());
 
     // A new attempt clears the message; this time it works.
     host(200, modelBytes(1024), 200);
-    s.downloadButton()->click();
+    test::child<QPushButton>(s, "downloadButton")->click();
     EXPECT_FALSE(s.errorText());
-    EXPECT_FALSE(shown(s.errorLabel()));
+    EXPECT_FALSE(shown(test::child<KestalErrorText>(s, "errorLabel")));
     ASSERT_TRUE(test::driveUntil([&] { return finishes > 0; }));
     EXPECT_EQ(ModelManager::shared().activeModelID(), "small");
 }
@@ -225,8 +226,8 @@ TEST_F(OnboardingModelTest, ADownloadRunningElsewhereNeitherFinishesNorActivates
     host(200, modelBytes(1024), 400);
     ModelStep& s = make();
     auto other = test::startTask(ModelManager::shared().download(*ModelManager::model("tiny")));
-    EXPECT_TRUE(shown(s.downloadingButton()));
-    EXPECT_TRUE(shown(s.row("tiny")->progressBar()));
+    EXPECT_TRUE(shown(test::child<QPushButton>(s, "downloadingButton")));
+    EXPECT_TRUE(shown(test::child<QProgressBar>(test::child<ModelRow>(s, "modelRow.tiny"), "progressBar")));
     // Even asked directly, the step does not take the manager's early return for success.
     s.downloadSelected();
     ASSERT_TRUE(test::driveUntil([&] { return other->done; }));
@@ -234,15 +235,15 @@ TEST_F(OnboardingModelTest, ADownloadRunningElsewhereNeitherFinishesNorActivates
     EXPECT_EQ(finishes, 0);
     EXPECT_EQ(ModelManager::shared().activeModelID(), "tiny");
     EXPECT_TRUE(engine->processes->launches.empty());
-    EXPECT_TRUE(shown(s.downloadButton())) << "small is still to be downloaded";
+    EXPECT_TRUE(shown(test::child<QPushButton>(s, "downloadButton"))) << "small is still to be downloaded";
 }
 
 TEST_F(OnboardingModelTest, SkipFinishesWithoutTouchingTheModelOrTheEngine) {
     engine->installModel("tiny");
     ModelManager::shared().setActiveModelID("tiny");
     ModelStep& s = make();
-    s.row("small")->click();
-    s.skipButton()->click();
+    test::child<ModelRow>(s, "modelRow.small")->click();
+    test::child<QPushButton>(s, "skipButton")->click();
     EXPECT_EQ(finishes, 1);
     EXPECT_EQ(ModelManager::shared().activeModelID(), "tiny");
     EXPECT_TRUE(engine->processes->launches.empty());

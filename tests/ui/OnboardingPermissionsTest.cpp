@@ -2,6 +2,7 @@
 // the rows and the button follow, and what the "Enable" buttons ask for.
 #include "platform/MicPermission.h"
 #include "platform/Paths.h"
+#include "support/Child.h"
 #include "support/TestEnvironment.h"
 #include "ui/kit/Kestal.h"
 #include "ui/onboarding/PermissionRow.h"
@@ -43,10 +44,10 @@ protected:
     }
     static void advance(double s) { test::fakes().scheduler.advance(s); }
     static bool showsGranted(PermissionRow* row) {
-        return row->granted() && row->enableButton()->isHidden() && !row->grantedMark()->isHidden();
+        return row->granted() && test::child<QPushButton>(row, "enableButton")->isHidden() && !test::child<QLabel>(row, "grantedMark")->isHidden();
     }
     static bool showsEnable(PermissionRow* row) {
-        return !row->granted() && !row->enableButton()->isHidden() && row->grantedMark()->isHidden();
+        return !row->granted() && !test::child<QPushButton>(row, "enableButton")->isHidden() && test::child<QLabel>(row, "grantedMark")->isHidden();
     }
 
     FakeMic mic;
@@ -58,19 +59,19 @@ TEST_F(OnboardingPermissionsTest, BothGrantedShowsTwoGrantedRowsAndContinueAtOnc
     mic.answer = platform::MicAuthorization::authorized;
     test::fakes().accessibility.trusted = true;
     step->appear();
-    EXPECT_TRUE(showsGranted(step->microphoneRow()));
-    EXPECT_TRUE(showsGranted(step->accessibilityRow()));
-    EXPECT_EQ(step->microphoneRow()->icon(), "mic.fill");
-    EXPECT_EQ(step->continueButton()->text(), "Continue");
+    EXPECT_TRUE(showsGranted(test::child<PermissionRow>(step, "microphoneRow")));
+    EXPECT_TRUE(showsGranted(test::child<PermissionRow>(step, "accessibilityRow")));
+    EXPECT_EQ(test::child<PermissionRow>(step, "microphoneRow")->icon(), "mic.fill");
+    EXPECT_EQ(test::child<QPushButton>(step, "continueButton")->text(), "Continue");
     EXPECT_EQ(step->continueTint(), Kestal::blue);
     EXPECT_EQ(test::fakes().accessibility.prompts, 0) << "reading the trust never prompts";
 }
 
 TEST_F(OnboardingPermissionsTest, TheStepFollowsBothPermissionsEverySecondInBothDirections) {
     step->appear();
-    EXPECT_TRUE(showsEnable(step->microphoneRow()));
-    EXPECT_TRUE(showsEnable(step->accessibilityRow()));
-    EXPECT_EQ(step->continueButton()->text(), "Skip for now");
+    EXPECT_TRUE(showsEnable(test::child<PermissionRow>(step, "microphoneRow")));
+    EXPECT_TRUE(showsEnable(test::child<PermissionRow>(step, "accessibilityRow")));
+    EXPECT_EQ(test::child<QPushButton>(step, "continueButton")->text(), "Skip for now");
     EXPECT_EQ(step->continueTint(), Kestal::dim);
 
     // Granted in the desktop's settings: the row turns within a second.
@@ -78,21 +79,21 @@ TEST_F(OnboardingPermissionsTest, TheStepFollowsBothPermissionsEverySecondInBoth
     advance(0.9);
     EXPECT_FALSE(step->micOK());
     advance(0.1);
-    EXPECT_TRUE(showsGranted(step->microphoneRow()));
-    EXPECT_EQ(step->continueButton()->text(), "Skip for now") << "one of two is not enough";
+    EXPECT_TRUE(showsGranted(test::child<PermissionRow>(step, "microphoneRow")));
+    EXPECT_EQ(test::child<QPushButton>(step, "continueButton")->text(), "Skip for now") << "one of two is not enough";
     EXPECT_EQ(step->continueTint(), Kestal::dim);
 
     test::fakes().accessibility.trusted = true;
     advance(1);
-    EXPECT_TRUE(showsGranted(step->accessibilityRow()));
-    EXPECT_EQ(step->continueButton()->text(), "Continue");
+    EXPECT_TRUE(showsGranted(test::child<PermissionRow>(step, "accessibilityRow")));
+    EXPECT_EQ(test::child<QPushButton>(step, "continueButton")->text(), "Continue");
     EXPECT_EQ(step->continueTint(), Kestal::blue);
 
     // Revoked again: back to "Enable".
     mic.answer = platform::MicAuthorization::denied;
     advance(1);
-    EXPECT_TRUE(showsEnable(step->microphoneRow()));
-    EXPECT_EQ(step->continueButton()->text(), "Skip for now");
+    EXPECT_TRUE(showsEnable(test::child<PermissionRow>(step, "microphoneRow")));
+    EXPECT_EQ(test::child<QPushButton>(step, "continueButton")->text(), "Skip for now");
 
     // Off screen nothing is read; back on screen it reads at once and polls again.
     step->disappear();
@@ -117,7 +118,7 @@ TEST_F(OnboardingPermissionsTest, TheStepFollowsBothPermissionsEverySecondInBoth
 TEST_F(OnboardingPermissionsTest, EnableAsksAndOpensTheSettingsWithoutWaiting) {
     step->appear();
     mic.grantOnRequest = true;
-    step->microphoneRow()->enableButton()->click();
+    test::child<QPushButton>(test::child<PermissionRow>(step, "microphoneRow"), "enableButton")->click();
     EXPECT_EQ(mic.requests, 1);
     ASSERT_EQ(test::fakes().workspace.opened.size(), 1u);
     EXPECT_EQ(test::fakes().workspace.opened[0],
@@ -126,7 +127,7 @@ TEST_F(OnboardingPermissionsTest, EnableAsksAndOpensTheSettingsWithoutWaiting) {
     advance(1);
     EXPECT_TRUE(step->micOK());
 
-    step->accessibilityRow()->enableButton()->click();
+    test::child<QPushButton>(test::child<PermissionRow>(step, "accessibilityRow"), "enableButton")->click();
     EXPECT_EQ(test::fakes().accessibility.prompts, 1);
     ASSERT_EQ(test::fakes().workspace.opened.size(), 2u);
     EXPECT_EQ(test::fakes().workspace.opened[1],
@@ -138,7 +139,7 @@ TEST_F(OnboardingPermissionsTest, SkipGoesOnWithoutAskingAnything) {
     platform::MicPermission::setShared(nullptr);  // no sound server connection at all
     step->appear();
     EXPECT_FALSE(step->micOK());
-    step->continueButton()->click();
+    test::child<QPushButton>(step, "continueButton")->click();
     EXPECT_EQ(advances, 1);
     EXPECT_EQ(mic.requests, 0);
     EXPECT_EQ(test::fakes().accessibility.prompts, 0);

@@ -3,6 +3,7 @@
 #include "cloud/BackendClient.h"
 #include "platform/MicPermission.h"
 #include "platform/Paths.h"
+#include "support/Child.h"
 #include "support/FakeAccountService.h"
 #include "support/TaskWait.h"
 #include "support/TestEnvironment.h"
@@ -45,7 +46,7 @@ protected:
     }
 
     static OnboardingWindowController& controller() { return OnboardingWindowController::shared(); }
-    static OnboardingView& view() { return *controller().view(); }
+    static OnboardingView& view() { return *test::child<OnboardingView>(controller().window(), "onboardingView"); }
     template <typename Step>
     static Step* current() {
         return qobject_cast<Step*>(view().current());
@@ -95,23 +96,23 @@ TEST_F(OnboardingWindowTest, WindowIsBuiltAtTheFirstShowAndOnlyOnce) {
 TEST_F(OnboardingWindowTest, StepsGoForwardInOrderAndTheLastOneClosesTheWindow) {
     service->addAccount("ann@example.com", "correct horse");
     controller().show();
-    current<WelcomeStep>()->startButton()->click();
+    test::child<QPushButton>(current<WelcomeStep>(), "startButton")->click();
     ASSERT_EQ(view().step(), 1);
     AccountStep* account = current<AccountStep>();
     ASSERT_NE(account, nullptr);
 
-    account->emailField()->setText("ann@example.com");
-    account->passwordField()->setText("correct horse");
-    account->loginButton()->click();
+    test::child<KestalField>(account, "emailField")->setText("ann@example.com");
+    test::child<KestalField>(account, "passwordField")->setText("correct horse");
+    test::child<QPushButton>(account, "loginButton")->click();
     ASSERT_TRUE(test::pumpUntil([&] { return view().step() == 2; }));
     ASSERT_NE(current<PermissionsStep>(), nullptr);
 
-    current<PermissionsStep>()->continueButton()->click();
+    test::child<QPushButton>(current<PermissionsStep>(), "continueButton")->click();
     ASSERT_EQ(view().step(), 3);
     ModelStep* model = current<ModelStep>();
     ASSERT_NE(model, nullptr);
 
-    model->skipButton()->click();
+    test::child<QPushButton>(model, "skipButton")->click();
     EXPECT_FALSE(controller().window()->isVisible());
     EXPECT_EQ(view().step(), 3);
 
@@ -127,7 +128,7 @@ TEST_F(OnboardingWindowTest, StepsGoForwardInOrderAndTheLastOneClosesTheWindow) 
 TEST_F(OnboardingWindowTest, ClosedDuringThePermissionsStepItReopensThere) {
     test::await(BackendClient::shared().signup("bo@example.com", "long enough"));
     controller().show();
-    current<WelcomeStep>()->startButton()->click();
+    test::child<QPushButton>(current<WelcomeStep>(), "startButton")->click();
     // Signed in: the account step passes itself over.
     ASSERT_EQ(view().step(), 2);
     PermissionsStep* permissions = current<PermissionsStep>();
@@ -149,12 +150,12 @@ TEST_F(OnboardingWindowTest, AStepThatWasPassedOverCannotMoveTheWindowBack) {
     service->setDelay("auth/signup", 400);
     const int signupsBefore = service->count("auth/signup");
     controller().show();
-    current<WelcomeStep>()->startButton()->click();
+    test::child<QPushButton>(current<WelcomeStep>(), "startButton")->click();
     AccountStep* account = current<AccountStep>();
     ASSERT_NE(account, nullptr);
-    account->emailField()->setText("new@example.com");
-    account->passwordField()->setText("long enough");
-    account->createButton()->click();
+    test::child<KestalField>(account, "emailField")->setText("new@example.com");
+    test::child<KestalField>(account, "passwordField")->setText("long enough");
+    test::child<QPushButton>(account, "createButton")->click();
     ASSERT_EQ(service->count("auth/signup"), signupsBefore) << "still held by the service";
 
     // Meanwhile the user signs in elsewhere, reopens the window and goes on to the model step.
@@ -162,7 +163,7 @@ TEST_F(OnboardingWindowTest, AStepThatWasPassedOverCannotMoveTheWindowBack) {
     controller().window()->close();
     controller().show();
     ASSERT_EQ(view().step(), 2);
-    current<PermissionsStep>()->continueButton()->click();
+    test::child<QPushButton>(current<PermissionsStep>(), "continueButton")->click();
     ASSERT_EQ(view().step(), 3);
 
     // The sign-up started by the account step ends now; the window stays where it is.

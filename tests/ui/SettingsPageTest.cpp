@@ -8,6 +8,7 @@
 #include "engine/EngineManager.h"
 #include "engine/ModelManager.h"
 #include "platform/Defaults.h"
+#include "support/Child.h"
 #include "support/AsyncWait.h"
 #include "support/FakeAccountService.h"
 #include "support/FakeEngine.h"
@@ -89,13 +90,13 @@ protected:
 TEST_F(SettingsPageTest, TheProbeAsksEveryTwoSecondsAndStopsOnceTheEngineAnswers) {
     SettingsPage& p = open();
     EXPECT_EQ(p.serverOK(), false) << "an engine that is not running is not ready";
-    EXPECT_EQ(p.statusLabel()->text(), kStarting);
+    EXPECT_EQ(test::child<QLabel>(p, "engineStatus")->text(), kStarting);
     EXPECT_EQ(p.statusColor(), SettingsPage::kStatusOrange);
 
     clock().advance(1.0);
     EngineManager::shared().startIfPossible();
     ASSERT_TRUE(EngineManager::shared().running());
-    EXPECT_EQ(p.statusLabel()->text(), kLoading);
+    EXPECT_EQ(test::child<QLabel>(p, "engineStatus")->text(), kLoading);
     clock().advance(0.9);
     settle();
     EXPECT_EQ(probes(), 0u) << "the next look is due 2 s after the last";
@@ -104,9 +105,9 @@ TEST_F(SettingsPageTest, TheProbeAsksEveryTwoSecondsAndStopsOnceTheEngineAnswers
     clock().advance(0.1);
     ASSERT_TRUE(test::driveUntil([&] { return p.serverOK() == true; }));
     EXPECT_EQ(probes(), 1u);
-    EXPECT_EQ(p.statusLabel()->text(), kReadyTurbo);
+    EXPECT_EQ(test::child<QLabel>(p, "engineStatus")->text(), kReadyTurbo);
     EXPECT_EQ(p.statusColor(), SettingsPage::kStatusGreen);
-    EXPECT_FALSE(shown(p.retryButton()));
+    EXPECT_FALSE(shown(test::child<QPushButton>(p, "retryButton")));
 
     for (int i = 0; i < 10; ++i) {
         clock().advance(2);
@@ -120,13 +121,13 @@ TEST_F(SettingsPageTest, AnEngineThatDoesNotAnswerInEightSecondsIsAskedAgainTwoS
     EngineManager::shared().startIfPossible();
     SettingsPage& p = open();
     EXPECT_EQ(p.serverOK(), std::nullopt) << "unknown while the first wait runs";
-    EXPECT_EQ(p.statusLabel()->text(), kLoading);
+    EXPECT_EQ(test::child<QLabel>(p, "engineStatus")->text(), kLoading);
     EXPECT_EQ(p.statusColor(), SettingsPage::kStatusOrange);
 
     ASSERT_TRUE(test::driveUntil([&] { return p.serverOK() == false; }, 20, 0.1));
     EXPECT_GE(clock().now(), 8.0 - 1e-9);
     EXPECT_LT(clock().now(), 8.5);
-    EXPECT_EQ(p.statusLabel()->text(), kLoading);
+    EXPECT_EQ(test::child<QLabel>(p, "engineStatus")->text(), kLoading);
     const std::size_t firstWindow = probes();
     EXPECT_GT(firstWindow, 1u);
 
@@ -142,12 +143,12 @@ TEST_F(SettingsPageTest, ChangingTheProviderStartsTheProbeAfreshAndTheSameValueD
     ASSERT_EQ(p.serverOK(), false);
     clock().advance(1.5);
 
-    choose(p.providerPicker(), "local");
+    choose(test::child<QComboBox>(p, "provider"), "local");
     EXPECT_EQ(AppSettings::shared().provider(), "local");
-    EXPECT_EQ(p.statusLabel()->text(), kStarting);
+    EXPECT_EQ(test::child<QLabel>(p, "engineStatus")->text(), kStarting);
     settle();  // the engine follows the provider and comes up on its own
     ASSERT_TRUE(EngineManager::shared().running());
-    EXPECT_EQ(p.statusLabel()->text(), kLoading);
+    EXPECT_EQ(test::child<QLabel>(p, "engineStatus")->text(), kLoading);
 
     // The probe that was sleeping when the provider changed is gone: nothing at 2.0 s.
     clock().advance(0.5);
@@ -159,7 +160,7 @@ TEST_F(SettingsPageTest, ChangingTheProviderStartsTheProbeAfreshAndTheSameValueD
     // The new one looks 2 s after its own start.
     clock().advance(0.1);
     ASSERT_TRUE(test::driveUntil([&] { return p.serverOK() == true; }));
-    EXPECT_EQ(p.statusLabel()->text(), kReadyTurbo);
+    EXPECT_EQ(test::child<QLabel>(p, "engineStatus")->text(), kReadyTurbo);
 
     AppSettings::shared().setProvider("local");
     EXPECT_EQ(p.serverOK(), true) << "the same provider again does not restart the probe";
@@ -200,28 +201,28 @@ TEST_F(SettingsPageTest, AStoppedEngineWinsTheStatusLineUntilALaterLaunchAnswers
     ASSERT_NE(engine->processes->current, nullptr);
     engine->processes->current->exitWith(3);
     settle();
-    EXPECT_EQ(p.statusLabel()->text(), "Engine stopped (code 3)");
+    EXPECT_EQ(test::child<QLabel>(p, "engineStatus")->text(), "Engine stopped (code 3)");
     EXPECT_EQ(p.statusColor(), SettingsPage::kStatusRed);
-    ASSERT_TRUE(shown(p.retryButton()));
-    ASSERT_TRUE(shown(p.showLogButton()));
+    ASSERT_TRUE(shown(test::child<QPushButton>(p, "retryButton")));
+    ASSERT_TRUE(shown(test::child<QPushButton>(p, "showLogButton")));
 
-    p.showLogButton()->click();
+    test::child<QPushButton>(p, "showLogButton")->click();
     EXPECT_EQ(test::fakes().workspace.revealed, (std::vector<std::string>{EngineManager::logURL()}));
 
-    p.retryButton()->click();
+    test::child<QPushButton>(p, "retryButton")->click();
     EXPECT_EQ(engine->processes->launches.size(), 2u);
-    EXPECT_EQ(p.statusLabel()->text(), kLoading);
-    EXPECT_FALSE(shown(p.retryButton()));
-    EXPECT_FALSE(shown(p.showLogButton()));
+    EXPECT_EQ(test::child<QLabel>(p, "engineStatus")->text(), kLoading);
+    EXPECT_FALSE(shown(test::child<QPushButton>(p, "retryButton")));
+    EXPECT_FALSE(shown(test::child<QPushButton>(p, "showLogButton")));
     // The probe kept going meanwhile and finds the relaunched engine at its next turn.
     clock().advance(2);
     ASSERT_TRUE(test::driveUntil([&] { return p.serverOK() == true; }));
-    EXPECT_EQ(p.statusLabel()->text(), kReadyTurbo);
+    EXPECT_EQ(test::child<QLabel>(p, "engineStatus")->text(), kReadyTurbo);
 
     // A launch that fails is code -1, and it wins over a ready answer from before.
     engine->processes->failLaunch = true;
     EngineManager::shared().startIfPossible();
-    EXPECT_EQ(p.statusLabel()->text(), "Engine stopped (code -1)");
+    EXPECT_EQ(test::child<QLabel>(p, "engineStatus")->text(), "Engine stopped (code -1)");
     EXPECT_EQ(p.statusColor(), SettingsPage::kStatusRed);
 }
 
@@ -230,7 +231,7 @@ TEST_F(SettingsPageTest, WithoutAModelTheLinePointsToTheModelsAndAnUnknownModelR
     std::filesystem::remove(ModelManager::shared().modelsDir() + "/ggml-large-v3-turbo.bin");
     ModelManager::shared().rescan();
     ASSERT_TRUE(ModelManager::shared().installed().empty());
-    EXPECT_EQ(p.statusLabel()->text(), QString::fromUtf8("No model \u2014 download one below"));
+    EXPECT_EQ(test::child<QLabel>(p, "engineStatus")->text(), QString::fromUtf8("No model \u2014 download one below"));
     EXPECT_EQ(p.statusColor(), SettingsPage::kStatusOrange);
 
     ModelManager::shared().setActiveModelID("my-finetune");
@@ -241,7 +242,7 @@ TEST_F(SettingsPageTest, WithoutAModelTheLinePointsToTheModelsAndAnUnknownModelR
 
 TEST_F(SettingsPageTest, EachProviderBringsItsOwnRows) {
     SettingsPage& p = open();
-    QComboBox* provider = p.providerPicker();
+    QComboBox* provider = test::child<QComboBox>(p, "provider");
     EXPECT_EQ(tags(provider), (std::vector<QString>{"local", "tovrin", "", "groq", "openai", "mistral", "deepgram",
                                                     "elevenlabs"}));
     EXPECT_EQ(provider->itemText(0), QString::fromUtf8("On-device \u2014 private, on this computer"));
@@ -249,93 +250,93 @@ TEST_F(SettingsPageTest, EachProviderBringsItsOwnRows) {
     EXPECT_EQ(provider->itemText(7), QString::fromUtf8("ElevenLabs \u2014 cloud (your key)"));
 
     choose(provider, "local");
-    EXPECT_TRUE(shown(p.localRows()));
-    EXPECT_FALSE(shown(p.cloudRows()));
-    EXPECT_FALSE(shown(p.signInCaption()));
-    EXPECT_FALSE(shown(p.tovrinSignedInRows()));
+    EXPECT_TRUE(shown(test::child<QWidget>(p, "localRows")));
+    EXPECT_FALSE(shown(test::child<QWidget>(p, "cloudRows")));
+    EXPECT_FALSE(shown(test::child<QLabel>(p, "tovrinSignIn")));
+    EXPECT_FALSE(shown(test::child<QWidget>(p, "tovrinSignedInRows")));
 
     choose(provider, "tovrin");
     EXPECT_EQ(test::fakes().defaults.string("provider"), "tovrin");
-    EXPECT_FALSE(shown(p.localRows()));
-    EXPECT_TRUE(shown(p.signInCaption())) << "signed out: only the sign-in caption";
-    EXPECT_FALSE(shown(p.tovrinSignedInRows()));
+    EXPECT_FALSE(shown(test::child<QWidget>(p, "localRows")));
+    EXPECT_TRUE(shown(test::child<QLabel>(p, "tovrinSignIn"))) << "signed out: only the sign-in caption";
+    EXPECT_FALSE(shown(test::child<QWidget>(p, "tovrinSignedInRows")));
     service->addAccount("ann@example.com", "correct horse", 1250);
     test::await(BackendClient::shared().login("ann@example.com", "correct horse"));
-    EXPECT_FALSE(shown(p.signInCaption()));
-    ASSERT_TRUE(shown(p.tovrinSignedInRows()));
-    EXPECT_EQ(p.accountValue()->text(), QString::fromUtf8("ann@example.com \u00b7 1250 credits"));
+    EXPECT_FALSE(shown(test::child<QLabel>(p, "tovrinSignIn")));
+    ASSERT_TRUE(shown(test::child<QWidget>(p, "tovrinSignedInRows")));
+    EXPECT_EQ(test::child<QLabel>(p, "tovrinAccount")->text(), QString::fromUtf8("ann@example.com \u00b7 1250 credits"));
 
     choose(provider, "groq");
-    ASSERT_TRUE(shown(p.cloudRows()));
-    EXPECT_FALSE(shown(p.tovrinSignedInRows()));
-    EXPECT_EQ(p.cloudKeyField()->provider(), "groq");
-    EXPECT_EQ(tags(p.cloudModelPicker()),
+    ASSERT_TRUE(shown(test::child<QWidget>(p, "cloudRows")));
+    EXPECT_FALSE(shown(test::child<QWidget>(p, "tovrinSignedInRows")));
+    EXPECT_EQ(test::child<CloudKeyField>(p, "cloudKey")->provider(), "groq");
+    EXPECT_EQ(tags(test::child<QComboBox>(p, "cloudModel")),
               (std::vector<QString>{"whisper-large-v3-turbo", "whisper-large-v3", "distil-whisper-large-v3-en"}));
-    EXPECT_EQ(p.cloudModelPicker()->currentData().toString(), "whisper-large-v3-turbo");
+    EXPECT_EQ(test::child<QComboBox>(p, "cloudModel")->currentData().toString(), "whisper-large-v3-turbo");
 
     // The model choice is stored per provider and announced.
     std::vector<std::string> notices;
     auto listener = std::make_unique<QObject>();
     QObject::connect(&AppSettings::shared(), &AppSettings::changed, listener.get(),
                      [&](const std::string& key) { notices.push_back(key); });
-    choose(p.cloudModelPicker(), "whisper-large-v3");
+    choose(test::child<QComboBox>(p, "cloudModel"), "whisper-large-v3");
     listener.reset();
     EXPECT_EQ(test::fakes().defaults.string("model_groq"), "whisper-large-v3");
     EXPECT_EQ(AppSettings::shared().cloudModel("groq"), "whisper-large-v3");
     EXPECT_EQ(notices, (std::vector<std::string>{"model_groq"}));
 
     choose(provider, "deepgram");
-    EXPECT_EQ(p.cloudKeyField()->provider(), "deepgram");
-    EXPECT_EQ(tags(p.cloudModelPicker()), (std::vector<QString>{"nova-3", "nova-2"}));
+    EXPECT_EQ(test::child<CloudKeyField>(p, "cloudKey")->provider(), "deepgram");
+    EXPECT_EQ(tags(test::child<QComboBox>(p, "cloudModel")), (std::vector<QString>{"nova-3", "nova-2"}));
     EXPECT_FALSE(test::fakes().defaults.string("model_deepgram"));
     choose(provider, "groq");
-    EXPECT_EQ(p.cloudModelPicker()->currentData().toString(), "whisper-large-v3");
+    EXPECT_EQ(test::child<QComboBox>(p, "cloudModel")->currentData().toString(), "whisper-large-v3");
 
     // A provider from a later version: no item matches and no rows show.
     AppSettings::shared().setProvider("whisperx");
     EXPECT_EQ(provider->currentIndex(), -1);
-    EXPECT_FALSE(shown(p.localRows()));
-    EXPECT_FALSE(shown(p.cloudRows()));
-    EXPECT_FALSE(shown(p.signInCaption()));
-    EXPECT_FALSE(shown(p.tovrinSignedInRows()));
+    EXPECT_FALSE(shown(test::child<QWidget>(p, "localRows")));
+    EXPECT_FALSE(shown(test::child<QWidget>(p, "cloudRows")));
+    EXPECT_FALSE(shown(test::child<QLabel>(p, "tovrinSignIn")));
+    EXPECT_FALSE(shown(test::child<QWidget>(p, "tovrinSignedInRows")));
 }
 
 TEST_F(SettingsPageTest, EveryControlWritesItsOwnSetting) {
     SettingsPage& p = open();
     auto& defaults = test::fakes().defaults;
 
-    EXPECT_EQ(p.languagePicker()->itemText(1), QString::fromUtf8("\u0423\u043a\u0440\u0430\u0457\u043d\u0441\u044c\u043a\u0430"));
-    choose(p.languagePicker(), "uk");
+    EXPECT_EQ(test::child<QComboBox>(p, "language")->itemText(1), QString::fromUtf8("\u0423\u043a\u0440\u0430\u0457\u043d\u0441\u044c\u043a\u0430"));
+    choose(test::child<QComboBox>(p, "language"), "uk");
     EXPECT_EQ(defaults.string("lang"), "uk");
     EXPECT_EQ(AppSettings::shared().language(), "uk");
-    choose(p.widgetSizePicker(), "large");
+    choose(test::child<QComboBox>(p, "widgetSize"), "large");
     EXPECT_EQ(defaults.string("widgetSize"), "large");
 
-    p.launchAtLoginSwitch()->click();
+    test::child<ToggleSwitch>(p, "launchAtLogin")->click();
     EXPECT_TRUE(test::fakes().loginItem.enabled);
-    EXPECT_TRUE(p.launchAtLoginSwitch()->isChecked());
-    p.showInDockSwitch()->click();
+    EXPECT_TRUE(test::child<ToggleSwitch>(p, "launchAtLogin")->isChecked());
+    test::child<ToggleSwitch>(p, "showInDock")->click();
     EXPECT_EQ(defaults.object("showInDock"), platform::DefaultsValue(false));
     EXPECT_FALSE(test::fakes().app.regular);
-    p.soundsSwitch()->click();
+    test::child<ToggleSwitch>(p, "sounds")->click();
     EXPECT_EQ(defaults.object("sounds"), platform::DefaultsValue(false));
-    p.pauseOtherAudioSwitch()->click();
+    test::child<ToggleSwitch>(p, "pauseOtherAudio")->click();
     EXPECT_EQ(defaults.object("pauseOtherAudio"), platform::DefaultsValue(true));
-    p.copyOnlySwitch()->click();
+    test::child<ToggleSwitch>(p, "copyOnly")->click();
     EXPECT_EQ(defaults.object("copyOnly"), platform::DefaultsValue(true));
     EXPECT_TRUE(AppSettings::shared().copyInsteadOfTyping());
 
     // A login item that cannot be removed leaves the switch showing the real state.
     test::fakes().loginItem.failNext = true;
-    p.launchAtLoginSwitch()->click();
-    EXPECT_TRUE(p.launchAtLoginSwitch()->isChecked());
+    test::child<ToggleSwitch>(p, "launchAtLogin")->click();
+    EXPECT_TRUE(test::child<ToggleSwitch>(p, "launchAtLogin")->isChecked());
 
     // Changes made elsewhere show at once.
     AppSettings::shared().setLanguage("en");
-    EXPECT_EQ(p.languagePicker()->currentData().toString(), "en");
+    EXPECT_EQ(test::child<QComboBox>(p, "language")->currentData().toString(), "en");
     AppSettings::shared().setSounds(true);
-    EXPECT_TRUE(p.soundsSwitch()->isChecked());
-    EXPECT_EQ(p.iconPicker()->selected(), AppIconManager::current());
+    EXPECT_TRUE(test::child<ToggleSwitch>(p, "sounds")->isChecked());
+    EXPECT_EQ(test::child<AppIconPicker>(p, "iconPicker")->selected(), AppIconManager::current());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "dictation/HotkeyMonitor.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"
+#include "support/Child.h"
 #include "support/TestEnvironment.h"
 #include "ui/main/ShortcutRow.h"
 #include "ui/main/ShortcutsPage.h"
@@ -45,18 +46,18 @@ TEST_F(ShortcutsPageTest, RowsNameThePushToTalkKeyAndFallBackToFn) {
     EXPECT_TRUE(page.row(0)->active());
     EXPECT_FALSE(page.row(2)->active());
     EXPECT_EQ(page.row(2)->findChild<QWidget*>("activeBadge"), nullptr);
-    EXPECT_EQ(options(page.pttPicker()), (QStringList{fn, command, option, control}));
-    EXPECT_EQ(options(page.cancelPicker()), (QStringList{"Disabled", command, option, control}));
-    EXPECT_EQ(page.cancelPicker()->currentText(), command);
+    EXPECT_EQ(options(test::child<QComboBox>(page, "pttPicker")), (QStringList{fn, command, option, control}));
+    EXPECT_EQ(options(test::child<QComboBox>(page, "cancelPicker")), (QStringList{"Disabled", command, option, control}));
+    EXPECT_EQ(test::child<QComboBox>(page, "cancelPicker")->currentText(), command);
 
     AppSettings::shared().setPttKeyCode(61);  // changed elsewhere: the page follows
     EXPECT_EQ(page.row(0)->keys(), option);
-    EXPECT_EQ(page.pttPicker()->currentText(), option);
+    EXPECT_EQ(test::child<QComboBox>(page, "pttPicker")->currentText(), option);
 
     AppSettings::shared().setPttKeyCode(99);
     EXPECT_EQ(page.row(0)->keys(), fn);
     EXPECT_EQ(page.row(1)->keys(), fn + " (tap)");
-    EXPECT_EQ(page.pttPicker()->currentIndex(), -1);  // no option stands for 99
+    EXPECT_EQ(test::child<QComboBox>(page, "pttPicker")->currentIndex(), -1);  // no option stands for 99
     EXPECT_EQ(ShortcutsPage::keyName(0), fn);
 }
 
@@ -69,37 +70,37 @@ TEST_F(ShortcutsPageTest, PickersWriteTheKeyCodesAndTheCancelKeyNeverEqualsPushT
 
     // The push-to-talk key becomes the cancel key's current choice: it leaves the cancel options
     // at once and the cancel picker shows nothing; the stored cancel code stays and counts as off.
-    choose(page.pttPicker(), command);
+    choose(test::child<QComboBox>(page, "pttPicker"), command);
     EXPECT_EQ(AppSettings::shared().pttKeyCode(), 54);
     EXPECT_EQ(test::fakes().defaults.integer("pttKeyCode"), 54);
     EXPECT_EQ(pttAnnouncements, 1);
     EXPECT_EQ(page.row(0)->keys(), command);
-    EXPECT_EQ(options(page.cancelPicker()), (QStringList{"Disabled", fn, option, control}));
-    EXPECT_EQ(page.cancelPicker()->currentIndex(), -1);
+    EXPECT_EQ(options(test::child<QComboBox>(page, "cancelPicker")), (QStringList{"Disabled", fn, option, control}));
+    EXPECT_EQ(test::child<QComboBox>(page, "cancelPicker")->currentIndex(), -1);
     EXPECT_EQ(AppSettings::shared().cancelKeyCode(), 54);
     EXPECT_EQ(HotkeyMonitor::effectiveCancelKeyCode(), 0);
 
-    choose(page.cancelPicker(), control);
+    choose(test::child<QComboBox>(page, "cancelPicker"), control);
     EXPECT_EQ(AppSettings::shared().cancelKeyCode(), 62);
-    choose(page.cancelPicker(), "Disabled");
+    choose(test::child<QComboBox>(page, "cancelPicker"), "Disabled");
     EXPECT_EQ(AppSettings::shared().cancelKeyCode(), 0);
     EXPECT_EQ(test::fakes().defaults.integer("cancelKeyCode"), 0);
 
     // Moving the push-to-talk key back offers Right Command to cancel again, "Disabled" still chosen.
-    choose(page.pttPicker(), fn);
-    EXPECT_EQ(options(page.cancelPicker()), (QStringList{"Disabled", command, option, control}));
-    EXPECT_EQ(page.cancelPicker()->currentText(), "Disabled");
+    choose(test::child<QComboBox>(page, "pttPicker"), fn);
+    EXPECT_EQ(options(test::child<QComboBox>(page, "cancelPicker")), (QStringList{"Disabled", command, option, control}));
+    EXPECT_EQ(test::child<QComboBox>(page, "cancelPicker")->currentText(), "Disabled");
     EXPECT_EQ(AppSettings::shared().pttKeyCode(), 63);
     EXPECT_EQ(pttAnnouncements, 2);
 }
 
 TEST_F(ShortcutsPageTest, TroubleshootingStartsCollapsed) {
     ShortcutsPage page;
-    EXPECT_TRUE(page.troubleshootingContent()->isHidden());
-    page.troubleshootingToggle()->click();
-    EXPECT_FALSE(page.troubleshootingContent()->isHidden());
-    page.troubleshootingToggle()->click();
-    EXPECT_TRUE(page.troubleshootingContent()->isHidden());
+    EXPECT_TRUE(test::child<QWidget>(page, "troubleshootingContent")->isHidden());
+    test::child<QToolButton>(page, "troubleshooting")->click();
+    EXPECT_FALSE(test::child<QWidget>(page, "troubleshootingContent")->isHidden());
+    test::child<QToolButton>(page, "troubleshooting")->click();
+    EXPECT_TRUE(test::child<QWidget>(page, "troubleshootingContent")->isHidden());
 }
 
 }  // namespace

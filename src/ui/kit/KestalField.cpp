@@ -41,6 +41,7 @@ KestalField::KestalField(const QString& label, bool isSecure, const QString& pla
     auto* inset = new QHBoxLayout(frame_);
     inset->setContentsMargins(10, 8, 10, 8);
     input_ = new QLineEdit(frame_);
+    input_->setObjectName("fieldInput");
     input_->setFrame(false);
     input_->setPlaceholderText(placeholder);
     input_->setEchoMode(isSecure ? QLineEdit::Password : QLineEdit::Normal);

@@ -21,7 +21,6 @@ public:
     void setText(const QString& text);
     QString label() const { return label_; }
     bool isSecure() const { return isSecure_; }
-    QLineEdit* input() const { return input_; }
 
     // The colour the input's border is drawn in now: blue while focused, else the border colour.
     QColor borderColor() const;

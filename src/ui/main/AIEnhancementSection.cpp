@@ -47,6 +47,7 @@ AIEnhancementSection::AIEnhancementSection(BackendClient& backend, QWidget* pare
                    card()));
 
     details_ = new QWidget(card());
+    details_->setObjectName("enhanceDetails");
     auto* column = new QVBoxLayout(details_);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(10);
@@ -77,10 +78,12 @@ AIEnhancementSection::AIEnhancementSection(BackendClient& backend, QWidget* pare
     column->addWidget(labelledRow("Model provider", provider_, details_));
 
     providerRows_ = new QWidget(details_);
+    providerRows_->setObjectName("enhanceProviderRows");
     auto* providerColumn = new QVBoxLayout(providerRows_);
     providerColumn->setContentsMargins(0, 0, 0, 0);
     providerColumn->setSpacing(10);
     keyField_ = new CloudKeyField(AppSettings::shared().enhanceProvider(), providerRows_);
+    keyField_->setObjectName("enhanceKey");
     providerColumn->addWidget(keyField_);
     model_ = picker("enhanceModel", nullptr);
     providerColumn->addWidget(labelledRow("Model", model_, providerRows_));

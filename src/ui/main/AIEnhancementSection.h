@@ -21,18 +21,6 @@ public:
     // The account note for the current settings; "" when none is shown.
     QString noteText() const;
 
-    ToggleSwitch* enableSwitch() const { return enable_; }
-    // Everything below the switch's caption; shown only while enhancement is on.
-    QWidget* details() const { return details_; }
-    QLabel* note() const { return note_; }
-    QComboBox* stylePicker() const { return style_; }
-    QPlainTextEdit* instructionField() const { return instruction_; }
-    QComboBox* providerPicker() const { return provider_; }
-    // Present only for a known provider.
-    QWidget* providerRows() const { return providerRows_; }
-    CloudKeyField* keyField() const { return keyField_; }
-    QComboBox* modelPicker() const { return model_; }
-
 private:
     void refresh();
     void fitInstructionHeight();

@@ -55,22 +55,28 @@ AccountSection::AccountSection(BackendClient& backend, QWidget* parent)
 
     // --- signed out ---
     signedOut_ = new QWidget(card());
+    signedOut_->setObjectName("signedOutForm");
     auto* out = new QVBoxLayout(signedOut_);
     out->setContentsMargins(0, 0, 0, 0);
     out->setSpacing(10);
     email_ = new KestalField("Email", false, "Email", KestalField::ContentType::emailAddress, signedOut_);
+    email_->setObjectName("emailField");
     out->addWidget(email_);
     password_ = new KestalField("Password", true, "8+ characters", KestalField::ContentType::password, signedOut_);
+    password_->setObjectName("passwordField");
     out->addWidget(password_);
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(10);
     login_ = new QPushButton("Log In", signedOut_);
+    login_->setObjectName("loginButton");
     KestalPrimaryButtonStyle::apply(login_);
     buttons->addWidget(login_, 0, Qt::AlignVCenter);
     create_ = new QPushButton("Create Account", signedOut_);
+    create_->setObjectName("createButton");
     KestalSecondaryButtonStyle::apply(create_);
     buttons->addWidget(create_, 0, Qt::AlignVCenter);
     busySpinner_ = new ActivitySpinner(Kestal::dim, 14, signedOut_);
+    busySpinner_->setObjectName("busySpinner");
     busySpinner_->hide();
     buttons->addWidget(busySpinner_, 0, Qt::AlignVCenter);
     buttons->addStretch(1);
@@ -85,30 +91,36 @@ AccountSection::AccountSection(BackendClient& backend, QWidget* parent)
 
     // --- signed in ---
     signedIn_ = new QWidget(card());
+    signedIn_->setObjectName("signedInForm");
     auto* in = new QVBoxLayout(signedIn_);
     in->setContentsMargins(0, 0, 0, 0);
     in->setSpacing(10);
-    auto valueRow = [this](const QString& title, QLabel*& value) {
+    auto valueRow = [this](const QString& title, QLabel*& value, const char* name) {
         value = text({}, Kestal::body(), Kestal::dim, nullptr);
+        value->setObjectName(name);
         value->setWordWrap(false);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         return labelledRow(title, value, signedIn_);
     };
-    in->addWidget(valueRow("Email", emailValue_));
-    in->addWidget(valueRow("Plan", planValue_));
-    in->addWidget(valueRow("Credits", creditsValue_));
+    in->addWidget(valueRow("Email", emailValue_, "accountEmail"));
+    in->addWidget(valueRow("Plan", planValue_, "accountPlan"));
+    in->addWidget(valueRow("Credits", creditsValue_, "accountCredits"));
 
     upgradeBox_ = new QWidget(signedIn_);
+    upgradeBox_->setObjectName("upgradeBox");
     auto* upgrade = new QVBoxLayout(upgradeBox_);
     upgrade->setContentsMargins(0, 0, 0, 0);
     upgrade->setSpacing(6);
     auto* upgradeRow = new QHBoxLayout;
     upgradeRow->setSpacing(8);
     upgradePro_ = smallButton("Upgrade to Pro", upgradeBox_);
+    upgradePro_->setObjectName("upgradeProButton");
     upgradeRow->addWidget(upgradePro_);
     upgradeTeam_ = smallButton("Upgrade to Team", upgradeBox_);
+    upgradeTeam_->setObjectName("upgradeTeamButton");
     upgradeRow->addWidget(upgradeTeam_);
     checkoutSpinner_ = new ActivitySpinner(Kestal::dim, 14, upgradeBox_);
+    checkoutSpinner_->setObjectName("checkoutSpinner");
     checkoutSpinner_->hide();
     upgradeRow->addWidget(checkoutSpinner_, 0, Qt::AlignVCenter);
     upgradeRow->addStretch(1);
@@ -119,13 +131,16 @@ AccountSection::AccountSection(BackendClient& backend, QWidget* parent)
     in->addWidget(upgradeBox_);
 
     buyCredits_ = smallButton("Buy more credits", signedIn_);
+    buyCredits_->setObjectName("buyCreditsButton");
     in->addWidget(buyCredits_, 0, Qt::AlignLeft);
 
     auto* session = new QHBoxLayout;
     session->setSpacing(8);
     refresh_ = smallButton("Refresh", signedIn_);
+    refresh_->setObjectName("refreshAccount");
     session->addWidget(refresh_);
     logout_ = smallButton("Log Out", signedIn_, kDestructive);
+    logout_->setObjectName("logoutButton");
     session->addWidget(logout_);
     session->addStretch(1);
     in->addLayout(session);

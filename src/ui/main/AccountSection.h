@@ -45,25 +45,6 @@ public:
     // "free" → "Free", "pro team" → "Pro Team".
     static QString capitalized(const QString& text);
 
-    // Signed-out form.
-    QWidget* signedOutForm() const { return signedOut_; }
-    KestalField* emailField() const { return email_; }
-    KestalField* passwordField() const { return password_; }
-    QPushButton* loginButton() const { return login_; }
-    QPushButton* createButton() const { return create_; }
-    ActivitySpinner* busySpinner() const { return busySpinner_; }
-    // Signed-in form.
-    QWidget* signedInForm() const { return signedIn_; }
-    QLabel* emailValue() const { return emailValue_; }
-    QLabel* planValue() const { return planValue_; }
-    QLabel* creditsValue() const { return creditsValue_; }
-    QWidget* upgradeBox() const { return upgradeBox_; }
-    QPushButton* upgradeProButton() const { return upgradePro_; }
-    QPushButton* upgradeTeamButton() const { return upgradeTeam_; }
-    QPushButton* buyCreditsButton() const { return buyCredits_; }
-    QPushButton* refreshButton() const { return refresh_; }
-    QPushButton* logoutButton() const { return logout_; }
-    ActivitySpinner* checkoutSpinner() const { return checkoutSpinner_; }
     // The message label of the form on screen.
     KestalErrorText* errorLabel() const;
 

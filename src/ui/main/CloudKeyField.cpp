@@ -38,6 +38,7 @@ CloudKeyField::CloudKeyField(const std::string& provider, QWidget* parent) : QWi
                                    Kestal::css(Kestal::border), Kestal::css(Kestal::blue)));
     row->addWidget(input_, 1);
     save_ = new QPushButton("Save", this);
+    save_->setObjectName("saveKey");
     KestalSecondaryButtonStyle::apply(save_);
     row->addWidget(save_);
     column->addLayout(row);

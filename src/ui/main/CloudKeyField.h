@@ -36,11 +36,8 @@ public:
     // What follows "Get a key at " for the provider; empty for an unknown id.
     static QString keyPage(const std::string& provider);
 
-    QLineEdit* input() const { return input_; }
-    QPushButton* saveButton() const { return save_; }
     // The hint line's text: "Key saved", "Get a key at …", or "" when hidden.
     QString hintText() const;
-    QLabel* hint() const { return hint_; }
 
 protected:
     void showEvent(QShowEvent* event) override;

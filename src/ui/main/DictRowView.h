@@ -32,15 +32,6 @@ public:
     const DictRow& row() const { return row_; }
     bool isEditing() const { return isEditing_; }
 
-    // Edit mode.
-    QLineEdit* termField() const { return termField_; }
-    QLineEdit* replacementField() const { return replacementField_; }
-    QPushButton* saveButton() const { return save_; }
-    // View mode.
-    ToggleSwitch* enabledSwitch() const { return switch_; }
-    QToolButton* editButton() const { return edit_; }
-    QToolButton* deleteButton() const { return delete_; }
-
 private:
     DictRow row_;
     bool isEditing_;

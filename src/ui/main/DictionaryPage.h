@@ -38,12 +38,6 @@ public:
     // Trims spaces and tabs (not line breaks) from both ends.
     static QString trimmed(const QString& text);
 
-    QLineEdit* newTermField() const { return newTerm_; }
-    QLineEdit* newReplacementField() const { return newReplacement_; }
-    QPushButton* addButton() const { return add_; }
-    QLineEdit* searchField() const { return search_; }
-    QLabel* countLabel() const { return count_; }
-    ToggleSwitch* applySwitch() const { return apply_; }
     QList<DictRowView*> rowViews() const;
 
 protected:

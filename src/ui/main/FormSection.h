@@ -16,10 +16,8 @@ class FormSection : public QWidget {
 public:
     explicit FormSection(const QString& title, QWidget* parent = nullptr);
 
-    KestalSectionHeader* header() const { return header_; }
     KestalCard* card() const { return card_; }
-    // The card's column; add rows to it in order.
-    QVBoxLayout* rows() const { return rows_; }
+    // Adds a row to the card's column, below the ones before it.
     void addRow(QWidget* row);
 
     // A row holding `title` at the leading end and `control` at the trailing end.

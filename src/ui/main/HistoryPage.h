@@ -36,10 +36,6 @@ public:
     void askToClear();
 
     const std::vector<HistoryRow>& rows() const { return rows_; }
-    QLineEdit* searchField() const { return search_; }
-    QPushButton* starredToggle() const { return starred_; }
-    // The text shown when the list is empty (hidden otherwise).
-    QLabel* emptyLabel() const { return empty_; }
     // The delete-all confirmation while it is shown, else null.
     QMessageBox* confirmation() const { return confirm_; }
     // The row views now in the list, in order.

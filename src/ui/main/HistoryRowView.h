@@ -19,10 +19,6 @@ public:
     // "Mar 3, 2025, 5:41 PM · 12 words · 7s · en" in the user's locale.
     static QString caption(const HistoryRow& row);
 
-    QToolButton* starButton() const { return star_; }
-    QToolButton* copyButton() const { return copy_; }
-    QToolButton* deleteButton() const { return delete_; }
-
 protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;

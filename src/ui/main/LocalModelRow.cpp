@@ -57,25 +57,31 @@ LocalModelRow::LocalModelRow(WhisperModel model, std::function<void()> select, s
     auto* title = new QHBoxLayout;
     title->setSpacing(5);
     name_ = line(QString::fromStdString(model_.name), Kestal::font(12, QFont::Medium), Kestal::text, this);
+    name_->setObjectName("nameLabel");
     title->addWidget(name_);
     installedMark_ = new QLabel(this);
+    installedMark_->setObjectName("installedMark");
     installedMark_->setPixmap(Symbols::pixmap("checkmark.circle.fill", 10, kGreen, devicePixelRatioF()));
     title->addWidget(installedMark_);
     title->addStretch(1);
     texts->addLayout(title);
     note_ = line(QString::fromStdString(model_.note), Kestal::caption2(), Kestal::dim, this);
+    note_->setObjectName("noteLabel");
     note_->setWordWrap(true);
     texts->addWidget(note_);
     row->addLayout(texts, 1);
 
     use_ = smallButton("Use", this);
+    use_->setObjectName("useButton");
     row->addWidget(use_, 0, Qt::AlignVCenter);
     progress_ = new QProgressBar(this);
+    progress_->setObjectName("progressBar");
     progress_->setRange(0, 1000);
     progress_->setTextVisible(false);
     progress_->setFixedSize(80, 6);
     row->addWidget(progress_, 0, Qt::AlignVCenter);
     download_ = smallButton("Download " + QString::number(model_.sizeMB) + " MB", this);
+    download_->setObjectName("downloadButton");
     row->addWidget(download_, 0, Qt::AlignVCenter);
 
     connect(use_, &QPushButton::clicked, this, [this] {

@@ -29,13 +29,6 @@ public:
     // "largecircle.fill.circle" for the active model, else "circle".
     QString stateSymbol() const { return active_ ? "largecircle.fill.circle" : "circle"; }
 
-    QLabel* nameLabel() const { return name_; }
-    QLabel* noteLabel() const { return note_; }
-    QLabel* installedMark() const { return installedMark_; }
-    QPushButton* useButton() const { return use_; }
-    QPushButton* downloadButton() const { return download_; }
-    QProgressBar* progressBar() const { return progress_; }
-
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 

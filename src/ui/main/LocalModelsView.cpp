@@ -21,11 +21,6 @@ LocalModelsView::LocalModelsView(QWidget* parent) : QWidget(parent) {
     sync();
 }
 
-LocalModelRow* LocalModelsView::row(const std::string& id) const {
-    for (LocalModelRow* r : rows_)
-        if (r->model().id == id) return r;
-    return nullptr;
-}
 
 void LocalModelsView::select(const std::string& id) {
     ModelManager::shared().setActiveModelID(id);

@@ -29,7 +29,6 @@ public:
     void download(const std::string& id);
 
     const std::vector<LocalModelRow*>& rows() const { return rows_; }
-    LocalModelRow* row(const std::string& id) const;
 
 private:
     static platform::Task<void> fetch(WhisperModel model);

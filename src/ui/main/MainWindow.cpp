@@ -37,6 +37,7 @@ MainWindow::MainWindow(MainNav& nav, BackendClient& backend, Database& store, QW
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
     sidebar_ = new Sidebar(nav_, backend_, this);
+    sidebar_->setObjectName("sidebar");
     row->addWidget(sidebar_);
     auto* divider = new QFrame(this);
     divider->setFixedWidth(1);

@@ -23,7 +23,6 @@ public:
 
     MainWindow(MainNav& nav, BackendClient& backend, Database& store, QWidget* parent = nullptr);
 
-    Sidebar* sidebar() const { return sidebar_; }
     // The page now shown and the page it is.
     QWidget* pageWidget() const { return page_; }
     Page shownPage() const { return shown_; }

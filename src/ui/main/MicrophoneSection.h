@@ -24,10 +24,6 @@ public:
     // "Active: " and the name of the first listed device with the stored UID, else "System Default".
     QString activeText() const;
 
-    QComboBox* inputPicker() const { return picker_; }
-    QToolButton* refreshButton() const { return refresh_; }
-    QLabel* activeLabel() const { return active_; }
-
 protected:
     void showEvent(QShowEvent* event) override;
 

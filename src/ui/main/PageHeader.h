@@ -21,8 +21,6 @@ public:
     // Appends a control to the trailing actions area (left to right in the order added); the
     // header takes ownership.
     void addAction(QWidget* control);
-    // The trailing actions area, for callers that lay out their controls themselves.
-    QHBoxLayout* actionsLayout() const { return actions_; }
 
 private:
     QString icon_;

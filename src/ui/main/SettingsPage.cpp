@@ -161,7 +161,9 @@ QWidget* SettingsPage::buildTranscription(QWidget* parent) {
 
     // On-device: the engine's state.
     localRows_ = column(card, 6);
+    localRows_->setObjectName("localRows");
     statusRow_ = new QWidget;
+    statusRow_->setObjectName("statusRow");
     auto* statusLine = new QHBoxLayout;
     statusLine->setContentsMargins(0, 0, 0, 0);
     statusLine->setSpacing(6);
@@ -174,8 +176,10 @@ QWidget* SettingsPage::buildTranscription(QWidget* parent) {
     statusText_->setWordWrap(false);
     statusLine->addWidget(statusText_, 0, Qt::AlignVCenter);
     retry_ = smallButton("Retry", nullptr);
+    retry_->setObjectName("retryButton");
     statusLine->addWidget(retry_, 0, Qt::AlignVCenter);
     showLog_ = smallButton("Show Log", nullptr);
+    showLog_->setObjectName("showLogButton");
     statusLine->addWidget(showLog_, 0, Qt::AlignVCenter);
     auto* statusValue = new QWidget;
     statusValue->setLayout(statusLine);
@@ -190,6 +194,7 @@ QWidget* SettingsPage::buildTranscription(QWidget* parent) {
 
     // The account service.
     tovrinSignedIn_ = column(card, 6);
+    tovrinSignedIn_->setObjectName("tovrinSignedInRows");
     accountValue_ = FormSection::text({}, Kestal::callout(), Kestal::dim, nullptr);
     accountValue_->setObjectName("tovrinAccount");
     accountValue_->setWordWrap(false);
@@ -206,7 +211,9 @@ QWidget* SettingsPage::buildTranscription(QWidget* parent) {
 
     // A cloud provider with the user's key.
     cloudRows_ = column(card, 10);
+    cloudRows_->setObjectName("cloudRows");
     cloudKey_ = new CloudKeyField(AppSettings::shared().provider(), nullptr);
+    cloudKey_->setObjectName("cloudKey");
     add(cloudRows_, cloudKey_);
     cloudModel_ = picker("cloudModel", nullptr);
     add(cloudRows_, FormSection::labelledRow("Model", cloudModel_, nullptr));
@@ -272,6 +279,7 @@ QWidget* SettingsPage::buildAppIcon(QWidget* parent) {
     auto* section = new FormSection("App Icon", parent);
     section->setObjectName("appIconSection");
     iconPicker_ = new AppIconPicker(AppIconManager::current(), section->card());
+    iconPicker_->setObjectName("iconPicker");
     section->addRow(iconPicker_);
     section->addRow(FormSection::caption("Pick the app icon shown in the taskbar, the app switcher and the application menu.", section->card()));
     return section;

@@ -49,35 +49,6 @@ public:
     static inline const QColor kStatusGreen{48, 209, 88};
     static inline const QColor kStatusOrange{255, 159, 10};
 
-    QScrollArea* scrollArea() const { return scroll_; }
-    AccountSection* accountSection() const { return account_; }
-    LocalModelsView* modelsView() const { return models_; }
-    AIEnhancementSection* enhancementSection() const { return enhancement_; }
-    MicrophoneSection* microphoneSection() const { return microphone_; }
-
-    // Transcription.
-    QComboBox* providerPicker() const { return provider_; }
-    QWidget* statusRow() const { return statusRow_; }
-    QLabel* statusLabel() const { return statusText_; }
-    QPushButton* retryButton() const { return retry_; }
-    QPushButton* showLogButton() const { return showLog_; }
-    QWidget* localRows() const { return localRows_; }
-    QWidget* tovrinSignedInRows() const { return tovrinSignedIn_; }
-    QLabel* accountValue() const { return accountValue_; }
-    QLabel* signInCaption() const { return signInCaption_; }
-    QWidget* cloudRows() const { return cloudRows_; }
-    CloudKeyField* cloudKeyField() const { return cloudKey_; }
-    QComboBox* cloudModelPicker() const { return cloudModel_; }
-    QComboBox* languagePicker() const { return language_; }
-    // Behaviour.
-    QComboBox* widgetSizePicker() const { return widgetSize_; }
-    ToggleSwitch* launchAtLoginSwitch() const { return launchAtLogin_; }
-    ToggleSwitch* showInDockSwitch() const { return showInDock_; }
-    ToggleSwitch* soundsSwitch() const { return sounds_; }
-    ToggleSwitch* pauseOtherAudioSwitch() const { return pauseOtherAudio_; }
-    ToggleSwitch* copyOnlySwitch() const { return copyOnly_; }
-    AppIconPicker* iconPicker() const { return iconPicker_; }
-
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;

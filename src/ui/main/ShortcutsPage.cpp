@@ -105,6 +105,7 @@ ShortcutsPage::ShortcutsPage(QWidget* parent) : QWidget(parent) {
         QString("QToolButton { border: none; background: transparent; color: %1; }").arg(Kestal::css(Kestal::text)));
     troubleColumn->addWidget(disclosure_, 0, Qt::AlignLeft);
     troubleshooting_ = new QWidget(troubleBox);
+    troubleshooting_->setObjectName("troubleshootingContent");
     auto* notes = new QVBoxLayout(troubleshooting_);
     notes->setContentsMargins(0, 6, 0, 0);
     notes->setSpacing(8);

@@ -19,10 +19,6 @@ public:
     static QString keyName(int code);
 
     ShortcutRow* row(int index) const { return rows_[index]; }
-    QComboBox* pttPicker() const { return ptt_; }
-    QComboBox* cancelPicker() const { return cancel_; }
-    QToolButton* troubleshootingToggle() const { return disclosure_; }
-    QWidget* troubleshootingContent() const { return troubleshooting_; }
 
 private:
     // Brings the rows and both pickers in line with the stored settings.

@@ -21,7 +21,6 @@ class Sidebar : public QWidget {
 public:
     Sidebar(MainNav& nav, BackendClient& backend, QWidget* parent = nullptr);
 
-    QPushButton* pageButton(Page page) const { return buttons_.at(page); }
     // The account block now shown (rebuilt whenever the account changes).
     QWidget* accountBlock() const { return account_; }
 

@@ -44,27 +44,33 @@ AccountStep::AccountStep(std::function<void()> next, BackendClient& backend, QWi
     column->addLayout(header);
 
     email_ = new KestalField("Email", false, "you@example.com", KestalField::ContentType::emailAddress, this);
+    email_->setObjectName("emailField");
     column->addWidget(email_);
     password_ = new KestalField("Password", true, "8+ characters", KestalField::ContentType::password, this);
+    password_->setObjectName("passwordField");
     column->addWidget(password_);
 
     errorLabel_ = new KestalErrorText({}, this);
+    errorLabel_->setObjectName("errorLabel");
     errorLabel_->hide();
     column->addWidget(errorLabel_);
 
     column->addStretch(1);
 
     create_ = new QPushButton(kCreateLabel, this);
+    create_->setObjectName("createButton");
     KestalPrimaryButtonStyle::apply(create_);
     makeLarge(create_);
     auto* spinnerRow = new QHBoxLayout(create_);
     spinnerRow->setContentsMargins(0, 0, 0, 0);
     spinner_ = new ActivitySpinner(Kestal::dim, 16, create_);  // on the disabled button
     spinner_->hide();
+    spinner_->setObjectName("spinner");
     spinnerRow->addWidget(spinner_, 0, Qt::AlignCenter);
     column->addWidget(create_);
 
     login_ = new QPushButton("I already have an account \u2014 Log In", this);
+    login_->setObjectName("loginButton");
     KestalSecondaryButtonStyle::apply(login_);
     makeLarge(login_);
     column->addWidget(login_);

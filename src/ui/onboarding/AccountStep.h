@@ -42,13 +42,6 @@ public:
     // Characters as the user sees them (a letter with its accents, an emoji sequence: one each).
     static int perceivedLength(const QString& text);
 
-    KestalField* emailField() const { return email_; }
-    KestalField* passwordField() const { return password_; }
-    QPushButton* createButton() const { return create_; }
-    QPushButton* loginButton() const { return login_; }
-    KestalErrorText* errorLabel() const { return errorLabel_; }
-    ActivitySpinner* spinner() const { return spinner_; }
-
 private:
     platform::Task<> send(bool signup, std::string email, std::string password);
     void setErrorText(std::optional<QString> text);

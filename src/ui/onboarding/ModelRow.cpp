@@ -75,6 +75,7 @@ ModelRow::ModelRow(WhisperModel model, bool isRecommended, std::function<void()>
     titleLine->addWidget(badge_, 0, Qt::AlignVCenter);
 
     installedMark_ = new QLabel(this);
+    installedMark_->setObjectName("installedMark");
     installedMark_->setAttribute(Qt::WA_TransparentForMouseEvents);
     installedMark_->setPixmap(
         Symbols::pixmap("checkmark.circle.fill", 11, PermissionRow::grantedColor(), devicePixelRatioF()));
@@ -86,6 +87,7 @@ ModelRow::ModelRow(WhisperModel model, bool isRecommended, std::function<void()>
     details->addWidget(textLabel(QString::fromStdString(model_.note), Kestal::caption(), Kestal::dim, this));
 
     progressBar_ = new QProgressBar(this);
+    progressBar_->setObjectName("progressBar");
     progressBar_->setAttribute(Qt::WA_TransparentForMouseEvents);
     progressBar_->setRange(0, 1000);
     progressBar_->setTextVisible(false);

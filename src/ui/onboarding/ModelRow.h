@@ -28,10 +28,6 @@ public:
 
     // The radio mark's symbol name now ("largecircle.fill.circle" selected, else "circle").
     QString radioSymbol() const;
-    QLabel* badge() const { return badge_; }
-    QLabel* installedMark() const { return installedMark_; }
-    QLabel* status() const { return status_; }
-    QProgressBar* progressBar() const { return progressBar_; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

@@ -105,16 +105,19 @@ ModelStep::ModelStep(std::function<void()> done, std::uint64_t physicalMemory, Q
     column->addWidget(scroll, 1);
 
     errorLabel_ = new KestalErrorText({}, this);
+    errorLabel_->setObjectName("errorLabel");
     errorLabel_->setFont(Kestal::caption());
     errorLabel_->hide();
     column->addWidget(errorLabel_);
 
     use_ = largeButton({}, this);
+    use_->setObjectName("useButton");
     KestalPrimaryButtonStyle::apply(use_);
     column->addWidget(use_);
     connect(use_, &QPushButton::clicked, this, [this] { activateAndFinish(); });
 
     downloading_ = largeButton("Downloading\u2026", this);
+    downloading_->setObjectName("downloadingButton");
     KestalPrimaryButtonStyle::apply(downloading_);
     downloading_->setEnabled(false);
     column->addWidget(downloading_);
@@ -122,10 +125,12 @@ ModelStep::ModelStep(std::function<void()> done, std::uint64_t physicalMemory, Q
     auto* choices = new QVBoxLayout;
     choices->setSpacing(8);
     download_ = largeButton({}, this);
+    download_->setObjectName("downloadButton");
     KestalPrimaryButtonStyle::apply(download_);
     choices->addWidget(download_);
     connect(download_, &QPushButton::clicked, this, [this] { downloadSelected(); });
     skip_ = largeButton("Skip \u2014 use Tovrin Cloud", this);
+    skip_->setObjectName("skipButton");
     KestalSecondaryButtonStyle::apply(skip_);
     choices->addWidget(skip_);
     connect(skip_, &QPushButton::clicked, this, [this] {
@@ -166,12 +171,6 @@ void ModelStep::appear() {
 void ModelStep::setSelected(const std::string& id) {
     selected_ = id;
     sync();
-}
-
-ModelRow* ModelStep::row(const std::string& id) const {
-    for (ModelRow* r : rows_)
-        if (r->model().id == id) return r;
-    return nullptr;
 }
 
 void ModelStep::activateAndFinish() { activate(selected_); }

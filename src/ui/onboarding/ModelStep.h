@@ -49,12 +49,6 @@ public:
     const std::optional<QString>& errorText() const { return errorText_; }
 
     const std::vector<ModelRow*>& rows() const { return rows_; }
-    ModelRow* row(const std::string& id) const;
-    QPushButton* useButton() const { return use_; }
-    QPushButton* downloadingButton() const { return downloading_; }
-    QPushButton* downloadButton() const { return download_; }
-    QPushButton* skipButton() const { return skip_; }
-    KestalErrorText* errorLabel() const { return errorLabel_; }
 
 private:
     void activate(const std::string& id);

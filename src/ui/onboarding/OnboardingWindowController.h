@@ -19,7 +19,6 @@ public:
 
     // Nullptr until the first show.
     QWidget* window() const { return window_; }
-    OnboardingView* view() const { return view_; }
 
     // Throws the window away, so the next show starts again from the first step (tests only).
     void resetForTesting();

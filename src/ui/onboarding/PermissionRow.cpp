@@ -58,6 +58,7 @@ PermissionRow::PermissionRow(QString icon, QString title, QString subtitle, std:
     row->addLayout(text, 1);
 
     enable_ = new QPushButton("Enable", this);
+    enable_->setObjectName("enableButton");
     KestalSecondaryButtonStyle::apply(enable_);
     row->addWidget(enable_);
     connect(enable_, &QPushButton::clicked, this, [this] {
@@ -65,6 +66,7 @@ PermissionRow::PermissionRow(QString icon, QString title, QString subtitle, std:
     });
 
     mark_ = new QLabel(this);
+    mark_->setObjectName("grantedMark");
     mark_->setPixmap(Symbols::pixmap("checkmark.circle.fill", kSymbolSize, grantedColor(), devicePixelRatioF()));
     mark_->setAccessibleName("Granted");
     mark_->setToolTip("Granted");

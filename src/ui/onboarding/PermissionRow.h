@@ -22,8 +22,6 @@ public:
     const QString& icon() const { return icon_; }
     const QString& title() const { return title_; }
     const QString& subtitle() const { return subtitle_; }
-    QPushButton* enableButton() const { return enable_; }
-    QLabel* grantedMark() const { return mark_; }
 
     // The green of a granted permission.
     static const QColor& grantedColor();

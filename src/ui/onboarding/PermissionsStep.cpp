@@ -46,14 +46,17 @@ PermissionsStep::PermissionsStep(std::function<void()> next, QWidget* parent)
 
     micRow_ = new PermissionRow("mic.fill", "Microphone", "So Tovrin can hear what you say.",
                                 [this] { enableMicrophone(); }, this);
+    micRow_->setObjectName("microphoneRow");
     column->addWidget(micRow_);
     axRow_ = new PermissionRow("accessibility", "Accessibility", "So the Menu hotkey works and text lands in your cursor.",
                                [this] { enableAccessibility(); }, this);
+    axRow_->setObjectName("accessibilityRow");
     column->addWidget(axRow_);
 
     column->addStretch(1);
 
     continue_ = new QPushButton(this);
+    continue_->setObjectName("continueButton");
     makeLarge(continue_);
     column->addWidget(continue_);
     connect(continue_, &QPushButton::clicked, this, [this] {

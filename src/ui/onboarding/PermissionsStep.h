@@ -45,9 +45,6 @@ public:
     bool axOK() const { return axOK_; }
     bool isPolling() const { return poll_.isValid() && !poll_.isCancelled(); }
 
-    PermissionRow* microphoneRow() const { return micRow_; }
-    PermissionRow* accessibilityRow() const { return axRow_; }
-    QPushButton* continueButton() const { return continue_; }
     // The colour the button is filled with now: the accent once both are granted, else gray.
     QColor continueTint() const;
 

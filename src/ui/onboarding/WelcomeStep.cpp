@@ -57,6 +57,7 @@ WelcomeStep::WelcomeStep(std::function<void()> next, QWidget* parent)
     column->addStretch(1);
 
     start_ = new QPushButton("Get Started", this);
+    start_->setObjectName("startButton");
     KestalPrimaryButtonStyle::apply(start_);
     makeLarge(start_);
     auto* buttonRow = new QHBoxLayout;

@@ -12,8 +12,6 @@ class WelcomeStep : public OnboardingStep {
 public:
     explicit WelcomeStep(std::function<void()> next, QWidget* parent = nullptr);
 
-    QPushButton* startButton() const { return start_; }
-
 private:
     std::function<void()> next_;
     QPushButton* start_;
