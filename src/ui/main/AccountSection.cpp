@@ -19,9 +19,6 @@
 
 namespace {
 
-// The desktop's destructive red, for "Log Out".
-const QColor kDestructive(255, 69, 58);
-
 QPushButton* smallButton(const QString& title, QWidget* parent, const QColor& color = Kestal::text) {
     auto* b = new QPushButton(title, parent);
     b->setFont(Kestal::font(12, QFont::Medium));
@@ -125,7 +122,7 @@ AccountSection::AccountSection(BackendClient& backend, QWidget* parent)
     session->setSpacing(8);
     refresh_ = smallButton("Refresh", signedIn_);
     session->addWidget(refresh_);
-    logout_ = smallButton("Log Out", signedIn_, kDestructive);
+    logout_ = smallButton("Log Out", signedIn_, Kestal::alertRed);
     session->addWidget(logout_);
     session->addStretch(1);
     in->addLayout(session);

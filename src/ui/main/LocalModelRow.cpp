@@ -14,8 +14,6 @@
 
 namespace {
 
-const QColor kGreen(48, 209, 88);
-
 QPushButton* smallButton(const QString& title, QWidget* parent) {
     auto* b = new QPushButton(title, parent);
     b->setFont(Kestal::font(11, QFont::Medium));
@@ -59,7 +57,7 @@ LocalModelRow::LocalModelRow(WhisperModel model, std::function<void()> select, s
     name_ = line(QString::fromStdString(model_.name), Kestal::font(12, QFont::Medium), Kestal::text, this);
     title->addWidget(name_);
     installedMark_ = new QLabel(this);
-    installedMark_->setPixmap(Symbols::pixmap("checkmark.circle.fill", 10, kGreen, devicePixelRatioF()));
+    installedMark_->setPixmap(Symbols::pixmap("checkmark.circle.fill", 10, Kestal::green, devicePixelRatioF()));
     title->addWidget(installedMark_);
     title->addStretch(1);
     texts->addLayout(title);
