@@ -91,10 +91,4 @@ const X11KeyMap::Key& X11KeyMap::key(int xKeycode) const {
     return xKeycode >= 0 && xKeycode < 256 ? keys_[xKeycode] : none;
 }
 
-int X11KeyMap::keycodeFor(int code) const {
-    for (int kc = 8; kc < 256; ++kc)
-        if (keys_[kc].code == code) return kc;
-    return 0;
-}
-
 }  // namespace platform

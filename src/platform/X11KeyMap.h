@@ -24,8 +24,6 @@ public:
     void setGroup(_XDisplay* display, int group);
 
     const Key& key(int xKeycode) const;
-    // The key number of the first key that carries the stored `code`, 0 when none does.
-    int keycodeFor(int code) const;
     // Whether the keymap has a real Fn key; without one the Menu key stands in for it.
     bool hasFnKey() const { return hasFn_; }
 

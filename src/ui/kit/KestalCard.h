@@ -12,7 +12,6 @@ public:
 
     double radius() const { return radius_; }
     QColor borderColor() const { return borderColor_; }
-    void setBorderColor(const QColor& c);
 
     // Paints the card look into `rect` (used by the card and by anything drawn the same way).
     static void paintCard(QPainter& p, const QRectF& rect, double radius, const QColor& fill, const QColor& border,
