@@ -2,13 +2,15 @@
 // give it a layout with the margins the content needs.
 #pragma once
 
+#include "ui/kit/Kestal.h"
+
 #include <QColor>
 #include <QFrame>
 
 class KestalCard : public QFrame {
     Q_OBJECT
 public:
-    explicit KestalCard(double radius = 12, QColor borderColor = QColor(30, 34, 42), QWidget* parent = nullptr);
+    explicit KestalCard(double radius = 12, QColor borderColor = Kestal::border, QWidget* parent = nullptr);
 
     double radius() const { return radius_; }
     QColor borderColor() const { return borderColor_; }

@@ -1,7 +1,8 @@
 #include "ui/main/RoundedBox.h"
 
+#include "ui/kit/KestalCard.h"
+
 #include <QPainter>
-#include <QPainterPath>
 
 #include <algorithm>
 
@@ -17,8 +18,5 @@ QColor RoundedBox::quaternary(double opacity) {
 
 void RoundedBox::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    QPainterPath shape;
-    shape.addRoundedRect(QRectF(rect()), radius_, radius_);
-    p.fillPath(shape, fill_);
+    KestalCard::paintCard(p, QRectF(rect()), radius_, fill_, Qt::transparent, 0);
 }
