@@ -36,15 +36,9 @@ AccountStep::AccountStep(std::function<void()> next, BackendClient& backend, QWi
     column->setContentsMargins(40, 36, 40, 30);
     column->setSpacing(18);
 
-    auto* header = new QVBoxLayout;
-    header->setSpacing(6);
-    QFont titleFont = Kestal::largeTitle();
-    titleFont.setBold(true);
-    header->addWidget(textLabel("Create your account", titleFont, Kestal::text, this));
-    header->addWidget(textLabel("Unlocks the free trial: 3000 credits for AI enhancement and cloud transcription. "
-                                "Takes ten seconds \u2014 no card, no emails.",
-                                Kestal::body(), Kestal::dim, this));
-    column->addLayout(header);
+    column->addLayout(heading("Create your account",
+                              "Unlocks the free trial: 3000 credits for AI enhancement and cloud transcription. "
+                              "Takes ten seconds \u2014 no card, no emails."));
 
     email_ = new KestalField("Email", false, "you@example.com", KestalField::ContentType::emailAddress, this);
     column->addWidget(email_);
