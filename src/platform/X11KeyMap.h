@@ -20,6 +20,9 @@ public:
 
     // Reads the keymap of `display` for the layout (group) in effect.
     void load(_XDisplay* display);
+    // Asks `display` for the keyboard extension's notices of keymap replacements and layout
+    // switches (the key that carries a code may move), then reads the keymap.
+    void follow(_XDisplay* display);
     // Switches to another layout of the same keymap.
     void setGroup(_XDisplay* display, int group);
 
