@@ -265,12 +265,7 @@ platform::Task<void> BackendClient::logout() {
             // The local sign-out happens whatever the service says, or when it cannot be reached.
         }
     }
-    accessToken_.reset();
-    ++sessionEpoch_;
-    const bool hadUser = user_.has_value();
-    user_.reset();
-    deleteRefreshToken();
-    if (hadUser) emit changed();
+    signOutLocally();
 }
 
 // --- checkout ---

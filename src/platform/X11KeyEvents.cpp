@@ -52,14 +52,8 @@ bool X11KeyEvents::open() {
     XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof bits), bits};
     XISelectEvents(dpy, DefaultRootWindow(dpy), &mask, 1);
 
-    // Follow keymap replacements and layout switches.
-    XkbSelectEvents(dpy, XkbUseCoreKbd, XkbNewKeyboardNotifyMask | XkbMapNotifyMask,
-                    XkbNewKeyboardNotifyMask | XkbMapNotifyMask);
-    XkbSelectEventDetails(dpy, XkbUseCoreKbd, XkbStateNotify, XkbGroupStateMask, XkbGroupStateMask);
-    XSync(dpy, False);
-
     display_ = dpy;
-    keyMap_.load(display_);
+    keyMap_.follow(display_);
     notifier_ = new QSocketNotifier(ConnectionNumber(display_), QSocketNotifier::Read);
     QObject::connect(notifier_, &QSocketNotifier::activated, [this] { readPending(); });
     readPending();

@@ -29,13 +29,8 @@ bool X11KeyGrab::open() {
         XCloseDisplay(dpy);
         return false;
     }
-    // Follow keymap replacements and layout switches: the key that carries a code may move.
-    XkbSelectEvents(dpy, XkbUseCoreKbd, XkbNewKeyboardNotifyMask | XkbMapNotifyMask,
-                    XkbNewKeyboardNotifyMask | XkbMapNotifyMask);
-    XkbSelectEventDetails(dpy, XkbUseCoreKbd, XkbStateNotify, XkbGroupStateMask, XkbGroupStateMask);
-    XSync(dpy, False);
     display_ = dpy;
-    keyMap_.load(display_);
+    keyMap_.follow(display_);
     notifier_ = new QSocketNotifier(ConnectionNumber(display_), QSocketNotifier::Read);
     QObject::connect(notifier_, &QSocketNotifier::activated, [this] { readPending(); });
     return true;

@@ -86,15 +86,17 @@ void X11KeyMap::rebuild(_XDisplay* display) {
     if (xkb) XkbFreeKeyboard(xkb, 0, True);
 }
 
+void X11KeyMap::follow(_XDisplay* display) {
+    XkbSelectEvents(display, XkbUseCoreKbd, XkbNewKeyboardNotifyMask | XkbMapNotifyMask,
+                    XkbNewKeyboardNotifyMask | XkbMapNotifyMask);
+    XkbSelectEventDetails(display, XkbUseCoreKbd, XkbStateNotify, XkbGroupStateMask, XkbGroupStateMask);
+    XSync(display, False);
+    load(display);
+}
+
 const X11KeyMap::Key& X11KeyMap::key(int xKeycode) const {
     static const Key none{};
     return xKeycode >= 0 && xKeycode < 256 ? keys_[xKeycode] : none;
-}
-
-int X11KeyMap::keycodeFor(int code) const {
-    for (int kc = 8; kc < 256; ++kc)
-        if (keys_[kc].code == code) return kc;
-    return 0;
 }
 
 }  // namespace platform

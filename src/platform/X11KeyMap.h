@@ -20,12 +20,13 @@ public:
 
     // Reads the keymap of `display` for the layout (group) in effect.
     void load(_XDisplay* display);
+    // Asks `display` for the keyboard extension's notices of keymap replacements and layout
+    // switches (the key that carries a code may move), then reads the keymap.
+    void follow(_XDisplay* display);
     // Switches to another layout of the same keymap.
     void setGroup(_XDisplay* display, int group);
 
     const Key& key(int xKeycode) const;
-    // The key number of the first key that carries the stored `code`, 0 when none does.
-    int keycodeFor(int code) const;
     // Whether the keymap has a real Fn key; without one the Menu key stands in for it.
     bool hasFnKey() const { return hasFn_; }
 

@@ -3,6 +3,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"
 #include "platform/Scheduler.h"
+#include "platform/TextTools.h"
 
 #include <nlohmann/json.hpp>
 #include <sqlite3.h>
@@ -107,29 +108,6 @@ int clampToInt32(std::int64_t v) {
     if (v > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
     if (v < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
     return static_cast<int>(v);
-}
-
-bool isValidUtf8(const std::string& s) {
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const auto* end = p + s.size();
-    while (p < end) {
-        unsigned c = *p;
-        int extra;
-        unsigned min;
-        if (c < 0x80) { ++p; continue; }
-        if ((c & 0xE0) == 0xC0) { extra = 1; min = 0x80; c &= 0x1F; }
-        else if ((c & 0xF0) == 0xE0) { extra = 2; min = 0x800; c &= 0x0F; }
-        else if ((c & 0xF8) == 0xF0) { extra = 3; min = 0x10000; c &= 0x07; }
-        else return false;
-        if (end - p <= extra) return false;
-        for (int i = 1; i <= extra; ++i) {
-            if ((p[i] & 0xC0) != 0x80) return false;
-            c = (c << 6) | (p[i] & 0x3F);
-        }
-        if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-        p += extra + 1;
-    }
-    return true;
 }
 
 // Days from 1970-01-01 to the given civil date (proleptic Gregorian).
@@ -502,7 +480,7 @@ void Database::migrateJSONL(const std::string& folder) {
         content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         if (in.bad()) return;
     }
-    if (!isValidUtf8(content)) return;
+    if (!platform::TextTools::isUtf8(content)) return;
 
     {
         std::lock_guard lock(mutex_);

@@ -22,6 +22,28 @@ int AccountForm::perceivedLength(const QString& text) {
     return count;
 }
 
+std::optional<QString> AccountForm::validate(const QString& email, const QString& password, int shortestEmail) {
+    const QString trimmed = trimmedEmail(email);
+    if (!trimmed.contains('@') || !trimmed.contains('.') || perceivedLength(trimmed) < shortestEmail)
+        return QStringLiteral("Enter a valid email address.");
+    if (perceivedLength(password) < 8) return QStringLiteral("Password needs at least 8 characters.");
+    return std::nullopt;
+}
+
+platform::Task<std::optional<QString>> AccountForm::attempt(SignIn signIn, std::string email, std::string password,
+                                                            QString alreadyRegistered) {
+    std::exception_ptr failure;
+    try {
+        platform::Task<void> request = signIn(std::move(email), std::move(password));
+        co_await std::move(request);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    std::optional<QString> message;
+    if (failure) message = failureMessage(failure, alreadyRegistered);
+    co_return message;
+}
+
 QString AccountForm::failureMessage(std::exception_ptr error, const QString& alreadyRegistered) {
     try {
         std::rethrow_exception(error);

@@ -144,5 +144,4 @@ void AppIconPicker::choose(int index) {
     selected_ = tiles_.at(index).style;
     update();
     AppIconManager::apply(selected_);
-    emit styleChosen(selected_);
 }

@@ -19,8 +19,14 @@ public:
     static inline const QColor blue{74, 158, 255};    // accent
     static inline const QColor gold{245, 197, 66};    // recording dot, success mark
     static inline const QColor red{248, 113, 113};    // error text
-    // The warning mark of the recording widget (the desktop's dark-mode orange).
+    // The desktop's dark-mode status colours: a warning or a pending state (the recording
+    // widget's warning mark), success (granted, saved, installed, active), and failure or a
+    // destructive action.
     static inline const QColor orange{255, 159, 10};
+    static inline const QColor green{48, 209, 88};
+    static inline const QColor alertRed{255, 69, 58};
+    // The star of a favourite (the desktop's dark-mode yellow).
+    static inline const QColor yellow{255, 214, 10};
 
     // The system font at `points` in the same units as the other dimensions (one point is one
     // device-independent pixel, whatever the screen's nominal DPI).

@@ -12,11 +12,6 @@ KestalCard::KestalCard(double radius, QColor borderColor, QWidget* parent)
     setAttribute(Qt::WA_TranslucentBackground, false);
 }
 
-void KestalCard::setBorderColor(const QColor& c) {
-    borderColor_ = c;
-    update();
-}
-
 void KestalCard::paintCard(QPainter& p, const QRectF& rect, double radius, const QColor& fill, const QColor& border,
                            double borderWidth) {
     p.save();

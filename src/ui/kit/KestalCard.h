@@ -2,17 +2,18 @@
 // give it a layout with the margins the content needs.
 #pragma once
 
+#include "ui/kit/Kestal.h"
+
 #include <QColor>
 #include <QFrame>
 
 class KestalCard : public QFrame {
     Q_OBJECT
 public:
-    explicit KestalCard(double radius = 12, QColor borderColor = QColor(30, 34, 42), QWidget* parent = nullptr);
+    explicit KestalCard(double radius = 12, QColor borderColor = Kestal::border, QWidget* parent = nullptr);
 
     double radius() const { return radius_; }
     QColor borderColor() const { return borderColor_; }
-    void setBorderColor(const QColor& c);
 
     // Paints the card look into `rect` (used by the card and by anything drawn the same way).
     static void paintCard(QPainter& p, const QRectF& rect, double radius, const QColor& fill, const QColor& border,

@@ -67,7 +67,6 @@ KestalField::KestalField(const QString& label, bool isSecure, const QString& pla
 
     input_->installEventFilter(this);
     connect(input_, &QLineEdit::textChanged, this, &KestalField::textChanged);
-    connect(input_, &QLineEdit::returnPressed, this, &KestalField::submitted);
     setFocusProxy(input_);
     // A field is as tall as its label and one line of input; extra room goes elsewhere.
     frame_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);

@@ -27,7 +27,6 @@ public:
 
 signals:
     void textChanged(const QString& text);
-    void submitted();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

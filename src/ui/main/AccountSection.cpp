@@ -19,8 +19,7 @@
 
 namespace {
 
-// The desktop's destructive red, for "Log Out".
-const QColor kDestructive(255, 69, 58);
+const QString kAlreadyRegistered = QString::fromUtf8("This email is already registered \u2014 use Log In.");
 
 QPushButton* smallButton(const QString& title, QWidget* parent, const QColor& color = Kestal::text) {
     auto* b = new QPushButton(title, parent);
@@ -139,7 +138,7 @@ AccountSection::AccountSection(BackendClient& backend, QWidget* parent)
     refresh_ = smallButton("Refresh", signedIn_);
     refresh_->setObjectName("refreshAccount");
     session->addWidget(refresh_);
-    logout_ = smallButton("Log Out", signedIn_, kDestructive);
+    logout_ = smallButton("Log Out", signedIn_, Kestal::alertRed);
     logout_->setObjectName("logoutButton");
     session->addWidget(logout_);
     session->addStretch(1);
@@ -178,14 +177,11 @@ AccountSection::AccountSection(BackendClient& backend, QWidget* parent)
 QString AccountSection::trimmedEmail(const QString& email) { return AccountForm::trimmedEmail(email); }
 
 std::optional<QString> AccountSection::validate(const QString& email, const QString& password) {
-    const QString trimmed = trimmedEmail(email);
-    if (!trimmed.contains('@') || !trimmed.contains('.')) return QStringLiteral("Enter a valid email address.");
-    if (AccountForm::perceivedLength(password) < 8) return QStringLiteral("Password needs at least 8 characters.");
-    return std::nullopt;
+    return AccountForm::validate(email, password);
 }
 
 QString AccountSection::failureMessage(std::exception_ptr error) {
-    return AccountForm::failureMessage(error, QString::fromUtf8("This email is already registered \u2014 use Log In."));
+    return AccountForm::failureMessage(error, kAlreadyRegistered);
 }
 
 QString AccountSection::capitalized(const QString& text) {
@@ -218,16 +214,12 @@ void AccountSection::authenticate(Action action) {
 
 platform::Task<void> AccountSection::run(Action action, std::string email, std::string password) {
     QPointer<AccountSection> self(this);
-    std::exception_ptr failure;
-    try {
-        platform::Task<void> request = action(std::move(email), std::move(password));
-        co_await std::move(request);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    platform::Task<std::optional<QString>> attempt =
+        AccountForm::attempt(std::move(action), std::move(email), std::move(password), kAlreadyRegistered);
+    const std::optional<QString> failure = co_await std::move(attempt);
     if (!self) co_return;
     if (failure) {
-        self->setErrorText(failureMessage(failure));
+        self->setErrorText(*failure);
     } else {
         self->password_->setText({});
     }

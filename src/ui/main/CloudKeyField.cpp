@@ -13,13 +13,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-
-// The saved mark and its text (the desktop's green).
-const QColor kGreen(48, 209, 88);
-
-}  // namespace
-
 CloudKeyField::CloudKeyField(const std::string& provider, QWidget* parent) : QWidget(parent), provider_(provider) {
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -48,7 +41,7 @@ CloudKeyField::CloudKeyField(const std::string& provider, QWidget* parent) : QWi
     hintLine->setContentsMargins(0, 0, 0, 0);
     hintLine->setSpacing(4);
     hintIcon_ = new QLabel(hintRow_);
-    hintIcon_->setPixmap(Symbols::pixmap("checkmark.seal.fill", 11, kGreen, devicePixelRatioF()));
+    hintIcon_->setPixmap(Symbols::pixmap("checkmark.seal.fill", 11, Kestal::green, devicePixelRatioF()));
     hintLine->addWidget(hintIcon_);
     hint_ = new QLabel(hintRow_);
     hint_->setObjectName("keyHint");
@@ -126,7 +119,7 @@ void CloudKeyField::refreshHint() {
         hintIcon_->show();
         hint_->setText("Key saved");
         QPalette p = hint_->palette();
-        p.setColor(QPalette::WindowText, kGreen);
+        p.setColor(QPalette::WindowText, Kestal::green);
         hint_->setPalette(p);
         hintRow_->show();
     } else if (known) {

@@ -60,7 +60,7 @@ HistoryPage::HistoryPage(Database& store, QWidget* parent) : QWidget(parent), st
                                .arg(Kestal::css(Kestal::text)));
     searchRow->addWidget(search_, 1);
     filters->addWidget(searchBox, 1);
-    starred_ = new QPushButton(Symbols::icon("star.fill", QColor(255, 214, 10)), "Starred", this);
+    starred_ = new QPushButton(Symbols::icon("star.fill", Kestal::yellow), "Starred", this);
     starred_->setObjectName("starredFilter");
     starred_->setCheckable(true);
     KestalSecondaryButtonStyle::apply(starred_);

@@ -17,8 +17,6 @@
 
 namespace {
 
-const QColor kYellow(255, 214, 10);
-
 QToolButton* rowButton(const QString& symbol, const QColor& color, QWidget* parent) {
     auto* b = new QToolButton(parent);
     b->setIcon(Symbols::icon(symbol, color));
@@ -85,7 +83,7 @@ HistoryRowView::HistoryRowView(const HistoryRow& row, Database& store, QWidget* 
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(4);
-    star_ = row.favorite ? rowButton("star.fill", kYellow, this) : rowButton("star", Kestal::dim, this);
+    star_ = row.favorite ? rowButton("star.fill", Kestal::yellow, this) : rowButton("star", Kestal::dim, this);
     star_->setObjectName("historyStar");
     copy_ = rowButton("doc.on.doc", Kestal::dim, this);
     copy_->setObjectName("historyCopy");

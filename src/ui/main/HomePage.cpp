@@ -22,7 +22,6 @@
 
 namespace {
 
-const QColor kOrange(255, 159, 10);
 const QColor kCyan(100, 210, 255);
 const QColor kBlue(10, 132, 255);
 const QColor kPink(255, 55, 95);
@@ -116,7 +115,7 @@ void HomePage::rebuildLinks() {
     }
     community_ = nullptr;
 
-    links_->addWidget(new LinkCard("book.fill", kOrange, "5-minute guide",
+    links_->addWidget(new LinkCard("book.fill", Kestal::orange, "5-minute guide",
                                    QString::fromUtf8("Hotkeys, models, Dictionary and AI enhancement \u2014 everything "
                                                      "Tovrin can do."),
                                    "Open guide", guideURL, linkColumn_));

@@ -2,6 +2,7 @@
 
 #include "ui/kit/Kestal.h"
 #include "platform/Symbols.h"
+#include "ui/main/SmallButton.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,19 +14,6 @@
 #include <cmath>
 
 namespace {
-
-const QColor kGreen(48, 209, 88);
-
-QPushButton* smallButton(const QString& title, QWidget* parent) {
-    auto* b = new QPushButton(title, parent);
-    b->setFont(Kestal::font(11, QFont::Medium));
-    b->setCursor(Qt::PointingHandCursor);
-    b->setStyleSheet(QString("QPushButton { color: %1; background: transparent; border: 1px solid %2;"
-                             " border-radius: 6px; padding: 3px 9px; }"
-                             "QPushButton:pressed { background: %3; }")
-                         .arg(Kestal::css(Kestal::text), Kestal::css(Kestal::border), Kestal::css(Kestal::surface)));
-    return b;
-}
 
 QLabel* line(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
     auto* l = new QLabel(text, parent);
@@ -61,7 +49,7 @@ LocalModelRow::LocalModelRow(WhisperModel model, std::function<void()> select, s
     title->addWidget(name_);
     installedMark_ = new QLabel(this);
     installedMark_->setObjectName("installedMark");
-    installedMark_->setPixmap(Symbols::pixmap("checkmark.circle.fill", 10, kGreen, devicePixelRatioF()));
+    installedMark_->setPixmap(Symbols::pixmap("checkmark.circle.fill", 10, Kestal::green, devicePixelRatioF()));
     title->addWidget(installedMark_);
     title->addStretch(1);
     texts->addLayout(title);
@@ -71,7 +59,7 @@ LocalModelRow::LocalModelRow(WhisperModel model, std::function<void()> select, s
     texts->addWidget(note_);
     row->addLayout(texts, 1);
 
-    use_ = smallButton("Use", this);
+    use_ = SmallButton::create("Use", this);
     use_->setObjectName("useButton");
     row->addWidget(use_, 0, Qt::AlignVCenter);
     progress_ = new QProgressBar(this);
@@ -80,7 +68,7 @@ LocalModelRow::LocalModelRow(WhisperModel model, std::function<void()> select, s
     progress_->setTextVisible(false);
     progress_->setFixedSize(80, 6);
     row->addWidget(progress_, 0, Qt::AlignVCenter);
-    download_ = smallButton("Download " + QString::number(model_.sizeMB) + " MB", this);
+    download_ = SmallButton::create("Download " + QString::number(model_.sizeMB) + " MB", this);
     download_->setObjectName("downloadButton");
     row->addWidget(download_, 0, Qt::AlignVCenter);
 

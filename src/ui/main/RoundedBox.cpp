@@ -1,22 +1,13 @@
 #include "ui/main/RoundedBox.h"
 
+#include "ui/kit/KestalCard.h"
+
 #include <QPainter>
-#include <QPainterPath>
 
 #include <algorithm>
 
 RoundedBox::RoundedBox(double radius, QColor fill, QWidget* parent) : QWidget(parent), radius_(radius), fill_(fill) {
     setAttribute(Qt::WA_StyledBackground, false);
-}
-
-void RoundedBox::setFill(const QColor& fill) {
-    fill_ = fill;
-    update();
-}
-
-void RoundedBox::setBorder(const QColor& border) {
-    border_ = border;
-    update();
 }
 
 QColor RoundedBox::quaternary(double opacity) {
@@ -27,14 +18,5 @@ QColor RoundedBox::quaternary(double opacity) {
 
 void RoundedBox::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    QPainterPath shape;
-    shape.addRoundedRect(QRectF(rect()), radius_, radius_);
-    p.fillPath(shape, fill_);
-    if (border_.alpha() > 0) {
-        QPainterPath line;
-        line.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius_ - 0.5, radius_ - 0.5);
-        p.setPen(QPen(border_, 1));
-        p.drawPath(line);
-    }
+    KestalCard::paintCard(p, QRectF(rect()), radius_, fill_, Qt::transparent, 0);
 }

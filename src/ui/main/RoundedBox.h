@@ -1,6 +1,6 @@
-// A plain rounded rectangle behind its content: a fill and an optional 1 pt border, no padding of
-// its own (give it a layout with the margins the content needs). The pages draw their rows, boxes
-// and tiles with it.
+// A plain rounded rectangle behind its content: a fill, no border and no padding of its own (give
+// it a layout with the margins the content needs). The pages draw their rows, boxes and tiles
+// with it.
 #pragma once
 
 #include <QColor>
@@ -13,8 +13,6 @@ public:
 
     double radius() const { return radius_; }
     QColor fill() const { return fill_; }
-    void setFill(const QColor& fill);
-    void setBorder(const QColor& border);
 
     // The desktop's faintest label tint (white at 10 % on the dark look) at `opacity` of itself:
     // the "quaternary" fill of rows and tiles.
@@ -26,5 +24,4 @@ protected:
 private:
     double radius_;
     QColor fill_;
-    QColor border_ = Qt::transparent;
 };

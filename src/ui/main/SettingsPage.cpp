@@ -16,6 +16,7 @@
 #include "ui/main/FormSection.h"
 #include "ui/main/LocalModelsView.h"
 #include "ui/main/MicrophoneSection.h"
+#include "ui/main/SmallButton.h"
 #include "ui/main/ToggleSwitch.h"
 
 #include <QComboBox>
@@ -49,17 +50,6 @@ void select(QComboBox* combo, const std::string& value) {
 }
 
 QString tagAt(QComboBox* combo, int index) { return combo->itemData(index).toString(); }
-
-QPushButton* smallButton(const QString& title, QWidget* parent) {
-    auto* b = new QPushButton(title, parent);
-    b->setFont(Kestal::font(11, QFont::Medium));
-    b->setCursor(Qt::PointingHandCursor);
-    b->setStyleSheet(QString("QPushButton { color: %1; background: transparent; border: 1px solid %2;"
-                             " border-radius: 6px; padding: 3px 9px; }"
-                             "QPushButton:pressed { background: %3; }")
-                         .arg(Kestal::css(Kestal::text), Kestal::css(Kestal::border), Kestal::css(Kestal::surface)));
-    return b;
-}
 
 ToggleSwitch* toggle(const char* name) {
     auto* t = new ToggleSwitch({}, false, nullptr);
@@ -175,10 +165,10 @@ QWidget* SettingsPage::buildTranscription(QWidget* parent) {
     statusText_->setObjectName("engineStatus");
     statusText_->setWordWrap(false);
     statusLine->addWidget(statusText_, 0, Qt::AlignVCenter);
-    retry_ = smallButton("Retry", nullptr);
+    retry_ = SmallButton::create("Retry", nullptr);
     retry_->setObjectName("retryButton");
     statusLine->addWidget(retry_, 0, Qt::AlignVCenter);
-    showLog_ = smallButton("Show Log", nullptr);
+    showLog_ = SmallButton::create("Show Log", nullptr);
     showLog_->setObjectName("showLogButton");
     statusLine->addWidget(showLog_, 0, Qt::AlignVCenter);
     auto* statusValue = new QWidget;

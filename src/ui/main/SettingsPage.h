@@ -9,6 +9,7 @@
 #pragma once
 
 #include "platform/Task.h"
+#include "ui/kit/Kestal.h"
 
 #include <QColor>
 #include <QString>
@@ -45,9 +46,9 @@ public:
     // The catalogue name of the active on-device model; "Whisper" when it is not in the catalogue.
     static QString activeLocalModelName();
 
-    static inline const QColor kStatusRed{255, 69, 58};
-    static inline const QColor kStatusGreen{48, 209, 88};
-    static inline const QColor kStatusOrange{255, 159, 10};
+    static inline const QColor& kStatusRed = Kestal::alertRed;
+    static inline const QColor& kStatusGreen = Kestal::green;
+    static inline const QColor& kStatusOrange = Kestal::orange;
 
 protected:
     void showEvent(QShowEvent* event) override;

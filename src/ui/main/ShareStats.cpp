@@ -1,13 +1,13 @@
 #include "ui/main/ShareStats.h"
 
 #include "ui/kit/Kestal.h"
+#include "ui/kit/KestalCard.h"
 #include "ui/main/SavePanel.h"
 
 #include <QBuffer>
 #include <QFontMetricsF>
 #include <QLinearGradient>
 #include <QPainter>
-#include <QPainterPath>
 
 #include <cmath>
 
@@ -47,9 +47,7 @@ QColor white(double alpha) {
 }  // namespace
 
 void ShareStats::statBox(QPainter& p, const QRectF& rect, const QString& value, const QString& label) {
-    QPainterPath shape;
-    shape.addRoundedRect(rect, 12, 12);
-    p.fillPath(shape, white(0.06));
+    KestalCard::paintCard(p, rect, 12, white(0.06), Qt::transparent, 0);
     const QRectF inner = rect.adjusted(kBoxPadding, kBoxPadding, -kBoxPadding, -kBoxPadding);
     const double valueHeight = QFontMetricsF(valueFont()).height();
     p.setFont(valueFont());

@@ -7,10 +7,6 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-namespace {
-const QColor kGreen(48, 209, 88);
-}
-
 ShortcutRow::ShortcutRow(const QString& icon, const QString& title, const QString& detail, const QString& keys,
                          bool active, QWidget* parent)
     : RoundedBox(10, RoundedBox::quaternary(0.35), parent), title_(title), active_(active) {
@@ -46,10 +42,10 @@ ShortcutRow::ShortcutRow(const QString& icon, const QString& title, const QStrin
         badgeRow->setSpacing(4);
         auto* dot = new QLabel(badge);
         dot->setFixedSize(6, 6);
-        dot->setStyleSheet(QString("background: %1; border-radius: 3px;").arg(Kestal::css(kGreen)));
+        dot->setStyleSheet(QString("background: %1; border-radius: 3px;").arg(Kestal::css(Kestal::green)));
         auto* word = new QLabel("Active", badge);
         word->setFont(Kestal::caption2());
-        word->setStyleSheet(QString("color: %1;").arg(Kestal::css(kGreen)));
+        word->setStyleSheet(QString("color: %1;").arg(Kestal::css(Kestal::green)));
         badgeRow->addWidget(dot);
         badgeRow->addWidget(word);
         line->addWidget(badge);

@@ -20,6 +20,9 @@
 namespace {
 
 constexpr const char* kCreateLabel = "Create Account \u2014 start free trial";
+// Addresses of five characters or fewer are refused here.
+constexpr int kShortestEmail = 6;
+const QString kAlreadyRegistered = QString::fromUtf8("This email is already registered \u2014 use Log In below.");
 
 }  // namespace
 
@@ -33,15 +36,9 @@ AccountStep::AccountStep(std::function<void()> next, BackendClient& backend, QWi
     column->setContentsMargins(40, 36, 40, 30);
     column->setSpacing(18);
 
-    auto* header = new QVBoxLayout;
-    header->setSpacing(6);
-    QFont titleFont = Kestal::largeTitle();
-    titleFont.setBold(true);
-    header->addWidget(textLabel("Create your account", titleFont, Kestal::text, this));
-    header->addWidget(textLabel("Unlocks the free trial: 3000 credits for AI enhancement and cloud transcription. "
-                                "Takes ten seconds \u2014 no card, no emails.",
-                                Kestal::body(), Kestal::dim, this));
-    column->addLayout(header);
+    column->addLayout(heading("Create your account",
+                              "Unlocks the free trial: 3000 credits for AI enhancement and cloud transcription. "
+                              "Takes ten seconds \u2014 no card, no emails."));
 
     email_ = new KestalField("Email", false, "you@example.com", KestalField::ContentType::emailAddress, this);
     email_->setObjectName("emailField");
@@ -91,15 +88,11 @@ QString AccountStep::trimmedEmail(const QString& email) { return AccountForm::tr
 int AccountStep::perceivedLength(const QString& text) { return AccountForm::perceivedLength(text); }
 
 std::optional<QString> AccountStep::validate(const QString& email, const QString& password) {
-    const QString trimmed = trimmedEmail(email);
-    if (!trimmed.contains('@') || !trimmed.contains('.') || perceivedLength(trimmed) <= 5)
-        return QStringLiteral("Enter a valid email address.");
-    if (perceivedLength(password) < 8) return QStringLiteral("Password needs at least 8 characters.");
-    return std::nullopt;
+    return AccountForm::validate(email, password, kShortestEmail);
 }
 
 QString AccountStep::failureMessage(std::exception_ptr error) {
-    return AccountForm::failureMessage(error, QString::fromUtf8("This email is already registered \u2014 use Log In below."));
+    return AccountForm::failureMessage(error, kAlreadyRegistered);
 }
 
 void AccountStep::submit(bool signup) {
@@ -114,18 +107,17 @@ void AccountStep::submit(bool signup) {
 
 platform::Task<> AccountStep::send(bool signup, std::string email, std::string password) {
     QPointer<AccountStep> self(this);
-    std::exception_ptr failure;
-    try {
-        platform::Task<void> request = signup ? backend_.signup(std::move(email), std::move(password))
-                                              : backend_.login(std::move(email), std::move(password));
-        co_await std::move(request);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    BackendClient* backend = &backend_;
+    AccountForm::SignIn signIn = [backend, signup](std::string e, std::string p) {
+        return signup ? backend->signup(std::move(e), std::move(p)) : backend->login(std::move(e), std::move(p));
+    };
+    platform::Task<std::optional<QString>> attempt =
+        AccountForm::attempt(std::move(signIn), std::move(email), std::move(password), kAlreadyRegistered);
+    const std::optional<QString> failure = co_await std::move(attempt);
     // The step may have been passed over or torn down while the request ran.
     if (!self) co_return;
     if (failure) {
-        self->setErrorText(failureMessage(failure));
+        self->setErrorText(*failure);
         co_return;
     }
     if (self->next_) self->next_();

@@ -61,17 +61,11 @@ ModelStep::ModelStep(std::function<void()> done, std::uint64_t physicalMemory, Q
     column->setContentsMargins(40, 36, 40, 30);
     column->setSpacing(18);
 
-    auto* header = new QVBoxLayout;
-    header->setSpacing(6);
-    QFont titleFont = Kestal::largeTitle();
-    titleFont.setBold(true);
-    header->addWidget(textLabel("Offline model \u2014 optional", titleFont, Kestal::text, this));
-    header->addWidget(textLabel(
+    column->addLayout(heading(
+        "Offline model \u2014 optional",
         "Tovrin Cloud transcribes on our servers, so you can start dictating right away. An offline model runs on "
         "this computer instead \u2014 private and it works without internet, but the download is large and it uses "
-        "memory (RAM) while active. You can add one later in Settings.",
-        Kestal::body(), Kestal::dim, this));
-    column->addLayout(header);
+        "memory (RAM) while active. You can add one later in Settings."));
 
     // The six rows do not all fit the fixed window beside the header and the buttons on every
     // font setup, so they scroll when they have to.

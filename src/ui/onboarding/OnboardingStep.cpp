@@ -4,6 +4,7 @@
 
 #include <QLabel>
 #include <QSizePolicy>
+#include <QVBoxLayout>
 
 OnboardingStep::OnboardingStep(QWidget* parent) : QWidget(parent) {
     setAutoFillBackground(true);
@@ -11,6 +12,16 @@ OnboardingStep::OnboardingStep(QWidget* parent) : QWidget(parent) {
     p.setColor(QPalette::Window, Kestal::bg);
     p.setColor(QPalette::WindowText, Kestal::text);
     setPalette(p);
+}
+
+QVBoxLayout* OnboardingStep::heading(const QString& title, const QString& subtitle) {
+    auto* header = new QVBoxLayout;
+    header->setSpacing(6);
+    QFont titleFont = Kestal::largeTitle();
+    titleFont.setBold(true);
+    header->addWidget(textLabel(title, titleFont, Kestal::text, this));
+    header->addWidget(textLabel(subtitle, Kestal::body(), Kestal::dim, this));
+    return header;
 }
 
 void OnboardingStep::makeLarge(QWidget* button) {

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class QLabel;
+class QVBoxLayout;
 
 class OnboardingStep : public QWidget {
     Q_OBJECT
@@ -22,4 +23,7 @@ protected:
     static void makeLarge(QWidget* button);
     // A wrapping label of plain text (never markup) in `font` and `color`.
     static QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent);
+    // The step's heading, for the top of its column: `title` in the bold large-title font above
+    // `subtitle` in the dimmed body font, 6 pt apart.
+    QVBoxLayout* heading(const QString& title, const QString& subtitle);
 };

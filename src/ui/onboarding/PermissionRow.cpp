@@ -15,10 +15,7 @@ namespace {
 constexpr double kSymbolSize = 22;  // the title-2 text size of the symbol font
 }
 
-const QColor& PermissionRow::grantedColor() {
-    static const QColor green(48, 209, 88);
-    return green;
-}
+const QColor& PermissionRow::grantedColor() { return Kestal::green; }
 
 PermissionRow::PermissionRow(QString icon, QString title, QString subtitle, std::function<void()> action,
                              QWidget* parent)

@@ -35,14 +35,8 @@ PermissionsStep::PermissionsStep(std::function<void()> next, QWidget* parent)
     column->setContentsMargins(40, 36, 40, 30);
     column->setSpacing(22);
 
-    auto* header = new QVBoxLayout;
-    header->setSpacing(6);
-    QFont titleFont = Kestal::largeTitle();
-    titleFont.setBold(true);
-    header->addWidget(textLabel("Two quick permissions", titleFont, Kestal::text, this));
-    header->addWidget(textLabel("Tovrin needs these to hear you and to type for you. It asks for nothing else.",
-                                Kestal::body(), Kestal::dim, this));
-    column->addLayout(header);
+    column->addLayout(heading("Two quick permissions",
+                              "Tovrin needs these to hear you and to type for you. It asks for nothing else."));
 
     micRow_ = new PermissionRow("mic.fill", "Microphone", "So Tovrin can hear what you say.",
                                 [this] { enableMicrophone(); }, this);

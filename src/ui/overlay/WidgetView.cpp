@@ -3,6 +3,7 @@
 #include "platform/MainQueue.h"
 #include "ui/kit/Kestal.h"
 #include "platform/Symbols.h"
+#include "ui/kit/KestalCard.h"
 #include "ui/overlay/ShimmerText.h"
 #include "ui/overlay/TrypillianSpiral.h"
 #include "ui/overlay/Waveform.h"
@@ -100,16 +101,7 @@ void WidgetView::paintAt(QPainter& p, double t) {
     p.setRenderHint(QPainter::TextAntialiasing);
 
     const QRectF capsule = capsuleRect();
-    const double radius = capsule.height() / 2;
-    p.fillPath(capsulePath(), Kestal::bg);
-    {
-        QPainterPath edge;
-        const QRectF inner = capsule.adjusted(0.5, 0.5, -0.5, -0.5);
-        edge.addRoundedRect(inner, radius - 0.5, radius - 0.5);
-        p.setPen(QPen(Kestal::border, 1));
-        p.setBrush(Qt::NoBrush);
-        p.drawPath(edge);
-    }
+    KestalCard::paintCard(p, capsule, capsule.height() / 2, Kestal::bg, Kestal::border);
 
     p.save();
     p.setOpacity(contentOpacity(t));
