@@ -316,20 +316,6 @@ bool HeadlessDesktop::startKeyring() {
         error_ = "the secret service did not come up";
         return false;
     }
-    // The login collection, made from the password on the daemon's input, may not be loaded yet
-    // (then a store would wait for a prompt nobody answers): unlocking it loads it.
-    const bool loaded = waitFor(30, [&] {
-        unlockKeyring();
-        std::string alias;
-        return run({"gdbus", "call", "--session", "--dest", "org.freedesktop.secrets", "--object-path",
-                    "/org/freedesktop/secrets", "--method", "org.freedesktop.Secret.Service.ReadAlias", "default"},
-                   &alias, 5) == 0 &&
-               alias.find(kLoginCollection) != std::string::npos;
-    });
-    if (!loaded) {
-        error_ = "the login keyring was not loaded";
-        return false;
-    }
     return true;
 }
 
