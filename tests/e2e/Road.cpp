@@ -187,6 +187,8 @@ std::string utf8Title(Display* d, Window w, Atom netWmName, Atom utf8) {
 
 int ignoreErrors(Display*, XErrorEvent*) { return 0; }
 
+constexpr const char* kOnboardingTitle = "Welcome to Tovrin";
+
 std::vector<X11Window> windowsOn(Display* d, pid_t pid) {
     std::vector<X11Window> out;
     const Atom netPid = XInternAtom(d, "_NET_WM_PID", False);
@@ -435,13 +437,50 @@ bool Road::startProgram(const std::vector<std::string>& extraEnv, const std::vec
     if (program_ <= 0) return false;
     programGroup_ = program_;
     titles_ = std::make_unique<TitleWatch>(desktop_.display(), program_);
-    return waitUntil(
-        [&] {
-            for (const auto& w : windowsOf(desktop_.display(), program_))
-                if (w.viewable) return true;
-            return false;
-        },
-        30, 0.05);
+    if (!waitUntil(
+            [&] {
+                for (const auto& w : windowsOf(desktop_.display(), program_))
+                    if (w.viewable) return true;
+                return false;
+            },
+            30, 0.05))
+        return false;
+    // A new user's launch ends with the onboarding window shown and activated, after the keyring
+    // has been read (which may take a while). Until that window holds the focus, a focus given
+    // to another window can still be taken back by its activation.
+    waitUntil([&] { return onboardingFocused(); }, 15, 0.05);
+    return true;
+}
+
+bool Road::onboardingFocused() const {
+    Display* d = XOpenDisplay(desktop_.display().c_str());
+    if (!d) return false;
+    Window focused = 0;
+    int revert = 0;
+    XGetInputFocus(d, &focused, &revert);
+    bool found = false;
+    for (const auto& w : windowsOn(d, program_)) {
+        if (!w.viewable || w.title != kOnboardingTitle) continue;
+        // The focus may sit on the window or on a window inside it.
+        auto* old = XSetErrorHandler(ignoreErrors);
+        for (Window at = focused; at != None && at != PointerRoot && !found;) {
+            if (at == w.id) {
+                found = true;
+                break;
+            }
+            Window root = 0, parent = 0;
+            Window* children = nullptr;
+            unsigned int n = 0;
+            if (!XQueryTree(d, at, &root, &parent, &children, &n)) break;
+            if (children) XFree(children);
+            if (at == root) break;
+            at = parent;
+        }
+        XSync(d, False);
+        XSetErrorHandler(old);
+    }
+    XCloseDisplay(d);
+    return found;
 }
 
 void Road::stopProgram() {

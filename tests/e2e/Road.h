@@ -120,8 +120,9 @@ public:
     // Gives the focus back to the target window (the program's onboarding takes it at launch).
     bool focusTarget();
 
-    // The program; true once one of its windows is on screen (the launch has run by then).
-    // `launcher` goes before the program's path (a command that execs it, such as setpriv).
+    // The program; true once one of its windows is on screen. For a new user it waits on (at
+    // most 15 s more) until the launch has run: the onboarding window is shown and holds the
+    // focus. `launcher` goes before the program's path (a command that execs it, such as setpriv).
     bool startProgram(const std::vector<std::string>& extraEnv = {}, const std::vector<std::string>& launcher = {});
     void stopProgram();
     // Asks the program to end (SIGTERM to it alone) and waits for it; its exit status, or -1.
@@ -129,6 +130,8 @@ public:
     pid_t programPid() const { return program_; }
     bool programRunning() const { return program_ > 0 && alive(program_); }
     std::string programLog() const;
+    // The program's onboarding window is on screen and has the keyboard focus.
+    bool onboardingFocused() const;
     TitleWatch& titles() { return *titles_; }
 
     // Another client owns the clipboard with `text` (until stopClipboardOwner or the next call).

@@ -219,7 +219,7 @@ bool HeadlessDesktop::startTray() {
     }
     // The tray host owns the _NET_SYSTEM_TRAY_S0 selection once it is up.
     std::string out;
-    const bool up = waitFor(10, [&] {
+    const bool up = waitFor(30, [&] {
         run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, nullptr, 2);
         return run({"sh", "-c", "xdpyinfo >/dev/null 2>&1 && xprop -root | grep -q . "}, &out, 2) == 0 &&
                run({"sh", "-c", "xwininfo -root -tree | grep -qi trayer"}, nullptr, 2) == 0;
@@ -305,7 +305,7 @@ bool HeadlessDesktop::startKeyring() {
     }
     pids_.push_back(keyring);
     // Ready once the secret service answers on the bus.
-    const bool up = waitFor(10, [&] {
+    const bool up = waitFor(30, [&] {
         return run({"secret-tool", "search", "--all", "service", "tovrin-probe"}, nullptr, 3) >= 0 &&
                run({"sh", "-c",
                     "dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus "
