@@ -137,8 +137,9 @@ private:
     HugePageBuffer decoderWeights_;  // the decoder's matrices, moved out of the mapping
     static constexpr int64_t kCrossParts = 8;  // at most, per head
 
-    // Buffers the forward pass works in, sized once when the model is loaded and kept: fresh
-    // memory costs a page fault per 4 KiB on first touch. Shapes are rows x columns, row-major;
+    // Buffers the forward pass works in, sized when the model is loaded (mel and enc on the
+    // first recording) and kept: fresh memory costs a page fault per 4 KiB on first touch.
+    // Shapes are rows x columns, row-major;
     // T: encoder positions (n_audio_ctx), d: n_audio_state, dt: n_text_state, H: heads,
     // dh: head width, nr: panel width of the kernels.
     struct WorkSpace {
