@@ -33,10 +33,6 @@ struct KernelSet {
     void (*packNTHalf)(const uint16_t* b, int64_t ldb, int64_t n0, int count, int64_t k, uint16_t* panel);
     void (*tileHalf)(const float* a, int64_t lda, int rows, const uint16_t* panel, int64_t k, float* c, int64_t ldc,
                      int cols, const float* bias, int flags);
-    // A rows [0, rows) (rows <= mr) packed k-major for tilePacked: k * mr floats.
-    void (*packA)(const float* a, int64_t lda, int rows, int64_t k, float* dst);
-    void (*tilePacked)(const float* a, int rows, const float* panel, int64_t k, float* c, int64_t ldc, int cols,
-                       const float* bias, int flags);
     // y[r] = dot(W[r], x) + bias[r] for r in [r0, r1); W is rows x k (f32 or f16), ldw elements.
     void (*matvec)(const void* w, bool half, int64_t ldw, int64_t r0, int64_t r1, int64_t k, const float* x,
                    float* y, const float* bias);
@@ -47,7 +43,6 @@ struct KernelSet {
     float (*logSumExp)(const float* x, int64_t n, int64_t* argmax);  // argmax may be null
     float (*dot)(const float* a, const float* b, int64_t n);
     void (*axpy)(float a, const float* x, float* y, int64_t n);  // y += a x
-    void (*axpyHalf)(float a, const uint16_t* x, float* y, int64_t n);  // y += a x, x in f16
     // Cross-attention on f16 keys (transposed, row stride ld) and values (row stride ld).
     void (*scoresHalf)(const float* q, const uint16_t* kt, int64_t ld, int64_t dh, int64_t n, float* s);
     void (*weightedSumHalf)(const float* p, const uint16_t* v, int64_t ld, int64_t n, int64_t dh, float* o);

@@ -62,7 +62,6 @@ void checkRange(const char* name, int32_t value, int32_t lo, int32_t hi) {
 
 void checkHyperParams(const HyperParams& hp) {
     checkRange("n_vocab", hp.nVocab, 51864, 51866);
-    if (hp.nVocab != 51864 && hp.nVocab < 51767) throw Error("model file has an invalid n_vocab");
     checkRange("n_audio_ctx", hp.nAudioCtx, 1500, 1500);
     checkRange("n_audio_state", hp.nAudioState, 1, 8192);
     checkRange("n_audio_head", hp.nAudioHead, 1, 256);

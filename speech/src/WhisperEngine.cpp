@@ -32,15 +32,37 @@ float* scratch(std::size_t n) {
 
 }  // namespace
 
-struct WhisperEngine::Layer {
-    Weight q, k, v, o, m0, m2, cq, ck, cv, co;
-    Panels pq, pk, pv, po, pm0, pm2, pck, pcv;
-    Panels pqkv, pckv;  // the three (two) side by side, when their panels line up
-    std::vector<float> qb, vb, ob, m0b, m2b, ln1w, ln1b, ln2w, ln2b, cqb, cvb, cob, lncw, lncb;
-    std::vector<float> qkvb;  // query, key (none) and value biases side by side
-    std::vector<float> ckvb;  // cross-attention key (none) and value biases side by side
+// The weights of one block, named after the file's tensors: attn_ln is <block>.attn_ln,
+// attn_q <block>.attn.query, mlp_0 <block>.mlp.0, cross_attn_q <block>.cross_attn.query, and
+// so on; _w and _b are a layer norm's weight and bias, _b alone a projection's bias (the key
+// projections have none). _p fields are weights packed into panels for the matrix products.
+struct WhisperEngine::EncoderLayer {
+    std::vector<float> attn_ln_w, attn_ln_b;
+    Weight attn_q, attn_k, attn_v, attn_out;
+    std::vector<float> attn_q_b, attn_v_b, attn_out_b;
+    std::vector<float> mlp_ln_w, mlp_ln_b;
+    Weight mlp_0, mlp_2;
+    std::vector<float> mlp_0_b, mlp_2_b;
+    Panels attn_q_p, attn_k_p, attn_v_p, attn_out_p, mlp_0_p, mlp_2_p;
+    Panels attn_qkv_p;              // query, key and value side by side, when their panels line up
+    std::vector<float> attn_qkv_b;  // their biases side by side (zeros for the key)
 };
-struct WhisperEngine::DecLayer : WhisperEngine::Layer {};
+
+struct WhisperEngine::DecoderLayer {
+    std::vector<float> attn_ln_w, attn_ln_b;
+    Weight attn_q, attn_k, attn_v, attn_out;
+    std::vector<float> attn_q_b, attn_v_b, attn_out_b;
+    std::vector<float> cross_attn_ln_w, cross_attn_ln_b;
+    Weight cross_attn_q, cross_attn_k, cross_attn_v, cross_attn_out;
+    std::vector<float> cross_attn_q_b, cross_attn_v_b, cross_attn_out_b;
+    std::vector<float> mlp_ln_w, mlp_ln_b;
+    Weight mlp_0, mlp_2;
+    std::vector<float> mlp_0_b, mlp_2_b;
+    // Cross-attention keys and values, computed once per window from the encoder output.
+    Panels cross_attn_k_p, cross_attn_v_p;
+    Panels cross_attn_kv_p;              // both side by side, when their panels line up
+    std::vector<float> cross_attn_kv_b;  // their biases side by side (zeros for the key)
+};
 
 WhisperEngine::WhisperEngine(const std::string& path, int threads)
     : map_(std::make_unique<MappedFile>(path)),
@@ -64,94 +86,93 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads)
         k_.toFloat(t.data, t.type == TensorType::F16, t.elements(), v.data());
         return v;
     };
-    auto attention = [&](Layer& L, const std::string& p, bool cross) {
-        Weight& q = cross ? L.cq : L.q;
-        Weight& k = cross ? L.ck : L.k;
-        Weight& v = cross ? L.cv : L.v;
-        Weight& o = cross ? L.co : L.o;
-        q = weight(p + ".query.weight");
-        k = weight(p + ".key.weight");
-        v = weight(p + ".value.weight");
-        o = weight(p + ".out.weight");
-        (cross ? L.cqb : L.qb) = vec(p + ".query.bias");
-        (cross ? L.cvb : L.vb) = vec(p + ".value.bias");
-        (cross ? L.cob : L.ob) = vec(p + ".out.bias");
-    };
-    auto common = [&](Layer& L, const std::string& p) {
-        attention(L, p + ".attn", false);
-        L.ln1w = vec(p + ".attn_ln.weight");
-        L.ln1b = vec(p + ".attn_ln.bias");
-        L.m0 = weight(p + ".mlp.0.weight");
-        L.m0b = vec(p + ".mlp.0.bias");
-        L.m2 = weight(p + ".mlp.2.weight");
-        L.m2b = vec(p + ".mlp.2.bias");
-        L.ln2w = vec(p + ".mlp_ln.weight");
-        L.ln2b = vec(p + ".mlp_ln.bias");
+    // What every layer has: attn_ln, attn, mlp_ln, mlp.
+    auto common = [&](auto& L, const std::string& p) {
+        L.attn_q = weight(p + ".attn.query.weight");
+        L.attn_k = weight(p + ".attn.key.weight");
+        L.attn_v = weight(p + ".attn.value.weight");
+        L.attn_out = weight(p + ".attn.out.weight");
+        L.attn_q_b = vec(p + ".attn.query.bias");
+        L.attn_v_b = vec(p + ".attn.value.bias");
+        L.attn_out_b = vec(p + ".attn.out.bias");
+        L.attn_ln_w = vec(p + ".attn_ln.weight");
+        L.attn_ln_b = vec(p + ".attn_ln.bias");
+        L.mlp_0 = weight(p + ".mlp.0.weight");
+        L.mlp_0_b = vec(p + ".mlp.0.bias");
+        L.mlp_2 = weight(p + ".mlp.2.weight");
+        L.mlp_2_b = vec(p + ".mlp.2.bias");
+        L.mlp_ln_w = vec(p + ".mlp_ln.weight");
+        L.mlp_ln_b = vec(p + ".mlp_ln.bias");
     };
     for (int i = 0; i < hp.nAudioLayer; ++i) {
-        auto L = std::make_unique<Layer>();
+        auto L = std::make_unique<EncoderLayer>();
         common(*L, "encoder.blocks." + std::to_string(i));
-        L->qkvb.assign(std::size_t(3 * hp.nAudioState), 0.0f);
-        std::copy(L->qb.begin(), L->qb.end(), L->qkvb.begin());
-        std::copy(L->vb.begin(), L->vb.end(), L->qkvb.begin() + 2 * hp.nAudioState);
+        L->attn_qkv_b.assign(std::size_t(3 * hp.nAudioState), 0.0f);
+        std::copy(L->attn_q_b.begin(), L->attn_q_b.end(), L->attn_qkv_b.begin());
+        std::copy(L->attn_v_b.begin(), L->attn_v_b.end(), L->attn_qkv_b.begin() + 2 * hp.nAudioState);
         enc_.push_back(std::move(L));
     }
     for (int i = 0; i < hp.nTextLayer; ++i) {
-        auto L = std::make_unique<DecLayer>();
+        auto L = std::make_unique<DecoderLayer>();
         std::string p = "decoder.blocks." + std::to_string(i);
         common(*L, p);
-        attention(*L, p + ".cross_attn", true);
-        L->ckvb.assign(std::size_t(2 * hp.nTextState), 0.0f);
-        std::copy(L->cvb.begin(), L->cvb.end(), L->ckvb.begin() + hp.nTextState);
-        L->lncw = vec(p + ".cross_attn_ln.weight");
-        L->lncb = vec(p + ".cross_attn_ln.bias");
+        L->cross_attn_q = weight(p + ".cross_attn.query.weight");
+        L->cross_attn_k = weight(p + ".cross_attn.key.weight");
+        L->cross_attn_v = weight(p + ".cross_attn.value.weight");
+        L->cross_attn_out = weight(p + ".cross_attn.out.weight");
+        L->cross_attn_q_b = vec(p + ".cross_attn.query.bias");
+        L->cross_attn_v_b = vec(p + ".cross_attn.value.bias");
+        L->cross_attn_out_b = vec(p + ".cross_attn.out.bias");
+        L->cross_attn_kv_b.assign(std::size_t(2 * hp.nTextState), 0.0f);
+        std::copy(L->cross_attn_v_b.begin(), L->cross_attn_v_b.end(), L->cross_attn_kv_b.begin() + hp.nTextState);
+        L->cross_attn_ln_w = vec(p + ".cross_attn_ln.weight");
+        L->cross_attn_ln_b = vec(p + ".cross_attn_ln.bias");
         dec_.push_back(std::move(L));
     }
-    encPos_ = vec("encoder.positional_embedding");
-    decPos_ = vec("decoder.positional_embedding");
-    conv1_ = weight("encoder.conv1.weight");
-    conv2_ = weight("encoder.conv2.weight");
-    conv1b_ = vec("encoder.conv1.bias");
-    conv2b_ = vec("encoder.conv2.bias");
-    lnPostW_ = vec("encoder.ln_post.weight");
-    lnPostB_ = vec("encoder.ln_post.bias");
-    lnW_ = vec("decoder.ln.weight");
-    lnB_ = vec("decoder.ln.bias");
-    tokEmb_ = weight("decoder.token_embedding.weight");
+    encoder_positional_embedding_ = vec("encoder.positional_embedding");
+    decoder_positional_embedding_ = vec("decoder.positional_embedding");
+    encoder_conv1_ = weight("encoder.conv1.weight");
+    encoder_conv2_ = weight("encoder.conv2.weight");
+    encoder_conv1_b_ = vec("encoder.conv1.bias");
+    encoder_conv2_b_ = vec("encoder.conv2.bias");
+    encoder_ln_post_w_ = vec("encoder.ln_post.weight");
+    encoder_ln_post_b_ = vec("encoder.ln_post.bias");
+    decoder_ln_w_ = vec("decoder.ln.weight");
+    decoder_ln_b_ = vec("decoder.ln.bias");
+    decoder_token_embedding_ = weight("decoder.token_embedding.weight");
 
     // Front end: a DFT with the periodic Hann window folded in (cosines, then sines), and
     // the file's filters, both packed once.
     const int nr = k_.nr;
     {
-        std::vector<float> basis(402 * 400);
-        for (int b = 0; b < 201; ++b)
-            for (int n = 0; n < 400; ++n) {
-                double w = 0.5 - 0.5 * std::cos(2.0 * M_PI * n / 400.0);
-                double ang = 2.0 * M_PI * double((int64_t(b) * n) % 400) / 400.0;
-                basis[b * 400 + n] = float(w * std::cos(ang));
-                basis[(201 + b) * 400 + n] = float(-w * std::sin(ang));
+        std::vector<float> basis(2 * kFreqBins * kFftSize);
+        for (int b = 0; b < kFreqBins; ++b)
+            for (int n = 0; n < kFftSize; ++n) {
+                double w = 0.5 - 0.5 * std::cos(2.0 * M_PI * n / double(kFftSize));
+                double ang = 2.0 * M_PI * double((int64_t(b) * n) % kFftSize) / double(kFftSize);
+                basis[b * kFftSize + n] = float(w * std::cos(ang));
+                basis[(kFreqBins + b) * kFftSize + n] = float(-w * std::sin(ang));
             }
-        Weight w{basis.data(), false, 402, 400};
-        dftPacked_.resize(roundUp(402, nr) * 400);
-        packWeight(w, dftPacked_.data());
-        Weight m{file_.melFilters.data(), false, hp.nMels, 201};
-        melPacked_.resize(roundUp(hp.nMels, nr) * 201);
-        packWeight(m, melPacked_.data());
+        Weight w{basis.data(), false, 2 * kFreqBins, kFftSize};
+        ws_.dftPanels.resize(roundUp(2 * kFreqBins, nr) * kFftSize);
+        packWeight(w, ws_.dftPanels.data());
+        Weight m{file_.melFilters.data(), false, hp.nMels, kFreqBins};
+        ws_.melPanels.resize(roundUp(hp.nMels, nr) * kFreqBins);
+        packWeight(m, ws_.melPanels.data());
     }
-    window_.resize(kWindowSamples + 400);
-    spectrum_.resize(std::size_t(kFrames) * 402);
-    power_.resize(std::size_t(kFrames) * 201);
+    ws_.window.resize(kWindowSamples + kFftSize);
+    ws_.spectrum.resize(std::size_t(kFrames) * 2 * kFreqBins);
+    ws_.power.resize(std::size_t(kFrames) * kFreqBins);
 
     const int64_t d = hp.nAudioState, T = hp.nAudioCtx;
-    npad1500_ = roundUp(T, nr);
     curT_ = int(T);
-    im2col_.resize(std::size_t(std::max<int64_t>(int64_t(kFrames) * 3 * hp.nMels, T * 3 * d)));
-    h1_.resize(std::size_t(kFrames * d));
-    for (auto* b : {&x_, &y_, &att_}) b->resize(std::size_t(T * d));
-    hidden_.resize(std::size_t(T * 4 * d));
+    ws_.im2col.resize(std::size_t(std::max<int64_t>(int64_t(kFrames) * 3 * hp.nMels, T * 3 * d)));
+    ws_.conv1.resize(std::size_t(kFrames * d));
+    for (auto* b : {&ws_.x, &ws_.y, &ws_.att}) b->resize(std::size_t(T * d));
+    ws_.hidden.resize(std::size_t(T * 4 * d));
     const int64_t dh = d / hp.nAudioHead;
-    kPack_.resize(std::size_t(hp.nAudioHead * npad1500_ * dh));
-    vPack_.resize(std::size_t(hp.nAudioHead * roundUp(dh, nr) * T));
+    ws_.kPanels.resize(std::size_t(hp.nAudioHead * roundUp(T, nr) * dh));
+    ws_.vPanels.resize(std::size_t(hp.nAudioHead * roundUp(dh, nr) * T));
 
     const int64_t dt = hp.nTextState;
     const std::size_t crossCount = std::size_t(hp.nTextLayer) * std::size_t(T * dt);
@@ -162,20 +183,20 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads)
     packEncoderWeights();
     // Separate projection outputs only for layers the fused products do not cover.
     bool separate = false;
-    for (auto& L : enc_) separate = separate || !L->pqkv.n;
-    for (auto& L : dec_) separate = separate || !L->pckv.n;
+    for (auto& L : enc_) separate = separate || !L->attn_qkv_p.n;
+    for (auto& L : dec_) separate = separate || !L->cross_attn_kv_p.n;
     if (separate)
-        for (auto* b : {&q_, &kk_, &v_}) b->resize(std::size_t(T * d));
+        for (auto* b : {&ws_.q, &ws_.k, &ws_.v}) b->resize(std::size_t(T * d));
     // TOVRIN_SPEECH_MAPPED_WEIGHTS=1 keeps them in the mapping (for comparisons).
     const char* mapped = std::getenv("TOVRIN_SPEECH_MAPPED_WEIGHTS");
     if (HugePageBuffer::available() && !(mapped && *mapped == '1')) moveDecoderWeights();
-    selfK_.resize(std::size_t(hp.nTextLayer) * hp.nTextCtx * dt);
-    selfV_.resize(std::size_t(hp.nTextLayer) * hp.nTextCtx * dt);
-    for (auto* b : {&dx_, &dy_, &dq_, &dk_, &dv_, &datt_, &dtmp_}) b->resize(std::size_t(dt));
-    dhid_.resize(std::size_t(4 * dt));
-    crossLse_.resize(std::size_t(hp.nTextHead * kCrossParts));
-    crossPart_.resize(std::size_t(kCrossParts * dt));
-    logits_.resize(std::size_t(hp.nVocab));
+    ws_.selfK.resize(std::size_t(hp.nTextLayer) * hp.nTextCtx * dt);
+    ws_.selfV.resize(std::size_t(hp.nTextLayer) * hp.nTextCtx * dt);
+    for (auto* b : {&ws_.dx, &ws_.dy, &ws_.dq, &ws_.datt, &ws_.dtmp}) b->resize(std::size_t(dt));
+    ws_.dhid.resize(std::size_t(4 * dt));
+    ws_.crossLse.resize(std::size_t(hp.nTextHead * kCrossParts));
+    ws_.crossPart.resize(std::size_t(kCrossParts * dt));
+    ws_.logits.resize(std::size_t(hp.nVocab));
 }
 
 WhisperEngine::~WhisperEngine() = default;
@@ -185,8 +206,10 @@ WhisperEngine::~WhisperEngine() = default;
 void WhisperEngine::moveDecoderWeights() {
     std::vector<Weight*> ws;
     for (auto& L : dec_)
-        for (Weight* w : {&L->q, &L->k, &L->v, &L->o, &L->cq, &L->co, &L->m0, &L->m2}) ws.push_back(w);
-    ws.push_back(&tokEmb_);
+        for (Weight* w : {&L->attn_q, &L->attn_k, &L->attn_v, &L->attn_out, &L->cross_attn_q, &L->cross_attn_out,
+                          &L->mlp_0, &L->mlp_2})
+            ws.push_back(w);
+    ws.push_back(&decoder_token_embedding_);
     auto bytes = [](const Weight* w) { return std::size_t(w->rows * w->cols) * (w->half ? 2 : 4); };
     std::size_t total = 0;
     std::vector<std::size_t> offsets;
@@ -254,22 +277,23 @@ void WhisperEngine::packEncoderWeights() {
                      first.cols};
         total = (total + 63) / 64 * 64;
     };
-    add(conv1_, conv1P_);
-    add(conv2_, conv2P_);
+    add(encoder_conv1_, encoder_conv1_p_);
+    add(encoder_conv2_, encoder_conv2_p_);
     for (auto& L : enc_) {
-        group({{&L->q, &L->pq}, {&L->k, &L->pk}, {&L->v, &L->pv}}, L->pqkv);
-        add(L->o, L->po);
-        add(L->m0, L->pm0);
-        add(L->m2, L->pm2);
+        group({{&L->attn_q, &L->attn_q_p}, {&L->attn_k, &L->attn_k_p}, {&L->attn_v, &L->attn_v_p}}, L->attn_qkv_p);
+        add(L->attn_out, L->attn_out_p);
+        add(L->mlp_0, L->mlp_0_p);
+        add(L->mlp_2, L->mlp_2_p);
     }
-    for (auto& L : dec_) group({{&L->ck, &L->pck}, {&L->cv, &L->pcv}}, L->pckv);
+    for (auto& L : dec_)
+        group({{&L->cross_attn_k, &L->cross_attn_k_p}, {&L->cross_attn_v, &L->cross_attn_v_p}}, L->cross_attn_kv_p);
     panels_ = HugePageBuffer(total);
     auto* base = static_cast<uint8_t*>(panels_.data());
     auto rebase = [base](Panels& p) {
         if (p.n) p.data = base + reinterpret_cast<std::size_t>(p.data);
     };
-    for (auto& L : enc_) rebase(L->pqkv);
-    for (auto& L : dec_) rebase(L->pckv);
+    for (auto& L : enc_) rebase(L->attn_qkv_p);
+    for (auto& L : dec_) rebase(L->cross_attn_kv_p);
     // One job over every panel of every weight.
     std::vector<int64_t> first;
     int64_t panels = 0;
@@ -381,25 +405,26 @@ void WhisperEngine::layerNormRows(int64_t m, const float* x, int64_t d, const st
 void WhisperEngine::logMel(const float* samples, std::size_t count, float* mel) {
     const int64_t N = kWindowSamples;
     count = std::min<std::size_t>(count, std::size_t(N));
-    float* x = window_.data() + 200;
+    float* x = ws_.window.data() + kFftSize / 2;
     for (std::size_t i = 0; i < count; ++i) x[i] = std::isfinite(samples[i]) ? samples[i] : 0.0f;
     std::fill(x + count, x + N, 0.0f);
-    for (int i = 1; i <= 200; ++i) {
+    for (int i = 1; i <= kFftSize / 2; ++i) {
         x[-i] = x[i];
         x[N - 1 + i] = x[N - 1 - i];
     }
-    // Frame t starts at window_[160 t]: the frames overlap, read with a row stride of 160.
-    gemmPacked(kFrames, window_.data(), 160, Panels{dftPacked_.data(), false, 402, 400}, spectrum_.data(), 402,
-               nullptr, 0);
+    // Frame t starts at window[kHop t]: the frames overlap, read with a row stride of kHop.
+    gemmPacked(kFrames, ws_.window.data(), kHop, Panels{ws_.dftPanels.data(), false, 2 * kFreqBins, kFftSize},
+               ws_.spectrum.data(), 2 * kFreqBins, nullptr, 0);
     pool_.run(kFrames / 100, [&](int64_t c) {
         for (int64_t t = c * 100; t < (c + 1) * 100; ++t) {
-            const float* s = spectrum_.data() + t * 402;
-            float* p = power_.data() + t * 201;
-            for (int b = 0; b < 201; ++b) p[b] = s[b] * s[b] + s[201 + b] * s[201 + b];
+            const float* s = ws_.spectrum.data() + t * 2 * kFreqBins;
+            float* p = ws_.power.data() + t * kFreqBins;
+            for (int b = 0; b < kFreqBins; ++b) p[b] = s[b] * s[b] + s[kFreqBins + b] * s[kFreqBins + b];
         }
     });
     const int nm = hp().nMels;
-    gemmPacked(kFrames, power_.data(), 201, Panels{melPacked_.data(), false, nm, 201}, mel, nm, nullptr, 0);
+    gemmPacked(kFrames, ws_.power.data(), kFreqBins, Panels{ws_.melPanels.data(), false, nm, kFreqBins}, mel, nm,
+               nullptr, 0);
     // log10, then everything more than 8 below the largest value raised to that floor.
     constexpr int64_t kChunks = 30, rowsPer = kFrames / kChunks;
     float chunkMax[kChunks];
@@ -424,8 +449,8 @@ void WhisperEngine::selfAttention(const float* q, const float* k, const float* v
     const int64_t d = hp.nAudioState, H = hp.nAudioHead, dh = d / H, T = curT_;
     const int mr = k_.mr, nr = k_.nr;
     const int64_t npad = roundUp(T, nr), kPanels = npad / nr, vPanels = (dh + nr - 1) / nr;
-    float* kp = kPack_.data();
-    float* vp = vPack_.data();
+    float* kp = ws_.kPanels.data();
+    float* vp = ws_.vPanels.data();
     pool_.run(H * (kPanels + vPanels), [&](int64_t t) {
         const int64_t h = t / (kPanels + vPanels), p = t % (kPanels + vPanels);
         if (p < kPanels) {
@@ -492,7 +517,7 @@ void WhisperEngine::encode(const float* mel, float* out) {
     curT_ = audioCtx_ > 0 ? audioCtx_ : hp.nAudioCtx;
     const int64_t d = hp.nAudioState, T = curT_, nm = hp.nMels, F = 2 * T;
     // conv1 (kernel 3, padding 1) as a product: row t holds mel[t-1..t+1][c] at c*3+k.
-    float* col = im2col_.data();
+    float* col = ws_.im2col.data();
     pool_.run((F + 99) / 100, [&](int64_t c) {
         for (int64_t t = c * 100; t < std::min(F, (c + 1) * 100); ++t) {
             float* row = col + t * 3 * nm;
@@ -503,66 +528,67 @@ void WhisperEngine::encode(const float* mel, float* out) {
             }
         }
     });
-    gemmPacked(F, col, 3 * nm, conv1P_, h1_.data(), d, conv1b_.data(), kGemmGelu);
+    gemmPacked(F, col, 3 * nm, encoder_conv1_p_, ws_.conv1.data(), d, encoder_conv1_b_.data(), kGemmGelu);
     // conv2 (kernel 3, stride 2, padding 1).
     pool_.run(T / 50 + (T % 50 != 0), [&](int64_t c) {
         for (int64_t t = c * 50; t < std::min(T, (c + 1) * 50); ++t) {
             float* row = col + t * 3 * d;
             for (int k = 0; k < 3; ++k) {
                 int64_t src = 2 * t + k - 1;
-                const float* h = h1_.data() + src * d;
+                const float* h = ws_.conv1.data() + src * d;
                 bool ok = src >= 0 && src < F;
                 for (int64_t ch = 0; ch < d; ++ch) row[ch * 3 + k] = ok ? h[ch] : 0.0f;
             }
         }
     });
-    float* x = x_.data();
-    gemmPacked(T, col, 3 * d, conv2P_, x, d, conv2b_.data(), kGemmGelu);
+    float* x = ws_.x.data();
+    gemmPacked(T, col, 3 * d, encoder_conv2_p_, x, d, encoder_conv2_b_.data(), kGemmGelu);
     pool_.run((T + 49) / 50, [&](int64_t c) {
-        for (int64_t i = c * 50 * d; i < std::min(T, (c + 1) * 50) * d; ++i) x[i] += encPos_[std::size_t(i)];
+        for (int64_t i = c * 50 * d; i < std::min(T, (c + 1) * 50) * d; ++i)
+            x[i] += encoder_positional_embedding_[std::size_t(i)];
     });
 
     for (auto& Lp : enc_) {
-        Layer& L = *Lp;
-        layerNormRows(T, x, d, L.ln1w, L.ln1b, y_.data());
-        if (L.pqkv.n) {
+        EncoderLayer& L = *Lp;
+        layerNormRows(T, x, d, L.attn_ln_w, L.attn_ln_b, ws_.y.data());
+        if (L.attn_qkv_p.n) {
             // One product for the query, key and value projections: their panels side by side.
-            float* qkv = hidden_.data();
-            gemmPacked(T, y_.data(), d, L.pqkv, qkv, 3 * d, L.qkvb.data(), 0);
-            selfAttention(qkv, qkv + d, qkv + 2 * d, 3 * d, att_.data());
+            float* qkv = ws_.hidden.data();
+            gemmPacked(T, ws_.y.data(), d, L.attn_qkv_p, qkv, 3 * d, L.attn_qkv_b.data(), 0);
+            selfAttention(qkv, qkv + d, qkv + 2 * d, 3 * d, ws_.att.data());
         } else {
-            gemmPacked(T, y_.data(), d, L.pq, q_.data(), d, L.qb.data(), 0);
-            gemmPacked(T, y_.data(), d, L.pk, kk_.data(), d, nullptr, 0);
-            gemmPacked(T, y_.data(), d, L.pv, v_.data(), d, L.vb.data(), 0);
-            selfAttention(q_.data(), kk_.data(), v_.data(), d, att_.data());
+            gemmPacked(T, ws_.y.data(), d, L.attn_q_p, ws_.q.data(), d, L.attn_q_b.data(), 0);
+            gemmPacked(T, ws_.y.data(), d, L.attn_k_p, ws_.k.data(), d, nullptr, 0);
+            gemmPacked(T, ws_.y.data(), d, L.attn_v_p, ws_.v.data(), d, L.attn_v_b.data(), 0);
+            selfAttention(ws_.q.data(), ws_.k.data(), ws_.v.data(), d, ws_.att.data());
         }
-        gemmPacked(T, att_.data(), d, L.po, x, d, L.ob.data(), kGemmAccumulate);
-        layerNormRows(T, x, d, L.ln2w, L.ln2b, y_.data());
-        gemmPacked(T, y_.data(), d, L.pm0, hidden_.data(), 4 * d, L.m0b.data(), kGemmGelu);
-        gemmPacked(T, hidden_.data(), 4 * d, L.pm2, x, d, L.m2b.data(), kGemmAccumulate);
+        gemmPacked(T, ws_.att.data(), d, L.attn_out_p, x, d, L.attn_out_b.data(), kGemmAccumulate);
+        layerNormRows(T, x, d, L.mlp_ln_w, L.mlp_ln_b, ws_.y.data());
+        gemmPacked(T, ws_.y.data(), d, L.mlp_0_p, ws_.hidden.data(), 4 * d, L.mlp_0_b.data(), kGemmGelu);
+        gemmPacked(T, ws_.hidden.data(), 4 * d, L.mlp_2_p, x, d, L.mlp_2_b.data(), kGemmAccumulate);
     }
-    layerNormRows(T, x, d, lnPostW_, lnPostB_, out);
+    layerNormRows(T, x, d, encoder_ln_post_w_, encoder_ln_post_b_, out);
 }
 
 void WhisperEngine::beginDecode(const float* enc) {
     const HyperParams& hp = file_.hp;
     const int64_t d = hp.nTextState, T = curT_;
     for (std::size_t l = 0; l < dec_.size(); ++l) {
-        DecLayer& L = *dec_[l];
+        DecoderLayer& L = *dec_[l];
         const float* ks;
         const float* vs;
         int64_t ld;
-        if (L.pckv.n) {
+        if (L.cross_attn_kv_p.n) {
             // Keys and values in one product: their panels side by side.
-            gemmPacked(T, enc, d, L.pckv, hidden_.data(), 2 * d, L.ckvb.data(), 0);
-            ks = hidden_.data();
-            vs = hidden_.data() + d;
+            gemmPacked(T, enc, d, L.cross_attn_kv_p, ws_.hidden.data(), 2 * d, L.cross_attn_kv_b.data(), 0);
+            ks = ws_.hidden.data();
+            vs = ws_.hidden.data() + d;
             ld = 2 * d;
         } else {
-            gemmPacked(T, enc, d, L.pck, kk_.data(), d, nullptr, 0);
-            gemmPacked(T, enc, d, L.pcv, v_.data(), d, L.cvb.data(), 0);
-            ks = kk_.data();
-            vs = v_.data();
+            gemmPacked(T, enc, d, L.cross_attn_k_p, ws_.k.data(), d, nullptr, 0);
+            gemmPacked(T, enc, d, L.cross_attn_v_p, ws_.v.data(), d, L.cross_attn_v_b.data(), 0);
+            ks = ws_.k.data();
+            vs = ws_.v.data();
             ld = d;
         }
         // Keys and values head by head, each head's T x dh block contiguous: a query's scores
@@ -590,14 +616,18 @@ void WhisperEngine::matvecs(std::initializer_list<std::tuple<const Weight*, cons
         float* y;
         int64_t r0, r1;
     };
-    Piece pieces[512];
+    constexpr int kMaxPieces = 512;
+    Piece pieces[kMaxPieces];
     int n = 0;
     int64_t total = 0;
     for (auto& j : jobs) total += std::get<0>(j)->rows;
     // About four pieces per thread, at most ~448 in all (jobs are few: one piece more each).
     int64_t chunk = roundUp(std::max({int64_t(16), total / (int64_t(pool_.size()) * 4), total / 448 + 1}), 16);
     for (auto& [w, bias, x, y] : jobs)
-        for (int64_t r = 0; r < w->rows; r += chunk) pieces[n++] = {w, bias, x, y, r, std::min(w->rows, r + chunk)};
+        for (int64_t r = 0; r < w->rows; r += chunk) {
+            if (n == kMaxPieces) throw Error("too many matrix-vector products in one job");
+            pieces[n++] = {w, bias, x, y, r, std::min(w->rows, r + chunk)};
+        }
     pool_.run(n, [&](int64_t i) {
         const Piece& p = pieces[i];
         k_.matvec(p.w->data, p.w->half, p.w->cols, p.r0, p.r1, p.w->cols, p.x, p.y, p.bias);
@@ -613,28 +643,29 @@ const float* WhisperEngine::step(int token) {
     if (token < 0 || token >= hp.nVocab) throw Error("token id out of range");
     const int64_t d = hp.nTextState, H = hp.nTextHead, dh = d / H, T = curT_, ctx = hp.nTextCtx;
     const float scale = 1.0f / std::sqrt(float(dh));
-    float* x = dx_.data();
+    float* x = ws_.dx.data();
     {
-        const uint8_t* row = static_cast<const uint8_t*>(tokEmb_.data) + token * d * (tokEmb_.half ? 2 : 4);
-        k_.toFloat(row, tokEmb_.half, d, x);
-        const float* p = decPos_.data() + int64_t(pos_) * d;
+        const Weight& emb = decoder_token_embedding_;
+        const uint8_t* row = static_cast<const uint8_t*>(emb.data) + token * d * (emb.half ? 2 : 4);
+        k_.toFloat(row, emb.half, d, x);
+        const float* p = decoder_positional_embedding_.data() + int64_t(pos_) * d;
         for (int64_t i = 0; i < d; ++i) x[i] += p[i];
     }
     const int pos = pos_;
     for (std::size_t l = 0; l < dec_.size(); ++l) {
-        DecLayer& L = *dec_[l];
-        float* kc = selfK_.data() + l * ctx * d;
-        float* vc = selfV_.data() + l * ctx * d;
-        k_.layerNorm(x, d, L.ln1w.data(), L.ln1b.data(), dy_.data());
-        matvecs({{&L.q, L.qb.data(), dy_.data(), dq_.data()},
-                 {&L.k, nullptr, dy_.data(), kc + pos * d},
-                 {&L.v, L.vb.data(), dy_.data(), vc + pos * d}});
+        DecoderLayer& L = *dec_[l];
+        float* kc = ws_.selfK.data() + l * ctx * d;
+        float* vc = ws_.selfV.data() + l * ctx * d;
+        k_.layerNorm(x, d, L.attn_ln_w.data(), L.attn_ln_b.data(), ws_.dy.data());
+        matvecs({{&L.attn_q, L.attn_q_b.data(), ws_.dy.data(), ws_.dq.data()},
+                 {&L.attn_k, nullptr, ws_.dy.data(), kc + pos * d},
+                 {&L.attn_v, L.attn_v_b.data(), ws_.dy.data(), vc + pos * d}});
         auto selfHead = [&](int64_t h) {
             float* s = scratch(std::size_t(ctx));
-            const float* qh = dq_.data() + h * dh;
+            const float* qh = ws_.dq.data() + h * dh;
             for (int j = 0; j <= pos; ++j) s[j] = k_.dot(qh, kc + j * d + h * dh, dh);
             k_.softmax(s, pos + 1, scale);
-            float* o = datt_.data() + h * dh;
+            float* o = ws_.datt.data() + h * dh;
             std::fill(o, o + dh, 0.0f);
             for (int j = 0; j <= pos; ++j) k_.axpy(s[j], vc + j * d + h * dh, o, dh);
         };
@@ -643,10 +674,10 @@ const float* WhisperEngine::step(int token) {
             for (int64_t h = 0; h < H; ++h) selfHead(h);
         else
             pool_.run(H, selfHead);
-        matvecs({{&L.o, L.ob.data(), datt_.data(), dtmp_.data()}}, false, x);
+        matvecs({{&L.attn_out, L.attn_out_b.data(), ws_.datt.data(), ws_.dtmp.data()}}, false, x);
 
-        k_.layerNorm(x, d, L.lncw.data(), L.lncb.data(), dy_.data());
-        matvecs({{&L.cq, L.cqb.data(), dy_.data(), dq_.data()}});
+        k_.layerNorm(x, d, L.cross_attn_ln_w.data(), L.cross_attn_ln_b.data(), ws_.dy.data());
+        matvecs({{&L.cross_attn_q, L.cross_attn_q_b.data(), ws_.dy.data(), ws_.dq.data()}});
         const uint16_t* kt = crossK_ + l * T * d;
         const uint16_t* cv = crossV_ + l * T * d;
         // With fewer heads than threads can keep busy, each head's positions are split into
@@ -654,13 +685,13 @@ const float* WhisperEngine::step(int token) {
         // the head's softmax sum (their log-sum-exp).
         const int64_t parts = std::clamp<int64_t>((2 * pool_.size() + H - 1) / H, 1, std::min<int64_t>(kCrossParts, std::max<int64_t>(1, T / 256)));
         const int64_t span = (T + parts - 1) / parts;
-        float* lse = crossLse_.data();
-        float* partOut = crossPart_.data();
+        float* lse = ws_.crossLse.data();
+        float* partOut = ws_.crossPart.data();
         pool_.run(H * parts, [&](int64_t i) {
             const int64_t h = i / parts, t0 = (i % parts) * span, n = std::min(T, t0 + span) - t0;
-            float* o = parts == 1 ? datt_.data() + h * dh : partOut + i * dh;
+            float* o = parts == 1 ? ws_.datt.data() + h * dh : partOut + i * dh;
             float* s = scratch(std::size_t(span));
-            k_.matvec(kt + (h * T + t0) * dh, true, dh, 0, n, dh, dq_.data() + h * dh, s, nullptr);
+            k_.matvec(kt + (h * T + t0) * dh, true, dh, 0, n, dh, ws_.dq.data() + h * dh, s, nullptr);
             lse[i] = k_.softmax(s, n, scale);
             k_.weightedSumHalf(s, cv + (h * T + t0) * dh, dh, n, dh, o);
         });
@@ -670,23 +701,23 @@ const float* WhisperEngine::step(int token) {
                 for (int64_t p = 1; p < parts; ++p) m = std::max(m, lse[h * parts + p]);
                 float wsum = 0, wp[kCrossParts];
                 for (int64_t p = 0; p < parts; ++p) wsum += wp[p] = std::exp(lse[h * parts + p] - m);
-                float* o = datt_.data() + h * dh;
+                float* o = ws_.datt.data() + h * dh;
                 for (int64_t j = 0; j < dh; ++j) {
                     float acc = 0;
                     for (int64_t p = 0; p < parts; ++p) acc += wp[p] * partOut[(h * parts + p) * dh + j];
                     o[j] = acc / wsum;
                 }
             }
-        matvecs({{&L.co, L.cob.data(), datt_.data(), dtmp_.data()}}, false, x);
+        matvecs({{&L.cross_attn_out, L.cross_attn_out_b.data(), ws_.datt.data(), ws_.dtmp.data()}}, false, x);
 
-        k_.layerNorm(x, d, L.ln2w.data(), L.ln2b.data(), dy_.data());
-        matvecs({{&L.m0, L.m0b.data(), dy_.data(), dhid_.data()}}, true);
-        matvecs({{&L.m2, L.m2b.data(), dhid_.data(), dtmp_.data()}}, false, x);
+        k_.layerNorm(x, d, L.mlp_ln_w.data(), L.mlp_ln_b.data(), ws_.dy.data());
+        matvecs({{&L.mlp_0, L.mlp_0_b.data(), ws_.dy.data(), ws_.dhid.data()}}, true);
+        matvecs({{&L.mlp_2, L.mlp_2_b.data(), ws_.dhid.data(), ws_.dtmp.data()}}, false, x);
     }
-    k_.layerNorm(x, d, lnW_.data(), lnB_.data(), dy_.data());
-    matvecs({{&tokEmb_, nullptr, dy_.data(), logits_.data()}});
+    k_.layerNorm(x, d, decoder_ln_w_.data(), decoder_ln_b_.data(), ws_.dy.data());
+    matvecs({{&decoder_token_embedding_, nullptr, ws_.dy.data(), ws_.logits.data()}});
     ++pos_;
-    return logits_.data();
+    return ws_.logits.data();
 }
 
 DecodeResult WhisperEngine::decodeGreedy(const std::string& language, int maxTokens) {
@@ -701,10 +732,10 @@ std::vector<DecodeResult> WhisperEngine::transcribe(const float* samples, std::s
     std::vector<DecodeResult> out;
     std::string lang = language.empty() ? "auto" : language;
     // Kept between calls: fresh memory costs a page fault per 4 KiB on first touch.
-    melBuf_.resize(std::size_t(kFrames) * hp().nMels);
-    encBuf_.resize(std::size_t(hp().nAudioCtx) * hp().nAudioState);
-    float* mel = melBuf_.data();
-    float* enc = encBuf_.data();
+    ws_.mel.resize(std::size_t(kFrames) * hp().nMels);
+    ws_.enc.resize(std::size_t(hp().nAudioCtx) * hp().nAudioState);
+    float* mel = ws_.mel.data();
+    float* enc = ws_.enc.data();
     // The text of the windows so far (their latest tokens), the next window's context: at
     // most half the text context. Text sampled above temperature 0.5 is not carried on.
     const std::size_t maxContext = std::size_t(std::max(0, hp().nTextCtx / 2 - 1));

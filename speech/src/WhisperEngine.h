@@ -45,9 +45,15 @@ struct StageTimes {
 
 class WhisperEngine {
 public:
+    // The audio front end: 30 s windows at 16 kHz, a 400-sample Hann-windowed DFT every 160
+    // samples (10 ms), 3000 frames per window, two frames per encoder position.
     static constexpr int kSampleRate = 16000;
     static constexpr int kWindowSamples = 480000;
-    static constexpr int kFrames = 3000;
+    static constexpr int kFftSize = 400;
+    static constexpr int kFreqBins = kFftSize / 2 + 1;
+    static constexpr int kHop = 160;
+    static constexpr int kFrames = kWindowSamples / kHop;
+    static constexpr int kPositions = kFrames / 2;
 
     WhisperEngine(const std::string& path, int threads);
     ~WhisperEngine();
@@ -57,9 +63,9 @@ public:
     const KernelSet& kernelSet() const { return k_; }
     int threads() const { return pool_.size(); }
 
-    // 3000 x n_mels, frame-major. `count` samples (at most one window), zero padded.
+    // kFrames x n_mels, frame-major. `count` samples (at most one window), zero padded.
     void logMel(const float* samples, std::size_t count, float* mel);
-    // 1500 x n_audio_state encoder output from a frame-major mel.
+    // kPositions x n_audio_state encoder output from a frame-major mel.
     void encode(const float* mel, float* out);
     // Prepares the decoder for one window: cross-attention keys and values, empty cache.
     void beginDecode(const float* encoderOut);
@@ -83,7 +89,7 @@ public:
     const DecodeOptions& decodeOptions() const { return decodeOptions_; }
 
     // Encodes only the first `positions` encoder positions (2 x as many mel frames) of each
-    // window instead of all 1500; 0 restores the full window. Faster for short phrases, but
+    // window instead of all kPositions; 0 restores the full window. Faster for short phrases, but
     // the released models were trained on whole windows: an option for measurements only.
     void setAudioContext(int positions);
     int audioContext() const { return curT_; }
@@ -92,8 +98,8 @@ public:
     std::vector<float> encoderBuffer() const;
 
 private:
-    struct Layer;
-    struct DecLayer;
+    struct EncoderLayer;
+    struct DecoderLayer;
 
     void gemmPacked(int64_t m, const float* a, int64_t lda, const Panels& w, float* c, int64_t ldc,
                     const float* bias, int flags);
@@ -114,32 +120,63 @@ private:
     const KernelSet& k_;
     ThreadPool pool_;
 
-    std::vector<std::unique_ptr<Layer>> enc_;
-    std::vector<std::unique_ptr<DecLayer>> dec_;
-    std::vector<float> encPos_, decPos_, conv1b_, conv2b_, lnPostW_, lnPostB_, lnW_, lnB_;
-    Weight conv1_, conv2_, tokEmb_;
-    Panels conv1P_, conv2P_;
+    std::vector<std::unique_ptr<EncoderLayer>> enc_;  // encoder.blocks.N
+    std::vector<std::unique_ptr<DecoderLayer>> dec_;  // decoder.blocks.N
+    std::vector<float> encoder_positional_embedding_, decoder_positional_embedding_;
+    Weight encoder_conv1_, encoder_conv2_, decoder_token_embedding_;
+    std::vector<float> encoder_conv1_b_, encoder_conv2_b_;
+    Panels encoder_conv1_p_, encoder_conv2_p_;
+    std::vector<float> encoder_ln_post_w_, encoder_ln_post_b_, decoder_ln_w_, decoder_ln_b_;
     HugePageBuffer panels_;  // every weight of the encoder and the cross-attention keys/values
 
-    // Front end.
-    std::vector<float> window_, dftPacked_, melPacked_, frames_, spectrum_, power_;
-    // Encoder work space.
-    std::vector<float> im2col_, h1_, x_, y_, q_, kk_, v_, att_, hidden_, kPack_, vPack_;
-    // Decoder state.
     // Cross-attention keys and values in f16, per layer and head a positions x head-width
     // block: they are read in full for every token, and large-v3 has to fit in about 3.5 GB.
     HugePageBuffer crossBuf_;
     uint16_t* crossK_ = nullptr;
     uint16_t* crossV_ = nullptr;
-    HugePageBuffer decoderWeights_;
-    std::vector<float> selfK_, selfV_;
-    std::vector<float> dx_, dy_, dq_, dk_, dv_, datt_, dtmp_, dhid_, logits_;
+    HugePageBuffer decoderWeights_;  // the decoder's matrices, moved out of the mapping
     static constexpr int64_t kCrossParts = 8;  // at most, per head
-    std::vector<float> crossLse_, crossPart_;   // per head and part: log-sum-exp, output
-    std::vector<float> melBuf_, encBuf_;
+
+    // Buffers the forward pass works in, sized when the model is loaded (mel and enc on the
+    // first recording) and kept: fresh memory costs a page fault per 4 KiB on first touch.
+    // Shapes are rows x columns, row-major;
+    // T: encoder positions (n_audio_ctx), d: n_audio_state, dt: n_text_state, H: heads,
+    // dh: head width, nr: panel width of the kernels.
+    struct WorkSpace {
+        // Front end.
+        std::vector<float> window;     // kWindowSamples + kFftSize: the samples, reflected kFftSize/2 at each end
+        std::vector<float> dftPanels;  // (2 kFreqBins) x kFftSize DFT basis (cosines, then sines), packed; fixed
+        std::vector<float> melPanels;  // n_mels x kFreqBins mel filters of the file, packed; fixed
+        std::vector<float> spectrum;   // kFrames x (2 kFreqBins): real parts, then imaginary parts
+        std::vector<float> power;      // kFrames x kFreqBins
+        // Encoder.
+        std::vector<float> im2col;     // max(2T x 3 n_mels, T x 3d): conv1 / conv2 inputs, 3 taps per channel
+        std::vector<float> conv1;      // 2T x d: conv1 output
+        std::vector<float> x;          // T x d: the residual stream
+        std::vector<float> y;          // T x d: x after a layer norm
+        std::vector<float> q, k, v;    // T x d each: projections, only for layers whose products are not fused
+        std::vector<float> att;        // T x d: self-attention output
+        std::vector<float> hidden;     // T x 4d: MLP hidden; also T x 3d fused q|k|v and T x 2dt cross k|v
+        std::vector<float> kPanels;    // H x (T rounded up to nr) x dh: keys packed per head
+        std::vector<float> vPanels;    // H x (dh rounded up to nr) x T: values packed per head
+        // Decoder, one token at a time.
+        std::vector<float> selfK, selfV;  // n_text_layer x n_text_ctx x dt: self-attention cache
+        std::vector<float> dx;            // dt: the residual stream
+        std::vector<float> dy;            // dt: dx after a layer norm
+        std::vector<float> dq;            // dt: query
+        std::vector<float> datt;          // dt: attention output (self or cross)
+        std::vector<float> dtmp;          // dt: a projection on its way into dx
+        std::vector<float> dhid;          // 4 dt: MLP hidden
+        std::vector<float> crossLse;      // H x kCrossParts: log-sum-exp of each part of a head's positions
+        std::vector<float> crossPart;     // kCrossParts x dt: each part's attention output
+        std::vector<float> logits;        // n_vocab
+        // Whole recordings.
+        std::vector<float> mel;  // kFrames x n_mels
+        std::vector<float> enc;  // T x d: encoder output
+    };
+    WorkSpace ws_;
     DecodeOptions decodeOptions_;
     int pos_ = 0;
-    int64_t npad1500_ = 0;
     int audioCtx_ = 0;  // 0: whole window
     int curT_ = 0;      // encoder positions of the window being decoded
 };
