@@ -27,7 +27,14 @@ using std::chrono::milliseconds;
 
 // Waits until `fd` is ready for `events` or `deadline` passes; a socket already ready counts
 // even when the deadline has passed. Hang-ups and errors count as ready: the next call reports them.
+// While it waits, the connection's place in line holds no one up.
 bool waitFor(int fd, short events, Clock::time_point deadline) {
+    pollfd now{fd, events, 0};
+    if (::poll(&now, 1, 0) > 0) return true;
+    Turnstile::awaitingClient(true);
+    struct Resume {
+        ~Resume() { Turnstile::awaitingClient(false); }
+    } resume;
     for (;;) {
         const auto left = std::max<long long>(
             0, std::chrono::ceil<milliseconds>(deadline - Clock::now()).count());
@@ -261,13 +268,21 @@ void GuardedHttpServer::serve() {
             }
         }
         if (admitted) {
+            // Places are taken here, by the one accepting thread, so they follow arrival order.
+            const Turnstile::Place place = line_ ? line_->enter(fd) : 0;
             try {
-                std::thread([this, fd] {
+                std::thread([this, fd, place] {
+                    if (line_) line_->actFor(place);
                     serveConnection(fd);
+                    if (line_) {
+                        line_->leave(place);
+                        line_->actFor(0);
+                    }
                     connectionEnded();
                 }).detach();
                 continue;
             } catch (const std::system_error&) {
+                if (line_) line_->leave(place);
                 connectionEnded();
             }
         }

@@ -6,6 +6,8 @@
 // is read. Requests that pass go to the library's routing, one request per connection.
 #pragma once
 
+#include "server/Turnstile.h"
+
 #include <httplib.h>
 
 #include <atomic>
@@ -39,6 +41,8 @@ public:
     void serve();
     void stopServing();
     bool serving() const { return serving_.load(); }
+    // Each accepted connection takes its place in `line` in accept order; set before serve().
+    void setArrivalLine(Turnstile* line) { line_ = line; }
 
 private:
     void serveConnection(int fd);
@@ -48,6 +52,7 @@ private:
     static void answerAndClose(int fd, int status, const std::string& message, bool wait = true);
 
     Limits limits_;
+    Turnstile* line_ = nullptr;
     std::atomic<bool> serving_{false};
     std::mutex mutex_;
     std::condition_variable allEnded_;

@@ -98,6 +98,7 @@ SpeechServer::SpeechServer(ServerOptions options, Loader loader) : options_(std:
     limits.maxConnections = options_.httpWorkers;
     limits.maxBodyBytes = options_.maxUploadBytes;
     http_ = std::make_unique<GuardedHttpServer>(limits);
+    http_->setArrivalLine(&engineTurn_);
     // Only SO_REUSEADDR: the library's default SO_REUSEPORT would let a second server share a
     // port that a stale one still listens on.
     http_->set_socket_options([](int sock) {

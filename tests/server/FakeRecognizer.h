@@ -1,7 +1,8 @@
 // A stand-in speech engine for the server tests. Its "model file" is a line of settings:
-//   load_ms=N transcribe_ms=N fail_load=0|1
+//   load_ms=N transcribe_ms=N fail_load=0|1 count_turns=0|1
 // Its transcript describes what it received, e.g. "samples=16000 language=auto overlap=0",
-// so tests can see the audio's length after conversion and whether two calls ever overlapped.
+// so tests can see the audio's length after conversion and whether two calls ever overlapped;
+// with count_turns=1 it ends in " turn=N", the call's place (from 0) in the order they ran.
 #pragma once
 
 #include <speech/Recognizer.h>
@@ -14,7 +15,8 @@ namespace servertest {
 
 class FakeRecognizer : public speech::Recognizer {
 public:
-    explicit FakeRecognizer(int transcribeMs) : transcribeMs_(transcribeMs) {}
+    explicit FakeRecognizer(int transcribeMs, bool countTurns = false)
+        : transcribeMs_(transcribeMs), countTurns_(countTurns) {}
 
     // Reads the settings file, sleeps load_ms, and returns the recogniser.
     static std::unique_ptr<speech::Recognizer> load(const std::string& path);
@@ -24,6 +26,8 @@ public:
 
 private:
     int transcribeMs_;
+    bool countTurns_;
+    std::atomic<int> turns_{0};
     std::atomic<int> active_{0};
     std::atomic<bool> overlapped_{false};
 };

@@ -297,31 +297,33 @@ TEST_P(ServerProcessTest, EveryBadInputGetsAClientErrorAndTheServerKeepsServing)
 }
 
 TEST_P(ServerProcessTest, ConcurrentClientsAreServedOneAtATimeInArrivalOrder) {
-    const Engine e = engine("transcribe_ms=120");
+    const Engine e = engine("transcribe_ms=120 count_turns=1");
     REQUIRE_ENGINE(e);
     int port = 0;
     auto server = start(e, port);
     const std::string body = inferenceBody(speechWav(), "en");
+    const std::string request = "POST /inference HTTP/1.1\r\nHost: x\r\nContent-Type: " + kMultipartType +
+                                "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 
+    // Each request is sent whole before the next connects: arrival order 0, 1, 2, ... whatever
+    // the scheduler does with the test's own threads.
     constexpr int kClients = 6;
-    std::vector<std::future<std::pair<int, std::string>>> replies;
-    std::vector<std::chrono::steady_clock::time_point> finished(kClients);
+    std::vector<int> sockets;
     for (int i = 0; i < kClients; ++i) {
-        replies.push_back(std::async(std::launch::async, [&, i] {
-            auto c = client(port);
-            auto res = c.Post("/inference", body, kMultipartType);
-            finished[i] = std::chrono::steady_clock::now();
-            return res ? std::make_pair(res->status, res->body) : std::make_pair(-1, std::string());
-        }));
-        std::this_thread::sleep_for(20ms);  // arrival order 0, 1, 2, ...
+        sockets.push_back(openAndSend(port, request));
+        ASSERT_GE(sockets.back(), 0);
+        std::this_thread::sleep_for(20ms);
     }
-    for (auto& r : replies) {
-        const auto [status, text] = r.get();
-        ASSERT_EQ(status, 200) << text;
-        if (isFake()) EXPECT_NE(text.find("overlap=0"), std::string::npos) << text;
-    }
-    if (isFake()) {
-        for (int i = 1; i < kClients; ++i) EXPECT_LT(finished[i - 1], finished[i]) << "request " << i << " overtook";
+    for (int i = 0; i < kClients; ++i) {
+        const std::string reply = replyWithin(sockets[i], 10s);
+        ::close(sockets[i]);
+        ASSERT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u) << reply.substr(0, 300);
+        if (isFake()) {
+            const std::string text = reply.substr(reply.find("\r\n\r\n") + 4);
+            EXPECT_NE(text.find("overlap=0"), std::string::npos) << text;
+            EXPECT_NE(text.find("turn=" + std::to_string(i) + "\""), std::string::npos)
+                << "request " << i << " was not served in its turn: " << text;
+        }
     }
 }
 
@@ -437,9 +439,14 @@ TEST_P(ServerProcessTest, BadFramingIsAnsweredAtOnceWithoutWaitingForTheBody) {
         {"100 KB header", "GET /health HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(100 * 1024, 'a') + "\r\n\r\n", 431},
     };
     for (const auto& c : cases) {
-        const int s = openAndSend(port, c.head);
-        const std::string reply = replyWithin(s, 100ms);
-        ::close(s);
+        // The body never comes, so a server that waited for it would miss every attempt; a
+        // second attempt only forgives a thread the scheduler started late on a busy machine.
+        std::string reply;
+        for (int attempt = 0; attempt < 2 && reply.empty(); ++attempt) {
+            const int s = openAndSend(port, c.head);
+            reply = replyWithin(s, 100ms);
+            ::close(s);
+        }
         EXPECT_EQ(reply.rfind("HTTP/1.1 " + std::to_string(c.status), 0), 0u) << c.what << ": " << reply.substr(0, 200);
         const auto bodyAt = reply.find("\r\n\r\n");
         const json error = bodyAt == std::string::npos ? json() : json::parse(reply.substr(bodyAt + 4), nullptr, false);
