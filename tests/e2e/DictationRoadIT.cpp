@@ -13,22 +13,7 @@ namespace {
 
 constexpr const char* kLocal = R"({"provider":"local","pttKeyCode":62})";
 
-class DictationRoadIT : public RoadTest {
-protected:
-    static void SetUpTestSuite() {
-        RoadTest::SetUpTestSuite();
-        if (!setupError_.empty()) return;
-        if (std::string(TOVRIN_SPHINX_RECOGNIZER).empty())
-            setupError_ = "the test recogniser is not built (libpocketsphinx-dev is missing)";
-        else if (!road_->startRecognizer())
-            setupError_ = "the test recogniser did not start";
-    }
-    void SetUp() override {
-        RoadTest::SetUp();
-        // A test that stopped it and failed before starting it again leaves it down.
-        if (!IsSkipped() && !road_->recognizerRunning()) ASSERT_TRUE(road_->startRecognizer());
-    }
-};
+class DictationRoadIT : public RecognizerRoadTest {};
 
 std::vector<std::string> split(const std::string& s, char sep) {
     std::vector<std::string> out;

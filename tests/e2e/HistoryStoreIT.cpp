@@ -20,21 +20,8 @@ unsigned modeOf(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 01000;
 }
 
-class HistoryStoreIT : public RoadTest {
+class HistoryStoreIT : public RecognizerRoadTest {
 protected:
-    static void SetUpTestSuite() {
-        RoadTest::SetUpTestSuite();
-        if (!setupError_.empty()) return;
-        if (std::string(TOVRIN_SPHINX_RECOGNIZER).empty())
-            setupError_ = "the test recogniser is not built (libpocketsphinx-dev is missing)";
-        else if (!road_->startRecognizer())
-            setupError_ = "the test recogniser did not start";
-    }
-    void SetUp() override {
-        RoadTest::SetUp();
-        if (!IsSkipped() && !road_->recognizerRunning()) ASSERT_TRUE(road_->startRecognizer());
-    }
-
     // One dictation of the test sentence, pasted into the target window.
     void dictate() {
         holdAndSay(clip(kSentence));

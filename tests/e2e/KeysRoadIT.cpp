@@ -16,21 +16,8 @@ namespace {
 // No key stored: the push-to-talk key is Fn, and the cancel key Right Super.
 constexpr const char* kDefaultKeys = R"({"provider":"local"})";
 
-class KeysRoadIT : public RoadTest {
+class KeysRoadIT : public RecognizerRoadTest {
 protected:
-    static void SetUpTestSuite() {
-        RoadTest::SetUpTestSuite();
-        if (!setupError_.empty()) return;
-        if (std::string(TOVRIN_SPHINX_RECOGNIZER).empty())
-            setupError_ = "the test recogniser is not built (libpocketsphinx-dev is missing)";
-        else if (!road_->startRecognizer())
-            setupError_ = "the test recogniser did not start";
-    }
-    void SetUp() override {
-        RoadTest::SetUp();
-        if (!IsSkipped() && !road_->recognizerRunning()) ASSERT_TRUE(road_->startRecognizer());
-    }
-
     void launchWith(const std::vector<std::string>& target) {
         road_->freshUser(kDefaultKeys);
         ASSERT_TRUE(road_->startTarget(target)) << "the target window never got focus";

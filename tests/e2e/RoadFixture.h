@@ -121,4 +121,22 @@ protected:
     static inline std::string setupError_;
 };
 
+// The road with the test recogniser as the on-device engine; skipped when it is not built.
+class RecognizerRoadTest : public RoadTest {
+protected:
+    static void SetUpTestSuite() {
+        RoadTest::SetUpTestSuite();
+        if (!setupError_.empty()) return;
+        if (std::string(TOVRIN_SPHINX_RECOGNIZER).empty())
+            setupError_ = "the test recogniser is not built (libpocketsphinx-dev is missing)";
+        else if (!road_->startRecognizer())
+            setupError_ = "the test recogniser did not start";
+    }
+    void SetUp() override {
+        RoadTest::SetUp();
+        // A test that stopped it and failed before starting it again leaves it down.
+        if (!IsSkipped() && !road_->recognizerRunning()) ASSERT_TRUE(road_->startRecognizer());
+    }
+};
+
 }  // namespace e2e
