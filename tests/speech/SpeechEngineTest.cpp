@@ -476,6 +476,26 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
                        bias.data());
             for (int j = 0; j < N; ++j) ASSERT_NEAR(y[j], c0[j], 1e-4) << j;
         }
+        {  // rows too long for the short-row path, and a tail
+            const int R = 9, L = 803;
+            std::vector<float> wf(R * L), xv(L), y(R);
+            std::vector<uint16_t> wh(R * L);
+            for (auto& v : xv) v = u(rng);
+            for (int i = 0; i < R * L; ++i) {
+                _Float16 h = static_cast<_Float16>(u(rng));
+                std::memcpy(&wh[i], &h, 2);
+                wf[i] = static_cast<float>(h);
+            }
+            for (bool half : {false, true}) {
+                ks->matvec(half ? static_cast<const void*>(wh.data()) : wf.data(), half, L, 0, R, L, xv.data(),
+                           y.data(), bias.data());
+                for (int r = 0; r < R; ++r) {
+                    double s = bias[r];
+                    for (int k = 0; k < L; ++k) s += double(wf[r * L + k]) * xv[k];
+                    ASSERT_NEAR(y[r], s, 1e-3) << r;
+                }
+            }
+        }
         std::vector<float> x(a.begin(), a.begin() + 53);
         for (auto& v : x) v *= 4.0f;
         std::vector<float> g = x;
