@@ -360,9 +360,10 @@ void WhisperEngine::gemmPacked(int64_t m, const float* a, int64_t lda, const Pan
     while (tasks() < want && pb > 1) --pb;
     while (tasks() < want && mb > mr) mb -= mr;
     const int64_t rowBlocks = (m + mb - 1) / mb, panelBlocks = (panels + pb - 1) / pb;
-    // K is split into blocks so that a panel's block stays near the core while the task's
-    // row tiles pass over it; partial sums wait in C.
-    const int64_t kc = k <= 384 ? k : 256;
+    // K is split into blocks of at most 512 so that a panel's block stays in L1 and the
+    // task's rows in L2 while the row tiles pass over it; partial sums wait in C.
+    const int64_t kBlocks = (k + 511) / 512;
+    const int64_t kc = roundUp((k + kBlocks - 1) / kBlocks, 8);
     pool_.run(rowBlocks * panelBlocks, [&](int64_t t) {
         const int64_t rb = t / panelBlocks, pbk = t % panelBlocks;
         const int64_t r0 = rb * mb, r1 = std::min(m, r0 + mb);
