@@ -48,6 +48,9 @@ struct KernelSet {
     void (*weightedSumHalf)(const float* p, const uint16_t* v, int64_t ld, int64_t n, int64_t dh, float* o);
     void (*toHalf)(const float* src, int64_t n, uint16_t* dst, int64_t dstStride);
     void (*toFloat)(const void* src, bool half, int64_t n, float* dst);
+    // x = exp(scale x - m) with m raised first to scale max(x) if that is larger; returns
+    // the sum of the new x. Attention over blocks of keys, weighted together afterwards.
+    float (*expShifted)(float* x, int64_t n, float scale, float* m);
 };
 
 const KernelSet& kernels();

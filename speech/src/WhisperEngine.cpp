@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <sys/mman.h>
 
 namespace speech {
@@ -465,15 +466,17 @@ void WhisperEngine::selfAttention(const float* q, const float* k, const float* v
     });
     // Each task takes qb queries of one head through the keys kb at a time: a block of keys
     // and values stays in the core's cache while all the task's queries pass. The output rows
-    // hold the softmax-weighted values of the keys so far; a new block's share is weighted in
-    // by the log-sum-exp of its scores against that of the blocks before.
+    // sum the values weighted by exp(score - m), m the largest score so far; when m grows, what
+    // is summed already is scaled down to match, and the rows are divided by the weights' sum
+    // at the end.
     const int64_t qb = 16 * mr, blocks = (T + qb - 1) / qb, kb = roundUp(256, nr);
     const float scale = 1.0f / std::sqrt(float(dh));
     pool_.run(H * blocks, [&](int64_t t) {
         const int64_t h = t / blocks, b = t % blocks;
         const int64_t r0 = b * qb, r1 = std::min(T, r0 + qb);
-        float* s = scratch(std::size_t(qb * kb + qb));
-        float* lse = s + qb * kb;
+        float* s = scratch(std::size_t(qb * kb + 2 * qb));
+        float* top = s + qb * kb;
+        float* sum = top + qb;
         const float* kh = kp + h * npad * dh;
         for (int64_t t0 = 0; t0 < T; t0 += kb) {
             const int64_t n = std::min(kb, T - t0);
@@ -487,18 +490,21 @@ void WhisperEngine::selfAttention(const float* q, const float* k, const float* v
                 }
             }
             for (int64_t r = r0; r < r1; ++r) {
-                float* row = s + (r - r0) * kb;
-                const float l = k_.softmax(row, n, scale);
+                const int64_t i = r - r0;
                 if (first) {
-                    lse[r - r0] = l;
+                    top[i] = -std::numeric_limits<float>::infinity();
+                    sum[i] = k_.expShifted(s + i * kb, n, scale, &top[i]);
                     continue;
                 }
-                const float m = std::max(lse[r - r0], l);
-                const float wo = std::exp(lse[r - r0] - m), wn = std::exp(l - m), inv = 1.0f / (wo + wn);
-                lse[r - r0] = m + std::log(wo + wn);
-                float* o = out + r * d + h * dh;
-                for (int64_t j = 0; j < dh; ++j) o[j] *= wo * inv;
-                for (int64_t j = 0; j < n; ++j) row[j] *= wn * inv;
+                const float before = top[i];
+                const float add = k_.expShifted(s + i * kb, n, scale, &top[i]);
+                if (top[i] > before) {
+                    const float w = std::exp(before - top[i]);
+                    float* o = out + r * d + h * dh;
+                    for (int64_t j = 0; j < dh; ++j) o[j] *= w;
+                    sum[i] *= w;
+                }
+                sum[i] += add;
             }
             for (int64_t r = r0; r < r1; r += mr) {
                 int rows = int(std::min<int64_t>(mr, r1 - r));
@@ -508,6 +514,11 @@ void WhisperEngine::selfAttention(const float* q, const float* k, const float* v
                             out + r * d + h * dh + pv * nr, d, cols, nullptr, first ? 0 : kGemmAccumulate);
                 }
             }
+        }
+        for (int64_t r = r0; r < r1; ++r) {
+            const float inv = 1.0f / sum[r - r0];
+            float* o = out + r * d + h * dh;
+            for (int64_t j = 0; j < dh; ++j) o[j] *= inv;
         }
     });
 }

@@ -545,6 +545,19 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
         for (float v : x) sum += std::exp(0.5 * v);
         EXPECT_NEAR(lse, std::log(sum), 1e-5);
         for (std::size_t i = 0; i < x.size(); ++i) EXPECT_NEAR(s[i], std::exp(0.5 * x[i]) / sum, 1e-6);
+        // Shifted by the largest scaled value, or by a larger shift already reached.
+        for (float m0 : {-INFINITY, 3.0f}) {
+            float m = m0, mx = *std::max_element(x.begin(), x.end());
+            s = x;
+            float got = ks->expShifted(s.data(), int64_t(s.size()), 0.5f, &m);
+            EXPECT_FLOAT_EQ(m, std::max(m0, 0.5f * mx));
+            double want = 0;
+            for (std::size_t i = 0; i < x.size(); ++i) {
+                EXPECT_NEAR(s[i], std::exp(0.5 * x[i] - m), 1e-6);
+                want += std::exp(0.5 * x[i] - m);
+            }
+            EXPECT_NEAR(got, want, 1e-5);
+        }
     }
     EXPECT_GE(sets, 1);
 }
