@@ -152,11 +152,13 @@ struct Ceilings {
     const char* isa = "";
 };
 
-// Best of several trials: a ceiling is what the machine can do, not what it did on average.
+// Best of several trials: a ceiling is what the machine can do, not what it did on average
+// (on a shared machine a trial may lose its processor; a dozen short ones find a quiet spell).
 // The machine may be shared: each figure is put beside ceilings measured just before and just
 // after it (the better of the two).
 class CeilingMeter {
 public:
+    static constexpr int kTrials = 12;
     Ceilings measure(int threads) {
         Ceilings c;
         __builtin_cpu_init();
@@ -164,7 +166,7 @@ public:
         const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
         c.isa = avx512 ? "avx512" : avx2 ? "avx2" : "scalar";
         const int64_t iters = 20000000;
-        for (int trial = 0; trial < 5; ++trial) {
+        for (int trial = 0; trial < kTrials; ++trial) {
             std::vector<double> flops(static_cast<size_t>(threads), 0.0);
             double s = onThreads(threads, [&](int t) {
                 flops[size_t(t)] = avx512 ? fmaLoop512(iters) : avx2 ? fmaLoop256(iters) : 0.0;
@@ -183,7 +185,7 @@ public:
             });
         }
         const float* p = static_cast<const float*>(buf_.data());
-        for (int trial = 0; trial < 5; ++trial) {
+        for (int trial = 0; trial < kTrials; ++trial) {
             std::vector<double> sink(static_cast<size_t>(threads));
             double s = onThreads(threads, [&](int t) {
                 const size_t per = n / size_t(threads) / 32 * 32;
