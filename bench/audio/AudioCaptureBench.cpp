@@ -10,8 +10,8 @@
 #include "dictation/AudioRecorder.h"
 #include "platform/FakeScheduler.h"
 #include "platform/MemoryDefaults.h"
-#include "platform/PulseAudioInput.h"
-#include "platform/PulseSoundServer.h"
+#include "platform/pulse/PulseAudioInput.h"
+#include "platform/pulse/PulseSoundServer.h"
 #include "support/PulseServer.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 #include "app/state/AppSettings.h"
 #include "platform/MemoryDefaults.h"
 #include "platform/Paths.h"
-#include "platform/QtScheduler.h"
+#include "platform/qt/QtScheduler.h"
 #include "ui/overlay/FloatingWidget.h"
 #include "ui/overlay/WidgetView.h"
 

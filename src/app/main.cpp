@@ -1,7 +1,7 @@
 #include "app/AppDelegate.h"
 #include "dictation/HotkeyMonitor.h"
 #include "platform/AppcastUpdater.h"
-#include "platform/Runtime.h"
+#include "platform/loader/Runtime.h"
 
 namespace {
 // Deployment configuration: where released versions are announced.

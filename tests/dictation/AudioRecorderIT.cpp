@@ -2,8 +2,8 @@
 #include "app/state/AppError.h"
 #include "app/state/AppSettings.h"
 #include "dictation/AudioRecorder.h"
-#include "platform/PulseAudioInput.h"
-#include "platform/PulseSoundServer.h"
+#include "platform/pulse/PulseAudioInput.h"
+#include "platform/pulse/PulseSoundServer.h"
 #include "support/PulseServer.h"
 #include "support/TestEnvironment.h"
 

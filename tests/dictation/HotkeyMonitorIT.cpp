@@ -5,9 +5,9 @@
 
 #include "app/state/AppSettings.h"
 #include "platform/MainQueue.h"
-#include "platform/X11EscSwallow.h"
-#include "platform/X11KeyEvents.h"
-#include "platform/X11KeyGrab.h"
+#include "platform/x11/X11EscSwallow.h"
+#include "platform/x11/X11KeyEvents.h"
+#include "platform/x11/X11KeyGrab.h"
 #include "support/DesktopTestMain.h"
 #include "support/TestEnvironment.h"
 #include "support/XTestKeyboard.h"

@@ -1,6 +1,6 @@
 // Which windows get the terminal paste chord: decided by WM_CLASS, whose two names terminals
 // spell differently (instance and class, any case, names that differ from the program's).
-#include "platform/X11KeySynth.h"
+#include "platform/x11/X11KeySynth.h"
 
 #include <gtest/gtest.h>
 

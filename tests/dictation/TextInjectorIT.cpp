@@ -2,9 +2,9 @@
 // through the real clipboard and the XTest paste chord, and the earlier clipboard is back in the
 // clipboard of the display afterwards, as other clients see it.
 #include "dictation/TextInjector.h"
-#include "platform/QtPasteboard.h"
-#include "platform/QtScheduler.h"
-#include "platform/X11KeySynth.h"
+#include "platform/qt/QtPasteboard.h"
+#include "platform/qt/QtScheduler.h"
+#include "platform/x11/X11KeySynth.h"
 #include "support/DesktopTestMain.h"
 #include "support/TestEnvironment.h"
 

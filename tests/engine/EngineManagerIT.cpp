@@ -8,7 +8,7 @@
 #include "platform/Machine.h"
 #include "platform/Paths.h"
 #include "platform/PortListeners.h"
-#include "platform/QtScheduler.h"
+#include "platform/qt/QtScheduler.h"
 #include "support/TaskWait.h"
 #include "support/TempFolder.h"
 #include "support/TestEnvironment.h"

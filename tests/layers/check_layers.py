@@ -11,6 +11,13 @@ import sys
 
 MAY_USE = {
     "platform": set(),
+    "platform/x11": {"platform"},
+    "platform/pulse": {"platform"},
+    "platform/qt": {"platform"},
+    "platform/secret": {"platform"},
+    "platform/xdg": {"platform"},
+    "platform/loader": {"platform/x11", "platform/pulse", "platform/qt", "platform/secret", "platform/xdg",
+                        "platform"},
     "app/state": {"platform"},
     "engine": {"app/state", "platform"},
     "cloud": {"app/state", "platform"},
@@ -20,7 +27,7 @@ MAY_USE = {
     "ui/onboarding": {"ui/kit", "dictation", "engine", "cloud", "app/state", "platform"},
     "ui/main": {"ui/kit", "dictation", "engine", "cloud", "app/state", "platform"},
     "app": {"ui/overlay", "ui/onboarding", "ui/main", "ui/kit", "dictation", "engine", "cloud", "app/state",
-            "platform"},
+            "platform/loader", "platform"},
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 

@@ -1,7 +1,7 @@
 // The real panel on an X display: it shows and animates above another client's window, can be
 // dragged, and never takes the keyboard focus from that client's text field.
 #include "platform/Paths.h"
-#include "platform/QtScheduler.h"
+#include "platform/qt/QtScheduler.h"
 #include "support/DesktopTestMain.h"
 #include "ui/kit/Kestal.h"
 #include "ui/overlay/FloatingWidget.h"

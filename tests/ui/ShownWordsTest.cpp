@@ -7,7 +7,7 @@
 #include "platform/DesktopNotifier.h"
 #include "platform/MicPermission.h"
 #include "platform/Paths.h"
-#include "platform/QtStatusItem.h"
+#include "platform/qt/QtStatusItem.h"
 #include "platform/Updater.h"
 #include "support/DictationFakes.h"
 #include "support/TempFolder.h"

@@ -1,0 +1,186 @@
+#include "platform/qt/QtHttp.h"
+
+#include <QCoroNetworkReply>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QUrl>
+#include <QUuid>
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+
+namespace platform {
+
+namespace {
+
+// A jar that never keeps anything: every session is ephemeral.
+class NoCookies : public QNetworkCookieJar {
+public:
+    using QNetworkCookieJar::QNetworkCookieJar;
+    bool setCookiesFromUrl(const QList<QNetworkCookie>&, const QUrl&) override { return false; }
+    QList<QNetworkCookie> cookiesForUrl(const QUrl&) const override { return {}; }
+};
+
+bool iequals(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::tolower((unsigned char)x) == std::tolower((unsigned char)y); });
+}
+
+QNetworkRequest makeRequest(const HttpRequest& r, double sessionTimeout) {
+    QNetworkRequest req(QUrl(QString::fromStdString(r.url), QUrl::StrictMode));
+    for (const auto& [name, value] : r.headers)
+        req.setRawHeader(QByteArray::fromStdString(name), QByteArray::fromStdString(value));
+    const double t = r.timeout > 0 ? r.timeout : sessionTimeout;
+    if (t > 0) req.setTransferTimeout(static_cast<int>(t * 1000));
+    req.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    req.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    req.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    return req;
+}
+
+HttpError::Kind kindOf(QNetworkReply::NetworkError e) {
+    switch (e) {
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:  // transfer time-outs abort the reply
+        return HttpError::Kind::TimedOut;
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::UnknownNetworkError:
+        return HttpError::Kind::CannotConnect;
+    case QNetworkReply::ProtocolUnknownError:
+    case QNetworkReply::ProtocolInvalidOperationError:
+        return HttpError::Kind::BadUrl;
+    default:
+        return HttpError::Kind::Other;
+    }
+}
+
+HttpResponse collect(QNetworkReply* reply, bool withBody) {
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid()) {
+        throw HttpError(kindOf(reply->error()), reply->url().host().toStdString(), reply->errorString().toStdString());
+    }
+    // A reply whose transfer broke off after the headers is a transport failure, not a reply.
+    switch (reply->error()) {
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:
+    case QNetworkReply::UnknownNetworkError:
+    case QNetworkReply::ProtocolFailure:
+        throw HttpError(kindOf(reply->error()), reply->url().host().toStdString(), reply->errorString().toStdString());
+    default:
+        break;
+    }
+    HttpResponse out;
+    out.status = status.toInt();
+    for (const auto& pair : reply->rawHeaderPairs())
+        out.headers.emplace_back(pair.first.toStdString(), pair.second.toStdString());
+    if (withBody) out.body = reply->readAll().toStdString();
+    return out;
+}
+
+}  // namespace
+
+std::string HttpResponse::header(const std::string& name) const {
+    for (const auto& [k, v] : headers)
+        if (iequals(k, name)) return v;
+    return {};
+}
+
+std::unique_ptr<Http> Http::create(double sessionTimeout) { return std::make_unique<QtHttp>(sessionTimeout); }
+
+QtHttp::QtHttp(double sessionTimeout) : sessionTimeout_(sessionTimeout) {}
+
+QtHttp::~QtHttp() { delete manager_; }
+
+QNetworkAccessManager* QtHttp::manager() {
+    if (!manager_) {
+        manager_ = new QNetworkAccessManager;
+        manager_->setCookieJar(new NoCookies(manager_));
+        manager_->setCache(nullptr);
+        manager_->setAutoDeleteReplies(false);
+    }
+    return manager_;
+}
+
+Task<HttpResponse> QtHttp::send(HttpRequest request) {
+    const QUrl url(QString::fromStdString(request.url), QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
+        throw HttpError(HttpError::Kind::BadUrl, url.host().toStdString(), "unsupported URL");
+    QNetworkRequest req = makeRequest(request, sessionTimeout_);
+    std::unique_ptr<QNetworkReply> reply(manager()->sendCustomRequest(
+        req, QByteArray::fromStdString(request.method), QByteArray::fromStdString(request.body)));
+    co_await reply.get();
+    co_return collect(reply.get(), true);
+}
+
+Task<HttpResponse> QtHttp::download(HttpRequest request, std::string destinationPath, Progress progress) {
+    const QUrl url(QString::fromStdString(request.url), QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
+        throw HttpError(HttpError::Kind::BadUrl, url.host().toStdString(), "unsupported URL");
+    auto file = std::make_shared<QFile>(QString::fromStdString(destinationPath));
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw HttpError(HttpError::Kind::Other, url.host().toStdString(), "cannot write " + destinationPath);
+    QNetworkRequest req = makeRequest(request, sessionTimeout_);
+    std::unique_ptr<QNetworkReply> reply(manager()->sendCustomRequest(
+        req, QByteArray::fromStdString(request.method), QByteArray::fromStdString(request.body)));
+    auto writeFailed = std::make_shared<bool>(false);
+    QNetworkReply* raw = reply.get();
+    QObject::connect(raw, &QNetworkReply::readyRead, raw, [raw, file, writeFailed] {
+        const QByteArray chunk = raw->readAll();
+        if (file->write(chunk) != chunk.size()) {
+            *writeFailed = true;
+            raw->abort();
+        }
+    });
+    if (progress) {
+        // Without a Content-Length the total is unknown (-1), even in the last report, where Qt
+        // gives the received size as the total.
+        QObject::connect(raw, &QNetworkReply::downloadProgress, raw, [progress, raw](qint64 received, qint64 total) {
+            const bool announced = raw->header(QNetworkRequest::ContentLengthHeader).isValid();
+            progress(received, announced ? total : -1);
+        });
+    }
+    co_await raw;
+    const QByteArray rest = raw->readAll();
+    if (!rest.isEmpty() && file->write(rest) != rest.size()) *writeFailed = true;
+    file->close();
+    if (*writeFailed) throw HttpError(HttpError::Kind::Other, url.host().toStdString(), "cannot write " + destinationPath);
+    co_return collect(raw, false);
+}
+
+namespace http {
+
+std::string percentEncode(const std::string& text, const std::string& alsoAllowed) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' ||
+            alsoAllowed.find(static_cast<char>(c)) != std::string::npos) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back('%');
+            out.push_back(hex[c >> 4]);
+            out.push_back(hex[c & 15]);
+        }
+    }
+    return out;
+}
+
+std::string hostOf(const std::string& url) { return QUrl(QString::fromStdString(url)).host().toStdString(); }
+
+std::string makeUuid() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString(); }
+
+}  // namespace http
+
+}  // namespace platform
