@@ -8,6 +8,7 @@
 #include "platform/pulse/PulseSoundServer.h"
 #include "platform/pulse/PulseSounds.h"
 #include "platform/qt/QtApp.h"
+#include "platform/qt/QtLogFile.h"
 #include "platform/qt/QtPasteboard.h"
 #include "platform/qt/QtScheduler.h"
 #include "platform/qt/QtStatusItem.h"
@@ -173,6 +174,7 @@ struct Runtime::Impl {
 };
 
 Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
+    QtLogFile::install(QtLogFile::defaultPath());
     impl_->app = std::make_unique<QApplication>(argc, argv);
     QApplication::setApplicationName("Tovrin");
     QApplication::setApplicationVersion(TOVRIN_VERSION);
