@@ -50,7 +50,7 @@ QString ShortcutsPage::sessionStatus(const platform::SessionChoice& choice) {
 }
 
 QString ShortcutsPage::programCommand() {
-    const QString self = QString::fromStdString(platform::Paths::bundleExecutable());
+    const QString self = QString::fromStdString(platform::Paths::launcher());
     const QString onPath = QStandardPaths::findExecutable("tovrin");
     if (!onPath.isEmpty() && QFileInfo(onPath).canonicalFilePath() == QFileInfo(self).canonicalFilePath())
         return "tovrin";
