@@ -54,7 +54,16 @@ TEST_F(SingleInstanceIT, TwoRuntimeFoldersOneProgram) {
     test::pumpFor(0.5);
     EXPECT_EQ(waitpid(first, nullptr, WNOHANG), 0) << "the first copy ended";
 
-    // The key commands reach it from anywhere, and return at once.
+    // The key commands reach it from anywhere, and return at once. A tap with no sound server to
+    // record from: the widget says so, under its title.
+    EXPECT_EQ(run(b, "--toggle"), 0);
+    EXPECT_TRUE(test::pumpUntil(
+        [&] {
+            std::string tree;
+            desk.run({"xwininfo", "-root", "-tree"}, &tree, 5);
+            return tree.find("\"Mic unavailable\"") != std::string::npos;
+        },
+        10));
     EXPECT_EQ(run(b, "--ptt-down"), 0);
     EXPECT_EQ(run(a, "--ptt-up"), 0);
     EXPECT_EQ(run(b, "--cancel"), 0);

@@ -256,8 +256,12 @@ bool Runtime::handOverToRunningInstance() {
         if (lock.held()) lock.publish(instanceSocketPath().toStdString());
         QObject::connect(impl_->instanceServer.get(), &QLocalServer::newConnection, impl_->app.get(), [this] {
             while (QLocalSocket* peer = impl_->instanceServer->nextPendingConnection()) {
-                QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
                 QObject::connect(peer, &QLocalSocket::readyRead, peer, [this, peer] { readControlLines(peer); });
+                // A sender writes its line and goes at once: what it wrote still counts.
+                QObject::connect(peer, &QLocalSocket::disconnected, peer, [this, peer] {
+                    readControlLines(peer);
+                    peer->deleteLater();
+                });
             }
         });
     } else {
