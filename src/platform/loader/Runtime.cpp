@@ -161,6 +161,10 @@ bool sendLine(const QString& path, const char* line) {
 }  // namespace
 
 struct Runtime::Impl {
+    // The arguments the application object is built with (its platform added); they outlive it.
+    int argc = 0;
+    std::vector<std::string> argStorage;
+    std::vector<char*> argv;
     std::unique_ptr<QApplication> app;
     std::unique_ptr<QLocalServer> instanceServer;
     bool handedOver = false;
@@ -174,10 +178,6 @@ struct Runtime::Impl {
     XdgLoginItem loginItem;
     std::unique_ptr<PlatformLoader> loader;
     InstanceLock instanceLock;
-    // The arguments the application object is built with (its platform added).
-    int argc = 0;
-    std::vector<std::string> argStorage;
-    std::vector<char*> argv;
     std::unique_ptr<PulseSoundServer> soundServer;
     std::unique_ptr<PulseMicPermission> micPermission;
     std::unique_ptr<PulseAudioInput> audioInput;
