@@ -244,6 +244,13 @@ bool AppDelegate::applicationShouldHandleReopen() {
     return true;
 }
 
+void AppDelegate::handleControl(platform::ControlCommand command) {
+    if (command == platform::ControlCommand::reopen)
+        applicationShouldHandleReopen();
+    else
+        hotkey_->handleCommand(command);
+}
+
 std::shared_ptr<platform::Menu> AppDelegate::applicationDockMenu() {
     auto menu = std::make_shared<platform::Menu>();
     menu->addItem(toggleMenuItem_ ? toggleMenuItem_->title : "Start Dictation", [this] { toggleDictation(); });

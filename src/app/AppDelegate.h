@@ -4,6 +4,7 @@
 #pragma once
 
 #include "dictation/DictationController.h"
+#include "platform/ControlLine.h"
 #include "platform/Menu.h"
 #include "platform/Task.h"
 
@@ -36,6 +37,8 @@ public:
     void applicationWillTerminate();
     bool applicationShouldHandleReopen();
     std::shared_ptr<platform::Menu> applicationDockMenu();
+    // A line from a second start of the program: reopen, or a key command for the key monitor.
+    void handleControl(platform::ControlCommand command);
 
     void toggleDictation();
     void openMainWindow();

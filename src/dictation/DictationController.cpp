@@ -30,6 +30,8 @@ namespace {
 
 constexpr double kMinimumSeconds = 0.4;
 constexpr double kRewriteBudget = 2.5;
+// The paste could not be sent in this session: the text waits on the clipboard.
+constexpr const char* kCopiedPressPaste = "Copied — press Ctrl+V to paste";
 constexpr const char* kAccessibilityPane =
     "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
 
@@ -202,21 +204,36 @@ void DictationController::output(const std::string& final, bool stored) {
     if (stored) toldHistoryNotSaved_ = false;
     auto& pasteboard = platform::Pasteboard::general();
     if (copyOnly || platform::Accessibility::shared().isTrusted(false)) {
-        if (!final.empty()) {
-            if (copyOnly) {
-                pasteboard.clear();
-                pasteboard.setString(final);
-            } else {
-                parts_.injector->pasteViaClipboard(final);
+        const bool tellNotSaved = !stored && !toldHistoryNotSaved_;
+        if (tellNotSaved) toldHistoryNotSaved_ = true;
+        // Told once the outcome is known: a paste counts as inserted only when its chord was sent.
+        auto report = [this, copyOnly, tellNotSaved](bool sent) {
+            if (!sent) {
+                // Still to be told that history was not saved, at the next dictation.
+                if (tellNotSaved) toldHistoryNotSaved_ = false;
+                parts_.widget->flashResult(kCopiedPressPaste, false);
+                playSound("Basso");
+                return;
             }
+            if (tellNotSaved)
+                parts_.widget->flashResult(copyOnly ? "Copied — history not saved" : "Inserted — history not saved",
+                                           false);
+            else
+                parts_.widget->flashResult(copyOnly ? "Copied ✓" : "Inserted ✓", true);
+            playSound("Tink");
+        };
+        if (!final.empty() && !copyOnly) {
+            std::weak_ptr<bool> alive = alive_;
+            parts_.injector->pasteViaClipboard(final, [alive, report](bool sent) {
+                if (auto a = alive.lock(); a && *a) report(sent);
+            });
+            return;
         }
-        if (!stored && !toldHistoryNotSaved_) {
-            toldHistoryNotSaved_ = true;
-            parts_.widget->flashResult(copyOnly ? "Copied — history not saved" : "Inserted — history not saved", false);
-        } else {
-            parts_.widget->flashResult(copyOnly ? "Copied ✓" : "Inserted ✓", true);
+        if (!final.empty()) {
+            pasteboard.clear();
+            pasteboard.setString(final);
         }
-        playSound("Tink");
+        report(true);
     } else {
         pasteboard.clear();
         pasteboard.setString(final);

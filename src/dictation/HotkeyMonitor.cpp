@@ -109,15 +109,41 @@ void HotkeyMonitor::handleFlags(const platform::FlagsChangedEvent& event) {
         }
     }
     if (k != AppSettings::shared().pttKeyCode()) return;
-    if (event.flags & pttFlag()) {
-        // Already held: a repeat or another flag change, which must not restart the hold.
-        if (fnDownAt_) return;
-        fnDownAt_ = platform::MainQueue::now();
-        if (onFnDown) onFnDown();
-    } else if (fnDownAt_) {
-        const double held = platform::MainQueue::now() - *fnDownAt_;
-        fnDownAt_.reset();
-        if (onFnUp) onFnUp(held);
+    if (event.flags & pttFlag())
+        pushToTalkPressed();
+    else
+        pushToTalkReleased();
+}
+
+void HotkeyMonitor::pushToTalkPressed() {
+    // Already held: a repeat or another flag change, which must not restart the hold.
+    if (fnDownAt_) return;
+    fnDownAt_ = platform::MainQueue::now();
+    if (onFnDown) onFnDown();
+}
+
+void HotkeyMonitor::pushToTalkReleased() {
+    if (!fnDownAt_) return;
+    const double held = platform::MainQueue::now() - *fnDownAt_;
+    fnDownAt_.reset();
+    if (onFnUp) onFnUp(held);
+}
+
+void HotkeyMonitor::handleCommand(platform::ControlCommand command) {
+    using platform::ControlCommand;
+    switch (command) {
+    case ControlCommand::pttDown: pushToTalkPressed(); break;
+    case ControlCommand::pttUp: pushToTalkReleased(); break;
+    case ControlCommand::toggle:
+        // A tap. While the key is held a tap means nothing: the hold goes on.
+        if (fnDownAt_) break;
+        pushToTalkPressed();
+        pushToTalkReleased();
+        break;
+    case ControlCommand::cancel:
+        if (onCancel) onCancel();
+        break;
+    case ControlCommand::reopen: break;
     }
 }
 

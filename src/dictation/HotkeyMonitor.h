@@ -6,6 +6,7 @@
 // settings, and let go when the monitor goes.
 #pragma once
 
+#include "platform/ControlLine.h"
 #include "platform/EscSwallow.h"
 #include "platform/KeyGrab.h"
 #include "platform/KeyEvents.h"
@@ -57,12 +58,19 @@ public:
 
     void handleFlags(const platform::FlagsChangedEvent& event);
     void handleKeyDown(const platform::KeyDownEvent& event, platform::KeyScope scope);
+    // A key command from the command line (a desktop's key binding runs it). ptt-down and ptt-up
+    // are the push-to-talk key going down and up, under the same rules as the key itself (a second
+    // ptt-down while held is a repeat; a ptt-up with none held does nothing); toggle is a tap of
+    // it; cancel is Esc. reopen is not the monitor's.
+    void handleCommand(platform::ControlCommand command);
 
 private:
     platform::KeyEvents* events();
     platform::EscSwallow* swallow();
     // Holds the keys the settings name now.
     void holdKeys();
+    void pushToTalkPressed();
+    void pushToTalkReleased();
 
     platform::KeyEvents* events_ = nullptr;
     platform::EscSwallow* swallow_ = nullptr;

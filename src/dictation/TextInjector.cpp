@@ -18,7 +18,7 @@ struct TextInjector::Pending {
 TextInjector::TextInjector() : pending_(std::make_shared<Pending>()) {}
 TextInjector::~TextInjector() = default;
 
-void TextInjector::pasteViaClipboard(const std::string& text) {
+void TextInjector::pasteViaClipboard(const std::string& text, std::function<void(bool sent)> done) {
     auto& pasteboard = platform::Pasteboard::general();
 
     // A second paste before the first one's restore would otherwise save the first transcript as
@@ -36,8 +36,15 @@ void TextInjector::pasteViaClipboard(const std::string& text) {
     pending_->saved = saved;
     const std::uint64_t generation = ++pending_->generation;
 
-    platform::MainQueue::after(pasteDelay, [pending = pending_, saved = std::move(saved), count, generation] {
-        platform::KeySynth::shared().paste();
+    platform::MainQueue::after(pasteDelay, [pending = pending_, saved = std::move(saved), count, generation,
+                                            done = std::move(done)] {
+        const bool sent = platform::KeySynth::shared().paste();
+        if (done) done(sent);
+        if (!sent) {
+            // Nothing was pasted: the transcript stays on the clipboard for the user to paste.
+            if (pending->generation == generation) pending->active = false;
+            return;
+        }
         platform::MainQueue::after(restoreDelay, [pending, saved, count, generation] {
             if (pending->generation == generation) pending->active = false;
             auto& board = platform::Pasteboard::general();

@@ -1,8 +1,11 @@
 // Puts text at the cursor of the front application by way of the clipboard: the text goes on the
 // clipboard, the paste chord follows 0.05 s later, and 0.6 s after that the clipboard gets back
-// everything it held before (every format), unless someone changed it in the meantime.
+// everything it held before (every format), unless someone changed it in the meantime. When the
+// chord cannot be sent (no way to send keys in this session), the text stays on the clipboard for
+// the user to paste.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,8 +20,8 @@ public:
     TextInjector& operator=(const TextInjector&) = delete;
 
     // Returns at once; the paste and the restore run later on the main queue, whether or not this
-    // object still exists by then.
-    virtual void pasteViaClipboard(const std::string& text);
+    // object still exists by then. `done` learns, once the chord was due, whether it was sent.
+    virtual void pasteViaClipboard(const std::string& text, std::function<void(bool sent)> done = {});
 
 private:
     struct Pending;

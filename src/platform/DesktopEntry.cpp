@@ -27,7 +27,7 @@ bool DesktopEntry::setIcon(const std::string& imagePath) {
             break;
         }
     if (group < 0) {
-        const std::string exe = Paths::bundleExecutable();
+        const std::string exe = Paths::launcher();
         lines = QStringList{"[Desktop Entry]",
                             "Type=Application",
                             "Name=Tovrin",

@@ -46,6 +46,14 @@ std::string bundleExecutable() {
     return ec ? std::string() : exe.string();
 }
 
+std::string launcher() {
+    const fs::path exe = bundleExecutable();
+    std::error_code ec;
+    const fs::path command = exe.parent_path() / "tovrin";
+    if (!exe.empty() && exe.filename() == applicationExecutableName && fs::exists(command, ec)) return command.string();
+    return exe.string();
+}
+
 std::string bundle() {
     {
         std::lock_guard lock(g_mutex);

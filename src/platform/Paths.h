@@ -15,6 +15,11 @@ std::string config();
 std::string bundle();
 std::string resources();  // bundle() + "/resources"
 std::string bundleExecutable();
+// The program as the user starts it (what a desktop entry or a key binding runs): the `tovrin`
+// command beside the running executable, else the running executable itself.
+std::string launcher();
+// The application's executable, which the `tovrin` command becomes, in the same folder.
+inline constexpr const char* applicationExecutableName = "tovrin-app";
 
 // Points bundle() elsewhere (tests run from their own folders); "" restores the default.
 void setBundleOverride(const std::string& path);

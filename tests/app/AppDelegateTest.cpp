@@ -222,6 +222,28 @@ TEST_F(AppDelegateTest, CancelWorksOnlyWhileRecording) {
     EXPECT_TRUE(widget->events.empty());
 }
 
+TEST_F(AppDelegateTest, KeyCommandsFromTheCommandLineDriveDictationAsTheKeyDoes) {
+    using platform::ControlCommand;
+    delegate->handleControl(ControlCommand::pttDown);
+    EXPECT_EQ(state(), State::recording);
+    clock().advance(0.6);
+    delegate->handleControl(ControlCommand::pttUp);  // a hold: stops on release
+    EXPECT_EQ(state(), State::processing);
+    clock().advance(1);
+    ASSERT_EQ(state(), State::idle);
+
+    delegate->handleControl(ControlCommand::toggle);  // a tap: hands-free until the next one
+    EXPECT_EQ(state(), State::recording);
+    delegate->handleControl(ControlCommand::cancel);
+    EXPECT_EQ(state(), State::idle);
+    EXPECT_EQ(widget->events.back(), "flash:Cancelled:0");
+    delegate->handleControl(ControlCommand::toggle);
+    clock().advance(0.5);
+    delegate->handleControl(ControlCommand::toggle);
+    EXPECT_EQ(state(), State::processing);
+    EXPECT_EQ(recorder->stops, 2);
+}
+
 TEST_F(AppDelegateTest, TheBugReportIsAPercentEncodedMail) {
     const std::string url = AppDelegate::bugReportUrl();
     EXPECT_EQ(url.rfind("mailto:support@tovrin.app?subject=Tovrin%20bug%20report%20(" TOVRIN_VERSION ")&body=", 0), 0u)

@@ -196,6 +196,16 @@ TEST_F(DictationControllerTest, CopyOnlyAndUntrustedOutputs) {
               std::vector<std::string>{"x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility"});
 }
 
+TEST_F(DictationControllerTest, APasteWhoseChordCannotBeSentIsToldAsCopiedNeverInserted) {
+    injector->chordSent = false;
+    dictate();
+    clock().advance(1);
+    EXPECT_EQ(injector->pasted, std::vector<std::string>{"hello world"});
+    EXPECT_EQ(widget->last(), "flash:Copied — press Ctrl+V to paste:0");
+    EXPECT_EQ(sounds().back(), "Basso");
+    for (const auto& e : widget->events) EXPECT_EQ(e.find("Inserted"), std::string::npos) << e;
+}
+
 TEST_F(DictationControllerTest, AHistoryRowTheStoreCannotTakeStillPastesAndTheUserIsToldOnce) {
     QTemporaryDir dir;
     Database store(dir.path().toStdString());

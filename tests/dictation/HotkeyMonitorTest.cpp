@@ -217,4 +217,35 @@ TEST_F(HotkeyMonitorTest, WithoutKeyEventsNoMonitorIsKept) {
     unwired.setEscSwallow(false);
 }
 
+// The key commands a desktop's binding sends: the same rules as the key itself.
+TEST_F(HotkeyMonitorTest, KeyCommandsFollowTheKeysRules) {
+    using platform::ControlCommand;
+    monitor->handleCommand(ControlCommand::pttUp);  // no press seen: nothing
+    EXPECT_TRUE(log.empty());
+
+    monitor->handleCommand(ControlCommand::pttDown);
+    advance(0.3);
+    monitor->handleCommand(ControlCommand::pttDown);  // a second press (a repeat) keeps the hold
+    advance(0.4);
+    events.keyDown(Code::unnamedBase + 38);  // another key during the hold, as with the key
+    monitor->handleCommand(ControlCommand::pttUp);
+    monitor->handleCommand(ControlCommand::pttUp);
+    EXPECT_EQ(log, (Log{"down", "other", "up"}));
+    ASSERT_EQ(helds.size(), 1u);
+    EXPECT_DOUBLE_EQ(helds[0], 0.7);
+
+    // A toggle is a tap; while the key is held it means nothing. Cancel is Esc.
+    log.clear();
+    monitor->handleCommand(ControlCommand::toggle);
+    events.flags(Code::function, Flag::function);
+    monitor->handleCommand(ControlCommand::toggle);
+    advance(0.2);
+    events.flags(Code::function, 0);
+    monitor->handleCommand(ControlCommand::cancel);
+    monitor->handleCommand(ControlCommand::reopen);
+    EXPECT_EQ(log, (Log{"down", "up", "down", "up", "esc"}));
+    EXPECT_DOUBLE_EQ(helds[1], 0.0);
+    EXPECT_DOUBLE_EQ(helds[2], 0.2);
+}
+
 }  // namespace

@@ -95,4 +95,22 @@ TEST_F(TextInjectorTest, FinishesItsWorkAfterTheInjectorIsGone) {
     EXPECT_EQ(board().string(), "earlier");
 }
 
+TEST_F(TextInjectorTest, AChordThatCannotBeSentLeavesTheTextOnTheClipboardAndSaysSo) {
+    board().restore(kRich);
+    keys().sends = false;
+    std::vector<bool> outcomes;
+    injector.pasteViaClipboard("the transcript", [&](bool sent) { outcomes.push_back(sent); });
+    advance(0.05);
+    EXPECT_EQ(outcomes, std::vector<bool>{false});
+    advance(1);
+    EXPECT_EQ(board().string(), "the transcript");
+
+    // The next paste saves the clipboard as it is now, the transcript left for the user included.
+    keys().sends = true;
+    injector.pasteViaClipboard("next", [&](bool sent) { outcomes.push_back(sent); });
+    advance(1);
+    EXPECT_EQ(outcomes, (std::vector<bool>{false, true}));
+    EXPECT_EQ(board().string(), "the transcript");
+}
+
 }  // namespace

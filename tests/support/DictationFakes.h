@@ -72,7 +72,11 @@ struct FakeEnhancer : Enhancer {
 
 struct FakeInjector : TextInjector {
     std::vector<std::string> pasted;
-    void pasteViaClipboard(const std::string& text) override { pasted.push_back(text); }
+    bool chordSent = true;  // what the chord reports, at once
+    void pasteViaClipboard(const std::string& text, std::function<void(bool)> done) override {
+        pasted.push_back(text);
+        if (done) done(chordSent);
+    }
 };
 
 // Every call, in order, as "recording", "processing", "enhancing", "hide", "flash:<text>:<ok>".

@@ -69,12 +69,13 @@ struct FakePasteboard : platform::Pasteboard {
 
 struct FakeKeySynth : platform::KeySynth {
     int pastes = 0;
+    bool sends = true;  // false: no way to send the chord, as paste() reports
     std::vector<std::string> clipboardAtPaste;
     platform::Pasteboard* pasteboard = nullptr;
     bool paste() override {
         ++pastes;
         if (pasteboard) clipboardAtPaste.push_back(pasteboard->string().value_or("<none>"));
-        return true;
+        return sends;
     }
 };
 

@@ -128,8 +128,10 @@ std::vector<std::string> HeadlessDesktop::environment() const {
     for (char** e = environ; *e; ++e) {
         const std::string kv = *e;
         const std::string key = kv.substr(0, kv.find('='));
+        // A Wayland session's variables would make the program treat the private display as
+        // XWayland under a compositor.
         if (key == "DISPLAY" || key == "HOME" || key.rfind("XDG_", 0) == 0 || key == "DBUS_SESSION_BUS_ADDRESS" ||
-            key == "QT_QPA_PLATFORM")
+            key == "QT_QPA_PLATFORM" || key == "WAYLAND_DISPLAY" || key == "SWAYSOCK")
             continue;
         env.push_back(kv);
     }

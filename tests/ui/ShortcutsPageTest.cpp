@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QLabel>
 #include <QToolButton>
 
 namespace {
@@ -101,6 +102,46 @@ TEST_F(ShortcutsPageTest, TroubleshootingStartsCollapsed) {
     EXPECT_FALSE(test::child<QWidget>(page, "troubleshootingContent")->isHidden());
     test::child<QToolButton>(page, "troubleshooting")->click();
     EXPECT_TRUE(test::child<QWidget>(page, "troubleshootingContent")->isHidden());
+}
+
+TEST_F(ShortcutsPageTest, TheSessionStatusAndWhatToDoWhenTheKeyCannotReachUs) {
+    using platform::SessionChoice;
+    using namespace platform;
+    struct Restore {
+        SessionChoice saved = SessionChoice::current();
+        ~Restore() { SessionChoice::setCurrent(saved); }
+    } restore;
+    auto label = [](const ShortcutsPage& page, const char* name) { return test::child<QLabel>(page, name); };
+
+    SessionChoice::setCurrent({});  // an X11 session: nothing to do
+    {
+        ShortcutsPage page;
+        EXPECT_EQ(label(page, "sessionStatus")->text(), QString::fromUtf8("Key: X11 \u00b7 Paste: X11"));
+        EXPECT_TRUE(label(page, "sessionAdvice")->isHidden());
+        EXPECT_TRUE(label(page, "sessionBindings")->isHidden());
+    }
+
+    const QString program = ShortcutsPage::programCommand();
+    SessionChoice::setCurrent({DesktopKind::sway, KeySource::compositorBinding, ClipboardPath::system, PastePath::clipboardOnly});
+    {
+        ShortcutsPage page;
+        EXPECT_EQ(label(page, "sessionStatus")->text(),
+                  QString::fromUtf8("Key: compositor binding \u00b7 Paste: clipboard only"));
+        EXPECT_EQ(label(page, "sessionBindings")->text(), "bindsym --no-repeat Menu exec " + program +
+                                                              " --ptt-down\nbindsym --release Menu exec " + program +
+                                                              " --ptt-up");
+        EXPECT_FALSE(label(page, "sessionAdvice")->text().contains("modifier"));
+        // A modifier as push-to-talk key is never bound alone: the lines keep the Menu key.
+        AppSettings::shared().setPttKeyCode(62);
+        EXPECT_TRUE(label(page, "sessionAdvice")->text().startsWith("Right Ctrl is a modifier"));
+        EXPECT_TRUE(label(page, "sessionBindings")->text().contains("--release Menu exec"));
+    }
+
+    SessionChoice::setCurrent({DesktopKind::gnome, KeySource::xwaylandOnly, ClipboardPath::system, PastePath::clipboardOnly});
+    ShortcutsPage gnome;
+    EXPECT_TRUE(label(gnome, "sessionBindings")->isHidden());
+    const QString advice = label(gnome, "sessionAdvice")->text();
+    EXPECT_TRUE(advice.contains("Custom Shortcuts with the command " + program + " --toggle")) << advice.toStdString();
 }
 
 }  // namespace

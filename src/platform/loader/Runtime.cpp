@@ -1,6 +1,9 @@
 #include "platform/loader/Runtime.h"
 
 #include "platform/xdg/DBusDesktopNotifier.h"
+#include "platform/ControlLine.h"
+#include "platform/InstanceLock.h"
+#include "platform/loader/PlatformLoader.h"
 #include "platform/xdg/JsonFileDefaults.h"
 #include "platform/Paths.h"
 #include "platform/pulse/PulseAudioInput.h"
@@ -9,16 +12,10 @@
 #include "platform/pulse/PulseSounds.h"
 #include "platform/qt/QtApp.h"
 #include "platform/qt/QtLogFile.h"
-#include "platform/qt/QtPasteboard.h"
 #include "platform/qt/QtScheduler.h"
 #include "platform/qt/QtStatusItem.h"
 #include "platform/qt/QtWorkspace.h"
 #include "platform/secret/SecretServiceKeychain.h"
-#include "platform/x11/X11Accessibility.h"
-#include "platform/x11/X11EscSwallow.h"
-#include "platform/x11/X11KeyEvents.h"
-#include "platform/x11/X11KeyGrab.h"
-#include "platform/x11/X11KeySynth.h"
 #include "platform/xdg/XdgLoginItem.h"
 
 #include <QApplication>
@@ -35,6 +32,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -47,8 +46,9 @@ namespace platform {
 
 namespace {
 
-// One program per user session: a second start hands over to the running one (which treats it
-// as the user opening the program again) through a socket in the runtime folder.
+// One program per user: the one holding the instance lock listens on a socket in the runtime
+// folder, and writes its path into the lock file. A second start hands over to it (which treats
+// it as the user opening the program again), and the key commands reach it there.
 QString instanceSocketPath() {
     QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (dir.isEmpty()) dir = QDir::tempPath();
@@ -146,9 +146,26 @@ std::unique_ptr<QSocketNotifier> quitOnTerminationSignals(QObject* context) {
     return notifier;
 }
 
+// Sends one line to the program listening at `path`; false when none answers there.
+bool sendLine(const QString& path, const char* line) {
+    if (path.isEmpty()) return false;
+    QLocalSocket socket;
+    socket.connectToServer(path);
+    if (!socket.waitForConnected(500)) return false;
+    socket.write(line);
+    socket.write("\n");
+    socket.waitForBytesWritten(500);
+    socket.disconnectFromServer();
+    return true;
+}
+
 }  // namespace
 
 struct Runtime::Impl {
+    // The arguments the application object is built with (its platform added); they outlive it.
+    int argc = 0;
+    std::vector<std::string> argStorage;
+    std::vector<char*> argv;
     std::unique_ptr<QApplication> app;
     std::unique_ptr<QLocalServer> instanceServer;
     bool handedOver = false;
@@ -159,23 +176,29 @@ struct Runtime::Impl {
     QtStatusBar statusBar;
     QtWorkspace workspace;
     DBusDesktopNotifier notifier;
-    X11Accessibility accessibility;
     XdgLoginItem loginItem;
-    std::unique_ptr<QtPasteboard> pasteboard;
-    std::unique_ptr<X11KeySynth> keySynth;
+    std::unique_ptr<PlatformLoader> loader;
+    InstanceLock instanceLock;
     std::unique_ptr<PulseSoundServer> soundServer;
     std::unique_ptr<PulseMicPermission> micPermission;
     std::unique_ptr<PulseAudioInput> audioInput;
     std::unique_ptr<PulseSounds> sounds;
-    std::unique_ptr<X11KeyEvents> keyEvents;
-    std::unique_ptr<X11EscSwallow> escSwallow;
-    std::unique_ptr<X11KeyGrab> keyGrab;
     std::unique_ptr<QSocketNotifier> terminationSignals;
 };
 
 Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
     QtLogFile::install(QtLogFile::defaultPath());
-    impl_->app = std::make_unique<QApplication>(argc, argv);
+    // The UI stays on X11 (XWayland under a Wayland compositor) wherever there is an X display:
+    // as a native Wayland client the floating panel would take the focus from the user's field,
+    // and the compositor refuses a clipboard set from the background.
+    for (int i = 0; i < argc; ++i) impl_->argStorage.emplace_back(argv[i]);
+    if (const std::string platform = SessionProbe::uiPlatform(); !platform.empty()) {
+        impl_->argStorage.insert(impl_->argStorage.begin() + (argc > 0 ? 1 : 0), {"-platform", platform});
+    }
+    for (auto& arg : impl_->argStorage) impl_->argv.push_back(arg.data());
+    impl_->argc = static_cast<int>(impl_->argv.size());
+    impl_->argv.push_back(nullptr);
+    impl_->app = std::make_unique<QApplication>(impl_->argc, impl_->argv.data());
     QApplication::setApplicationName("Tovrin");
     QApplication::setApplicationVersion(TOVRIN_VERSION);
     QApplication::setQuitOnLastWindowClosed(false);
@@ -190,13 +213,12 @@ Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
     StatusBar::setSystem(&impl_->statusBar);
     Workspace::setShared(&impl_->workspace);
     DesktopNotifier::setShared(&impl_->notifier);
-    Accessibility::setShared(&impl_->accessibility);
     LoginItem::setShared(&impl_->loginItem);
-    impl_->pasteboard = std::make_unique<QtPasteboard>();
-    Pasteboard::setGeneral(impl_->pasteboard.get());
+    // The backends that depend on the desktop session, as the probe decides.
     auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-    impl_->keySynth = std::make_unique<X11KeySynth>(x11 ? x11->display() : nullptr);
-    KeySynth::setShared(impl_->keySynth.get());
+    impl_->loader = std::make_unique<PlatformLoader>(x11 ? x11->display() : nullptr);
+    const SessionChoice wanted = SessionProbe::decide(PlatformLoader::probeSession(), PlatformLoader::builtBackends());
+    SessionChoice::setCurrent(impl_->loader->install(wanted));
 
     impl_->soundServer = std::make_unique<PulseSoundServer>();
     SoundServer::setShared(impl_->soundServer.get());
@@ -206,39 +228,71 @@ Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
     AudioInput::setShared(impl_->audioInput.get());
     impl_->sounds = std::make_unique<PulseSounds>();
     Sounds::setShared(impl_->sounds.get());
-
-    impl_->keyEvents = std::make_unique<X11KeyEvents>();
-    KeyEvents::setShared(impl_->keyEvents.get());
-    impl_->escSwallow = std::make_unique<X11EscSwallow>();
-    EscSwallow::setShared(impl_->escSwallow.get());
-    impl_->keyGrab = std::make_unique<X11KeyGrab>();
-    KeyGrab::setShared(impl_->keyGrab.get());
 }
 
 Runtime::~Runtime() = default;
 
 bool Runtime::handOverToRunningInstance() {
-    QLocalSocket socket;
-    socket.connectToServer(instanceSocketPath());
-    if (socket.waitForConnected(500)) {
-        socket.write("reopen\n");
-        socket.waitForBytesWritten(500);
-        socket.disconnectFromServer();
-        impl_->handedOver = true;
-        return true;
+    auto& lock = impl_->instanceLock;
+    if (!lock.acquire()) {
+        if (!lock.error().empty()) {
+            // No lock to be had (the data folder is not writable): one per runtime folder, as far
+            // as the socket tells.
+            std::fprintf(stderr, "Tovrin: %s\n", lock.error().c_str());
+            if (sendLine(instanceSocketPath(), "reopen")) return impl_->handedOver = true;
+        } else {
+            // Another copy holds it. It may be a moment away from listening: give it that moment.
+            for (int attempt = 0; attempt < 20; ++attempt) {
+                if (sendLine(QString::fromStdString(InstanceLock::publishedSocket()), "reopen"))
+                    return impl_->handedOver = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            std::fprintf(stderr, "Tovrin is already running for this user but does not answer; this copy ends.\n");
+            return impl_->handedOver = true;
+        }
     }
     QLocalServer::removeServer(instanceSocketPath());
     impl_->instanceServer = std::make_unique<QLocalServer>();
     impl_->instanceServer->setSocketOptions(QLocalServer::UserAccessOption);
     if (impl_->instanceServer->listen(instanceSocketPath())) {
+        if (lock.held()) lock.publish(instanceSocketPath().toStdString());
         QObject::connect(impl_->instanceServer.get(), &QLocalServer::newConnection, impl_->app.get(), [this] {
             while (QLocalSocket* peer = impl_->instanceServer->nextPendingConnection()) {
-                QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-                if (onReopen) onReopen();
+                QObject::connect(peer, &QLocalSocket::readyRead, peer, [this, peer] { readControlLines(peer); });
+                // A sender writes its line and goes at once: what it wrote still counts.
+                QObject::connect(peer, &QLocalSocket::disconnected, peer, [this, peer] {
+                    readControlLines(peer);
+                    peer->deleteLater();
+                });
             }
         });
+    } else {
+        std::fprintf(stderr, "Tovrin: cannot listen on %s: %s\n", qPrintable(instanceSocketPath()),
+                     qPrintable(impl_->instanceServer->errorString()));
     }
     return false;
+}
+
+void Runtime::readControlLines(QLocalSocket* peer) {
+    while (peer->canReadLine()) {
+        const QByteArray line = peer->readLine(ControlLine::maxLength + 2);
+        if (!line.endsWith('\n')) {
+            peer->abort();  // longer than any command of ours
+            return;
+        }
+        const auto command = ControlLine::parse(std::string_view(line.constData(), line.size()));
+        if (!command) {
+            std::fprintf(stderr, "Tovrin: ignored an unknown command line\n");
+            continue;
+        }
+        if (*command == ControlCommand::reopen) {
+            if (onReopen) onReopen();
+        } else if (onControl) {
+            onControl(*command);
+        }
+    }
+    // A line that grows past any command's length is no command of ours.
+    if (peer->bytesAvailable() > static_cast<qint64>(ControlLine::maxLength)) peer->abort();
 }
 
 void Runtime::whenLaunched(std::function<void()> fn) { QTimer::singleShot(0, impl_->app.get(), std::move(fn)); }

@@ -15,7 +15,7 @@ bool XdgLoginItem::registerItem() {
     const std::string tmp = path + ".tmp";
     {
         std::ofstream out(tmp, std::ios::trunc);
-        out << "[Desktop Entry]\nType=Application\nName=Tovrin\nExec=\"" << Paths::bundleExecutable()
+        out << "[Desktop Entry]\nType=Application\nName=Tovrin\nExec=\"" << Paths::launcher()
             << "\"\nIcon=tovrin\nX-GNOME-Autostart-enabled=true\nNoDisplay=false\n";
         if (!out) return false;
     }

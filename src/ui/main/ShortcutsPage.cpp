@@ -8,7 +8,12 @@
 #include "ui/main/RoundedBox.h"
 #include "ui/main/ShortcutRow.h"
 
+#include "platform/KeyEvents.h"
+#include "platform/Paths.h"
+
 #include <QComboBox>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSignalBlocker>
@@ -39,6 +44,69 @@ QComboBox* picker(QWidget* parent) {
 
 }  // namespace
 
+QString ShortcutsPage::sessionStatus(const platform::SessionChoice& choice) {
+    return QString::fromStdString(choice.keyStatus()) + QString::fromUtf8(" \u00b7 ") +
+           QString::fromStdString(choice.pasteStatus());
+}
+
+QString ShortcutsPage::programCommand() {
+    const QString self = QString::fromStdString(platform::Paths::launcher());
+    const QString onPath = QStandardPaths::findExecutable("tovrin");
+    if (!onPath.isEmpty() && QFileInfo(onPath).canonicalFilePath() == QFileInfo(self).canonicalFilePath())
+        return "tovrin";
+    if (self.isEmpty()) return "tovrin";
+    return self.contains(' ') ? "\"" + self + "\"" : self;
+}
+
+QStringList ShortcutsPage::bindingLines(const platform::SessionChoice& choice) {
+    if (choice.desktop != platform::DesktopKind::sway || choice.key != platform::KeySource::compositorBinding) return {};
+    // The Menu key stands for Fn; the other keys are modifiers, which must not be bound alone (a
+    // bound Right Ctrl breaks every Right-Ctrl chord), so Menu stands in for them too.
+    const QString key = "Menu";
+    const QString program = programCommand();
+    return {"bindsym --no-repeat " + key + " exec " + program + " --ptt-down",
+            "bindsym --release " + key + " exec " + program + " --ptt-up"};
+}
+
+QString ShortcutsPage::keyAdvice(const platform::SessionChoice& choice, int pttCode) {
+    using platform::DesktopKind;
+    using platform::KeySource;
+    const QString program = programCommand();
+    const QString toggle = program + " --toggle";
+    switch (choice.key) {
+    case KeySource::x11:
+    case KeySource::desktopShortcut: return {};
+    case KeySource::compositorBinding:
+        if (choice.desktop == DesktopKind::sway) {
+            if (pttCode == platform::KeyCode::function)
+                return "Add these two lines to ~/.config/sway/config and run swaymsg reload:";
+            return keyName(pttCode) + " is a modifier and cannot be bound alone without breaking its shortcuts, so " +
+                   "these lines bind the Menu key: add them to ~/.config/sway/config and run swaymsg reload:";
+        }
+        return "Bind a key in your compositor's settings to run " + program + " --ptt-down when pressed and " +
+               program + " --ptt-up when released.";
+    case KeySource::xwaylandOnly:
+    case KeySource::none: break;
+    }
+    const QString prefix = choice.key == KeySource::xwaylandOnly
+                               ? QStringLiteral("The key reaches Tovrin only while an X11 program has focus; to use it "
+                                                "everywhere, ")
+                               : QStringLiteral("No key reaches Tovrin in this session; to start and stop dictation, ");
+    switch (choice.desktop) {
+    case DesktopKind::gnome:
+        return prefix + QString::fromUtf8("add a shortcut in Settings \u2192 Keyboard \u2192 View and Customize "
+                                          "Shortcuts \u2192 Custom Shortcuts with the command ") +
+               toggle + " (tap to start, tap again to stop).";
+    case DesktopKind::kde:
+        return prefix + QString::fromUtf8("add one in System Settings \u2192 Shortcuts \u2192 Add New \u2192 "
+                                          "Command or Script with the command ") +
+               toggle + " (tap to start, tap again to stop).";
+    default:
+        return prefix + "bind a key in your desktop's keyboard settings to the command " + toggle +
+               " (tap to start, tap again to stop).";
+    }
+}
+
 QString ShortcutsPage::keyName(int code) {
     for (const auto& key : HotkeyMonitor::supportedKeys)
         if (key.code == code) return QString::fromStdString(key.name);
@@ -57,6 +125,24 @@ ShortcutsPage::ShortcutsPage(QWidget* parent) : QWidget(parent) {
     rows_[2] = new ShortcutRow("rectangle.on.rectangle", "Show Widget", "Appears automatically while recording.",
                                "auto", false, this);
     for (ShortcutRow* r : rows_) column->addWidget(r);
+
+    auto* sessionBox = box(this);
+    auto* sessionColumn = new QVBoxLayout(sessionBox);
+    sessionColumn->setContentsMargins(12, 12, 12, 12);
+    sessionColumn->setSpacing(6);
+    status_ = text(sessionStatus(platform::SessionChoice::current()), Kestal::callout(), Kestal::text, sessionBox);
+    status_->setObjectName("sessionStatus");
+    advice_ = text({}, Kestal::caption(), Kestal::dim, sessionBox);
+    advice_->setObjectName("sessionAdvice");
+    advice_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    bindings_ = text({}, Kestal::monospacedFont(12), Kestal::text, sessionBox);
+    bindings_->setObjectName("sessionBindings");
+    bindings_->setWordWrap(false);
+    bindings_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    sessionColumn->addWidget(status_);
+    sessionColumn->addWidget(advice_);
+    sessionColumn->addWidget(bindings_);
+    column->addWidget(sessionBox);
 
     auto* pttBox = box(this);
     auto* pttRow = new QHBoxLayout(pttBox);
@@ -147,6 +233,12 @@ void ShortcutsPage::refresh() {
     const QString name = keyName(ptt);
     rows_[0]->setKeys(name);
     rows_[1]->setKeys(name + " (tap)");
+
+    const platform::SessionChoice session = platform::SessionChoice::current();
+    advice_->setText(keyAdvice(session, ptt));
+    advice_->setVisible(!advice_->text().isEmpty());
+    bindings_->setText(bindingLines(session).join('\n'));
+    bindings_->setVisible(!bindings_->text().isEmpty());
 
     {
         const QSignalBlocker block(ptt_);

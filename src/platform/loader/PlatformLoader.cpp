@@ -1,0 +1,85 @@
+#include "platform/loader/PlatformLoader.h"
+
+#include "platform/loader/ClipboardOnlyKeySynth.h"
+#include "platform/loader/SessionAccessibility.h"
+#include "platform/qt/QtPasteboard.h"
+#include "platform/x11/X11Accessibility.h"
+#include "platform/x11/X11EscSwallow.h"
+#include "platform/x11/X11KeyEvents.h"
+#include "platform/x11/X11KeyGrab.h"
+#include "platform/x11/X11KeySynth.h"
+
+namespace platform {
+
+SessionProbe::Backends PlatformLoader::builtBackends() {
+    SessionProbe::Backends built;
+    // built.dataControl / virtualKeyboard / kdeFakeInput / globalShortcuts / remoteDesktop: set
+    // each once its backend is installed below.
+    return built;
+}
+
+SessionProbe::Facts PlatformLoader::probeSession() {
+    SessionProbe::Facts facts = SessionProbe::fromEnvironment();
+    // facts.globals: from one registry round trip with the compositor, when a Wayland display is
+    // there. facts.portal: from the desktop portal, asked without waiting on the main thread.
+    return facts;
+}
+
+PlatformLoader::PlatformLoader(_XDisplay* x11) : x11_(x11) {}
+
+PlatformLoader::~PlatformLoader() = default;
+
+SessionChoice PlatformLoader::install(SessionChoice choice) {
+    const bool x11Session = choice.desktop == DesktopKind::x11;
+
+    // Keys: XInput2 wherever there is an X display. In a Wayland session it still serves our own
+    // windows and the X11 programs under XWayland, beside the desktop's own way (compositor
+    // bindings reach us through the command line, with no backend of ours).
+    if (x11_ || x11Session) {
+        keyEvents_ = std::make_unique<X11KeyEvents>();
+        escSwallow_ = std::make_unique<X11EscSwallow>();
+        keyGrab_ = std::make_unique<X11KeyGrab>();
+        KeyEvents::setShared(keyEvents_.get());
+        EscSwallow::setShared(escSwallow_.get());
+        KeyGrab::setShared(keyGrab_.get());
+    } else if (choice.key == KeySource::x11 || choice.key == KeySource::xwaylandOnly) {
+        choice.key = KeySource::none;
+    }
+
+    // The clipboard.
+    switch (choice.clipboard) {
+    case ClipboardPath::dataControl:  // the data-control backend goes here
+    case ClipboardPath::system:
+        choice.clipboard = ClipboardPath::system;
+        pasteboard_ = std::make_unique<QtPasteboard>();
+        break;
+    }
+    Pasteboard::setGeneral(pasteboard_.get());
+
+    // The paste chord.
+    switch (choice.paste) {
+    case PastePath::x11:
+        if (x11_) {
+            keySynth_ = std::make_unique<X11KeySynth>(x11_);
+            break;
+        }
+        [[fallthrough]];
+    case PastePath::virtualKeyboard:  // the virtual-keyboard backend goes here
+    case PastePath::kdeFakeInput:
+    case PastePath::remoteDesktop:
+    case PastePath::clipboardOnly:
+        choice.paste = PastePath::clipboardOnly;
+        keySynth_ = std::make_unique<ClipboardOnlyKeySynth>();
+        break;
+    }
+    KeySynth::setShared(keySynth_.get());
+
+    if (x11Session)
+        accessibility_ = std::make_unique<X11Accessibility>();
+    else
+        accessibility_ = std::make_unique<SessionAccessibility>();
+    Accessibility::setShared(accessibility_.get());
+    return choice;
+}
+
+}  // namespace platform

@@ -1,0 +1,53 @@
+// Picks, at start-up, the backend of each interface whose mechanism depends on the desktop
+// session (key events and grabs, the paste chord, the clipboard, the trust check) from the
+// session probe's choice, installs it, and keeps it for the program's life. Where no mechanism
+// works, the fallback is installed: no key events, and a paste that leaves the text on the
+// clipboard.
+#pragma once
+
+#include "platform/SessionChoice.h"
+#include "platform/SessionProbe.h"
+
+#include <memory>
+
+struct _XDisplay;
+
+namespace platform {
+
+class Accessibility;
+class EscSwallow;
+class KeyEvents;
+class KeyGrab;
+class KeySynth;
+class Pasteboard;
+
+class PlatformLoader {
+public:
+    // The mechanisms this build has a backend for. A new backend sets its flag here and gets its
+    // case in install().
+    static SessionProbe::Backends builtBackends();
+    // What can be learnt of the session: its environment (the Wayland globals and the portal's
+    // answers are added where a reader for them is built).
+    static SessionProbe::Facts probeSession();
+
+    // `x11`: the application's own X connection, nullptr without an X display.
+    explicit PlatformLoader(_XDisplay* x11);
+    ~PlatformLoader();
+    PlatformLoader(const PlatformLoader&) = delete;
+    PlatformLoader& operator=(const PlatformLoader&) = delete;
+
+    // Installs the backends of `choice` as the shared services and returns what was installed:
+    // a mechanism without a backend here falls back to what always works.
+    SessionChoice install(SessionChoice choice);
+
+private:
+    _XDisplay* x11_;
+    std::unique_ptr<KeyEvents> keyEvents_;
+    std::unique_ptr<EscSwallow> escSwallow_;
+    std::unique_ptr<KeyGrab> keyGrab_;
+    std::unique_ptr<KeySynth> keySynth_;
+    std::unique_ptr<Pasteboard> pasteboard_;
+    std::unique_ptr<Accessibility> accessibility_;
+};
+
+}  // namespace platform
