@@ -16,6 +16,9 @@ int main(int argc, char** argv) {
     AppDelegate delegate(std::move(parts));
     runtime.onReopen = [&delegate] { delegate.applicationShouldHandleReopen(); };
     runtime.onTerminate = [&delegate] { delegate.applicationWillTerminate(); };
+    runtime.onTerminationRequested = [&delegate](std::function<void()> quit) {
+        delegate.finishDictationThenQuit(std::move(quit));
+    };
     runtime.whenLaunched([&delegate] { delegate.applicationDidFinishLaunching(); });
     return runtime.exec();
 }

@@ -19,6 +19,8 @@ public:
     // Returns at once; the paste and the restore run later on the main queue, whether or not this
     // object still exists by then.
     virtual void pasteViaClipboard(const std::string& text);
+    // A paste is under way: its chord not yet sent, or the clipboard not yet given back.
+    bool isBusy() const;
 
 private:
     struct Pending;

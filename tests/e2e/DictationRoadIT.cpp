@@ -5,6 +5,7 @@
 // test sentences exactly, so the sentence pasted is the sentence spoken.
 #include "e2e/RoadFixture.h"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 
@@ -179,6 +180,39 @@ TEST_F(DictationRoadIT, SilenceStoresNothingAndWithTheServerDownTheRecordingIsDr
     ASSERT_TRUE(road_->startRecognizer());
     holdAndSay(c);
     EXPECT_TRUE(waitForText("this message was typed by voice")) << "target holds: \"" << road_->targetText() << "\"";
+}
+
+TEST_F(DictationRoadIT, APressWhileTranscribingSaysStillTranscribingAndTheTextStillLands) {
+    const std::string sentence = "open the window and let the fresh air in";
+    launch(kLocal);
+    holdAndSay(clip(sentence));
+    ASSERT_TRUE(road_->titles().waitFor("Transcribing…", 3));
+    ASSERT_TRUE(keys_->press("Control_R"));
+    EXPECT_TRUE(road_->titles().waitFor("Still transcribing…", 1)) << "the press went unanswered";
+    waitUntil([] { return false; }, 0.6);
+    keys_->release("Control_R");
+    ASSERT_TRUE(waitForText(sentence)) << "target holds: \"" << road_->targetText() << "\"";
+    EXPECT_TRUE(road_->titles().waitFor("Inserted ✓", 3));
+    waitUntil([] { return false; }, 0.5);
+    const auto titles = road_->titles().seen();
+    EXPECT_EQ(std::count(titles.begin(), titles.end(), std::string("Recording")), 1) << "the press started a recording";
+    EXPECT_EQ(historyCount(), 1) << historyRows();
+}
+
+TEST_F(DictationRoadIT, KillingTheSessionBusLeavesTheProgramRunningAndTheNextDictationWorks) {
+    const std::string sentence = "please send the report to my manager tomorrow";
+    launch(kLocal);
+    struct RestartBus {
+        ~RestartBus() { test::desktop().restartBus(); }
+    } restart;
+    test::desktop().stopBus();
+    waitUntil([] { return false; }, 1.0);
+    ASSERT_TRUE(road_->programRunning()) << "the program ended with the bus\n" << road_->programLog();
+
+    holdAndSay(clip(sentence));
+    EXPECT_TRUE(waitForText(sentence)) << "target holds: \"" << road_->targetText() << "\"";
+    EXPECT_TRUE(road_->titles().waitFor("Inserted ✓", 3));
+    EXPECT_TRUE(road_->programRunning());
 }
 
 }  // namespace
