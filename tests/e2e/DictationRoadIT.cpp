@@ -199,6 +199,18 @@ TEST_F(DictationRoadIT, APressWhileTranscribingSaysStillTranscribingAndTheTextSt
     EXPECT_EQ(historyCount(), 1) << historyRows();
 }
 
+TEST_F(DictationRoadIT, ADictationInFlightWhenTheProgramIsAskedToEndStillLands) {
+    const std::string sentence = "the quick brown fox jumps over the lazy dog";
+    launch(kLocal);
+    holdAndSay(clip(sentence));
+    ASSERT_TRUE(road_->titles().waitFor("Transcribing…", 3));
+    const double signalled = now();
+    EXPECT_EQ(road_->quitProgram(5), 0);
+    EXPECT_LT(now() - signalled, 3.0) << "the program took too long to end";
+    EXPECT_EQ(road_->targetText(), sentence);
+    EXPECT_EQ(historyCount(), 1) << historyRows();
+}
+
 TEST_F(DictationRoadIT, KillingTheSessionBusLeavesTheProgramRunningAndTheNextDictationWorks) {
     const std::string sentence = "please send the report to my manager tomorrow";
     launch(kLocal);
