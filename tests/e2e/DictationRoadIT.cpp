@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <sstream>
 
 namespace e2e {
@@ -210,6 +211,25 @@ TEST_F(DictationRoadIT, ADictationInFlightWhenTheProgramIsAskedToEndStillLands) 
     EXPECT_LT(now() - signalled, 3.0) << "the program took too long to end";
     EXPECT_EQ(road_->targetText(), sentence);
     EXPECT_EQ(historyCount(), 1) << historyRows();
+
+    // One that cannot finish in time (the recogniser stopped before the request) is named on the
+    // way out, and the program still ends.
+    road_->stopTarget();
+    launchAsIs();
+    const auto recognizers = childrenNamed(getpid(), "tovrin_sphinx_r");
+    ASSERT_EQ(recognizers.size(), 1u);
+    ASSERT_TRUE(keys_->press("Control_R"));
+    ASSERT_TRUE(road_->titles().waitFor("Recording", 3));
+    ASSERT_TRUE(pulse_->play(clip(sentence).path));
+    ::kill(recognizers[0], SIGSTOP);
+    keys_->release("Control_R");
+    ASSERT_TRUE(road_->titles().waitFor("Transcribing…", 3));
+    const double again = now();
+    EXPECT_EQ(road_->quitProgram(5), 0);
+    ::kill(recognizers[0], SIGCONT);
+    std::printf("SIGTERM with the transcription held up: the program ended %.2f s later\n", now() - again);
+    EXPECT_LT(now() - again, 3.0) << "the program took too long to end";
+    EXPECT_NE(road_->programLog().find("was still being transcribed"), std::string::npos) << road_->programLog();
 }
 
 TEST_F(DictationRoadIT, KillingTheSessionBusLeavesTheProgramRunningAndTheNextDictationWorks) {
