@@ -44,7 +44,7 @@ public:
     platform::AudioSourceFormat sourceFormat(const std::string& source) override { return inner_.sourceFormat(source); }
 
     std::optional<platform::AudioInputError> start(const std::string& source, std::size_t blockFrames,
-                                                   BlockHandler onBlock) override {
+                                                   BlockHandler onBlock, EndHandler onEnded) override {
         first_ = {};
         haveFirst_ = false;
         blocks_ = 0;
@@ -57,7 +57,7 @@ public:
             }
             ++blocks_;
             onBlock(s);
-        });
+        }, std::move(onEnded));
     }
     void stop() override { inner_.stop(); }
 

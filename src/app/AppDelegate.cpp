@@ -40,6 +40,8 @@ const std::array<std::pair<const char*, const char*>, 3> kLanguages = {{
 }};
 
 constexpr double kTrayHostGraceSeconds = 5;
+// How often a quit waiting for the dictation in flight looks again.
+constexpr double kSettleCheckSeconds = 0.05;
 constexpr const char* kNoTrayNotice = "No system tray found — open Tovrin again to show its window.";
 
 // The characters a URL query may hold as they are (sub-delimiters, ":@/?"), besides the unreserved.
@@ -231,7 +233,29 @@ void AppDelegate::toggleDictation() {
     }
 }
 
-void AppDelegate::applicationWillTerminate() { EngineManager::shared().stop(); }
+void AppDelegate::applicationWillTerminate() {
+    controller_->programEnding();
+    EngineManager::shared().stop();
+}
+
+void AppDelegate::finishDictationThenQuit(std::function<void()> quit) {
+    if (!controller_->finishBeforeQuit()) {
+        quit();
+        return;
+    }
+    // Looked at again every little while until the paste has landed and the clipboard is back.
+    std::weak_ptr<bool> alive = alive_;
+    auto check = std::make_shared<std::function<void()>>();
+    *check = [this, alive, quit = std::move(quit), weakCheck = std::weak_ptr<std::function<void()>>(check)] {
+        if (auto a = alive.lock(); !a || !*a) return;
+        if (controller_->isSettled()) {
+            quit();
+            return;
+        }
+        if (auto again = weakCheck.lock()) platform::MainQueue::after(kSettleCheckSeconds, [again] { (*again)(); });
+    };
+    platform::MainQueue::after(kSettleCheckSeconds, [check] { (*check)(); });
+}
 
 bool AppDelegate::applicationShouldHandleReopen() {
     // Opening the program again brings it forward: the main window when nothing of ours is

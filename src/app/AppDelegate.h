@@ -10,6 +10,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -35,6 +36,9 @@ public:
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
+    // The program is asked to end (a termination signal): `quit` is called once no dictation is
+    // in flight, a running recording ended and processed first. The caller bounds the wait.
+    void finishDictationThenQuit(std::function<void()> quit);
     bool applicationShouldHandleReopen();
     std::shared_ptr<platform::Menu> applicationDockMenu();
     // A line from a second start of the program: reopen, or a key command for the key monitor.

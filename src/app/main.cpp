@@ -25,6 +25,9 @@ int main(int argc, char** argv) {
     runtime.onReopen = [&delegate] { delegate.applicationShouldHandleReopen(); };
     runtime.onControl = [&delegate](platform::ControlCommand command) { delegate.handleControl(command); };
     runtime.onTerminate = [&delegate] { delegate.applicationWillTerminate(); };
+    runtime.onTerminationRequested = [&delegate](std::function<void()> quit) {
+        delegate.finishDictationThenQuit(std::move(quit));
+    };
     runtime.whenLaunched([&delegate] { delegate.applicationDidFinishLaunching(); });
     return runtime.exec();
 }

@@ -61,10 +61,20 @@ void AudioRecorder::start() {
     const auto blockFrames = static_cast<std::size_t>(
         std::max<long long>(1, std::llround(kBlockSourceFrames * kTargetRate / format.sampleRate)));
     levelSink_ = onLevel;
-    auto error = input->start(source, blockFrames, [this](std::span<const std::int16_t> samples) {
-        append(samples);
-        emitLevel(samples);
-    });
+    const std::uint64_t recording = ++*generation_;
+    auto ended = [generation = generation_, recording, sink = onSourceLost] {
+        if (!sink) return;
+        platform::MainQueue::post([generation, recording, sink] {
+            if (generation->load() == recording) sink();
+        });
+    };
+    auto error = input->start(
+        source, blockFrames,
+        [this](std::span<const std::int16_t> samples) {
+            append(samples);
+            emitLevel(samples);
+        },
+        ended);
     if (error) {
         input->stop();
         restoreOutput();
@@ -93,6 +103,7 @@ void AudioRecorder::cancel() {
 }
 
 void AudioRecorder::endCapture() {
+    ++*generation_;
     if (active_) active_->stop();
     active_ = nullptr;
     isRecording_ = false;

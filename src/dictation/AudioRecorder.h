@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -23,6 +24,10 @@ public:
 
     // Smoothed input level 0…1, delivered on the main queue while recording. Set it before start().
     std::function<void(float)> onLevel;
+    // The source went away during the recording (set it before start()): called on the main queue,
+    // once, while that recording is still the current one. The capture has ended; stop() hands
+    // back what was captured until then.
+    std::function<void()> onSourceLost;
 
     // Starts capturing from the chosen input (or the default). Throws AppError on failure: code 1
     // "No input device" when there is no usable source, the sound server's own error otherwise.
@@ -58,6 +63,9 @@ private:
     std::string pcm_;
     std::atomic<bool> isRecording_{false};
     std::function<void(float)> levelSink_;   // onLevel as it was at start
+    // Counts recordings (start, stop and cancel each move it on), so a loss reported late is
+    // not taken for the next recording's.
+    std::shared_ptr<std::atomic<std::uint64_t>> generation_ = std::make_shared<std::atomic<std::uint64_t>>(0);
     float smoothedLevel_ = 0;                // capture thread only
     bool didMuteOutput_ = false;
 };

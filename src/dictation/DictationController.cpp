@@ -22,6 +22,7 @@
 #include "platform/Workspace.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string_view>
@@ -90,6 +91,9 @@ void DictationController::startRecording() {
     parts_.recorder->onLevel = [this, alive](float level) {
         if (auto a = alive.lock(); a && *a) parts_.widget->pushLevel(level);
     };
+    parts_.recorder->onSourceLost = [this, alive] {
+        if (auto a = alive.lock(); a && *a) sourceLost();
+    };
     try {
         parts_.recorder->start();
     } catch (const std::exception&) {
@@ -126,8 +130,33 @@ void DictationController::finishRecording() {
         return;
     }
     setState(State::processing);
+    processingSeconds_ = seconds;
     parts_.widget->showProcessing();
     process(std::move(wav), AppSettings::shared().language(), seconds);
+}
+
+bool DictationController::isSettled() const { return state_ == State::idle && !parts_.injector->isBusy(); }
+
+bool DictationController::finishBeforeQuit() {
+    if (state_ == State::recording) finishRecording();
+    return !isSettled();
+}
+
+void DictationController::programEnding() {
+    if (state_ != State::processing) return;
+    std::fprintf(stderr,
+                 "Tovrin: a dictation of %.1f s was still being transcribed when the program ended; it was not "
+                 "transcribed, pasted or kept in the history\n",
+                 processingSeconds_);
+}
+
+void DictationController::sourceLost() {
+    if (state_ != State::recording) return;
+    // What was said before the microphone went is kept and goes its way; the rest was not heard,
+    // and the user is told so at once.
+    finishRecording();
+    parts_.widget->flashResult("Mic unavailable", false);
+    playSound("Basso");
 }
 
 void DictationController::pushToTalkDown() {
@@ -137,6 +166,11 @@ void DictationController::pushToTalkDown() {
     } else if (state_ == State::recording) {
         stopHandledByPress_ = true;
         finishRecording();
+    } else {
+        // The press starts nothing while the last recording is processed; say so at once, so
+        // that nobody speaks into a microphone that is not listening.
+        parts_.widget->showStillTranscribing();
+        playSound("Basso");
     }
 }
 

@@ -56,7 +56,8 @@ public:
 
     // The push-to-talk key. A press starts a recording, or stops one that is running; the
     // release after a hold of at least half a second stops the recording that press started,
-    // a shorter tap leaves it running until the next press.
+    // a shorter tap leaves it running until the next press. A press while processing starts
+    // nothing: the widget says "Still transcribing…" (with "Basso").
     void pushToTalkDown();
     void pushToTalkUp(double heldSeconds);
     // Another key went down while the push-to-talk key was held: the recording it started is
@@ -64,6 +65,19 @@ public:
     void keyDownDuringHold();
     // Esc or the cancel key: a running recording is discarded with "Cancelled".
     void cancelRecording();
+    // The microphone went away during the recording: what was captured is processed as usual,
+    // and the widget says "Mic unavailable" (with "Basso") at once.
+    void sourceLost();
+
+    // Nothing is in flight: no recording or processing, and the last paste has given the
+    // clipboard back.
+    bool isSettled() const;
+    // The program is asked to end: a running recording is ended and processed like a release of
+    // the key, so that it can still land. Returns true when something is in flight.
+    bool finishBeforeQuit();
+    // The program ends now: a dictation still being processed will never be transcribed; that is
+    // written to standard error with its length, so it is not lost without a word.
+    void programEnding();
 
     // The rewrite, given `timeout` seconds; the text unchanged when it is slower or fails.
     platform::Task<std::string> enhanceBounded(std::string text, std::string language, double timeout);
@@ -95,5 +109,7 @@ private:
     bool promptedAccessibility_ = false;
     // The user was told that history could not be saved; told again only after a row was stored.
     bool toldHistoryNotSaved_ = false;
+    // Seconds of audio of the dictation being processed.
+    double processingSeconds_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -14,6 +14,9 @@ public:
     // Processing with "Transcribing…" / "Enhancing…".
     virtual void showProcessing() {}
     virtual void showEnhancing() {}
+    // Processing with "Still transcribing…": the push-to-talk key went down while the audio is
+    // still being processed, and that press starts nothing.
+    virtual void showStillTranscribing() {}
     // A result message that goes away by itself unless something else is shown first.
     virtual void flashResult(const std::string& message, bool ok) {}
     virtual void hide() {}

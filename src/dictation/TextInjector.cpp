@@ -18,6 +18,8 @@ struct TextInjector::Pending {
 TextInjector::TextInjector() : pending_(std::make_shared<Pending>()) {}
 TextInjector::~TextInjector() = default;
 
+bool TextInjector::isBusy() const { return pending_->active; }
+
 void TextInjector::pasteViaClipboard(const std::string& text, std::function<void(bool sent)> done) {
     auto& pasteboard = platform::Pasteboard::general();
 

@@ -22,6 +22,8 @@ public:
     // Returns at once; the paste and the restore run later on the main queue, whether or not this
     // object still exists by then. `done` learns, once the chord was due, whether it was sent.
     virtual void pasteViaClipboard(const std::string& text, std::function<void(bool sent)> done = {});
+    // A paste is under way: its chord not yet sent, or the clipboard not yet given back.
+    bool isBusy() const;
 
 private:
     struct Pending;

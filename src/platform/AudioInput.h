@@ -29,6 +29,7 @@ struct AudioInputError {
 class AudioInput {
 public:
     using BlockHandler = std::function<void(std::span<const std::int16_t>)>;
+    using EndHandler = std::function<void()>;
 
     virtual ~AudioInput() = default;
 
@@ -39,8 +40,14 @@ public:
     // Starts capturing from `source` (the default source when empty). `onBlock` is called on the
     // capture thread with blocks of `blockFrames` samples at 16 kHz mono. On failure nothing keeps
     // running and the error says why.
+    //
+    // The capture stays on that source: when the source goes away (unplugged, its module
+    // unloaded, the server gone) the capture ends rather than following the server to another
+    // source, and `onEnded` is called once on the capture thread; stop() still hands over what
+    // arrived. A default capture never records the monitor of an output: a monitor is recorded
+    // only when it is named.
     virtual std::optional<AudioInputError> start(const std::string& source, std::size_t blockFrames,
-                                                 BlockHandler onBlock) = 0;
+                                                 BlockHandler onBlock, EndHandler onEnded) = 0;
 
     // Ends the capture. Samples that arrived but do not fill a whole block are handed over first,
     // on the calling thread. Once it returns, `onBlock` is not running and will not be called

@@ -244,6 +244,23 @@ TEST_F(AppDelegateTest, KeyCommandsFromTheCommandLineDriveDictationAsTheKeyDoes)
     EXPECT_EQ(recorder->stops, 2);
 }
 
+TEST_F(AppDelegateTest, AQuitAskedForDuringADictationWaitsUntilItHasLanded) {
+    int quits = 0;
+    delegate->finishDictationThenQuit([&] { ++quits; });
+    EXPECT_EQ(quits, 1) << "nothing in flight: at once";
+
+    hotkey->onFnDown();  // still held when the program is asked to end
+    clock().advance(1);
+    delegate->finishDictationThenQuit([&] { ++quits; });
+    EXPECT_EQ(recorder->stops, 1) << "the recording is ended and processed";
+    EXPECT_EQ(state(), State::processing);
+    clock().advance(0.1);
+    EXPECT_EQ(quits, 1);
+    clock().advance(0.3);
+    EXPECT_EQ(widget->last(), "flash:Inserted ✓:1");
+    EXPECT_EQ(quits, 2);
+}
+
 TEST_F(AppDelegateTest, TheBugReportIsAPercentEncodedMail) {
     const std::string url = AppDelegate::bugReportUrl();
     EXPECT_EQ(url.rfind("mailto:support@tovrin.app?subject=Tovrin%20bug%20report%20(" TOVRIN_VERSION ")&body=", 0), 0u)

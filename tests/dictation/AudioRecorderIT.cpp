@@ -149,6 +149,36 @@ TEST_F(AudioRecorderIT, UnpluggedChoiceFallsBackToTheDefaultSource) {
     EXPECT_GT(bestCorrelation(samplesOf(recorder.stop()), refB), 0.85);
 }
 
+TEST_F(AudioRecorderIT, AMicrophoneThatGoesAwayEndsTheCaptureAndNothingElseIsRecorded) {
+    // A microphone of its own, unplugged halfway through the recording.
+    auto module = pulse->pactl({"load-module", "module-remap-source", "master=micfeed2.monitor", "source_name=vgone"});
+    ASSERT_TRUE(module);
+    module->erase(module->find_last_not_of(" \n") + 1);
+    AppSettings::shared().setInputDeviceUID("vgone");
+    AudioRecorder recorder(input);
+    int lost = 0;
+    recorder.onSourceLost = [&] { ++lost; };
+    recorder.start();
+    ASSERT_TRUE(pulse->play(clipA, "micfeed2"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(pulse->pactl({"unload-module", *module}));
+    const auto deadline = Clock::now() + std::chrono::seconds(3);
+    while (lost == 0 && Clock::now() < deadline) {
+        test::fakes().scheduler.runPending();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(lost, 1) << "the end of the capture was not reported";
+
+    // Neither the default microphone nor the speakers' monitor takes over.
+    ASSERT_TRUE(pulse->play(clipB, "micfeed"));
+    ASSERT_TRUE(pulse->play(clipB, "spk"));
+    const auto samples = samplesOf(recorder.stop());
+    EXPECT_GT(bestCorrelation(samples, refA), 0.85) << "what was said before is kept";
+    EXPECT_LT(bestCorrelation(samples, refB), 0.4) << "another source was recorded";
+    test::fakes().scheduler.runPending();
+    EXPECT_EQ(lost, 1);
+}
+
 TEST_F(AudioRecorderIT, PauseOtherAudioMutesTheDefaultSinkWhileRecording) {
     AppSettings::shared().setPauseOtherAudio(true);
     AudioRecorder recorder(input);

@@ -86,6 +86,37 @@ TEST_F(DictationControllerTest, AFullDictationPastesStoresAndReportsSuccess) {
     EXPECT_EQ(active, (std::vector<bool>{true, false}));
 }
 
+TEST_F(DictationControllerTest, APushToTalkPressWhileProcessingStartsNothingButSaysSoAtOnce) {
+    dictate();
+    controller->pushToTalkDown();
+    EXPECT_EQ(controller->state(), State::processing);
+    EXPECT_EQ(widget->last(), "still transcribing");
+    EXPECT_EQ(sounds(), (std::vector<std::string>{"Pop", "Basso"}));
+    controller->pushToTalkUp(2.0);
+    clock().advance(1);
+    EXPECT_EQ(recorder->starts, 1);
+    EXPECT_EQ(widget->last(), "flash:Inserted ✓:1");
+    EXPECT_EQ(injector->pasted, std::vector<std::string>{"hello world"});
+}
+
+TEST_F(DictationControllerTest, AMicrophoneThatGoesAwayEndsTheRecordingWithWhatWasCaptured) {
+    controller->startRecording();
+    clock().advance(1);
+    ASSERT_TRUE(recorder->onSourceLost);
+    recorder->onSourceLost();
+    EXPECT_EQ(recorder->stops, 1);
+    EXPECT_EQ(controller->state(), State::processing);
+    EXPECT_EQ(widget->last(), "flash:Mic unavailable:0");
+    EXPECT_EQ(sounds(), (std::vector<std::string>{"Pop", "Basso"}));
+    controller->pushToTalkUp(1.0);  // the key the user still held
+    clock().advance(1);
+    EXPECT_EQ(injector->pasted, std::vector<std::string>{"hello world"});
+    EXPECT_EQ(widget->last(), "flash:Inserted ✓:1");
+
+    recorder->onSourceLost();  // late: nothing runs any more
+    EXPECT_EQ(recorder->stops, 1);
+}
+
 TEST_F(DictationControllerTest, TheLanguageIsReadWhenTheRecordingStops) {
     controller->startRecording();
     AppSettings::shared().setLanguage("uk");

@@ -264,6 +264,32 @@ TEST_F(HotkeyMonitorIT, AnotherKeyDuringTheHoldDiscardsSilently) {
     EXPECT_TRUE(rules->messages.empty());
 }
 
+TEST_F(HotkeyMonitorIT, AKeymapChangeDuringAHoldEndsItAsARelease) {
+    settings().setPttKeyCode(Code::rightControl);
+    const int rightControl = keyboard.keycodeOf("Control_R");
+    ASSERT_NE(rightControl, 0);
+    press("Control_R");
+    ASSERT_TRUE(rules->recording());
+    test::fakes().scheduler.advance(0.8);
+
+    // Right Ctrl and Right Super trade places while the key is down.
+    struct RestoreKeymap {
+        ~RestoreKeymap() { test::desktop().run({"setxkbmap", "-option", ""}); }
+    } restore;
+    ASSERT_EQ(test::desktop().run({"setxkbmap", "-option", "ctrl:swap_rwin_rctl"}), 0);
+    EXPECT_TRUE(pumpUntil([&] { return rules->finished == 1; })) << "the hold outlived the keymap change";
+    ASSERT_EQ(rules->helds.size(), 1u);
+    EXPECT_DOUBLE_EQ(rules->helds[0], 0.8);
+
+    // The key that went down comes up (it says Right Super now): nothing more happens.
+    keyboard.releaseKeycode(rightControl);
+    settle();
+    EXPECT_EQ(rules->helds.size(), 1u);
+    EXPECT_EQ(rules->started, 1);
+    EXPECT_EQ(rules->cancelKeys, 0);
+    EXPECT_FALSE(rules->recording());
+}
+
 TEST_F(HotkeyMonitorIT, AutoRepeatOfTheHeldKeyDoesNotRestartTheHold) {
     // Fn: the Menu key stands in for it on this keymap.
     ASSERT_EQ(settings().pttKeyCode(), Code::function);

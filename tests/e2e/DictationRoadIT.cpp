@@ -5,7 +5,9 @@
 // test sentences exactly, so the sentence pasted is the sentence spoken.
 #include "e2e/RoadFixture.h"
 
+#include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <sstream>
 
 namespace e2e {
@@ -179,6 +181,71 @@ TEST_F(DictationRoadIT, SilenceStoresNothingAndWithTheServerDownTheRecordingIsDr
     ASSERT_TRUE(road_->startRecognizer());
     holdAndSay(c);
     EXPECT_TRUE(waitForText("this message was typed by voice")) << "target holds: \"" << road_->targetText() << "\"";
+}
+
+TEST_F(DictationRoadIT, APressWhileTranscribingSaysStillTranscribingAndTheTextStillLands) {
+    const std::string sentence = "open the window and let the fresh air in";
+    launch(kLocal);
+    holdAndSay(clip(sentence));
+    ASSERT_TRUE(road_->titles().waitFor("Transcribing…", 3));
+    ASSERT_TRUE(keys_->press("Control_R"));
+    EXPECT_TRUE(road_->titles().waitFor("Still transcribing…", 1)) << "the press went unanswered";
+    waitUntil([] { return false; }, 0.6);
+    keys_->release("Control_R");
+    ASSERT_TRUE(waitForText(sentence)) << "target holds: \"" << road_->targetText() << "\"";
+    EXPECT_TRUE(road_->titles().waitFor("Inserted ✓", 3));
+    waitUntil([] { return false; }, 0.5);
+    const auto titles = road_->titles().seen();
+    EXPECT_EQ(std::count(titles.begin(), titles.end(), std::string("Recording")), 1) << "the press started a recording";
+    EXPECT_EQ(historyCount(), 1) << historyRows();
+}
+
+TEST_F(DictationRoadIT, ADictationInFlightWhenTheProgramIsAskedToEndStillLands) {
+    const std::string sentence = "the quick brown fox jumps over the lazy dog";
+    launch(kLocal);
+    holdAndSay(clip(sentence));
+    ASSERT_TRUE(road_->titles().waitFor("Transcribing…", 3));
+    const double signalled = now();
+    EXPECT_EQ(road_->quitProgram(5), 0);
+    std::printf("SIGTERM during the transcription: the program ended %.2f s later\n", now() - signalled);
+    EXPECT_LT(now() - signalled, 3.0) << "the program took too long to end";
+    EXPECT_EQ(road_->targetText(), sentence);
+    EXPECT_EQ(historyCount(), 1) << historyRows();
+
+    // One that cannot finish in time (the recogniser stopped before the request) is named on the
+    // way out, and the program still ends.
+    road_->stopTarget();
+    launchAsIs();
+    const auto recognizers = childrenNamed(getpid(), "tovrin_sphinx_r");
+    ASSERT_EQ(recognizers.size(), 1u);
+    ASSERT_TRUE(keys_->press("Control_R"));
+    ASSERT_TRUE(road_->titles().waitFor("Recording", 3));
+    ASSERT_TRUE(pulse_->play(clip(sentence).path));
+    ::kill(recognizers[0], SIGSTOP);
+    keys_->release("Control_R");
+    ASSERT_TRUE(road_->titles().waitFor("Transcribing…", 3));
+    const double again = now();
+    EXPECT_EQ(road_->quitProgram(5), 0);
+    ::kill(recognizers[0], SIGCONT);
+    std::printf("SIGTERM with the transcription held up: the program ended %.2f s later\n", now() - again);
+    EXPECT_LT(now() - again, 3.0) << "the program took too long to end";
+    EXPECT_NE(road_->programLog().find("was still being transcribed"), std::string::npos) << road_->programLog();
+}
+
+TEST_F(DictationRoadIT, KillingTheSessionBusLeavesTheProgramRunningAndTheNextDictationWorks) {
+    const std::string sentence = "please send the report to my manager tomorrow";
+    launch(kLocal);
+    struct RestartBus {
+        ~RestartBus() { test::desktop().restartBus(); }
+    } restart;
+    test::desktop().stopBus();
+    waitUntil([] { return false; }, 1.0);
+    ASSERT_TRUE(road_->programRunning()) << "the program ended with the bus\n" << road_->programLog();
+
+    holdAndSay(clip(sentence));
+    EXPECT_TRUE(waitForText(sentence)) << "target holds: \"" << road_->targetText() << "\"";
+    EXPECT_TRUE(road_->titles().waitFor("Inserted ✓", 3));
+    EXPECT_TRUE(road_->programRunning());
 }
 
 }  // namespace

@@ -211,6 +211,17 @@ TEST_F(EngineRoadIT, AnEngineThatDiesIsStartedAgainAndTranscribesTheNextDictatio
 
 TEST_F(EngineRoadIT, TheEngineNeverOutlivesTheProgram) {
     const std::string settings = R"({"provider":"local","pttKeyCode":62,"activeModel":"tiny"})";
+    // The engine is stopped (SIGSTOP: it cannot act on SIGTERM) when the program is asked to end.
+    newUserWithModel(settings);
+    launchAsIs();
+    ASSERT_TRUE(waitUntil([&] { return servers().size() == 1; }, 10)) << "no engine was started";
+    const pid_t stopped = servers().front();
+    ::kill(stopped, SIGSTOP);
+    road_->quitProgram(5);
+    EXPECT_TRUE(waitUntil([&] { return !running(stopped); }, 1)) << "a stopped engine outlived the program";
+    ::kill(stopped, SIGKILL);
+    road_->stopProgram();
+
     // The program is killed outright.
     newUserWithModel(settings);
     launchAsIs();

@@ -79,13 +79,15 @@ struct FakeInjector : TextInjector {
     }
 };
 
-// Every call, in order, as "recording", "processing", "enhancing", "hide", "flash:<text>:<ok>".
+// Every call, in order, as "recording", "processing", "enhancing", "still transcribing", "hide",
+// "flash:<text>:<ok>".
 struct FakeWidget : FloatingWidget {
     std::vector<std::string> events;
     std::vector<float> levels;
     void showRecording() override { events.push_back("recording"); }
     void showProcessing() override { events.push_back("processing"); }
     void showEnhancing() override { events.push_back("enhancing"); }
+    void showStillTranscribing() override { events.push_back("still transcribing"); }
     void flashResult(const std::string& m, bool ok) override {
         events.push_back("flash:" + m + ":" + (ok ? "1" : "0"));
     }

@@ -286,14 +286,39 @@ bool HeadlessDesktop::unlockKeyring() {
     return ok;
 }
 
-bool HeadlessDesktop::startKeyring() {
+void HeadlessDesktop::stopBus() {
+    for (pid_t* pid : {&keyringPid_, &busPid_}) {
+        if (*pid <= 0) continue;
+        kill(*pid, SIGKILL);
+        waitpid(*pid, nullptr, 0);
+        std::erase(pids_, *pid);
+        *pid = -1;
+    }
+}
+
+bool HeadlessDesktop::restartBus() {
+    if (bus_.empty()) return false;
+    // The listening part of the address, without the old bus's guid; a killed bus leaves its
+    // socket file behind.
+    std::string address = bus_.substr(0, bus_.find(",guid="));
+    std::error_code ec;
+    if (address.rfind("unix:path=", 0) == 0) fs::remove(address.substr(std::strlen("unix:path=")), ec);
+    return startKeyring(address);
+}
+
+bool HeadlessDesktop::startKeyring(const std::string& address) {
     const std::string out = root_ + "/dbus-address";
-    const pid_t dbus = launch({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, environment(), out);
+    std::error_code ec;
+    fs::remove(out, ec);
+    std::vector<std::string> argv{"dbus-daemon", "--session", "--nofork", "--print-address=1"};
+    if (!address.empty()) argv.push_back("--address=" + address);
+    const pid_t dbus = launch(argv, environment(), out);
     if (dbus < 0) {
         error_ = "cannot start dbus-daemon";
         return false;
     }
     pids_.push_back(dbus);
+    busPid_ = dbus;
     if (!waitFor(10, [&] { return readFile(out).find('\n') != std::string::npos; })) {
         error_ = "dbus-daemon did not report its address";
         return false;
@@ -306,6 +331,7 @@ bool HeadlessDesktop::startKeyring() {
         return false;
     }
     pids_.push_back(keyring);
+    keyringPid_ = keyring;
     // Ready once the secret service answers on the bus.
     const bool up = waitFor(30, [&] {
         return run({"secret-tool", "search", "--all", "service", "tovrin-probe"}, nullptr, 3) >= 0 &&

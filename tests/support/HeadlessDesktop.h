@@ -40,6 +40,12 @@ public:
     // Runs a command to completion (bounded), returning its exit status and standard output.
     int run(const std::vector<std::string>& argv, std::string* output = nullptr, double timeoutSeconds = 20);
 
+    // Ends the session bus and the keyring on it (SIGKILL, as a crash does); the address stays
+    // in the environment.
+    void stopBus();
+    // Starts a bus at the same address again, with the keyring (its files kept) on it.
+    bool restartBus();
+
     // Locks the keyring's login collection, as the user or the screen locker does.
     bool lockKeyring();
     // Opens it again with its password, as answering the desktop's unlock prompt does.
@@ -48,7 +54,8 @@ public:
 private:
     bool startXvfb();
     bool startTray();
-    bool startKeyring();
+    // The bus (at `address`, or one of its choosing when empty) and the keyring on it.
+    bool startKeyring(const std::string& address = {});
 
     std::string error_;
     std::string root_;
@@ -57,6 +64,8 @@ private:
     std::string display_;
     std::string bus_;
     std::vector<pid_t> pids_;
+    pid_t busPid_ = -1;
+    pid_t keyringPid_ = -1;
 };
 
 }  // namespace test

@@ -23,6 +23,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -39,6 +40,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -56,15 +58,22 @@ QString instanceSocketPath() {
 }
 
 // SIGTERM, SIGINT and SIGHUP end the program as "Quit" does, so that what runs on termination
-// (stopping the local server among it) runs: the handler only writes to a pipe that the event
-// loop reads. It also wakes a thread of its own that ends the program should the orderly way not
-// have done so in time (the main thread held up, or something on the way out hanging): that
-// thread stops the program's child processes (the local server among them) and exits.
+// (stopping the local server among it) runs, after a dictation in flight has had its chance to
+// finish: the handler only writes to a pipe that the event loop reads. It also wakes a thread of
+// its own that ends the program should the orderly way not have done so in time (the main thread
+// held up, or something on the way out hanging): that thread stops the program's child processes
+// (the local server among them) and exits.
 int g_signalPipe[2] = {-1, -1};
 int g_forcedQuitPipe[2] = {-1, -1};
+// Set on the main thread once a signal has been read: the orderly quit then tells the watching
+// thread when it begins.
+bool g_signalled = false;
+// What the main thread writes to the watching thread when the orderly quit begins.
+constexpr char kQuitBegun = 'q';
 
 // How long the orderly quit may take before the program is ended regardless.
 constexpr auto kOrderlyQuitGrace = std::chrono::milliseconds(650);
+constexpr auto kInFlightGrace = std::chrono::milliseconds(static_cast<int>(Runtime::inFlightGrace * 1000));
 constexpr auto kChildGrace = std::chrono::milliseconds(150);
 
 void onTerminationSignal(int sig) {
@@ -103,41 +112,69 @@ std::vector<pid_t> runningChildren() {
     return out;
 }
 
-[[noreturn]] void forceQuit(int sig) {
-    std::fprintf(stderr, "Tovrin: still running %lld ms after signal %d; ending now\n",
-                 static_cast<long long>(kOrderlyQuitGrace.count()), sig);
-    for (pid_t child : runningChildren()) kill(child, SIGTERM);
+// SIGTERM to every child still running, SIGCONT so that a stopped one acts on it, and SIGKILL to
+// whichever is left after the grace.
+void endChildren() {
+    std::vector<pid_t> children = runningChildren();
+    if (children.empty()) return;
+    for (pid_t child : children) {
+        kill(child, SIGTERM);
+        kill(child, SIGCONT);
+    }
     const auto deadline = std::chrono::steady_clock::now() + kChildGrace;
     while (!runningChildren().empty() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     for (pid_t child : runningChildren()) kill(child, SIGKILL);
+}
+
+[[noreturn]] void forceQuit(int sig) {
+    std::fprintf(stderr, "Tovrin: still running %lld ms after the orderly quit was due (signal %d); ending now\n",
+                 static_cast<long long>(kOrderlyQuitGrace.count()), sig);
+    endChildren();
     _exit(128 + sig);
 }
 
-std::unique_ptr<QSocketNotifier> quitOnTerminationSignals(QObject* context) {
+// Waits for the first signal, then for the orderly quit to begin (at most kInFlightGrace), then
+// gives it kOrderlyQuitGrace.
+void watchForcedQuit() {
+    // Termination signals are taken by the other threads, so that this one only watches.
+    sigset_t mask;
+    sigemptyset(&mask);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&mask, sig);
+    pthread_sigmask(SIG_BLOCK, &mask, nullptr);
+    char sig = 0;
+    for (ssize_t n; (n = read(g_forcedQuitPipe[0], &sig, 1)) != 1 || sig == kQuitBegun;)
+        if (n == 0 || (n < 0 && errno != EINTR)) return;
+    const auto due = std::chrono::steady_clock::now() + kInFlightGrace;
+    for (char byte = 0; byte != kQuitBegun;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd fd{g_forcedQuitPipe[0], POLLIN, 0};
+        const int ready = poll(&fd, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) break;
+        const ssize_t n = read(g_forcedQuitPipe[0], &byte, 1);
+        if (n == 0) return;
+        // A second signal makes the main thread quit at once: it sends kQuitBegun then.
+    }
+    std::this_thread::sleep_for(kOrderlyQuitGrace);
+    forceQuit(sig);
+}
+
+std::unique_ptr<QSocketNotifier> quitOnTerminationSignals(QObject* context, std::function<void()> onSignal) {
     if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return nullptr;
     // The handler must never block on a full pipe; the watching thread waits on its end.
     if (pipe2(g_forcedQuitPipe, O_CLOEXEC) != 0) return nullptr;
     fcntl(g_forcedQuitPipe[1], F_SETFL, fcntl(g_forcedQuitPipe[1], F_GETFL) | O_NONBLOCK);
     auto notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(notifier.get(), &QSocketNotifier::activated, context, [] {
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, context, [onSignal = std::move(onSignal)] {
         char buffer[16];
         while (read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
         }
-        QCoreApplication::quit();
+        g_signalled = true;
+        onSignal();
     });
-    std::thread([] {
-        // Termination signals are taken by the other threads, so that this one only watches.
-        sigset_t mask;
-        sigemptyset(&mask);
-        for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&mask, sig);
-        pthread_sigmask(SIG_BLOCK, &mask, nullptr);
-        char sig = 0;
-        for (ssize_t n; (n = read(g_forcedQuitPipe[0], &sig, 1)) != 1;)
-            if (n == 0 || errno != EINTR) return;
-        std::this_thread::sleep_for(kOrderlyQuitGrace);
-        forceQuit(sig);
-    }).detach();
+    std::thread(watchForcedQuit).detach();
     struct sigaction action = {};
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
@@ -184,6 +221,7 @@ struct Runtime::Impl {
     std::unique_ptr<PulseAudioInput> audioInput;
     std::unique_ptr<PulseSounds> sounds;
     std::unique_ptr<QSocketNotifier> terminationSignals;
+    int signalsSeen = 0;
 };
 
 Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
@@ -202,7 +240,18 @@ Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
     QApplication::setApplicationName("Tovrin");
     QApplication::setApplicationVersion(TOVRIN_VERSION);
     QApplication::setQuitOnLastWindowClosed(false);
-    impl_->terminationSignals = quitOnTerminationSignals(impl_->app.get());
+    impl_->terminationSignals = quitOnTerminationSignals(impl_->app.get(), [this] {
+        // The first signal lets work in flight finish, for a while; a second one ends the wait.
+        auto quit = [] { QCoreApplication::quit(); };
+        if (++impl_->signalsSeen > 1 || !onTerminationRequested) {
+            quit();
+            return;
+        }
+        QTimer::singleShot(std::chrono::milliseconds(kInFlightGrace), impl_->app.get(), quit);
+        onTerminationRequested([app = QPointer<QApplication>(impl_->app.get())] {
+            if (app) QTimer::singleShot(0, app, [] { QCoreApplication::quit(); });
+        });
+    });
     impl_->scheduler = std::make_unique<QtScheduler>();
     Scheduler::setMain(impl_->scheduler.get());
     impl_->defaults = std::make_unique<JsonFileDefaults>(Paths::config() + "/Tovrin/defaults.json");
@@ -299,9 +348,17 @@ void Runtime::whenLaunched(std::function<void()> fn) { QTimer::singleShot(0, imp
 
 int Runtime::exec() {
     QObject::connect(impl_->app.get(), &QCoreApplication::aboutToQuit, [this] {
+        if (g_signalled) {
+            // The orderly quit begins: the watching thread gives it its grace from now.
+            ssize_t unused = write(g_forcedQuitPipe[1], &kQuitBegun, 1);
+            (void)unused;
+        }
         if (onTerminate) onTerminate();
     });
-    return impl_->app->exec();
+    const int status = impl_->app->exec();
+    // Nothing of ours outlives us, a stopped child (which cannot act on SIGTERM) included.
+    endChildren();
+    return status;
 }
 
 }  // namespace platform

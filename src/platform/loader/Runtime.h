@@ -22,6 +22,12 @@ public:
     std::function<void(ControlCommand)> onControl;
     // Called once when the run loop is about to end.
     std::function<void()> onTerminate;
+    // Called when a termination signal (SIGTERM, SIGINT, SIGHUP) asks the program to end, before
+    // anything ends: work in flight may finish first and then call `quit`. The run loop ends
+    // `inFlightGrace` seconds after the signal regardless, or at once on a second signal.
+    // Without it the run loop ends at once.
+    std::function<void(std::function<void()> quit)> onTerminationRequested;
+    static constexpr double inFlightGrace = 2.0;
 
     // True when the program already runs for this user (it holds the instance lock in the data
     // folder, whatever this copy's runtime folder): it has been told to come forward, or could
@@ -31,6 +37,8 @@ public:
 
     // Runs `fn` once the run loop has started.
     void whenLaunched(std::function<void()> fn);
+    // Runs the loop. When it has ended, child processes still running get SIGTERM (and SIGCONT,
+    // should one be stopped) and, a moment later, SIGKILL.
     int exec();
 
 private:

@@ -28,6 +28,11 @@ AudioInputError PulseAudioInput::errorFrom(pa_context* c, const std::string& wha
 
 AudioSourceFormat PulseAudioInput::sourceFormat(const std::string& source) {
     PulseConnection::Lock lock(connection_);
+    return queryFormat(source);
+}
+
+AudioSourceFormat PulseAudioInput::queryFormat(const std::string& source) {
+    // Waits below release the lock once: it must be held only once here.
     pa_context* c = connection_.context(kConnectTimeout);
     if (!c) return {};
     SourceInfo info;
@@ -48,13 +53,25 @@ AudioSourceFormat PulseAudioInput::sourceFormat(const std::string& source) {
 }
 
 std::optional<AudioInputError> PulseAudioInput::start(const std::string& source, std::size_t blockFrames,
-                                                      BlockHandler onBlock) {
+                                                      BlockHandler onBlock, EndHandler onEnded) {
     stop();
     PulseConnection::Lock lock(connection_);
     pa_context* c = connection_.context(kConnectTimeout);
     if (!c) return AudioInputError{"PulseAudio", PA_ERR_CONNECTIONREFUSED,
                                    std::string("Cannot reach the sound server: ") +
                                        pa_strerror(PA_ERR_CONNECTIONREFUSED)};
+
+    // The stream is opened on a source named here, so that what the server takes as its default
+    // at that moment cannot be an output's monitor.
+    std::string device = source;
+    if (device.empty()) {
+        const AudioSourceFormat fallback = queryFormat("");
+        if (fallback.source.empty() || fallback.isMonitor)
+            return AudioInputError{"PulseAudio", PA_ERR_NOENTITY, "No input device"};
+        device = fallback.source;
+        c = connection_.context(kConnectTimeout);
+        if (!c) return errorFrom(c, "Cannot open the record stream");
+    }
 
     const pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 1};
     pa_channel_map map;
@@ -71,6 +88,7 @@ std::optional<AudioInputError> PulseAudioInput::start(const std::string& source,
 
     blockFrames_ = std::max<std::size_t>(1, blockFrames);
     onBlock_ = std::move(onBlock);
+    onEnded_ = std::move(onEnded);
     pending_.clear();
     pending_.reserve(blockFrames_ * 2);
     block_.assign(blockFrames_, 0);
@@ -80,8 +98,8 @@ std::optional<AudioInputError> PulseAudioInput::start(const std::string& source,
     attr.fragsize = static_cast<std::uint32_t>(blockFrames_ * 2);  // ...but one block per fragment
     pa_stream_set_state_callback(stream_, &PulseAudioInput::streamStateCallback, this);
     pa_stream_set_read_callback(stream_, &PulseAudioInput::readCallback, this);
-    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
-    if (pa_stream_connect_record(stream_, source.empty() ? nullptr : source.c_str(), &attr, flags) < 0) {
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_record(stream_, device.c_str(), &attr, flags) < 0) {
         AudioInputError e = errorFrom(c, "Cannot open the record stream");
         closeStream();
         return e;
@@ -102,11 +120,18 @@ std::optional<AudioInputError> PulseAudioInput::start(const std::string& source,
         if (stalled) connection_.markStalled();
         return e;
     }
+    running_ = true;
     return std::nullopt;
 }
 
-void PulseAudioInput::streamStateCallback(pa_stream*, void* self) {
-    static_cast<PulseAudioInput*>(self)->connection_.signal();
+void PulseAudioInput::streamStateCallback(pa_stream* s, void* self) {
+    auto* in = static_cast<PulseAudioInput*>(self);
+    in->connection_.signal();
+    // A ready stream that fails was ended by the server: its source went away (or the server did).
+    if (in->running_ && !PA_STREAM_IS_GOOD(pa_stream_get_state(s))) {
+        in->running_ = false;
+        if (in->onEnded_) in->onEnded_();
+    }
 }
 
 void PulseAudioInput::readCallback(pa_stream* s, std::size_t, void* self) {
@@ -137,6 +162,7 @@ void PulseAudioInput::consume(const std::uint8_t* data, std::size_t bytes) {
 }
 
 void PulseAudioInput::closeStream() {
+    running_ = false;
     if (!stream_) return;
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
@@ -158,6 +184,7 @@ void PulseAudioInput::stop() {
     }
     pending_.clear();
     onBlock_ = nullptr;
+    onEnded_ = nullptr;
 }
 
 }  // namespace platform

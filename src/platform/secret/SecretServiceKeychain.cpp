@@ -65,6 +65,7 @@ struct SecretServiceKeychain::Worker {
     // The thread's own.
     GMainContext* context = g_main_context_new();
     GMainLoop* loop = g_main_loop_new(context, FALSE);
+    GDBusConnection* bus = nullptr;
     SecretService* service = nullptr;
     bool storing = false;  // an asynchronous store is under way
 
@@ -76,8 +77,7 @@ struct SecretServiceKeychain::Worker {
     void run() {
         g_main_context_push_thread_default(context);
         g_main_loop_run(loop);
-        if (service) g_object_unref(service);
-        service = nullptr;
+        dropService();
         g_main_context_pop_thread_default(context);
         std::lock_guard lock(mutex);
         finished = true;
@@ -105,9 +105,29 @@ struct SecretServiceKeychain::Worker {
         changed.notify_all();
     }
 
+    void dropService() {
+        if (service) g_object_unref(service);
+        service = nullptr;
+        if (bus) g_object_unref(bus);
+        bus = nullptr;
+    }
+
+    // The service on the session bus. A bus that has gone away is let go of here, so that the
+    // next call joins the bus that took its place (GIO gives out one shared connection per bus,
+    // and a fresh one only once nobody holds the closed one); without a bus there is no service.
     SecretService* ensureService() {
+        if (bus && g_dbus_connection_is_closed(bus)) dropService();
         if (service) return service;
         GError* error = nullptr;
+        if (!bus) {
+            bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+            clear(error);
+            if (!bus) return nullptr;
+            // The shared connection ends the whole process (with SIGTERM) when its bus goes away,
+            // unless told otherwise: the program keeps running without a bus.
+            g_dbus_connection_set_exit_on_close(bus, FALSE);
+        }
+        // libsecret opens the service on that same shared connection.
         service = secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_OPEN_SESSION, nullptr, &error);
         clear(error);
         return service;

@@ -5,6 +5,8 @@
 // runs on a thread of this object's own, and a caller waits for it at most `waitSeconds`:
 // - a read never asks to unlock: an item in a locked collection, a service that does not answer
 //   in time and a service that is absent all read as "no item";
+// - the session bus going away ends nothing but the service: reads are "no item" and writes are
+//   kept until a bus (the one the session names) with a service on it answers again;
 // - a write is kept here until the service has it. Until then reads of that item see the value
 //   written, so it is used in this run. A write to a locked collection asks the desktop to unlock
 //   it; the prompt is answered whenever the user chooses, and the write lands then. A write that

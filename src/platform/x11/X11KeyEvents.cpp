@@ -92,26 +92,34 @@ void X11KeyEvents::readPending() {
             XFreeEventData(display_, &ev.xcookie);
         } else if (ev.type == xkbEventBase_) {
             const auto& xkb = reinterpret_cast<const XkbEvent&>(ev);
-            if (xkb.any.xkb_type == XkbStateNotify)
+            if (xkb.any.xkb_type == XkbStateNotify) {
                 keyMap_.setGroup(display_, xkb.state.group);
-            else if (xkb.any.xkb_type == XkbMapNotify || xkb.any.xkb_type == XkbNewKeyboardNotify)
+                endChangedHolds();
+            } else if (xkb.any.xkb_type == XkbMapNotify || xkb.any.xkb_type == XkbNewKeyboardNotify) {
                 keyMap_.load(display_);
+                endChangedHolds();
+            }
         } else if (ev.type == MappingNotify) {
             XRefreshKeyboardMapping(&ev.xmapping);
             keyMap_.load(display_);
+            endChangedHolds();
         }
     }
 }
 
 std::uint64_t X11KeyEvents::heldFlags() const {
     std::uint64_t flags = 0;
-    for (int kc : down_) flags |= keyMap_.key(kc).flag;
+    for (const auto& [kc, key] : down_) flags |= key.flag;
     return flags;
 }
 
 void X11KeyEvents::keyPressed(int xKeycode, bool repeatFlag) {
-    const auto& key = keyMap_.key(xKeycode);
-    const bool wasDown = !down_.insert(xKeycode).second;
+    // A key whose hold was ended is still physically down: its repeats mean nothing.
+    if (endedHolds_.count(xKeycode)) return;
+    auto held = down_.find(xKeycode);
+    const bool wasDown = held != down_.end();
+    const X11KeyMap::Key key = wasDown ? held->second : keyMap_.key(xKeycode);
+    if (!wasDown) down_.emplace(xKeycode, key);
     if (key.isModifier) {
         // A modifier held down changes no flags: its repeats are not reported.
         if (wasDown || repeatFlag) return;
@@ -124,11 +132,30 @@ void X11KeyEvents::keyPressed(int xKeycode, bool repeatFlag) {
 }
 
 void X11KeyEvents::keyReleased(int xKeycode) {
-    down_.erase(xKeycode);
-    const auto& key = keyMap_.key(xKeycode);
+    if (endedHolds_.erase(xKeycode)) return;
+    auto held = down_.find(xKeycode);
+    // A key that went down before we were listening: its press was never reported either.
+    if (held == down_.end()) return;
+    const X11KeyMap::Key key = held->second;
+    down_.erase(held);
     if (!key.isModifier) return;
     const FlagsChangedEvent event{key.code, heldFlags()};
     dispatch(&event, nullptr);
+}
+
+void X11KeyEvents::endChangedHolds() {
+    std::vector<std::pair<int, X11KeyMap::Key>> ended;
+    for (const auto& [kc, key] : down_) {
+        const X11KeyMap::Key& now = keyMap_.key(kc);
+        if (key.isModifier && (now.code != key.code || now.isModifier != key.isModifier || now.flag != key.flag))
+            ended.emplace_back(kc, key);
+    }
+    for (const auto& [kc, key] : ended) {
+        down_.erase(kc);
+        endedHolds_.insert(kc);
+        const FlagsChangedEvent event{key.code, heldFlags()};
+        dispatch(&event, nullptr);
+    }
 }
 
 void X11KeyEvents::dispatch(const FlagsChangedEvent* flags, const KeyDownEvent* keyDown) {

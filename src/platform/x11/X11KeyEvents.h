@@ -1,6 +1,11 @@
 // Global key events on X11: XInput2 raw key events from the root window (every keyboard, no focus
 // needed, the keys are not consumed), read on a connection of our own and turned into flags
 // changes and key presses with the stored key codes of the current keymap.
+//
+// A key held down keeps the meaning it had when it went down, until it comes up: its release
+// carries the same code as its press, whatever the keymap says by then. When the keymap (or the
+// layout) changes what a held modifier key means, its hold ends there and then, reported as a
+// release; the physical release that follows later is not reported again.
 #pragma once
 
 #include "platform/KeyEvents.h"
@@ -45,6 +50,8 @@ private:
     int addMonitor(Monitor monitor);
     void keyPressed(int xKeycode, bool repeatFlag);
     void keyReleased(int xKeycode);
+    // After the keymap changed: ends, as releases, the holds of modifier keys it gave another meaning.
+    void endChangedHolds();
     std::uint64_t heldFlags() const;
     void dispatch(const FlagsChangedEvent* flags, const KeyDownEvent* keyDown);
 
@@ -54,7 +61,8 @@ private:
     int xiOpcode_ = 0;
     int xkbEventBase_ = 0;
     X11KeyMap keyMap_;
-    std::set<int> down_;  // X key numbers currently held
+    std::map<int, X11KeyMap::Key> down_;  // X key numbers held, with what they meant when pressed
+    std::set<int> endedHolds_;             // held keys whose hold a keymap change ended
     std::map<int, Monitor> monitors_;
     int nextToken_ = 1;
 };

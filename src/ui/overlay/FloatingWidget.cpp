@@ -165,6 +165,14 @@ void FloatingWidget::showEnhancing() {
     impl_->present();
 }
 
+void FloatingWidget::showStillTranscribing() {
+    impl_->dropPendingHide();
+    impl_->stopTimer();
+    impl_->model.setProcessingLabel("Still transcribing\u2026");
+    impl_->model.setState(WidgetState::processing());
+    impl_->present();
+}
+
 void FloatingWidget::flashResult(const std::string& message, bool ok) {
     impl_->dropPendingHide();
     impl_->stopTimer();

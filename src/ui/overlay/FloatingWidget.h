@@ -26,6 +26,8 @@ public:
     // Processing with "Transcribing…" / "Enhancing…".
     void showProcessing() override;
     void showEnhancing() override;
+    // Processing with "Still transcribing…".
+    void showStillTranscribing() override;
     // A result message; hidden 1.5 s later unless another show, flash or hide comes first.
     void flashResult(const std::string& message, bool ok) override;
     void hide() override;

@@ -75,6 +75,34 @@ TEST(SecretServiceKeychain, ALockedKeyringReadsAsNoItemAtOnceKeepsWritesAndOpens
     EXPECT_TRUE(keychain.remove(service, "groqApiKey"));
 }
 
+TEST(SecretServiceKeychain, TheBusGoingAwayLeavesTheProgramRunningAndABusThatReturnsIsUsedAgain) {
+    platform::SecretServiceKeychain keychain;
+    const std::string service = "app.tovrin.mac.secrets";
+    ASSERT_TRUE(keychain.set("app.tovrin.mac", "refreshToken", "rt-before"));
+
+    // GIO's shared connection would end this process here, as it ended the program.
+    test::desktop().stopBus();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(keychain.get("app.tovrin.mac", "refreshToken").has_value());
+    EXPECT_FALSE(keychain.set(service, "groqApiKey", "gsk_without_bus"));
+    EXPECT_EQ(keychain.get(service, "groqApiKey"), "gsk_without_bus");
+
+    ASSERT_TRUE(test::desktop().restartBus());
+    EXPECT_EQ(keychain.get("app.tovrin.mac", "refreshToken"), "rt-before");
+    // The write kept meanwhile lands on the new bus's keyring.
+    std::string out;
+    for (int i = 0; i < 100 && out != "gsk_without_bus"; ++i) {
+        out.clear();
+        test::desktop().run({"secret-tool", "lookup", "service", service, "account", "groqApiKey"}, &out);
+        if (out != "gsk_without_bus") {
+            keychain.get("app.tovrin.mac", "refreshToken");
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    EXPECT_EQ(out, "gsk_without_bus");
+    EXPECT_TRUE(keychain.remove(service, "groqApiKey"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) { return test::runDesktopTests(argc, argv, {.display = false, .keyring = true}); }

@@ -13,7 +13,7 @@ AudioSourceFormat FakeAudioInput::sourceFormat(const std::string& source) {
 }
 
 std::optional<AudioInputError> FakeAudioInput::start(const std::string& source, std::size_t blockFrames,
-                                                     BlockHandler onBlock) {
+                                                     BlockHandler onBlock, EndHandler onEnded) {
     std::lock_guard<std::mutex> g(mutex_);
     if (failure_) {
         auto e = *failure_;
@@ -23,7 +23,9 @@ std::optional<AudioInputError> FakeAudioInput::start(const std::string& source, 
         return e;
     }
     running_ = true;
+    lost_ = false;
     handler_ = std::move(onBlock);
+    ended_ = std::move(onEnded);
     source_ = source;
     blockFrames_ = blockFrames;
     ++starts_;
@@ -40,6 +42,7 @@ void FakeAudioInput::stop() {
         ++stops_;
         handler = std::move(handler_);
         handler_ = nullptr;
+        ended_ = nullptr;
         tail = std::move(tail_);
         tail_.clear();
     }
@@ -60,10 +63,22 @@ bool FakeAudioInput::deliver(const std::vector<std::int16_t>& samples) {
     BlockHandler handler;
     {
         std::lock_guard<std::mutex> g(mutex_);
-        if (!running_ || !handler_) return false;
+        if (!running_ || lost_ || !handler_) return false;
         handler = handler_;
     }
     handler(std::span<const std::int16_t>(samples.data(), samples.size()));
+    return true;
+}
+
+bool FakeAudioInput::loseSource() {
+    EndHandler ended;
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        if (!running_ || lost_) return false;
+        lost_ = true;
+        ended = ended_;
+    }
+    if (ended) ended();
     return true;
 }
 

@@ -16,7 +16,7 @@ public:
 
     AudioSourceFormat sourceFormat(const std::string& source) override;
     std::optional<AudioInputError> start(const std::string& source, std::size_t blockFrames,
-                                         BlockHandler onBlock) override;
+                                         BlockHandler onBlock, EndHandler onEnded) override;
     void stop() override;
 
     // Test controls.
@@ -26,6 +26,9 @@ public:
     void failNextStart(AudioInputError error);
     // Hands samples to the running capture; false when none runs.
     bool deliver(const std::vector<std::int16_t>& samples);
+    // The source goes away: the running capture ends by itself (stop() still hands over the
+    // tail). False when none runs.
+    bool loseSource();
     // Samples that stop() still hands over (a partly filled block).
     void setTail(std::vector<std::int16_t> samples);
 
@@ -40,6 +43,8 @@ private:
     std::map<std::string, AudioSourceFormat> formats_;
     std::optional<AudioInputError> failure_;
     BlockHandler handler_;
+    EndHandler ended_;
+    bool lost_ = false;
     std::vector<std::int16_t> tail_;
     bool running_ = false;
     std::string source_;
