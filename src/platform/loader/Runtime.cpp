@@ -18,6 +18,7 @@
 #include "platform/x11/X11KeyEvents.h"
 #include "platform/x11/X11KeyGrab.h"
 #include "platform/x11/X11KeySynth.h"
+#include "platform/x11/X11WindowActivation.h"
 #include "platform/xdg/XdgLoginItem.h"
 
 #include <QApplication>
@@ -27,6 +28,7 @@
 #include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QWidget>
 
 #include <cerrno>
 #include <chrono>
@@ -145,9 +147,18 @@ std::unique_ptr<QSocketNotifier> quitOnTerminationSignals(QObject* context) {
     return notifier;
 }
 
+// The launcher's token for the window this start should bring up: the start-up notification id
+// on X11, the activation token on Wayland. Read before Qt takes them out of the environment.
+std::string activationTokenOfThisStart() {
+    for (const char* name : {"DESKTOP_STARTUP_ID", "XDG_ACTIVATION_TOKEN"})
+        if (const char* v = std::getenv(name); v && *v && !std::strchr(v, '\n')) return v;
+    return {};
+}
+
 }  // namespace
 
 struct Runtime::Impl {
+    std::string activationToken = activationTokenOfThisStart();
     std::unique_ptr<QApplication> app;
     std::unique_ptr<QLocalServer> instanceServer;
     bool handedOver = false;
@@ -219,7 +230,9 @@ bool Runtime::handOverToRunningInstance() {
     QLocalSocket socket;
     socket.connectToServer(instanceSocketPath());
     if (socket.waitForConnected(500)) {
-        socket.write("reopen\n");
+        // "reopen", with the token of this start when the launcher gave one.
+        const std::string token = impl_->activationToken;
+        socket.write(QByteArray::fromStdString(token.empty() ? "reopen\n" : "reopen " + token + "\n"));
         socket.waitForBytesWritten(500);
         socket.disconnectFromServer();
         impl_->handedOver = true;
@@ -232,11 +245,28 @@ bool Runtime::handOverToRunningInstance() {
         QObject::connect(impl_->instanceServer.get(), &QLocalServer::newConnection, impl_->app.get(), [this] {
             while (QLocalSocket* peer = impl_->instanceServer->nextPendingConnection()) {
                 QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-                if (onReopen) onReopen();
+                QObject::connect(peer, &QLocalSocket::readyRead, peer, [this, peer] {
+                    while (peer->canReadLine()) {
+                        const QByteArray line = peer->readLine().trimmed();
+                        if (line == "reopen" || line.startsWith("reopen ")) reopened(line.mid(7).trimmed().toStdString());
+                    }
+                });
             }
         });
     }
     return false;
+}
+
+void Runtime::reopened(const std::string& token) {
+    // Qt on Wayland activates with the token it finds in the environment.
+    if (!token.empty() && QGuiApplication::platformName() == "wayland")
+        qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(token));
+    if (onReopen) onReopen();
+    // On X11 the window manager is asked with the time of the user's action, so that one that
+    // prevents focus stealing does not just flag the window.
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    QWidget* front = impl_->appShell.frontWindow();
+    if (x11 && front) X11WindowActivation::activate(x11->display(), front->winId(), token);
 }
 
 void Runtime::whenLaunched(std::function<void()> fn) { QTimer::singleShot(0, impl_->app.get(), std::move(fn)); }

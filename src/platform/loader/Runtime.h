@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace platform {
 
@@ -26,6 +27,9 @@ public:
     int exec();
 
 private:
+    // A second start asked for our windows (with its launcher's activation token, if any).
+    void reopened(const std::string& token);
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -114,13 +114,19 @@ std::vector<QWidget*> QtApp::visibleWindows() {
 
 bool QtApp::hasVisibleWindows() const { return !visibleWindows().empty(); }
 
+QWidget* QtApp::frontWindow() const {
+    const auto windows = visibleWindows();
+    if (windows.empty()) return nullptr;
+    for (QWidget* w : windows)
+        if (w == lastActive_) return w;
+    return windows.back();
+}
+
 void QtApp::bringVisibleWindowsForward() {
     const auto windows = visibleWindows();
     if (windows.empty()) return;
     // The one the user worked in last goes in front of the others.
-    QWidget* front = windows.back();
-    for (QWidget* w : windows)
-        if (w == lastActive_) front = w;
+    QWidget* front = frontWindow();
     for (QWidget* w : windows) {
         if (w == front) continue;
         if (w->isMinimized()) w->showNormal();
