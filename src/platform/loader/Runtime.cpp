@@ -159,6 +159,7 @@ std::string activationTokenOfThisStart() {
 
 struct Runtime::Impl {
     std::string activationToken = activationTokenOfThisStart();
+    std::string startupId = qEnvironmentVariable("DESKTOP_STARTUP_ID").toStdString();
     std::unique_ptr<QApplication> app;
     std::unique_ptr<QLocalServer> instanceServer;
     bool handedOver = false;
@@ -269,7 +270,16 @@ void Runtime::reopened(const std::string& token) {
     if (x11 && front) X11WindowActivation::activate(x11->display(), front->winId(), token);
 }
 
-void Runtime::whenLaunched(std::function<void()> fn) { QTimer::singleShot(0, impl_->app.get(), std::move(fn)); }
+void Runtime::whenLaunched(std::function<void()> fn) {
+    QTimer::singleShot(0, impl_->app.get(), [this, fn = std::move(fn)] {
+        fn();
+        // A start from a launcher that shows no window (the tray only) still ends the launcher's
+        // start-up notification; a window shown later ends it again, harmlessly.
+        auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+        if (x11 && !impl_->appShell.hasVisibleWindows())
+            X11WindowActivation::completeStartup(x11->display(), impl_->startupId);
+    });
+}
 
 int Runtime::exec() {
     QObject::connect(impl_->app.get(), &QCoreApplication::aboutToQuit, [this] {

@@ -32,7 +32,7 @@ unsigned long serverTimeNow() {
 
 // "remove: ID=…", the start-up notification's last message, in the 20-byte pieces the
 // protocol sends to the root window.
-void completeStartup(Display* d, Window sender, const std::string& startupId) {
+void sendStartupRemove(Display* d, Window sender, const std::string& startupId) {
     std::string escaped;
     for (char c : startupId) {
         if (c == ' ' || c == '"' || c == '\\') escaped += '\\';
@@ -69,6 +69,12 @@ bool hasWindowManager(Display* d) {
 
 }  // namespace
 
+void X11WindowActivation::completeStartup(Display* d, const std::string& startupId) {
+    if (!d || startupId.empty()) return;
+    sendStartupRemove(d, DefaultRootWindow(d), startupId);
+    XFlush(d);
+}
+
 unsigned long X11WindowActivation::timestampOf(const std::string& startupId) {
     const std::size_t at = startupId.rfind("_TIME");
     if (at == std::string::npos) return 0;
@@ -95,7 +101,7 @@ void X11WindowActivation::activate(Display* d, unsigned long window, const std::
         // Nobody to ask: the window is raised and given the focus directly.
         XRaiseWindow(d, window);
         XSetInputFocus(d, window, RevertToParent, time);
-        if (!startupId.empty()) completeStartup(d, window, startupId);
+        if (!startupId.empty()) sendStartupRemove(d, window, startupId);
         XFlush(d);
         return;
     }
@@ -109,7 +115,7 @@ void X11WindowActivation::activate(Display* d, unsigned long window, const std::
     e.xclient.data.l[2] = 0;
     XSendEvent(d, DefaultRootWindow(d), False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
 
-    if (!startupId.empty()) completeStartup(d, window, startupId);
+    if (!startupId.empty()) sendStartupRemove(d, window, startupId);
     XFlush(d);
 }
 

@@ -20,6 +20,9 @@ public:
     // Activates the top-level `window` through the window manager (_NET_ACTIVE_WINDOW) at the
     // id's time, and tells the launcher the start-up it announced is complete.
     static void activate(Display* display, unsigned long window, const std::string& startupId);
+    // Tells the launcher that the start it announced is complete (for a start that shows no
+    // window, which would otherwise keep the launcher's busy pointer until it gives up).
+    static void completeStartup(Display* display, const std::string& startupId);
 };
 
 }  // namespace platform
