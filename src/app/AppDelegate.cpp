@@ -18,6 +18,7 @@
 #include "platform/Updater.h"
 #include "platform/Workspace.h"
 #include "ui/kit/AppIconManager.h"
+#include "ui/kit/KestalTheme.h"
 #include "ui/main/MainWindowController.h"
 #include "ui/onboarding/OnboardingWindowController.h"
 #include "ui/overlay/FloatingWidget.h"
@@ -68,6 +69,7 @@ AppDelegate::~AppDelegate() {
 void AppDelegate::applicationDidFinishLaunching() {
     auto& app = platform::App::shared();
     app.setDarkAppearance();
+    KestalTheme::apply();
     AppIconManager::applySaved();
 
     platform::CrashReporterOptions crash;
