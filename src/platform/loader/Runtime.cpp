@@ -185,6 +185,9 @@ struct Runtime::Impl {
 };
 
 Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
+    // File dialogs are the desktop's own through its XDG portal where one runs (the theme falls
+    // back to the desktop's usual one otherwise), unless the user chose a theme.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORMTHEME")) qputenv("QT_QPA_PLATFORMTHEME", "xdgdesktopportal");
     impl_->app = std::make_unique<QApplication>(argc, argv);
     QApplication::setApplicationName("Tovrin");
     QApplication::setApplicationVersion(TOVRIN_VERSION);
