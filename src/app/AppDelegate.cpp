@@ -18,6 +18,7 @@
 #include "platform/Updater.h"
 #include "platform/Workspace.h"
 #include "ui/kit/AppIconManager.h"
+#include "ui/kit/KestalTheme.h"
 #include "ui/main/MainWindowController.h"
 #include "ui/onboarding/OnboardingWindowController.h"
 #include "ui/overlay/FloatingWidget.h"
@@ -44,6 +45,10 @@ constexpr double kTrayHostGraceSeconds = 5;
 constexpr double kSettleCheckSeconds = 0.05;
 constexpr const char* kNoTrayNotice = "No system tray found — open Tovrin again to show its window.";
 
+constexpr const char* kNoMailNotice =
+    "No mail program found. The folder with the engine log (engine.log) is open: attach it to a mail "
+    "to support@tovrin.app and say what happened.";
+
 // The characters a URL query may hold as they are (sub-delimiters, ":@/?"), besides the unreserved.
 constexpr const char* kQueryAllowed = "!$&'()*+,;=:@/?";
 
@@ -66,6 +71,7 @@ AppDelegate::~AppDelegate() {
 void AppDelegate::applicationDidFinishLaunching() {
     auto& app = platform::App::shared();
     app.setDarkAppearance();
+    KestalTheme::apply();
     AppIconManager::applySaved();
 
     platform::CrashReporterOptions crash;
@@ -299,4 +305,11 @@ std::string AppDelegate::bugReportUrl() {
     return std::string("mailto:") + kSupportMail + "?subject=" + queryEncoded(subject) + "&body=" + queryEncoded(body);
 }
 
-void AppDelegate::reportBug() { platform::Workspace::shared().openUrl(bugReportUrl()); }
+void AppDelegate::reportBug() {
+    auto& workspace = platform::Workspace::shared();
+    if (workspace.openUrl(bugReportUrl())) return;
+    // No mail program: the log the report would carry is shown instead, with where to send it.
+    const std::string log = EngineManager::logURL();
+    workspace.revealFile(log);
+    platform::DesktopNotifier::shared().notify("Tovrin", kNoMailNotice);
+}

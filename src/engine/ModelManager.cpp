@@ -76,7 +76,7 @@ ModelManager::ModelManager() { reload(); }
 void ModelManager::reload() {
     modelsDir_ = platform::Paths::applicationSupport() + "/Wendaro/models";
     legacyDir_ = platform::Paths::applicationSupport() + "/whisper-models";
-    platform::Paths::makeDirectories(modelsDir_);
+    platform::Paths::makePrivateFolder(modelsDir_);
     activeModelID_ = platform::Defaults::shared().string(kActiveModelKey).value_or(kDefaultModel);
     downloading_.reset();
     progress_ = 0;
@@ -133,7 +133,7 @@ platform::Task<void> ModelManager::download(WhisperModel model) {
     const std::string partial = modelsDir_ + "/." + model.fileName() + ".download";
     std::exception_ptr failure;
     try {
-        platform::Paths::makeDirectories(modelsDir_);
+        platform::Paths::makePrivateFolder(modelsDir_);
         if (!std::ofstream(partial, std::ios::binary | std::ios::trunc)) throw couldNotSave();
         auto session = platform::Http::create(60);
         platform::HttpRequest request;

@@ -3,11 +3,15 @@
 #include "platform/Http.h"
 
 #include <QDesktopServices>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
 #include <QUrl>
 #include <QXmlStreamReader>
+
+#include <algorithm>
 
 namespace platform {
 
@@ -64,6 +68,19 @@ std::optional<AppcastItem> AppcastUpdater::newestNewer(const std::string& feedXm
     return best;
 }
 
+namespace {
+
+// A message box wraps its explanation at the width its short headline needs, a narrow column of
+// many lines; the explanation gets the width of a comfortable line of text instead.
+void fitToText(QMessageBox& box) {
+    auto* label = box.findChild<QLabel*>("qt_msgbox_informativelabel");
+    if (!label) return;
+    const QFontMetrics metrics(label->font());
+    label->setMinimumWidth(std::min(metrics.horizontalAdvance(label->text()), metrics.averageCharWidth() * 56));
+}
+
+}  // namespace
+
 Task<> AppcastUpdater::check() {
     checking_ = true;
     auto http = Http::create(30);
@@ -87,11 +104,13 @@ Task<> AppcastUpdater::check() {
         box.setText("Update Error!");
         box.setInformativeText("An error occurred in retrieving update information. " + problem);
         box.addButton(QMessageBox::Ok);
+        fitToText(box);
         box.exec();
     } else if (!found) {
         box.setText("You're up to date!");
         box.setInformativeText(QString("Tovrin %1 is currently the newest version available.").arg(TOVRIN_VERSION));
         box.addButton(QMessageBox::Ok);
+        fitToText(box);
         box.exec();
     } else {
         box.setText("A new version of Tovrin is available!");
@@ -99,6 +118,7 @@ Task<> AppcastUpdater::check() {
                                    .arg(QString::fromStdString(found->version), TOVRIN_VERSION));
         QPushButton* download = box.addButton("Download", QMessageBox::AcceptRole);
         box.addButton("Remind Me Later", QMessageBox::RejectRole);
+        fitToText(box);
         box.exec();
         if (box.clickedButton() == download)
             QDesktopServices::openUrl(QUrl(QString::fromStdString(found->downloadUrl)));

@@ -13,8 +13,9 @@ enum class ControlCommand { reopen, pttDown, pttUp, toggle, cancel };
 
 class ControlLine {
 public:
-    // Longest line accepted; a peer sending more without a line end is cut off.
-    static constexpr std::size_t maxLength = 64;
+    // Longest line accepted (a "reopen" carries its launcher's activation token); a peer sending
+    // more without a line end is cut off.
+    static constexpr std::size_t maxLength = 512;
 
     // The command of one line (its line end and surrounding blanks ignored); nullopt for anything
     // else.

@@ -35,6 +35,7 @@ bool DesktopEntry::setIcon(const std::string& imagePath) {
                             "Exec=" + QString::fromStdString(exe.empty() ? std::string("tovrin") : exe),
                             iconLine,
                             "Terminal=false",
+                            "StartupNotify=true",
                             "Categories=Utility;Accessibility;"} +
                 lines;
     } else {

@@ -7,19 +7,28 @@
 #include <QPainter>
 #include <QSvgRenderer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
-// Renders the tinted symbol at whatever size the icon is asked for.
+// Renders the tinted symbol (within its outline, when it has one) at whatever size the icon is
+// asked for.
 class TintedSymbolEngine : public QIconEngine {
 public:
-    TintedSymbolEngine(QString name, QColor color) : name_(std::move(name)), color_(color) {}
+    TintedSymbolEngine(QString name, QColor color, QColor outline = {})
+        : name_(std::move(name)), color_(color), outline_(outline) {}
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
         QColor c = color_;
-        if (mode == QIcon::Disabled) c.setAlphaF(c.alphaF() * 0.4);
+        QColor o = outline_;
+        if (mode == QIcon::Disabled) {
+            c.setAlphaF(c.alphaF() * 0.4);
+            o.setAlphaF(o.alphaF() * 0.4);
+        }
         const double dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-        const QPixmap pm = Symbols::pixmap(name_, std::min(rect.width(), rect.height()), c, dpr);
+        const int size = std::min(rect.width(), rect.height());
+        const QPixmap pm = outline_.isValid() ? Symbols::outlinedPixmap(name_, size, c, o, dpr)
+                                              : Symbols::pixmap(name_, size, c, dpr);
         painter->drawPixmap(rect.topLeft(), pm);
     }
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
@@ -29,11 +38,12 @@ public:
         paint(&p, QRect(QPoint(0, 0), size), mode, state);
         return pm;
     }
-    QIconEngine* clone() const override { return new TintedSymbolEngine(name_, color_); }
+    QIconEngine* clone() const override { return new TintedSymbolEngine(name_, color_, outline_); }
 
 private:
     QString name_;
     QColor color_;
+    QColor outline_;
 };
 
 }  // namespace
@@ -71,4 +81,31 @@ QPixmap Symbols::pixmap(const QString& name, double size, const QColor& color, d
     }
     pm.setDevicePixelRatio(devicePixelRatio);
     return pm;
+}
+
+QPixmap Symbols::outlinedPixmap(const QString& name, double size, const QColor& color, const QColor& outline,
+                                double devicePixelRatio) {
+    const int px = std::max(1, static_cast<int>(std::ceil(size * devicePixelRatio)));
+    const int width = std::max(1, static_cast<int>(std::lround(px / 16.0)));
+    // The glyph shrinks by the outline's width on each side, so the outline stays inside.
+    const QPixmap stroke = pixmap(name, px - 2 * width, outline);
+    const QPixmap fill = pixmap(name, px - 2 * width, color);
+    if (stroke.isNull() || fill.isNull()) return {};
+    QPixmap pm(px, px);
+    pm.fill(Qt::transparent);
+    {
+        QPainter painter(&pm);
+        // The outline: the glyph in the outline colour, moved to every point of a disc.
+        for (int dy = -width; dy <= width; ++dy)
+            for (int dx = -width; dx <= width; ++dx)
+                if (dx * dx + dy * dy <= width * width + width) painter.drawPixmap(width + dx, width + dy, stroke);
+        painter.drawPixmap(width, width, fill);
+    }
+    pm.setDevicePixelRatio(devicePixelRatio);
+    return pm;
+}
+
+QIcon Symbols::outlinedIcon(const QString& name, const QColor& color, const QColor& outline) {
+    if (path(name).isEmpty()) return QIcon();
+    return QIcon(new TintedSymbolEngine(name, color, outline));
 }

@@ -18,6 +18,11 @@ public:
     static QIcon icon(const QString& name, const QColor& color);
     // The symbol rendered at `size` device-independent pixels in `color`; null when unknown.
     static QPixmap pixmap(const QString& name, double size, const QColor& color, double devicePixelRatio = 1.0);
+    // The same in `color` within an `outline` about a sixteenth of its size thick, so that it
+    // reads on a light ground as on a dark one (the tray, whose panel colour is unknown).
+    static QPixmap outlinedPixmap(const QString& name, double size, const QColor& color, const QColor& outline,
+                                  double devicePixelRatio = 1.0);
+    static QIcon outlinedIcon(const QString& name, const QColor& color, const QColor& outline);
     // Where the symbol's SVG lives ("" when it does not exist).
     static QString path(const QString& name);
 };

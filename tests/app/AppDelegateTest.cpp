@@ -282,6 +282,19 @@ TEST_F(AppDelegateTest, TheBugReportIsAPercentEncodedMail) {
     EXPECT_NE(moved.find("%20/var/state/u1/Tovrin/engine.log%20("), std::string::npos) << moved;
 }
 
+// With no mail program the report does not vanish: the engine log's folder opens, and the user
+// is told what to send where.
+TEST_F(AppDelegateTest, WithoutAMailProgramTheBugReportShowsTheEngineLog) {
+    auto& workspace = test::fakes().workspace;
+    workspace.opens = false;
+    delegate->reportBug();
+    ASSERT_EQ(workspace.revealed.size(), 1u);
+    EXPECT_EQ(workspace.revealed[0], std::string(std::getenv("XDG_STATE_HOME")) + "/Tovrin/engine.log");
+    ASSERT_EQ(notifier.shown.size(), 1u);
+    EXPECT_NE(notifier.shown[0].find("No mail program found."), std::string::npos);
+    EXPECT_NE(notifier.shown[0].find("support@tovrin.app"), std::string::npos);
+}
+
 // Opening the program again shows the main window when none of ours is shown, and otherwise
 // brings the shown ones forward instead of doing nothing.
 TEST_F(AppDelegateTest, ReopeningShowsTheMainWindowOrBringsOursForward) {

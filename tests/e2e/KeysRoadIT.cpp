@@ -42,6 +42,7 @@ TEST_F(KeysRoadIT, TheMenuKeyDictatesIntoGtkAndQtFieldsAndOpensNoMenuUntilThePro
         EXPECT_TRUE(waitForText(sentence)) << "target holds: \"" << road_->targetText() << "\"";
         EXPECT_TRUE(road_->titles().waitFor("Inserted ✓", 3));
         EXPECT_FALSE(keysSeen("Menu")) << "keys seen: " << road_->targetKeys();  // neither the key nor the menu
+        EXPECT_EQ(road_->targetReleases().find("Menu"), std::string::npos) << "released: " << road_->targetReleases();
 
         // Once the program has gone, the key is the field's again.
         EXPECT_EQ(road_->quitProgram(), 0);

@@ -388,7 +388,7 @@ bool Road::startTarget(const std::vector<std::string>& command) {
     stopTarget();
     const std::string out = scratch_ + "/target.txt";
     std::error_code ec;
-    for (const char* suffix : {"", ".keys", ".ready"}) fs::remove(out + suffix, ec);
+    for (const char* suffix : {"", ".keys", ".keys.releases", ".ready"}) fs::remove(out + suffix, ec);
     std::vector<std::string> argv = command.empty() ? std::vector<std::string>{bin_.target} : command;
     argv.push_back(out);
     target_ = launch(argv, environment({"NO_AT_BRIDGE=1"}));
@@ -410,6 +410,7 @@ void Road::stopTarget() {
 
 std::string Road::targetText() const { return readFile(scratch_ + "/target.txt"); }
 std::string Road::targetKeys() const { return readFile(scratch_ + "/target.txt.keys"); }
+std::string Road::targetReleases() const { return readFile(scratch_ + "/target.txt.keys.releases"); }
 
 bool Road::focusTarget() {
     if (!targetWindow_) return false;

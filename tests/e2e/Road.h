@@ -116,6 +116,7 @@ public:
     void stopTarget();
     std::string targetText() const;
     std::string targetKeys() const;  // the keys it received, one per line
+    std::string targetReleases() const;  // the keys released over it, one per line
     unsigned long targetWindow() const { return targetWindow_; }
     // Gives the focus back to the target window (the program's onboarding takes it at launch).
     bool focusTarget();

@@ -1,7 +1,8 @@
 // The window of "another program" for the end-to-end tests: one text field with keyboard focus.
 // Every change of its text is written to OUTPUT (replaced atomically), every key (modifiers aside) the
 // field receives is appended to OUTPUT.keys by name, and so is "ContextMenu" when its context menu
-// opens; OUTPUT.ready appears once it has focus.
+// opens; each key released over it goes to OUTPUT.keys.releases; OUTPUT.ready appears once it has
+// focus.
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFile>
@@ -28,17 +29,12 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override {
-        const int key = event->key();
-        const bool modifier = key == Qt::Key_Control || key == Qt::Key_Shift || key == Qt::Key_Alt ||
-                              key == Qt::Key_Meta || key == Qt::Key_AltGr || key == Qt::Key_Super_L ||
-                              key == Qt::Key_Super_R;
-        QFile keys(keysPath_);
-        if (!modifier && keys.open(QIODevice::Append)) {
-            QString name = QKeySequence(event->key()).toString();
-            if (event->key() == Qt::Key_Escape) name = "Escape";
-            keys.write((name + "\n").toUtf8());
-        }
+        log(event, keysPath_);
         QLineEdit::keyPressEvent(event);
+    }
+    void keyReleaseEvent(QKeyEvent* event) override {
+        if (!event->isAutoRepeat()) log(event, keysPath_ + ".releases");
+        QLineEdit::keyReleaseEvent(event);
     }
     void contextMenuEvent(QContextMenuEvent* event) override {
         QFile keys(keysPath_);
@@ -47,6 +43,20 @@ protected:
     }
 
 private:
+    // Appends the key's name to the file, modifiers aside.
+    static void log(const QKeyEvent* event, const QString& path) {
+        const int key = event->key();
+        const bool modifier = key == Qt::Key_Control || key == Qt::Key_Shift || key == Qt::Key_Alt ||
+                              key == Qt::Key_Meta || key == Qt::Key_AltGr || key == Qt::Key_Super_L ||
+                              key == Qt::Key_Super_R;
+        QFile keys(path);
+        if (!modifier && keys.open(QIODevice::Append)) {
+            QString name = QKeySequence(event->key()).toString();
+            if (event->key() == Qt::Key_Escape) name = "Escape";
+            keys.write((name + "\n").toUtf8());
+        }
+    }
+
     QString keysPath_;
 };
 

@@ -2,7 +2,8 @@
 # The window of "another program" built with GTK for the end-to-end tests: one text entry with
 # keyboard focus, titled "e2e target". Every change of its text is written to OUTPUT (replaced
 # atomically), every key (modifiers aside) the entry receives is appended to OUTPUT.keys by name,
-# and so is "ContextMenu" when its context menu opens; OUTPUT.ready appears once it has focus.
+# and so is "ContextMenu" when its context menu opens; each key released over it goes to
+# OUTPUT.keys.releases; OUTPUT.ready appears once it has focus.
 # Usage: gtk_target.py OUTPUT
 import os
 import sys
@@ -42,14 +43,17 @@ def main():
     entry = Gtk.Entry()
     window.add(entry)
 
-    def on_key(_widget, event):
-        name = Gdk.keyval_name(event.keyval) or str(event.keyval)
-        if name not in MODIFIERS:
-            append(out + ".keys", name + "\n")
-        return False
+    def logger(path):
+        def on_key(_widget, event):
+            name = Gdk.keyval_name(event.keyval) or str(event.keyval)
+            if name not in MODIFIERS:
+                append(path, name + "\n")
+            return False
+        return on_key
 
     entry.connect("changed", lambda e: write(out, e.get_text()))
-    entry.connect("key-press-event", on_key)
+    entry.connect("key-press-event", logger(out + ".keys"))
+    entry.connect("key-release-event", logger(out + ".keys.releases"))
     entry.connect("populate-popup", lambda _e, _menu: append(out + ".keys", "ContextMenu\n"))
     window.connect("destroy", Gtk.main_quit)
     window.show_all()

@@ -98,6 +98,9 @@ TEST_F(ModelManagerTest, FirstLaunchHasNothingAndDefaultsToLargeTurbo) {
     EXPECT_FALSE(m.downloading());
     EXPECT_EQ(m.progress(), 0);
     EXPECT_TRUE(fs::is_directory(data.path() + "/Wendaro/models"));
+    // Readable by the user alone, as the folders around it.
+    EXPECT_EQ(fs::status(data.path() + "/Wendaro/models").permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_EQ(fs::status(data.path() + "/Wendaro").permissions() & fs::perms::all, fs::perms::owner_all);
     // The default is not written back to the settings.
     EXPECT_FALSE(platform::Defaults::shared().string("activeModel"));
 }

@@ -22,9 +22,10 @@ struct FakeSounds : platform::Sounds {
 struct FakeWorkspace : platform::Workspace {
     std::vector<std::string> opened;
     std::vector<std::string> revealed;
+    bool opens = true;  // false: nothing on the desktop opens the URL
     bool openUrl(const std::string& url) override {
         opened.push_back(url);
-        return true;
+        return opens;
     }
     bool revealFile(const std::string& path) override {
         revealed.push_back(path);

@@ -17,12 +17,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QLabel>
 #include <QFile>
 #include <QImage>
 #include <QPushButton>
 
+#include <csignal>
 #include <memory>
 #include <optional>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -119,6 +124,44 @@ TEST_F(HomePageTest, ShareStatsSavesA1560PixelWidePngWhereTheUserChose) {
     page.findChild<QPushButton*>("shareStats")->click();
     EXPECT_EQ(proposedNames_.size(), 2u);
     EXPECT_FALSE(QFile::exists(kept));
+}
+
+TEST_F(HomePageTest, AFailedShareIsToldInThePageAndLeavesNoPartialFile) {
+    dictated(120, 60);
+    HomePage page([](Page) {}, backend_, *store_);
+    const QDir folder(QString::fromStdString(folder_.path()));
+    const QStringList before = folder.entryList(QDir::Files | QDir::Hidden);
+
+    // A disk that fills up half-way (a file-size limit stands in for it): the write breaks off.
+    chosen_ = folder.filePath("stats.png");
+    rlimit original{};
+    getrlimit(RLIMIT_FSIZE, &original);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = original;
+    small.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &small);
+    page.findChild<QPushButton*>("shareStats")->click();
+    setrlimit(RLIMIT_FSIZE, &original);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(page.exportError()->isHidden());
+    EXPECT_TRUE(page.exportError()->text().startsWith("Could not save " + *chosen_ + ": ")) << page.exportError()->text().toStdString();
+    EXPECT_EQ(folder.entryList(QDir::Files | QDir::Hidden), before) << "no partial file, no temporary one";
+
+    // A folder that cannot take it; then a save that works clears the message.
+    chosen_ = folder.filePath("no/such/folder/stats.png");
+    page.findChild<QPushButton*>("shareStats")->click();
+    EXPECT_TRUE(page.exportError()->text().startsWith("Could not save " + *chosen_ + ": "));
+    chosen_ = folder.filePath("stats.png");
+    page.findChild<QPushButton*>("shareStats")->click();
+    EXPECT_TRUE(page.exportError()->isHidden());
+    EXPECT_TRUE(QFile::exists(*chosen_));
+
+    // The dialog opens in the documents folder the desktop names, else at home.
+    qputenv("XDG_DOCUMENTS_DIR", folder_.path().c_str());
+    EXPECT_EQ(SavePanel::startFolder(), folder.path());
+    qputenv("XDG_DOCUMENTS_DIR", (folder_.path() + "/missing").c_str());
+    EXPECT_TRUE(SavePanel::startFolder() == QDir::homePath() || QDir(SavePanel::startFolder()).exists());
+    qunsetenv("XDG_DOCUMENTS_DIR");
 }
 
 TEST_F(HomePageTest, LinkCardsOpenTheirPagesAndTheCommunityCardFollowsTheSignedInUser) {

@@ -1,6 +1,6 @@
 // The on-device models list of the settings: rows by catalogue entry and state, selection that
 // stores the model before the engine restarts with it, and downloads with their progress bar,
-// their swallowed failures and the engine following the new model.
+// their failures told under the row, and the engine following the new model.
 #include "app/state/AppSettings.h"
 #include "engine/EngineManager.h"
 #include "engine/ModelManager.h"
@@ -10,6 +10,9 @@
 #include "support/FakeEngine.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestEnvironment.h"
+#include "platform/Http.h"
+#include "ui/kit/DownloadFailure.h"
+#include "ui/kit/KestalErrorText.h"
 #include "ui/main/LocalModelRow.h"
 #include "ui/main/LocalModelsView.h"
 
@@ -164,17 +167,32 @@ TEST_F(ModelsListTest, ADownloadShowsItsProgressThenTheEngineStartsWithTheNewMod
     EXPECT_EQ(launchedModels(), (std::vector<std::string>{ModelManager::shared().modelsDir() + "/ggml-base.bin"}));
 }
 
-TEST_F(ModelsListTest, AFailedDownloadFallsBackToItsButtonAndTouchesNothingElse) {
+TEST_F(ModelsListTest, AFailedDownloadIsToldUnderItsRowUntilTheNextAttempt) {
     engine->installModel("tiny");
     ModelManager::shared().setActiveModelID("tiny");
     engine->processes->launches.clear();
     host(404, "Entry not found");
-    test::child<QPushButton>(test::child<LocalModelRow>(view, "model-small"), "downloadButton")->click();
+    LocalModelRow* small = test::child<LocalModelRow>(view, "model-small");
+    auto* failure = test::child<KestalErrorText>(small, "failureLabel");
+    test::child<QPushButton>(small, "downloadButton")->click();
     ASSERT_TRUE(test::driveUntil([&] { return !ModelManager::shared().downloading(); }));
     test::driveUntil([] { return false; }, 0.05);
-    EXPECT_EQ(control(test::child<LocalModelRow>(view, "model-small")), "Download 488 MB");
+    EXPECT_EQ(failure->text(), "Download failed: Could not save model");
+    EXPECT_FALSE(failure->isHidden());
+    EXPECT_EQ(control(small), "Download 488 MB");
     EXPECT_EQ(ModelManager::shared().activeModelID(), "tiny");
     EXPECT_TRUE(engine->processes->launches.empty());
+
+    // The next attempt clears it.
+    host(200, modelBytes(1024), 300);
+    test::child<QPushButton>(small, "downloadButton")->click();
+    EXPECT_TRUE(failure->isHidden());
+    ASSERT_TRUE(test::driveUntil([&] { return !ModelManager::shared().downloading(); }));
+    EXPECT_TRUE(failure->isHidden());
+
+    // A cancelled transfer is no failure to tell.
+    EXPECT_FALSE(DownloadFailure::text(
+        std::make_exception_ptr(platform::HttpError(platform::HttpError::Kind::Cancelled, "127.0.0.1", "cancelled"))));
 }
 
 TEST_F(ModelsListTest, ASecondDownloadWhileOneRunsIsNotTakenForFinished) {

@@ -16,6 +16,7 @@
 #include "platform/qt/QtStatusItem.h"
 #include "platform/qt/QtWorkspace.h"
 #include "platform/secret/SecretServiceKeychain.h"
+#include "platform/x11/X11WindowActivation.h"
 #include "platform/xdg/XdgLoginItem.h"
 
 #include <QApplication>
@@ -26,6 +27,7 @@
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QWidget>
 
 #include <cerrno>
 #include <chrono>
@@ -184,16 +186,23 @@ std::unique_ptr<QSocketNotifier> quitOnTerminationSignals(QObject* context, std:
 }
 
 // Sends one line to the program listening at `path`; false when none answers there.
-bool sendLine(const QString& path, const char* line) {
+bool sendLine(const QString& path, const std::string& line) {
     if (path.isEmpty()) return false;
     QLocalSocket socket;
     socket.connectToServer(path);
     if (!socket.waitForConnected(500)) return false;
-    socket.write(line);
-    socket.write("\n");
+    socket.write(QByteArray::fromStdString(line + "\n"));
     socket.waitForBytesWritten(500);
     socket.disconnectFromServer();
     return true;
+}
+
+// The launcher's token for the window this start should bring up: the start-up notification id
+// on X11, the activation token on Wayland. Read before Qt takes them out of the environment.
+std::string activationTokenOfThisStart() {
+    for (const char* name : {"DESKTOP_STARTUP_ID", "XDG_ACTIVATION_TOKEN"})
+        if (const char* v = std::getenv(name); v && *v && !std::strchr(v, '\n')) return v;
+    return {};
 }
 
 }  // namespace
@@ -203,6 +212,8 @@ struct Runtime::Impl {
     int argc = 0;
     std::vector<std::string> argStorage;
     std::vector<char*> argv;
+    std::string activationToken = activationTokenOfThisStart();
+    std::string startupId = qEnvironmentVariable("DESKTOP_STARTUP_ID").toStdString();
     std::unique_ptr<QApplication> app;
     std::unique_ptr<QLocalServer> instanceServer;
     bool handedOver = false;
@@ -226,6 +237,9 @@ struct Runtime::Impl {
 
 Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
     QtLogFile::install(QtLogFile::defaultPath());
+    // File dialogs are the desktop's own through its XDG portal where one runs (the theme falls
+    // back to the desktop's usual one otherwise), unless the user chose a theme.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORMTHEME")) qputenv("QT_QPA_PLATFORMTHEME", "xdgdesktopportal");
     // The UI stays on X11 (XWayland under a Wayland compositor) wherever there is an X display:
     // as a native Wayland client the floating panel would take the focus from the user's field,
     // and the compositor refuses a clipboard set from the background.
@@ -282,17 +296,19 @@ Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
 Runtime::~Runtime() = default;
 
 bool Runtime::handOverToRunningInstance() {
+    // "reopen", with the token of this start when the launcher gave one.
+    const std::string reopen = impl_->activationToken.empty() ? "reopen" : "reopen " + impl_->activationToken;
     auto& lock = impl_->instanceLock;
     if (!lock.acquire()) {
         if (!lock.error().empty()) {
             // No lock to be had (the data folder is not writable): one per runtime folder, as far
             // as the socket tells.
             std::fprintf(stderr, "Tovrin: %s\n", lock.error().c_str());
-            if (sendLine(instanceSocketPath(), "reopen")) return impl_->handedOver = true;
+            if (sendLine(instanceSocketPath(), reopen)) return impl_->handedOver = true;
         } else {
             // Another copy holds it. It may be a moment away from listening: give it that moment.
             for (int attempt = 0; attempt < 20; ++attempt) {
-                if (sendLine(QString::fromStdString(InstanceLock::publishedSocket()), "reopen"))
+                if (sendLine(QString::fromStdString(InstanceLock::publishedSocket()), reopen))
                     return impl_->handedOver = true;
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             }
@@ -329,13 +345,18 @@ void Runtime::readControlLines(QLocalSocket* peer) {
             peer->abort();  // longer than any command of ours
             return;
         }
+        // A second start's "reopen" may carry its launcher's activation token.
+        if (line.startsWith("reopen ")) {
+            reopened(line.mid(7).trimmed().toStdString());
+            continue;
+        }
         const auto command = ControlLine::parse(std::string_view(line.constData(), line.size()));
         if (!command) {
             std::fprintf(stderr, "Tovrin: ignored an unknown command line\n");
             continue;
         }
         if (*command == ControlCommand::reopen) {
-            if (onReopen) onReopen();
+            reopened({});
         } else if (onControl) {
             onControl(*command);
         }
@@ -344,7 +365,29 @@ void Runtime::readControlLines(QLocalSocket* peer) {
     if (peer->bytesAvailable() > static_cast<qint64>(ControlLine::maxLength)) peer->abort();
 }
 
-void Runtime::whenLaunched(std::function<void()> fn) { QTimer::singleShot(0, impl_->app.get(), std::move(fn)); }
+
+void Runtime::reopened(const std::string& token) {
+    // Qt on Wayland activates with the token it finds in the environment.
+    if (!token.empty() && QGuiApplication::platformName() == "wayland")
+        qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(token));
+    if (onReopen) onReopen();
+    // On X11 the window manager is asked with the time of the user's action, so that one that
+    // prevents focus stealing does not just flag the window.
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    QWidget* front = impl_->appShell.frontWindow();
+    if (x11 && front) X11WindowActivation::activate(x11->display(), front->winId(), token);
+}
+
+void Runtime::whenLaunched(std::function<void()> fn) {
+    QTimer::singleShot(0, impl_->app.get(), [this, fn = std::move(fn)] {
+        fn();
+        // A start from a launcher that shows no window (the tray only) still ends the launcher's
+        // start-up notification; a window shown later ends it again, harmlessly.
+        auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+        if (x11 && !impl_->appShell.hasVisibleWindows())
+            X11WindowActivation::completeStartup(x11->display(), impl_->startupId);
+    });
+}
 
 int Runtime::exec() {
     QObject::connect(impl_->app.get(), &QCoreApplication::aboutToQuit, [this] {

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 class QLocalSocket;
 
@@ -43,6 +44,8 @@ public:
 
 private:
     void readControlLines(QLocalSocket* peer);
+    // A second start asked for our windows (with its launcher's activation token, if any).
+    void reopened(const std::string& token);
 
     struct Impl;
     std::unique_ptr<Impl> impl_;

@@ -66,21 +66,12 @@ void QtApp::setRegular(bool regular) {
 }
 
 void QtApp::setDarkAppearance() {
+    // A style that draws everything from the application's palette, whatever the desktop's own
+    // theme; the palette itself is the visual kit's. Dark until then, in every role and state.
     QApplication::setStyle(QStyleFactory::create("Fusion"));
-    QPalette p;
-    const QColor window(30, 30, 32), base(22, 22, 24), text(235, 235, 240), mid(60, 60, 66);
-    p.setColor(QPalette::Window, window);
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Base, base);
-    p.setColor(QPalette::AlternateBase, window);
-    p.setColor(QPalette::ToolTipBase, window);
-    p.setColor(QPalette::ToolTipText, text);
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, window);
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::Mid, mid);
+    QPalette p(QColor(30, 30, 32), QColor(30, 30, 32));
+    p.setColor(QPalette::Base, QColor(22, 22, 24));
     p.setColor(QPalette::Highlight, QColor(64, 128, 255));
-    p.setColor(QPalette::HighlightedText, Qt::white);
     p.setColor(QPalette::PlaceholderText, QColor(140, 140, 150));
     QApplication::setPalette(p);
 }
@@ -114,13 +105,19 @@ std::vector<QWidget*> QtApp::visibleWindows() {
 
 bool QtApp::hasVisibleWindows() const { return !visibleWindows().empty(); }
 
+QWidget* QtApp::frontWindow() const {
+    const auto windows = visibleWindows();
+    if (windows.empty()) return nullptr;
+    for (QWidget* w : windows)
+        if (w == lastActive_) return w;
+    return windows.back();
+}
+
 void QtApp::bringVisibleWindowsForward() {
     const auto windows = visibleWindows();
     if (windows.empty()) return;
     // The one the user worked in last goes in front of the others.
-    QWidget* front = windows.back();
-    for (QWidget* w : windows)
-        if (w == lastActive_) front = w;
+    QWidget* front = frontWindow();
     for (QWidget* w : windows) {
         if (w == front) continue;
         if (w->isMinimized()) w->showNormal();

@@ -21,6 +21,9 @@ public:
     void terminate() override;
     bool hasVisibleWindows() const override;
     void bringVisibleWindowsForward() override;
+    // The shown window that is (or goes) in front: the one the user worked in last, else the
+    // one shown last; null when none is shown.
+    QWidget* frontWindow() const;
 
 private:
     static std::vector<QWidget*> visibleWindows();

@@ -28,10 +28,15 @@ QtStatusItem::~QtStatusItem() {
     delete qmenu_;
 }
 
+QIcon QtStatusItem::icon(const std::string& symbol) {
+    // Light within a dark outline: it reads on a light panel as on a dark one. Recording is red.
+    const QColor fill = symbol == "record.circle.fill" ? QColor(255, 59, 48) : QColor(236, 236, 240);
+    return Symbols::outlinedIcon(QString::fromStdString(symbol), fill, QColor(20, 20, 24));
+}
+
 void QtStatusItem::setSymbol(const std::string& symbol, const std::string& accessibilityDescription) {
     symbol_ = symbol;
-    // Drawn light: tray panels are dark on most desktops, as the menu bar is in the dark look.
-    tray_->setIcon(Symbols::icon(QString::fromStdString(symbol), QColor(236, 236, 240)));
+    tray_->setIcon(icon(symbol));
     // The desktop shows the tooltip as the item's name: the product's name.
     tray_->setToolTip(QStringLiteral("Tovrin"));
     tray_->show();

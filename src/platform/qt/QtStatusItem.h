@@ -3,6 +3,7 @@
 
 #include "platform/StatusItem.h"
 
+#include <QIcon>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -25,6 +26,8 @@ public:
     const std::string& symbol() const override { return symbol_; }
 
     QSystemTrayIcon* trayIcon() const { return tray_; }
+    // The tray's picture of a symbol: readable on light and dark panels; red while recording.
+    static QIcon icon(const std::string& symbol);
     QMenu* qmenu() const { return qmenu_; }
 
     // A menu title as Qt takes it, showing every character as written.

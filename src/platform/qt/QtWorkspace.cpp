@@ -1,6 +1,9 @@
 #include "platform/qt/QtWorkspace.h"
 
 #include <QDesktopServices>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -19,12 +22,45 @@ bool openSystemSettings(const QString& pane) {
     return false;
 }
 
+// Whether the desktop knows a program for the scheme: a default named in a mimeapps.list, or an
+// installed application (.desktop file) that declares it. The desktop's opener would otherwise
+// start, find nothing and fail where nobody sees it.
+bool hasSchemeHandler(const QString& scheme) {
+    const QString type = "x-scheme-handler/" + scheme;
+    const QStringList apps = QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation);
+    QStringList lists;
+    for (const QString& dir : QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation))
+        lists << dir + "/mimeapps.list";
+    for (const QString& dir : apps) lists << dir + "/mimeapps.list" << dir + "/mimeinfo.cache";
+    for (const QString& path : lists) {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) continue;
+        while (!f.atEnd()) {
+            const QString line = QString::fromUtf8(f.readLine()).trimmed();
+            if (line.startsWith(type + "=") && line.size() > type.size() + 1) return true;
+        }
+    }
+    for (const QString& dir : apps) {
+        QDirIterator it(dir, {"*.desktop"}, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            QFile f(it.next());
+            if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) continue;
+            while (!f.atEnd()) {
+                const QString line = QString::fromUtf8(f.readLine()).trimmed();
+                if (line.startsWith("MimeType=") && line.mid(9).split(';').contains(type)) return true;
+            }
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 bool QtWorkspace::openUrl(const std::string& url) {
     const QUrl u(QString::fromStdString(url), QUrl::StrictMode);
     if (!u.isValid() || u.scheme().isEmpty()) return false;
     if (u.scheme() == "x-apple.systempreferences") return openSystemSettings(u.toString());
+    if (u.scheme() == "mailto" && !hasSchemeHandler(u.scheme())) return false;
     return QDesktopServices::openUrl(u);
 }
 

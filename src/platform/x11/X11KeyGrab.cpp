@@ -6,6 +6,7 @@
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 
 #include <algorithm>
 #include <set>
@@ -89,14 +90,26 @@ void X11KeyGrab::readPending() {
     while (XPending(display_) > 0) {
         XEvent ev;
         XNextEvent(display_, &ev);
-        if (ev.type == KeyPress) {
-            // The press is dropped here, and the keyboard it took is given back at once: the keys
-            // typed during the hold go to the window in front as they would with any other key
-            // (and so does the release, which programs do not act upon).
-            if (grabs_.count(static_cast<int>(ev.xkey.keycode))) {
-                XUngrabKeyboard(display_, ev.xkey.time);
-                XFlush(display_);
-            }
+        const int keycode = static_cast<int>(ev.xkey.keycode);
+        if (ev.type == KeyPress && grabs_.count(keycode)) {
+            // The press is dropped here, and the keyboard stays ours until the key's release,
+            // which ends the grab by itself and is dropped too: the window in front sees neither.
+            held_ = keycode;
+        } else if (ev.type == KeyRelease && keycode == held_) {
+            held_ = 0;
+        } else if (ev.type == KeyPress && held_) {
+            // Another key typed during the hold: the keyboard goes back to the window in front at
+            // once, with that key pressed there. The held key's release then reaches that window
+            // too, as a modifier's would.
+            held_ = 0;
+            XUngrabKeyboard(display_, ev.xkey.time);
+            XTestFakeKeyEvent(display_, ev.xkey.keycode, True, CurrentTime);
+            XFlush(display_);
+            replayed_.insert(keycode);
+        } else if (ev.type == KeyRelease && replayed_.erase(keycode)) {
+            // The release of a key handed on came here before the keyboard went back: on with it.
+            XTestFakeKeyEvent(display_, ev.xkey.keycode, False, CurrentTime);
+            XFlush(display_);
         } else if (ev.type == xkbEventBase_) {
             const auto& xkb = reinterpret_cast<const XkbEvent&>(ev);
             if (xkb.any.xkb_type == XkbStateNotify) {

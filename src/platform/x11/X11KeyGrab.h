@@ -1,9 +1,9 @@
 // Our own keys kept from every window on X11: each ordinary key (not in the server's modifier
 // map, such as the Menu key standing in for Fn) that carries a held code is grabbed on the root
-// window under every modifier combination, on a connection of our own. The presses that come to
-// the grab are dropped and the keyboard is given back at once: the raw key events, which arrive
-// all the same, report each press once, and the other keys typed during a hold reach the window
-// in front.
+// window under every modifier combination, on a connection of our own. The press that comes to
+// the grab and the key's release are dropped (the raw key events, which arrive all the same,
+// report them once); another key typed during the hold gives the keyboard back to the window in
+// front, that key included.
 // The grab follows the keymap, and goes with this object (or with the connection, however the
 // program ends).
 #pragma once
@@ -13,6 +13,7 @@
 #include "platform/x11/X11PassiveKeyGrab.h"
 
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +51,8 @@ private:
     X11KeyMap keyMap_;
     std::vector<int> codes_;
     std::map<int, std::unique_ptr<X11PassiveKeyGrab>> grabs_;  // by X key number
+    int held_ = 0;  // the grabbed key held down now, while the keyboard is ours
+    std::set<int> replayed_;  // keys typed during a hold and handed on to the window in front
 };
 
 }  // namespace platform

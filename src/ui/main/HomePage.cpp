@@ -3,6 +3,7 @@
 #include "cloud/BackendClient.h"
 #include "platform/NotificationCenter.h"
 #include "ui/kit/Kestal.h"
+#include "ui/kit/KestalErrorText.h"
 #include "ui/kit/KestalSecondaryButtonStyle.h"
 #include "platform/Symbols.h"
 #include "ui/main/LinkCard.h"
@@ -60,9 +61,18 @@ HomePage::HomePage(std::function<void(Page)> goTo, BackendClient& backend, Datab
     auto* share = new QPushButton(Symbols::icon("square.and.arrow.up", Kestal::text), "Share stats", header);
     share->setObjectName("shareStats");
     KestalSecondaryButtonStyle::apply(share);
-    connect(share, &QPushButton::clicked, this, [this] { ShareStats::save(stats_, wpm(stats_), window()); });
+    connect(share, &QPushButton::clicked, this, [this] {
+        exportError_->hide();
+        const QString failure = ShareStats::save(stats_, wpm(stats_), window());
+        exportError_->setText(failure);
+        exportError_->setVisible(!failure.isEmpty());
+    });
     header->addAction(share);
     column->addWidget(header);
+    exportError_ = new KestalErrorText({}, this);
+    exportError_->setObjectName("exportError");
+    exportError_->hide();
+    column->addWidget(exportError_);
 
     auto* figures = new QHBoxLayout;
     figures->setSpacing(12);

@@ -13,6 +13,7 @@
 
 class BackendClient;
 class LinkCard;
+class QLabel;
 class QVBoxLayout;
 class StatCard2;
 
@@ -40,6 +41,8 @@ public:
     StatCard2* card(int index) const { return cards_[index]; }
     // The community card while a user is signed in, else null.
     LinkCard* communityCard() const { return community_; }
+    // Why the last "Share stats" could not be saved; hidden when it was.
+    QLabel* exportError() const { return exportError_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -55,4 +58,5 @@ private:
     QVBoxLayout* links_ = nullptr;
     QWidget* linkColumn_ = nullptr;
     LinkCard* community_ = nullptr;
+    QLabel* exportError_ = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "ui/main/LocalModelRow.h"
 
 #include "ui/kit/Kestal.h"
+#include "ui/kit/KestalErrorText.h"
 #include "platform/Symbols.h"
 #include "ui/main/SmallButton.h"
 
@@ -57,6 +58,11 @@ LocalModelRow::LocalModelRow(WhisperModel model, std::function<void()> select, s
     note_->setObjectName("noteLabel");
     note_->setWordWrap(true);
     texts->addWidget(note_);
+    failure_ = new KestalErrorText({}, this);
+    failure_->setObjectName("failureLabel");
+    failure_->setFont(Kestal::caption2());
+    failure_->hide();
+    texts->addWidget(failure_);
     row->addLayout(texts, 1);
 
     use_ = SmallButton::create("Use", this);
@@ -90,6 +96,11 @@ void LocalModelRow::showState(bool installed, bool active, bool downloading, dou
     progress_->setVisible(!installed && downloading);
     progress_->setValue(static_cast<int>(std::lround(std::clamp(progress, 0.0, 1.0) * 1000)));
     download_->setVisible(!installed && !downloading);
+}
+
+void LocalModelRow::showFailure(const QString& text) {
+    failure_->setText(text);
+    failure_->setVisible(!text.isEmpty());
 }
 
 void LocalModelRow::mouseReleaseEvent(QMouseEvent* event) {

@@ -2,8 +2,10 @@
 
 #include "engine/EngineManager.h"
 #include "engine/ModelManager.h"
+#include "ui/kit/DownloadFailure.h"
 #include "ui/main/LocalModelRow.h"
 
+#include <QPointer>
 #include <QVBoxLayout>
 
 LocalModelsView::LocalModelsView(QWidget* parent) : QWidget(parent) {
@@ -32,13 +34,24 @@ void LocalModelsView::select(const std::string& id) {
 }
 
 void LocalModelsView::download(const std::string& id) {
-    if (const auto model = ModelManager::model(id)) fetch(*model);
+    const auto model = ModelManager::model(id);
+    if (!model) return;
+    if (LocalModelRow* r = row(id)) r->showFailure({});
+    fetch(*model);
+}
+
+LocalModelRow* LocalModelsView::row(const std::string& id) const {
+    for (LocalModelRow* r : rows_)
+        if (r->model().id == id) return r;
+    return nullptr;
 }
 
 platform::Task<void> LocalModelsView::fetch(WhisperModel model) {
+    QPointer<LocalModelsView> self(this);
     ModelManager& models = ModelManager::shared();
     const std::string id = model.id;
     bool finished = false;
+    std::exception_ptr failure;
     try {
         platform::Task<void> transfer = models.download(std::move(model));
         // The manager returns at once, doing nothing, while another download runs.
@@ -46,9 +59,12 @@ platform::Task<void> LocalModelsView::fetch(WhisperModel model) {
         co_await std::move(transfer);
         finished = ours;
     } catch (...) {
-        // A failed or cancelled download shows nothing here: the row offers the download again
-        // once the manager is idle.
+        failure = std::current_exception();
     }
+    // The row says why the model did not come (a cancel says nothing) and offers the download
+    // again, the manager being idle now.
+    if (failure && self)
+        if (LocalModelRow* r = self->row(id)) r->showFailure(DownloadFailure::text(failure).value_or(QString()));
     // The new model is active now; the engine is brought onto it the same way as for "Use",
     // so it does not keep serving the previous model (or stay down when there was none).
     if (finished && models.activeModelID() == id && models.installed().count(id)) {

@@ -25,13 +25,15 @@ public:
     // with it and waits for it in the background. Also for the model that is already active.
     void select(const std::string& id);
     // Starts the download of the model; once it is in and active, the engine restarts with it.
-    // Failures leave the row with its "Download" button.
+    // A failure is told under the row ("Download failed: " and why) until the next attempt; the
+    // row offers its "Download" button again. A cancelled download says nothing.
     void download(const std::string& id);
 
     const std::vector<LocalModelRow*>& rows() const { return rows_; }
 
 private:
-    static platform::Task<void> fetch(WhisperModel model);
+    platform::Task<void> fetch(WhisperModel model);
+    LocalModelRow* row(const std::string& id) const;
     void sync();
 
     std::vector<LocalModelRow*> rows_;

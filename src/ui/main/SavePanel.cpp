@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -12,23 +13,37 @@ SavePanel::Chooser& installed() {
 }
 }  // namespace
 
+QString SavePanel::startFolder() {
+    // The desktop's own setting (exported, or in user-dirs.dirs, which Qt reads); a folder that
+    // is not there would leave the dialog in whatever folder the program was started from.
+    for (const QString& candidate : {qEnvironmentVariable("XDG_DOCUMENTS_DIR"),
+                                     QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)})
+        if (!candidate.isEmpty() && QDir::isAbsolutePath(candidate) && QFileInfo(candidate).isDir()) return candidate;
+    return QDir::homePath();
+}
+
 std::optional<QString> SavePanel::run(const QString& proposedName, QWidget* parent) {
     if (installed()) return installed()(proposedName);
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (folder.isEmpty()) folder = QDir::homePath();
-    const QString path = QFileDialog::getSaveFileName(parent, QString(), QDir(folder).filePath(proposedName));
+    // The platform's dialog where the desktop offers one (the XDG portal's), else Qt's own.
+    const QString path = QFileDialog::getSaveFileName(parent, QString(), QDir(startFolder()).filePath(proposedName));
     if (path.isEmpty()) return std::nullopt;
     return path;
 }
 
 void SavePanel::setChooser(Chooser chooser) { installed() = std::move(chooser); }
 
-bool SavePanel::writeAtomically(const QString& path, const QByteArray& data) {
+QString SavePanel::writeAtomically(const QString& path, const QByteArray& data) {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    if (file.write(data) != data.size()) {
+    bool written = file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+    // Everything or nothing: a broken write leaves no partial file (nor its temporary one).
+    QString reason = file.errorString();
+    if (written) {
+        written = file.commit();
+        reason = file.errorString();
+    } else {
         file.cancelWriting();
-        return false;
     }
-    return file.commit();
+    if (written) return {};
+    return "Could not save " + QDir::toNativeSeparators(path) + ": " + reason +
+           ". Choose another folder or free some space, then try again.";
 }

@@ -106,10 +106,10 @@ QByteArray ShareStats::png(const Database::Stats& stats, const QString& wpm) {
     return data;
 }
 
-void ShareStats::save(const Database::Stats& stats, const QString& wpm, QWidget* parent) {
+QString ShareStats::save(const Database::Stats& stats, const QString& wpm, QWidget* parent) {
     const QByteArray data = png(stats, wpm);
-    if (data.isEmpty()) return;
+    if (data.isEmpty()) return "Could not draw the stats image.";
     const auto path = SavePanel::run(proposedName, parent);
-    if (!path) return;
-    SavePanel::writeAtomically(*path, data);  // a failed write changes nothing and says nothing
+    if (!path) return {};
+    return SavePanel::writeAtomically(*path, data);
 }

@@ -20,9 +20,9 @@ public:
     static constexpr double scale = 3;
     static constexpr const char* proposedName = "wendaro-stats.png";
 
-    // Renders, asks where to save ("wendaro-stats.png" proposed) and writes the PNG there. Stops
-    // silently when rendering or encoding yields nothing; a write error is ignored.
-    static void save(const Database::Stats& stats, const QString& wpm, QWidget* parent = nullptr);
+    // Renders, asks where to save ("wendaro-stats.png" proposed) and writes the PNG there.
+    // Answers what the page tells the user when that failed (empty when saved or cancelled).
+    static QString save(const Database::Stats& stats, const QString& wpm, QWidget* parent = nullptr);
 
     // The card as an image (1560 pixels wide, device pixel ratio 3).
     static QImage render(const Database::Stats& stats, const QString& wpm);

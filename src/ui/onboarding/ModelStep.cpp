@@ -4,6 +4,7 @@
 #include "engine/ModelManager.h"
 #include "platform/Http.h"
 #include "platform/Machine.h"
+#include "ui/kit/DownloadFailure.h"
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalErrorText.h"
 #include "ui/kit/KestalPrimaryButtonStyle.h"
@@ -24,26 +25,6 @@ QPushButton* largeButton(const QString& text, QWidget* parent) {
     b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     b->setMinimumHeight(36);
     return b;
-}
-
-bool isCancellation(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const platform::HttpError& e) {
-        return e.kind() == platform::HttpError::Kind::Cancelled;
-    } catch (...) {
-        return false;
-    }
-}
-
-QString describe(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return QString::fromStdString(e.what());
-    } catch (...) {
-        return QStringLiteral("Unknown error");
-    }
 }
 
 }  // namespace
@@ -199,8 +180,7 @@ platform::Task<> ModelStep::fetch(WhisperModel model) {
     }
     if (!self) co_return;
     if (failure) {
-        if (isCancellation(failure)) co_return;
-        self->errorText_ = "Download failed: " + describe(failure);
+        self->errorText_ = DownloadFailure::text(failure);
         self->sync();
         co_return;
     }
