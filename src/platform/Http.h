@@ -66,6 +66,10 @@ public:
 
     // A real session (Qt network stack) with the given default time-out in seconds.
     static std::unique_ptr<Http> create(double sessionTimeout);
+
+    // Every request of every session gives up after at most `seconds` without progress (0: no
+    // limit, the default). Tests shorten the waits with it.
+    static void setTimeoutLimit(double seconds);
 };
 
 // Helpers for the clients' request bodies.
