@@ -261,6 +261,28 @@ TEST_F(ModelManagerTest, BrokenTransfersInstallNothing) {
     }
 }
 
+// A host that never answers, and one that stops sending mid-file: the download ends in a
+// time-out, three times running, and leaves nothing behind.
+TEST_F(ModelManagerTest, AStalledTransferTimesOutAndLeavesNothing) {
+    platform::Http::setTimeoutLimit(0.2);
+    for (const bool silent : {true, false}) {
+        host([&](const test::RecordedRequest&) {
+            test::CannedReply r;
+            r.silent = silent;
+            r.body = modelBytes(400000);
+            r.stallAfter = 150000;
+            return r;
+        });
+        auto& m = ModelManager::shared();
+        for (int run = 0; run < 3; ++run) {
+            EXPECT_THROW(test::driveTask(m.download(*ModelManager::model("tiny"))), platform::HttpError);
+            EXPECT_FALSE(m.downloading());
+            EXPECT_TRUE(m.installed().empty());
+            EXPECT_FALSE(leftovers());
+        }
+    }
+}
+
 TEST_F(ModelManagerTest, MoreBytesThanAnnouncedNeverInstallsMoreThanAnnounced) {
     const std::string bytes = modelBytes(4000);
     host([&](const test::RecordedRequest&) {
