@@ -10,6 +10,7 @@
 #include "support/FakeEngine.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestEnvironment.h"
+#include "support/TestModel.h"
 #include "ui/main/LocalModelRow.h"
 #include "ui/main/LocalModelsView.h"
 
@@ -25,11 +26,7 @@
 
 namespace {
 
-std::string modelBytes(std::size_t size) {
-    std::string bytes = "lmgg";
-    bytes.resize(size, 'm');
-    return bytes;
-}
+std::string modelBytes() { return test::wholeModelBytes('m'); }
 
 class ModelsListTest : public ::testing::Test {
 protected:
@@ -145,7 +142,7 @@ TEST_F(ModelsListTest, SelectingStoresTheModelBeforeTheEngineRestartsWithIt) {
 }
 
 TEST_F(ModelsListTest, ADownloadShowsItsProgressThenTheEngineStartsWithTheNewModel) {
-    host(200, modelBytes(256 * 1024), 300);
+    host(200, modelBytes(), 300);
     test::child<QPushButton>(test::child<LocalModelRow>(view, "model-base"), "downloadButton")->click();
     ASSERT_EQ(ModelManager::shared().downloading(), "base");
     EXPECT_EQ(control(test::child<LocalModelRow>(view, "model-base")), "progress");
@@ -178,7 +175,7 @@ TEST_F(ModelsListTest, AFailedDownloadFallsBackToItsButtonAndTouchesNothingElse)
 }
 
 TEST_F(ModelsListTest, ASecondDownloadWhileOneRunsIsNotTakenForFinished) {
-    host(200, modelBytes(64 * 1024), 400);
+    host(200, modelBytes(), 400);
     test::child<QPushButton>(test::child<LocalModelRow>(view, "model-tiny"), "downloadButton")->click();
     ASSERT_EQ(ModelManager::shared().downloading(), "tiny");
     view->download("small");  // the manager refuses it at once

@@ -75,8 +75,11 @@ HttpResponse collect(QNetworkReply* reply, bool withBody) {
     if (!status.isValid()) {
         throw HttpError(kindOf(reply->error()), reply->url().host().toStdString(), reply->errorString().toStdString());
     }
-    // A reply whose transfer broke off after the headers is a transport failure, not a reply.
+    // A reply whose transfer broke off after the headers is a transport failure, not a reply;
+    // so is the last of a chain of redirects that never ends.
     switch (reply->error()) {
+    case QNetworkReply::TooManyRedirectsError:
+    case QNetworkReply::InsecureRedirectError:
     case QNetworkReply::RemoteHostClosedError:
     case QNetworkReply::TimeoutError:
     case QNetworkReply::OperationCanceledError:
