@@ -38,7 +38,6 @@ protected:
         ModelManager::shared().reload();
     }
     void TearDown() override {
-        WhisperModel::setDownloadBase("");
         platform::Paths::setBundleOverride("");
     }
 
@@ -52,7 +51,7 @@ protected:
     // Serves model files from a loopback host with the reply the test chooses.
     void host(std::function<test::CannedReply(const test::RecordedRequest&)> handler) {
         server = std::make_unique<test::LoopbackHttpServer>(std::move(handler));
-        WhisperModel::setDownloadBase(server->baseUrl() + "/models/");
+        test::fakes().defaults.setString("modelBaseURL", server->baseUrl() + "/models/");
     }
     bool leftovers() const {
         for (auto& e : fs::directory_iterator(data.path() + "/Wendaro/models"))
@@ -84,6 +83,20 @@ TEST_F(ModelManagerTest, CatalogueAndDownloadAddress) {
     EXPECT_EQ(base.substr(base.size() - 14), "/resolve/main/");
     EXPECT_EQ(std::count(base.begin(), base.end(), '/'), 7);  // https://host/owner/repo/resolve/main/
     EXPECT_EQ(c[4].url(), base + "ggml-large-v3-turbo.bin");
+
+    // A mirror in the "modelBaseURL" default: https anywhere, plain http only on this machine.
+    for (const std::string mirror : {"https://mirror.example.org/models/", "http://127.0.0.1:8080/m/",
+                                     "http://localhost:9/", "http://[::1]:9/"}) {
+        test::fakes().defaults.setString("modelBaseURL", mirror);
+        EXPECT_EQ(c[0].url(), mirror + "ggml-tiny.bin");
+    }
+    test::fakes().defaults.setString("modelBaseURL", "https://mirror.example.org/models");
+    EXPECT_EQ(c[0].url(), "https://mirror.example.org/models/ggml-tiny.bin");
+    for (const std::string refused : {"http://mirror.example.org/", "http://127.0.0.1.example.org/", "ftp://127.0.0.1/",
+                                      "file:///tmp/", "https://user:pw@mirror.example.org/", "not a url", ""}) {
+        test::fakes().defaults.setString("modelBaseURL", refused);
+        EXPECT_EQ(c[0].url(), base + "ggml-tiny.bin") << refused;
+    }
 }
 
 TEST_F(ModelManagerTest, FirstLaunchHasNothingAndDefaultsToLargeTurbo) {
@@ -331,7 +344,7 @@ TEST_F(ModelManagerTest, MoreBytesThanAnnouncedNeverInstallsMoreThanAnnounced) {
 TEST_F(ModelManagerTest, UnreachableHostPassesTheTransferErrorThrough) {
     {
         test::LoopbackHttpServer closed([](const test::RecordedRequest&) { return test::CannedReply{}; });
-        WhisperModel::setDownloadBase(closed.baseUrl() + "/");
+        test::fakes().defaults.setString("modelBaseURL", closed.baseUrl());
     }  // nothing listens there any more
     EXPECT_THROW(test::driveTask(ModelManager::shared().download(*ModelManager::model("tiny"))), platform::HttpError);
     EXPECT_FALSE(ModelManager::shared().downloading());

@@ -42,7 +42,6 @@ protected:
     void TearDown() override {
         view.reset();
         server.reset();
-        WhisperModel::setDownloadBase("");
         engine.reset();
     }
     void host(int status, std::string body, int delayMs = 0) {
@@ -53,7 +52,7 @@ protected:
             r.delayMs = delayMs;
             return r;
         });
-        WhisperModel::setDownloadBase(server->baseUrl() + "/models/");
+        test::fakes().defaults.setString("modelBaseURL", server->baseUrl() + "/models/");
     }
     // The model file each launched server was given, in launch order.
     std::vector<std::string> launchedModels() const {

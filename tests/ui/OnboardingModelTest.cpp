@@ -40,7 +40,6 @@ protected:
     void TearDown() override {
         step.reset();
         server.reset();
-        WhisperModel::setDownloadBase("");
         engine.reset();
     }
     ModelStep& make(std::uint64_t memory = 8 * GiB) {
@@ -56,7 +55,7 @@ protected:
             r.delayMs = delayMs;
             return r;
         });
-        WhisperModel::setDownloadBase(server->baseUrl() + "/models/");
+        test::fakes().defaults.setString("modelBaseURL", server->baseUrl() + "/models/");
     }
     // The model file the last launched server was given ("" when none was launched).
     std::string launchedModel() const {
