@@ -173,6 +173,21 @@ TEST_F(ModelsListTest, AFailedDownloadFallsBackToItsButtonAndTouchesNothingElse)
     EXPECT_TRUE(engine->processes->launches.empty());
 }
 
+TEST_F(ModelsListTest, AFailedDownloadSaysWhyUntilTheNextOne) {
+    host(200, modelBytes().substr(0, 200000));
+    test::child<QPushButton>(test::child<LocalModelRow>(view, "model-small"), "downloadButton")->click();
+    ASSERT_TRUE(test::driveUntil([&] { return !view->errorLabel()->isHidden(); }));
+    EXPECT_EQ(view->errorLabel()->text(), "Download failed: the file is incomplete");
+    EXPECT_EQ(control(test::child<LocalModelRow>(view, "model-small")), "Download 488 MB");
+    EXPECT_FALSE(ModelManager::shared().installed().count("small"));
+
+    host(200, modelBytes());
+    test::child<QPushButton>(test::child<LocalModelRow>(view, "model-small"), "downloadButton")->click();
+    EXPECT_TRUE(view->errorLabel()->isHidden());
+    ASSERT_TRUE(test::driveUntil([&] { return ModelManager::shared().installed().count("small") > 0; }));
+    EXPECT_TRUE(view->errorLabel()->isHidden());
+}
+
 TEST_F(ModelsListTest, ASecondDownloadWhileOneRunsIsNotTakenForFinished) {
     host(200, modelBytes(), 400);
     test::child<QPushButton>(test::child<LocalModelRow>(view, "model-tiny"), "downloadButton")->click();

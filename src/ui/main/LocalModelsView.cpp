@@ -2,6 +2,9 @@
 
 #include "engine/EngineManager.h"
 #include "engine/ModelManager.h"
+#include "platform/Http.h"
+#include "ui/kit/Kestal.h"
+#include "ui/kit/KestalErrorText.h"
 #include "ui/main/LocalModelRow.h"
 
 #include <QVBoxLayout>
@@ -17,6 +20,11 @@ LocalModelsView::LocalModelsView(QWidget* parent) : QWidget(parent) {
         column->addWidget(r);
         rows_.push_back(r);
     }
+    errorLabel_ = new KestalErrorText({}, this);
+    errorLabel_->setObjectName("errorLabel");
+    errorLabel_->setFont(Kestal::caption());
+    errorLabel_->hide();
+    column->addWidget(errorLabel_);
     connect(&ModelManager::shared(), &ModelManager::changed, this, [this] { sync(); });
     sync();
 }
@@ -32,10 +40,18 @@ void LocalModelsView::select(const std::string& id) {
 }
 
 void LocalModelsView::download(const std::string& id) {
-    if (const auto model = ModelManager::model(id)) fetch(*model);
+    if (const auto model = ModelManager::model(id)) {
+        showError({});
+        fetch(this, *model);
+    }
 }
 
-platform::Task<void> LocalModelsView::fetch(WhisperModel model) {
+void LocalModelsView::showError(const QString& text) {
+    errorLabel_->setText(text);
+    errorLabel_->setVisible(!text.isEmpty());
+}
+
+platform::Task<void> LocalModelsView::fetch(QPointer<LocalModelsView> self, WhisperModel model) {
     ModelManager& models = ModelManager::shared();
     const std::string id = model.id;
     bool finished = false;
@@ -45,9 +61,12 @@ platform::Task<void> LocalModelsView::fetch(WhisperModel model) {
         const bool ours = models.downloading() == id;
         co_await std::move(transfer);
         finished = ours;
-    } catch (...) {
-        // A failed or cancelled download shows nothing here: the row offers the download again
-        // once the manager is idle.
+    } catch (const platform::HttpError& e) {
+        // A cancelled download says nothing; the row offers the download again either way.
+        if (self && e.kind() != platform::HttpError::Kind::Cancelled)
+            self->showError("Download failed: " + QString::fromStdString(e.what()));
+    } catch (const std::exception& e) {
+        if (self) self->showError("Download failed: " + QString::fromStdString(e.what()));
     }
     // The new model is active now; the engine is brought onto it the same way as for "Use",
     // so it does not keep serving the previous model (or stay down when there was none).

@@ -3,6 +3,7 @@
 // installed model makes it active and restarts the local engine with it.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 #include "platform/Task.h"
@@ -11,6 +12,7 @@
 #include <vector>
 
 class LocalModelRow;
+class QLabel;
 struct WhisperModel;
 
 class LocalModelsView : public QWidget {
@@ -25,14 +27,18 @@ public:
     // with it and waits for it in the background. Also for the model that is already active.
     void select(const std::string& id);
     // Starts the download of the model; once it is in and active, the engine restarts with it.
-    // Failures leave the row with its "Download" button.
+    // A failure leaves the row with its "Download" button and says why under the list
+    // ("Download failed: …") until the next download starts.
     void download(const std::string& id);
 
     const std::vector<LocalModelRow*>& rows() const { return rows_; }
+    QLabel* errorLabel() const { return errorLabel_; }
 
 private:
-    static platform::Task<void> fetch(WhisperModel model);
+    static platform::Task<void> fetch(QPointer<LocalModelsView> self, WhisperModel model);
     void sync();
+    void showError(const QString& text);
 
     std::vector<LocalModelRow*> rows_;
+    QLabel* errorLabel_ = nullptr;
 };
