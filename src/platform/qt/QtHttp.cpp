@@ -70,10 +70,19 @@ HttpError::Kind kindOf(QNetworkReply::NetworkError e) {
     }
 }
 
+// The transfer's failure. A time-out aborts the reply, whose own text then reads "Operation
+// canceled": it is named for what happened instead.
+HttpError failureOf(QNetworkReply* reply) {
+    const HttpError::Kind kind = kindOf(reply->error());
+    const std::string message =
+        kind == HttpError::Kind::TimedOut ? "the transfer timed out" : reply->errorString().toStdString();
+    return HttpError(kind, reply->url().host().toStdString(), message);
+}
+
 HttpResponse collect(QNetworkReply* reply, bool withBody) {
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid()) {
-        throw HttpError(kindOf(reply->error()), reply->url().host().toStdString(), reply->errorString().toStdString());
+        throw failureOf(reply);
     }
     // A reply whose transfer broke off after the headers is a transport failure, not a reply;
     // so is the last of a chain of redirects that never ends.
@@ -85,7 +94,7 @@ HttpResponse collect(QNetworkReply* reply, bool withBody) {
     case QNetworkReply::OperationCanceledError:
     case QNetworkReply::UnknownNetworkError:
     case QNetworkReply::ProtocolFailure:
-        throw HttpError(kindOf(reply->error()), reply->url().host().toStdString(), reply->errorString().toStdString());
+        throw failureOf(reply);
     default:
         break;
     }

@@ -52,6 +52,7 @@ HttpError::Kind failureOf(platform::Task<T> task) {
     try {
         test::await(std::move(task), 10);
     } catch (const HttpError& e) {
+        if (e.kind() == HttpError::Kind::TimedOut) EXPECT_STREQ(e.what(), "the transfer timed out");
         return e.kind();
     }
     ADD_FAILURE() << "the request did not fail";
