@@ -1,7 +1,9 @@
 // HTTP for the clients of the program (the local speech server, the cloud providers, the
 // account service, the model host). One Http object is one session: no cache, no cookies, a
 // default time-out that a request may override. Every call is a coroutine resumed on the main
-// thread.
+// thread, from the event loop (never from inside the transport's own callbacks), so the caller
+// may drop the session as soon as a call returns. Dropping the session while calls are out ends
+// them with HttpError Cancelled.
 #pragma once
 
 #include "platform/Task.h"
