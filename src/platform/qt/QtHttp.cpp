@@ -139,7 +139,9 @@ struct ReplyEnd {
         auto resumeLater = [h, once] {
             if (*once) return;
             *once = true;
-            QMetaObject::invokeMethod(QCoreApplication::instance(), [h] { h.resume(); }, Qt::QueuedConnection);
+            // Without an application (its end) there is no loop left to resume in.
+            if (auto* app = QCoreApplication::instance())
+                QMetaObject::invokeMethod(app, [h] { h.resume(); }, Qt::QueuedConnection);
         };
         QObject::connect(reply, &QNetworkReply::finished, QCoreApplication::instance(), resumeLater);
         QObject::connect(reply, &QObject::destroyed, QCoreApplication::instance(), resumeLater);
