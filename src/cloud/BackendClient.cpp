@@ -312,7 +312,14 @@ std::string BackendClient::transcriptionBody(const std::string& boundary, const 
     return form.finish();
 }
 
+platform::Task<void> BackendClient::ensureAccessToken() {
+    if (accessToken_) co_return;
+    co_await refresh();  // "no_session" at once without a stored sign-in; a refusal signs out
+    if (!accessToken_) throw BackendError::noSession();
+}
+
 platform::Task<WhisperResult> BackendClient::transcribeRemote(std::string wav, std::string lang) {
+    co_await ensureAccessToken();
     const std::string boundary = "tovrin-" + platform::http::makeUuid();
     std::string body = transcriptionBody(boundary, wav, lang);
     platform::HttpHeaders headers = {{"Idempotency-Key", "stt-" + platform::http::makeUuid()},
@@ -326,6 +333,7 @@ platform::Task<WhisperResult> BackendClient::transcribeRemote(std::string wav, s
 
 platform::Task<std::string> BackendClient::enhanceRemote(std::string text, std::string instruction,
                                                          std::string language) {
+    co_await ensureAccessToken();
     const std::string body = json{{"text", text},
                                   {"template", "custom"},
                                   {"customPrompt", Enhancer::systemPrompt(instruction, language)},

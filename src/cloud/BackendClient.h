@@ -92,6 +92,8 @@ public:
     platform::Task<void> checkout(std::string plan);
 
     // --- metered services ---
+    // Neither uploads anything without an access token: a stored sign-in is renewed first, and
+    // without one they end at once with "no_session" (the caller falls back).
     platform::Task<WhisperResult> transcribeRemote(std::string wav, std::string lang);
     // The upload of transcribeRemote: the fields "provider", "mode" and (unless `lang` is "auto")
     // "language", then the audio part, all separated by `boundary`.
@@ -123,6 +125,7 @@ private:
                                         bool retriedAuth = false);
     platform::Task<void> authenticate(std::string path, std::string email, std::string password);
     platform::Task<void> performRefresh();
+    platform::Task<void> ensureAccessToken();
     void applyBalance(std::int64_t balance);
     void setUser(std::optional<UserProfile> user);
     void setBusy(bool busy);

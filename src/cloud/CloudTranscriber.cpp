@@ -14,10 +14,19 @@ namespace {
 
 using Provider = CloudTranscriber::Provider;
 constexpr double kTimeout = 60;
+constexpr double kRetryPauseLimit = 10;  // seconds
 
 std::optional<std::string> languageOf(const std::string& lang) {
     if (lang == "auto") return std::nullopt;
     return lang;
+}
+
+// Seconds a 429 reply asks to wait ("Retry-After: <seconds>"), nullopt when it names none or a date.
+std::optional<double> retryAfter(const platform::HttpResponse& response) {
+    const std::string value = platform::TextTools::trimmed(response.header("Retry-After"));
+    if (value.empty() || value.size() > 6 || value.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return std::stod(value);
 }
 
 // Accepts exactly 200; anything else becomes "<Name>: <message>" with the status as its code.
@@ -116,6 +125,22 @@ platform::Task<WhisperResult> CloudTranscriber::transcribe(std::string wav, std:
     co_return result;
 }
 
+platform::Task<platform::HttpResponse> CloudTranscriber::send(platform::HttpRequest request) {
+    platform::Scheduler& clock = platform::Scheduler::main();
+    const double started = clock.now();
+    platform::HttpResponse response = co_await http_->send(request);
+    // A rate limit that asks for a short pause is waited out once, when the pause still fits in
+    // the time the route allows a recording; any other refusal stands.
+    if (response.status == 429) {
+        const auto pause = retryAfter(response);
+        if (pause && *pause <= kRetryPauseLimit && clock.now() - started + *pause < kTimeout) {
+            co_await platform::sleepFor(*pause, clock);
+            response = co_await http_->send(std::move(request));
+        }
+    }
+    co_return response;
+}
+
 std::string CloudTranscriber::multipart(const std::string& boundary, const std::string& fileField,
                                         const std::string& wav,
                                         const std::vector<std::pair<std::string, std::string>>& fields) {
@@ -137,7 +162,7 @@ platform::Task<WhisperResult> CloudTranscriber::openAICompat(std::string wav, st
     request.headers = {{"Authorization", "Bearer " + key},
                        {"Content-Type", "multipart/form-data; boundary=" + boundary}};
     request.body = multipart(boundary, "file", wav, fields);
-    const platform::HttpResponse response = co_await http_->send(std::move(request));
+    const platform::HttpResponse response = co_await send(std::move(request));
     check(response, provider);
     const auto json = JsonDecoder::parse(response.body);
     JsonDecoder::object(json, "transcription reply");
@@ -156,7 +181,7 @@ platform::Task<WhisperResult> CloudTranscriber::deepgram(std::string wav, std::s
     request.timeout = kTimeout;
     request.headers = {{"Authorization", "Token " + key}, {"Content-Type", "audio/wav"}};
     request.body = std::move(wav);
-    const platform::HttpResponse response = co_await http_->send(std::move(request));
+    const platform::HttpResponse response = co_await send(std::move(request));
     check(response, Provider::deepgram);
     const auto json = JsonDecoder::parse(response.body);
     JsonDecoder::object(json, "transcription reply");
@@ -185,7 +210,7 @@ platform::Task<WhisperResult> CloudTranscriber::elevenlabs(std::string wav, std:
     request.timeout = kTimeout;
     request.headers = {{"xi-api-key", key}, {"Content-Type", "multipart/form-data; boundary=" + boundary}};
     request.body = multipart(boundary, "file", wav, fields);
-    const platform::HttpResponse response = co_await http_->send(std::move(request));
+    const platform::HttpResponse response = co_await send(std::move(request));
     check(response, Provider::elevenlabs);
     const auto json = JsonDecoder::parse(response.body);
     JsonDecoder::object(json, "transcription reply");

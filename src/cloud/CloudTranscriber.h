@@ -13,6 +13,8 @@
 
 namespace platform {
 class Http;
+struct HttpRequest;
+struct HttpResponse;
 }
 
 class CloudTranscriber {
@@ -46,6 +48,8 @@ public:
 
 private:
     std::string endpoint(Provider p) const;
+    // One request; a 429 asking for a pause of at most 10 s is sent once more after it.
+    platform::Task<platform::HttpResponse> send(platform::HttpRequest request);
     platform::Task<WhisperResult> openAICompat(std::string wav, std::string lang, Provider provider, std::string model,
                                                std::string key);
     platform::Task<WhisperResult> deepgram(std::string wav, std::string lang, std::string model, std::string key);

@@ -5,6 +5,8 @@
 #include "platform/Http.h"
 #include "platform/Paths.h"
 
+#include <speech/Recognizer.h>
+
 #include <charconv>
 #include <cstdint>
 #include <exception>
@@ -18,19 +20,18 @@ namespace {
 
 constexpr const char* kActiveModelKey = "activeModel";
 constexpr const char* kDefaultModel = "large-v3-turbo";
-// The first four bytes of every ggml model file (the magic 0x67676d6c, little-endian).
-constexpr char kGgmlMagic[4] = {'l', 'm', 'g', 'g'};
-
 bool fileExists(const std::string& path) {
     std::error_code ec;
     return fs::is_regular_file(path, ec);
 }
 
 AppError couldNotSave() { return AppError(2, "Could not save model"); }
+AppError incomplete() { return AppError(2, "the file is incomplete"); }
 
-// The transfer must have delivered exactly what the host announced and a ggml model file.
+// The transfer must have delivered exactly what the host announced, and a whole model file:
+// the ggml magic and exactly the size that the header's tensor shapes require.
 void verifyDownload(const platform::HttpResponse& response, const std::string& path) {
-    if (response.status != 200) throw couldNotSave();
+    if (response.status != 200) throw AppError(2, "the host answered HTTP " + std::to_string(response.status));
     std::error_code ec;
     const std::uintmax_t size = fs::file_size(path, ec);
     if (ec) throw couldNotSave();
@@ -39,11 +40,11 @@ void verifyDownload(const platform::HttpResponse& response, const std::string& p
     if (!length.empty() && (encoding.empty() || encoding == "identity")) {
         std::uintmax_t announced = 0;
         auto [ptr, err] = std::from_chars(length.data(), length.data() + length.size(), announced);
-        if (err != std::errc() || ptr != length.data() + length.size() || announced != size) throw couldNotSave();
+        if (err != std::errc() || ptr != length.data() + length.size() || announced != size) throw incomplete();
     }
-    std::ifstream in(path, std::ios::binary);
-    char head[4] = {};
-    if (!in.read(head, 4) || std::char_traits<char>::compare(head, kGgmlMagic, 4) != 0) throw couldNotSave();
+    const speech::ModelFileCheck check = speech::checkModelFile(path);
+    if (check.verdict == speech::ModelFileCheck::Verdict::NotAModel) throw AppError(2, "the host sent no model file");
+    if (check.verdict != speech::ModelFileCheck::Verdict::Whole) throw incomplete();
 }
 
 }  // namespace
@@ -77,10 +78,24 @@ void ModelManager::reload() {
     modelsDir_ = platform::Paths::applicationSupport() + "/Wendaro/models";
     legacyDir_ = platform::Paths::applicationSupport() + "/whisper-models";
     platform::Paths::makePrivateFolder(modelsDir_);
+    removeLeftovers();
+    checked_.clear();
     activeModelID_ = platform::Defaults::shared().string(kActiveModelKey).value_or(kDefaultModel);
     downloading_.reset();
     progress_ = 0;
     rescan();
+}
+
+void ModelManager::removeLeftovers() {
+    // Transfers that an earlier run did not finish: ".ggml-<id>.bin.download".
+    std::error_code ec;
+    for (fs::directory_iterator it(modelsDir_, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > 10 && name.rfind(".ggml-", 0) == 0 && name.ends_with(".download")) {
+            std::error_code ignored;
+            fs::remove(it->path(), ignored);
+        }
+    }
 }
 
 void ModelManager::setActiveModelID(const std::string& id) {
@@ -89,11 +104,24 @@ void ModelManager::setActiveModelID(const std::string& id) {
     emit changed();
 }
 
+bool ModelManager::isWholeModel(const std::string& path) const {
+    std::error_code ec;
+    const auto size = fs::file_size(path, ec);
+    if (ec) return false;
+    const auto modified = fs::last_write_time(path, ec);
+    if (ec) return false;
+    auto& known = checked_[path];
+    if (!known || known->size != size || known->modified != modified)
+        known = CheckedFile{size, modified, speech::checkModelFile(path).verdict == speech::ModelFileCheck::Verdict::Whole};
+    return known->whole;
+}
+
 std::optional<std::string> ModelManager::resolvedPath(const WhisperModel& model) const {
     const std::string name = model.fileName();
     for (const std::string& dir : {modelsDir_, legacyDir_, platform::Paths::resources() + "/models"}) {
         const std::string path = dir + "/" + name;
-        if (fileExists(path)) return path;
+        // A damaged file (a truncated download of an older version) is passed over as if absent.
+        if (fileExists(path) && isWholeModel(path)) return path;
     }
     return std::nullopt;
 }

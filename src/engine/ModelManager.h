@@ -7,6 +7,9 @@
 
 #include <QObject>
 
+#include <cstdint>
+#include <filesystem>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -39,7 +42,7 @@ public:
     const std::string& legacyDir() const { return legacyDir_; }
 
     // The model's file: the models folder, then the legacy folder, then the bundle's
-    // resources/models; the first that exists wins.
+    // resources/models; the first that exists and holds a whole model file wins.
     std::optional<std::string> resolvedPath(const WhisperModel& model) const;
     std::optional<std::string> resolvedActivePath() const;
 
@@ -48,8 +51,10 @@ public:
     void rescan();
 
     // Downloads and installs one model and makes it active. Returns at once while another
-    // download runs. Throws the transfer's HttpError, or AppError 2 "Could not save model" when
-    // the file could not be written, is incomplete or is not a model file.
+    // download runs. Throws the transfer's HttpError, or AppError 2: "the host answered HTTP <n>",
+    // "the file is incomplete" (shorter than announced or than its header requires), "the host
+    // sent no model file", or "Could not save model" when it could not be written or moved.
+    // A file that fails is removed; nothing is installed or made active.
     platform::Task<void> download(WhisperModel model);
 
 signals:
@@ -58,11 +63,21 @@ signals:
 
 public:
 
-    // Reads the folders and the stored active model again (tests change the environment).
+    // Reads the folders and the stored active model again, removing the partial files of
+    // unfinished downloads (at start; tests change the environment).
     void reload();
 
 private:
     ModelManager();
+    void removeLeftovers();
+    bool isWholeModel(const std::string& path) const;
+
+    struct CheckedFile {
+        std::uintmax_t size = 0;
+        std::filesystem::file_time_type modified;
+        bool whole = false;
+    };
+    mutable std::map<std::string, std::optional<CheckedFile>> checked_;  // verdicts by path
 
     std::set<std::string> installed_;
     std::optional<std::string> downloading_;

@@ -1,7 +1,9 @@
 // HTTP for the clients of the program (the local speech server, the cloud providers, the
 // account service, the model host). One Http object is one session: no cache, no cookies, a
 // default time-out that a request may override. Every call is a coroutine resumed on the main
-// thread.
+// thread, from the event loop (never from inside the transport's own callbacks), so the caller
+// may drop the session as soon as a call returns. Dropping the session while calls are out ends
+// them with HttpError Cancelled.
 #pragma once
 
 #include "platform/Task.h"
@@ -66,6 +68,10 @@ public:
 
     // A real session (Qt network stack) with the given default time-out in seconds.
     static std::unique_ptr<Http> create(double sessionTimeout);
+
+    // Every request of every session gives up after at most `seconds` without progress (0: no
+    // limit, the default). Tests shorten the waits with it.
+    static void setTimeoutLimit(double seconds);
 };
 
 // Helpers for the clients' request bodies.

@@ -2,6 +2,8 @@
 #include "BackendFixture.h"
 
 #include "cloud/DecodingError.h"
+#include "platform/Http.h"
+#include "support/LoopbackHttpServer.h"
 
 #include <nlohmann/json.hpp>
 
@@ -215,4 +217,23 @@ TEST_F(BackendSessionTest, ALate401RepeatsWithTheNewerTokenWithoutRenewingAgain)
     EXPECT_FALSE(slow->error);
     EXPECT_EQ(service->count("auth/refresh"), 1);
     EXPECT_EQ(service->count("enhance"), 2);
+}
+
+// The service accepts and never answers: the renewal at launch and Log In end as network
+// failures after the time-out, the stored sign-in is kept, and nothing stays busy.
+TEST_F(BackendSessionTest, ANeverAnsweringServiceEndsRenewalAndLogInAsNetworkFailures) {
+    test::LoopbackHttpServer silent([](const test::RecordedRequest&) {
+        test::CannedReply r;
+        r.silent = true;
+        return r;
+    });
+    test::fakes().defaults.setString("backendURL", silent.baseUrl() + "/api");
+    platform::Http::setTimeoutLimit(0.2);
+    storeToken("rt-kept");
+    for (int run = 0; run < 3; ++run) {
+        EXPECT_EQ(backendError(client->refresh()).code(), "network");
+        EXPECT_EQ(storedToken(), "rt-kept");
+        EXPECT_EQ(backendError(client->login(kEmail, kPassword)).code(), "network");
+        EXPECT_FALSE(client->busy());
+    }
 }

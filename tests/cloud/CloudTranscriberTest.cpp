@@ -5,11 +5,14 @@
 #include "app/state/Secrets.h"
 #include "platform/Http.h"
 #include "support/LoopbackHttpServer.h"
-#include "support/TaskWait.h"
+#include "support/AsyncWait.h"
+#include "cloud/DecodingError.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <regex>
 
 namespace {
@@ -20,7 +23,10 @@ class CloudTranscriberTest : public ::testing::Test {
 protected:
     void SetUp() override {
         test::reset();
-        server = std::make_unique<test::LoopbackHttpServer>([this](const test::RecordedRequest&) { return reply; });
+        server = std::make_unique<test::LoopbackHttpServer>([this](const test::RecordedRequest&) {
+            ++served;
+            return script ? script(served) : reply;
+        });
         std::map<Provider, std::string> bases;
         for (Provider p : CloudTranscriber::allProviders()) bases[p] = server->baseUrl();
         cloud = std::make_unique<CloudTranscriber>(platform::Http::create(60), bases);
@@ -28,8 +34,9 @@ protected:
             Secrets::set(std::string("key-") + p, std::string(p) + "ApiKey");
     }
 
+    // Runs on the fake clock, which moves on while a pause is waited out.
     WhisperResult run(Provider p, const std::string& lang, const std::string& model = "m1") {
-        return test::await(cloud->transcribe(wav, lang, p, model));
+        return test::driveTask(cloud->transcribe(wav, lang, p, model), 0.5);
     }
     // The thrown AppError's code and text.
     std::pair<int, std::string> failure(Provider p, const std::string& lang = "auto") {
@@ -44,6 +51,8 @@ protected:
 
     const std::string wav = std::string("RIFF\x24\0\0\0WAVE", 12) + std::string(32, '\x01') + "\r\n--not-a-boundary";
     test::CannedReply reply{200, R"({"text":"привіт світ","language":"xx"})"};
+    std::function<test::CannedReply(int)> script;  // replaces `reply`: the reply to the n-th request
+    std::atomic<int> served{0};
     std::unique_ptr<test::LoopbackHttpServer> server;
     std::unique_ptr<CloudTranscriber> cloud;
 };
@@ -140,6 +149,30 @@ TEST_F(CloudTranscriberTest, OnlyStatus200Passes) {
     EXPECT_EQ(failure(Provider::deepgram).second, "Deepgram: HTTP 500");
 }
 
+// A rate limit that asks for a short pause is waited out once on the main clock; a second refusal,
+// or a longer pause, stands with the provider's message.
+TEST_F(CloudTranscriberTest, ARateLimitWithAShortPauseIsRetriedOnce) {
+    test::CannedReply limited{429, R"({"error":{"message":"Rate limit reached"}})"};
+    limited.headers = {{"Retry-After", "2"}};
+    script = [&](int n) { return n == 1 ? limited : reply; };
+    auto& clock = test::fakes().scheduler;
+    const double start = clock.now();
+    EXPECT_EQ(run(Provider::groq, "auto").text, "привіт світ");
+    EXPECT_EQ(served, 2);
+    EXPECT_DOUBLE_EQ(clock.now() - start, 2);
+    EXPECT_EQ(server->requests()[1].body, server->requests()[0].body);
+
+    served = 0;
+    script = [&](int) { return limited; };
+    EXPECT_EQ(failure(Provider::groq), std::make_pair(429, std::string("Groq: Rate limit reached")));
+    EXPECT_EQ(served, 2);
+
+    served = 0;
+    limited.headers = {{"Retry-After", "30"}};
+    EXPECT_EQ(failure(Provider::deepgram).first, 429);
+    EXPECT_EQ(served, 1);
+}
+
 TEST_F(CloudTranscriberTest, LongBodiesAreCutAtUserPerceivedCharacters) {
     // Each "e" + combining acute and each flag is one character however many code points it has.
     std::string html = "<html>";
@@ -156,7 +189,12 @@ TEST_F(CloudTranscriberTest, RepliesAreDecodedStrictly) {
     reply.body = R"({"text":42})";
     EXPECT_ANY_THROW(run(Provider::groq, "en"));
     reply.body = "not json";
-    EXPECT_ANY_THROW(run(Provider::elevenlabs, "en"));
+    try {
+        run(Provider::elevenlabs, "en");
+        ADD_FAILURE() << "no error";
+    } catch (const DecodingError& e) {
+        EXPECT_STREQ(e.what(), "The service sent an unreadable reply.");  // never the parser's own text
+    }
 }
 
 TEST_F(CloudTranscriberTest, ProvidersAndModelsAreListedInOrder) {

@@ -1,6 +1,7 @@
 #include "app/state/AppError.h"
 #include "app/state/AppSettings.h"
 #include "cloud/BackendClient.h"
+#include "cloud/BackendError.h"
 #include "cloud/CloudTranscriber.h"
 #include "dictation/AudioRecorder.h"
 #include "dictation/Transcriber.h"
@@ -8,6 +9,7 @@
 #include "engine/WhisperClient.h"
 #include "platform/Http.h"
 #include "support/AsyncWait.h"
+#include "support/FakeAccountService.h"
 #include "support/FakeEngine.h"
 #include "support/TestEnvironment.h"
 
@@ -88,6 +90,28 @@ TEST_F(TranscriberTest, CloudRouteWithoutAKeyFallsBackToTheLocalServer) {
     ASSERT_EQ(inference.size(), 2u);
     EXPECT_NE(inference[1].body.find(kWav), std::string::npos);
     EXPECT_TRUE(fixedServer.requests().empty());
+}
+
+// The service refused the renewal and signed the user out: the next recording on the account
+// route is not uploaded without a token; the local server transcribes it.
+TEST_F(TranscriberTest, AfterARefusedRenewalTheAccountRouteUploadsNothingAndFallsBack) {
+    test::FakeAccountService service;
+    test::fakes().defaults.setString("backendURL", service.baseURL());
+    service.addAccount("ann@example.com", "pw");
+    auto& backend = BackendClient::shared();
+    test::await(backend.login("ann@example.com", "pw"));
+    service.scriptReply("auth/refresh", 401, R"({"error":{"code":"INVALID_REFRESH_TOKEN","message":"Session expired"}})");
+    EXPECT_THROW(test::await(backend.refresh()), BackendError);
+    ASSERT_FALSE(backend.isLoggedIn());
+
+    auto& e = makeEngine();
+    e.server.setReply(200, R"({"text":"from the engine"})");
+    AppSettings::shared().setProvider("tovrin");
+    test::fakes().scheduler.runPending();
+    const WhisperResult result = test::driveTask(transcriber.transcribe(kWav, "auto"));
+    EXPECT_EQ(result.text, "from the engine");
+    EXPECT_EQ(service.count("stt/transcribe"), 0);
+    EXPECT_EQ(service.count("auth/refresh"), 1);  // nothing left to renew
 }
 
 TEST_F(TranscriberTest, CloudRouteWithAKeyIsHealthyAndAnsweredByTheCloud) {

@@ -6,6 +6,7 @@
 #include "support/AsyncWait.h"
 #include "support/FakeEngine.h"
 #include "support/FakeSpeechServer.h"
+#include "support/LoopbackHttpServer.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -186,3 +187,23 @@ TEST(WhisperClientNoServerTest, NothingListeningIsAConnectionErrorAndUnhealthyQu
 }
 
 }  // namespace
+
+// A stopped engine accepts connections and never answers; a long recording is sent to a server
+// that stops reading. Every request ends in a time-out error, three times running.
+TEST(WhisperClientTimeOut, AStoppedOrStalledServerEndsInATimeOut) {
+    test::reset();
+    EngineManager::shared().resetForTesting();
+    platform::Http::setTimeoutLimit(0.2);
+    test::LoopbackHttpServer stopped([](const test::RecordedRequest&) {
+        test::CannedReply r;
+        r.silent = true;
+        return r;
+    });
+    WhisperClient client(stopped.baseUrl());
+    const std::string longRecording = AudioRecorder::wav(std::string(16000 * 2 * 180, '\x01'));  // 3 minutes
+    for (int run = 0; run < 3; ++run) {
+        EXPECT_THROW(test::driveTask(client.transcribe(kWav, "en")), platform::HttpError);
+        EXPECT_FALSE(test::driveTask(client.isHealthy()));
+        EXPECT_THROW(test::driveTask(client.transcribe(longRecording, "auto")), platform::HttpError);
+    }
+}

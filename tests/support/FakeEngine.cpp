@@ -3,6 +3,7 @@
 #include "engine/EngineManager.h"
 #include "engine/ModelManager.h"
 #include "platform/Paths.h"
+#include "support/TestModel.h"
 
 #include <cstdlib>
 
@@ -36,7 +37,7 @@ FakeEngine::~FakeEngine() {
 void FakeEngine::installExecutable() { root.write("bundle/resources/engine-x86/whisper-server", "#!/bin/sh\n"); }
 
 std::string FakeEngine::installModel(const std::string& id) {
-    const std::string path = root.write("data/Wendaro/models/ggml-" + id + ".bin", "lmgg-model");
+    const std::string path = root.write("data/Wendaro/models/ggml-" + id + ".bin", wholeModelBytes());
     ModelManager::shared().rescan();
     return path;
 }

@@ -25,8 +25,10 @@ bool iequals(const std::string& a, const std::string& b) {
 std::string reasonOf(int status) {
     switch (status) {
     case 200: return "OK";
+    case 302: return "Found";
     case 400: return "Bad Request";
     case 404: return "Not Found";
+    case 429: return "Too Many Requests";
     case 500: return "Internal Server Error";
     case 503: return "Service Unavailable";
     default: return "Status";
@@ -172,6 +174,11 @@ void LoopbackHttpServer::serve(int fd) {
 
         const CannedReply reply = handler_(req);
         if (reply.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.delayMs));
+        auto holdUntilStopped = [&] {
+            while (!stopping_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ::close(fd);
+        };
+        if (reply.silent) return holdUntilStopped();
         std::string out = "HTTP/1.1 " + std::to_string(reply.status) + " " + reasonOf(reply.status) + "\r\n";
         for (const auto& [k, v] : reply.headers) out += k + ": " + v + "\r\n";
         const bool keepAlive = reply.length == CannedReply::Length::Exact;
@@ -179,6 +186,11 @@ void LoopbackHttpServer::serve(int fd) {
         if (reply.length == CannedReply::Length::Announced) out += "Content-Length: " + std::to_string(reply.announced) + "\r\n";
         out += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
         out += "\r\n";
+        if (reply.stallAfter >= 0) {
+            out += reply.body.substr(0, std::min(reply.body.size(), static_cast<std::size_t>(reply.stallAfter)));
+            sendAll(fd, out);
+            return holdUntilStopped();
+        }
         out += reply.body;
         if (!sendAll(fd, out) || !keepAlive) {
             ::shutdown(fd, SHUT_RDWR);

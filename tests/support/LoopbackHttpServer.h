@@ -37,6 +37,10 @@ struct CannedReply {
     Length length = Length::Exact;
     std::size_t announced = 0;
     int delayMs = 0;  // wait before answering
+    bool silent = false;  // never answer: the connection stays open until the server stops
+    // Send the head and only this many bytes of the body, then nothing more until the server
+    // stops (a transfer that stalls mid-body). -1: the whole reply.
+    long stallAfter = -1;
 };
 
 class LoopbackHttpServer {

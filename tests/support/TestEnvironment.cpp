@@ -1,6 +1,7 @@
 #include "support/TestEnvironment.h"
 
 #include "app/state/AppSettings.h"
+#include "platform/Http.h"
 #include "platform/Paths.h"
 
 namespace test {
@@ -28,6 +29,7 @@ void reset() {
     platform::App::setShared(&next->app);
     platform::LoginItem::setShared(&next->loginItem);
     g_fakes = std::move(next);
+    platform::Http::setTimeoutLimit(0);  // tests that need short time-outs set them
     platform::Paths::setBundleOverride(TOVRIN_BUNDLE_DIR);  // the build tree's resources
     AppSettings::shared().reload();
 }

@@ -178,6 +178,34 @@ TEST_F(AccountSectionTest, RefusalsReadAsTheirMessagesAndKeepWhatWasTyped) {
     ASSERT_TRUE(test::pumpUntil([&] { return client->isLoggedIn(); }));
 }
 
+// Replies that do not parse read as one plain sentence in every error label of the form, never
+// as the parser's own text.
+TEST_F(AccountSectionTest, UnreadableRepliesNeverShowTheParsersText) {
+    service->addAccount(kEmail, kPassword);
+    auto labels = [&] {
+        QStringList texts;
+        for (auto* label : section->findChildren<KestalErrorText*>()) texts << label->text();
+        return texts.join("\n");
+    };
+    const QString unreadable = "The service sent an unreadable reply.";
+    fill(kEmail, kPassword);
+    service->scriptReply("auth/login", 200, "<html>gateway</html>");
+    clickAndWait(test::child<QPushButton>(section, "loginButton"));
+    EXPECT_EQ(section->errorText(), unreadable);
+    EXPECT_FALSE(labels().contains("json", Qt::CaseInsensitive)) << labels().toStdString();
+    service->scriptReply("auth/signup", 200, R"({"accessToken":)");
+    clickAndWait(test::child<QPushButton>(section, "createButton"));
+    EXPECT_EQ(section->errorText(), unreadable);
+    EXPECT_FALSE(labels().contains("json", Qt::CaseInsensitive)) << labels().toStdString();
+
+    signIn();
+    service->scriptReply("billing/checkout", 200, "not json");
+    test::child<QPushButton>(section, "upgradeProButton")->click();
+    ASSERT_TRUE(test::pumpUntil([&] { return !section->checkingOut(); }));
+    EXPECT_EQ(section->errorText(), unreadable);
+    EXPECT_FALSE(labels().contains("json", Qt::CaseInsensitive)) << labels().toStdString();
+}
+
 TEST_F(AccountSectionTest, ThePlanDecidesTheCheckoutButtonsAndTheSpinnerCoversTheWholeWatch) {
     signIn(10);
     ASSERT_TRUE(shown(test::child<QWidget>(section, "upgradeBox")));

@@ -13,6 +13,7 @@
 #include "platform/Http.h"
 #include "ui/kit/DownloadFailure.h"
 #include "ui/kit/KestalErrorText.h"
+#include "support/TestModel.h"
 #include "ui/main/LocalModelRow.h"
 #include "ui/main/LocalModelsView.h"
 
@@ -28,11 +29,7 @@
 
 namespace {
 
-std::string modelBytes(std::size_t size) {
-    std::string bytes = "lmgg";
-    bytes.resize(size, 'm');
-    return bytes;
-}
+std::string modelBytes() { return test::wholeModelBytes('m'); }
 
 class ModelsListTest : public ::testing::Test {
 protected:
@@ -48,7 +45,6 @@ protected:
     void TearDown() override {
         view.reset();
         server.reset();
-        WhisperModel::setDownloadBase("");
         engine.reset();
     }
     void host(int status, std::string body, int delayMs = 0) {
@@ -59,7 +55,7 @@ protected:
             r.delayMs = delayMs;
             return r;
         });
-        WhisperModel::setDownloadBase(server->baseUrl() + "/models/");
+        test::fakes().defaults.setString("modelBaseURL", server->baseUrl() + "/models/");
     }
     // The model file each launched server was given, in launch order.
     std::vector<std::string> launchedModels() const {
@@ -148,7 +144,7 @@ TEST_F(ModelsListTest, SelectingStoresTheModelBeforeTheEngineRestartsWithIt) {
 }
 
 TEST_F(ModelsListTest, ADownloadShowsItsProgressThenTheEngineStartsWithTheNewModel) {
-    host(200, modelBytes(256 * 1024), 300);
+    host(200, modelBytes(), 300);
     test::child<QPushButton>(test::child<LocalModelRow>(view, "model-base"), "downloadButton")->click();
     ASSERT_EQ(ModelManager::shared().downloading(), "base");
     EXPECT_EQ(control(test::child<LocalModelRow>(view, "model-base")), "progress");
@@ -177,26 +173,36 @@ TEST_F(ModelsListTest, AFailedDownloadIsToldUnderItsRowUntilTheNextAttempt) {
     test::child<QPushButton>(small, "downloadButton")->click();
     ASSERT_TRUE(test::driveUntil([&] { return !ModelManager::shared().downloading(); }));
     test::driveUntil([] { return false; }, 0.05);
-    EXPECT_EQ(failure->text(), "Download failed: Could not save model");
+    EXPECT_EQ(failure->text(), "Download failed: the host answered HTTP 404");
     EXPECT_FALSE(failure->isHidden());
     EXPECT_EQ(control(small), "Download 488 MB");
     EXPECT_EQ(ModelManager::shared().activeModelID(), "tiny");
     EXPECT_TRUE(engine->processes->launches.empty());
-
-    // The next attempt clears it.
-    host(200, modelBytes(1024), 300);
-    test::child<QPushButton>(small, "downloadButton")->click();
-    EXPECT_TRUE(failure->isHidden());
-    ASSERT_TRUE(test::driveUntil([&] { return !ModelManager::shared().downloading(); }));
-    EXPECT_TRUE(failure->isHidden());
 
     // A cancelled transfer is no failure to tell.
     EXPECT_FALSE(DownloadFailure::text(
         std::make_exception_ptr(platform::HttpError(platform::HttpError::Kind::Cancelled, "127.0.0.1", "cancelled"))));
 }
 
+TEST_F(ModelsListTest, AFailedDownloadSaysWhyUntilTheNextOne) {
+    host(200, modelBytes().substr(0, 200000));
+    LocalModelRow* small = test::child<LocalModelRow>(view, "model-small");
+    auto* failure = test::child<KestalErrorText>(small, "failureLabel");
+    test::child<QPushButton>(small, "downloadButton")->click();
+    ASSERT_TRUE(test::driveUntil([&] { return !failure->isHidden(); }));
+    EXPECT_EQ(failure->text(), "Download failed: the file is incomplete");
+    EXPECT_EQ(control(small), "Download 488 MB");
+    EXPECT_FALSE(ModelManager::shared().installed().count("small"));
+
+    host(200, modelBytes());
+    test::child<QPushButton>(small, "downloadButton")->click();
+    EXPECT_TRUE(failure->isHidden());
+    ASSERT_TRUE(test::driveUntil([&] { return ModelManager::shared().installed().count("small") > 0; }));
+    EXPECT_TRUE(failure->isHidden());
+}
+
 TEST_F(ModelsListTest, ASecondDownloadWhileOneRunsIsNotTakenForFinished) {
-    host(200, modelBytes(64 * 1024), 400);
+    host(200, modelBytes(), 400);
     test::child<QPushButton>(test::child<LocalModelRow>(view, "model-tiny"), "downloadButton")->click();
     ASSERT_EQ(ModelManager::shared().downloading(), "tiny");
     view->download("small");  // the manager refuses it at once

@@ -43,4 +43,16 @@ struct RecognizerOptions {
 std::unique_ptr<Recognizer> loadWhisperModel(const std::string& path, int threads,
                                              const RecognizerOptions& options = {});
 
+// The verdict on a model file judged by its headers alone, without loading it.
+struct ModelFileCheck {
+    enum class Verdict { Whole, NotAModel, Damaged };
+    Verdict verdict = Verdict::Damaged;
+    std::string problem;  // what is wrong, "" when whole
+};
+
+// Checks a ggml Whisper model file the way the loader reads it: the magic, the header, every
+// tensor's name and shape, and that the file holds exactly the bytes those shapes require (a
+// truncated or padded file is Damaged). Reads the headers only, never the weights; never throws.
+ModelFileCheck checkModelFile(const std::string& path);
+
 }  // namespace speech

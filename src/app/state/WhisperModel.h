@@ -14,10 +14,12 @@ struct WhisperModel {
     // Where the model file is downloaded from: the host's base address + fileName().
     std::string url() const;
 
-    // The base address of the model file host (ends with "/"). Tests point it at a loopback host.
+    // The base address of the model file host (ends with "/"): the "modelBaseURL" default when
+    // it is an https address or an http address on this machine (a mirror, a test's loopback
+    // host), else the public host. Read on every use.
     static std::string downloadBase();
-    static void setDownloadBase(const std::string& base);  // "" restores the public host
     static const char* kDefaultDownloadBase;
+    static constexpr const char* kBaseDefault = "modelBaseURL";
 
     bool operator==(const WhisperModel&) const = default;
 };

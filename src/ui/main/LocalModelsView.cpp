@@ -23,7 +23,6 @@ LocalModelsView::LocalModelsView(QWidget* parent) : QWidget(parent) {
     sync();
 }
 
-
 void LocalModelsView::select(const std::string& id) {
     ModelManager::shared().setActiveModelID(id);
     EngineManager& engine = EngineManager::shared();

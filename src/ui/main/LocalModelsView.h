@@ -3,6 +3,7 @@
 // installed model makes it active and restarts the local engine with it.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 #include "platform/Task.h"
@@ -11,6 +12,7 @@
 #include <vector>
 
 class LocalModelRow;
+class QLabel;
 struct WhisperModel;
 
 class LocalModelsView : public QWidget {
