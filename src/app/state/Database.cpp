@@ -255,6 +255,7 @@ Database::~Database() {
 // Opens the file (creating it 0600) and brings its tables up to date. A file that is not a sound
 // database is moved aside first and a fresh one made in its place.
 void Database::openStore(bool setAsideAllowed) {
+    dictVersion_ = nextDictionaryVersion();
     closeStore();
     platform::Paths::createPrivateFile(path_, /*truncate=*/false);
     // Journal files made while the store was read-only stay so after it is writable again, and
@@ -343,6 +344,11 @@ double Database::now() const {
     if (options_.now) return options_.now();
     using namespace std::chrono;
     return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+std::uint64_t Database::nextDictionaryVersion() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
 }
 
 void Database::postHistoryChanged() { platform::NotificationCenter::shared().post(historyChanged); }
@@ -651,6 +657,7 @@ void Database::dictAdd(const std::string& term, const std::string& replacement) 
     s.bind(1, term);
     s.bind(2, replacement);
     check(finished(s.step()), "dictionary add");
+    dictVersion_ = nextDictionaryVersion();
 }
 
 void Database::dictUpdate(const DictRow& row) {
@@ -662,6 +669,7 @@ void Database::dictUpdate(const DictRow& row) {
     s.bind(3, row.enabled ? 1 : 0);
     s.bind(4, row.id);
     check(finished(s.step()), "dictionary update");
+    dictVersion_ = nextDictionaryVersion();
 }
 
 void Database::dictDelete(std::int64_t id) {
@@ -670,4 +678,5 @@ void Database::dictDelete(std::int64_t id) {
     Statement s(db_, "DELETE FROM dictionary WHERE id=?");
     s.bind(1, id);
     check(finished(s.step()), "dictionary delete");
+    dictVersion_ = nextDictionaryVersion();
 }

@@ -20,6 +20,7 @@
 #include "app/state/DictRow.h"
 #include "app/state/HistoryRow.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -96,6 +97,9 @@ public:
     void dictAdd(const std::string& term, const std::string& replacement);
     void dictUpdate(const DictRow& row);
     void dictDelete(std::int64_t id);
+    // Moves on with every change of the dictionary made here and every reopening of the file, and
+    // differs between stores: what was built from dictAll() holds while it reads the same.
+    std::uint64_t dictionaryVersion() const { return dictVersion_.load(); }
 
     // The history query for these filters; the search pattern (if any) binds first, then the limit.
     static std::string historyQuery(const std::string& search, bool favoritesOnly);
@@ -129,6 +133,7 @@ private:
     void scheduleRetry();
     double now() const;
     void postHistoryChanged();
+    static std::uint64_t nextDictionaryVersion();
 
     std::mutex mutex_;
     sqlite3* db_ = nullptr;
@@ -142,4 +147,5 @@ private:
     bool closing_ = false;
     platform::Scheduler* retryScheduler_ = nullptr;  // the scheduler of the armed retry, if any
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::atomic<std::uint64_t> dictVersion_{nextDictionaryVersion()};
 };
