@@ -65,9 +65,7 @@ protected:
         for (const auto& r : page.rows()) out.push_back(QString::fromStdString(r.text));
         return out;
     }
-    static HistoryRowView* rowView(const HistoryPage& page, int index) {
-        return qobject_cast<HistoryRowView*>(page.rowViews().at(index));
-    }
+    static HistoryRowView* rowView(HistoryPage& page, int index) { return page.rowView(index); }
 
     test::TempFolder folder_;
     double clock_ = kStart;
@@ -120,7 +118,7 @@ TEST_F(HistoryPageTest, ListShowsTheNewest500ExportHasEveryRowOldestFirstIgnorin
     ASSERT_EQ(page.rows().size(), 500u);
     EXPECT_EQ(page.rows().front().text, "t599");
     EXPECT_EQ(page.rows().back().text, "t100");
-    EXPECT_EQ(page.rowViews().size(), 500);
+    EXPECT_EQ(page.rowViewCount(), 500);
 
     test::child<QLineEdit>(page, "historySearch")->setText("t59");
     test::child<QPushButton>(page, "starredFilter")->setChecked(true);

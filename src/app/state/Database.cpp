@@ -37,6 +37,8 @@ const char* const Database::schema =
     "  enabled INTEGER NOT NULL DEFAULT 1\n"
     ");";
 
+const char* const Database::historyIndex = "CREATE INDEX IF NOT EXISTS history_ts ON history(ts)";
+
 const char* const Database::favoriteMigration = "ALTER TABLE history ADD COLUMN favorite INTEGER NOT NULL DEFAULT 0";
 
 namespace {
@@ -293,6 +295,7 @@ void Database::openStore(bool setAsideAllowed) {
         return;
     }
     exec(favoriteMigration);  // fails once the column exists, which is expected
+    exec(historyIndex);
     writable_ = rc == SQLITE_OK && sqlite3_db_readonly(db_, "main") == 0;
     sqlite3_busy_timeout(db_, kWaitMs);
 }
@@ -631,6 +634,16 @@ Database::Stats Database::stats() {
     }
     check(finished(rc), "history statistics");
     return out;
+}
+
+std::int64_t Database::historyCount() {
+    std::lock_guard lock(mutex_);
+    Statement s(db_, "SELECT COUNT(*) FROM history");
+    std::int64_t count = 0;
+    const int rc = s.step();
+    if (rc == SQLITE_ROW) count = s.int64(0);
+    check(finished(rc), "history count");
+    return count;
 }
 
 std::vector<DictRow> Database::dictAll() {

@@ -45,6 +45,8 @@ public:
     static const char* const schema;
     // Adds the favourite column to stores made before it existed; fails harmlessly afterwards.
     static const char* const favoriteMigration;
+    // Reads the history newest first without sorting it whole; made on every open.
+    static const char* const historyIndex;
 
     struct Stats {
         std::int64_t count = 0;
@@ -91,6 +93,8 @@ public:
     // Kept rows not yet written go too.
     void clearHistory();
     Stats stats();
+    // The number of stored transcripts.
+    std::int64_t historyCount();
 
     // Dictionary, ordered by term without regard to ASCII case.
     std::vector<DictRow> dictAll();
