@@ -15,6 +15,7 @@
 #include "ui/main/DictionaryPage.h"
 #include "ui/main/HistoryPage.h"
 #include "ui/main/ToggleSwitch.h"
+#include "ui/kit/Kestal.h"
 
 #include <sqlite3.h>
 
@@ -119,13 +120,25 @@ struct Host {
     QScrollArea area;
     QWidget* padded = new QWidget;
     explicit Host(QWidget* page) {
+        // The main window's dark palette, so a shot shows the page as the user sees it.
+        QPalette pal = area.palette();
+        pal.setColor(QPalette::Window, Kestal::bg);
+        pal.setColor(QPalette::WindowText, Kestal::text);
+        pal.setColor(QPalette::Base, Kestal::surface);
+        pal.setColor(QPalette::Text, Kestal::text);
+        pal.setColor(QPalette::Button, Kestal::surface);
+        pal.setColor(QPalette::ButtonText, Kestal::text);
+        pal.setColor(QPalette::PlaceholderText, Kestal::faint);
+        area.setPalette(pal);
         area.setWidgetResizable(true);
         area.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         auto* column = new QVBoxLayout(padded);
         column->setContentsMargins(24, 24, 24, 24);
         column->addWidget(page, 1);
         area.setWidget(padded);
-        area.resize(1000, 700);
+        // PAGE_BENCH_SIZE=649x560 gives the page area of the smallest main window.
+        const QStringList size = qEnvironmentVariable("PAGE_BENCH_SIZE", "1000x700").split('x');
+        area.resize(size.value(0).toInt(), size.value(1).toInt());
         area.show();
     }
 };
@@ -182,6 +195,17 @@ QWidget* rowWidget(Page& page, int index) {
     else return page.rowViews().at(index);
 }
 
+// The page as shown, and (where rows are painted) with its second row live, as under the pointer.
+template <class Page>
+void shots(Page& page, QWidget& window, const QString& path) {
+    window.grab().save(path);
+    if constexpr (requires { page.rowView(1); }) {
+        page.rowView(1);
+        settle(window);
+        window.grab().save(QString(path).replace(".png", "-live.png"));
+    }
+}
+
 void history(const std::string& folder, int rows, const QString& shot) {
     Database store(folder);
     HistoryPage* page = nullptr;
@@ -192,7 +216,7 @@ void history(const std::string& folder, int rows, const QString& shot) {
             host = std::make_unique<Host>(page);
             settle(host->area);
         }));
-    if (!shot.isEmpty()) host->area.grab().save(shot);
+    if (!shot.isEmpty()) shots(*page, host->area, shot);
     keystrokes(page->findChild<QLineEdit*>("historySearch"), "zebra", host->area, [&](const QString& text) {
         const std::vector<HistoryRow> expected = store.history(text.toStdString(), false, 500);
         return page->rows() == expected;
@@ -231,7 +255,14 @@ void dictionary(const std::string& folder, int terms, const QString& shot) {
             host = std::make_unique<Host>(page);
             settle(host->area);
         }));
-    if (!shot.isEmpty()) host->area.grab().save(shot);
+    if (!shot.isEmpty()) shots(*page, host->area, shot);
+    if (qEnvironmentVariableIsSet("PAGE_BENCH_DEBUG")) {
+        for (const char* n : {"newTerm", "newReplacement", "addTerm"}) {
+            auto* w = page->findChild<QWidget*>(n);
+            std::fprintf(stderr, "%s x=%d w=%d min=%d hint=%d\n", n, w->x(), w->width(), w->minimumSizeHint().width(), w->sizeHint().width());
+        }
+        std::fprintf(stderr, "page w=%d spacing=%d\n", page->width(), page->findChild<QLineEdit*>("newTerm")->parentWidget()->layout()->spacing());
+    }
     keystrokes(page->findChild<QLineEdit*>("dictSearch"), "term0001", host->area);
     double add = 0, toggle = 0, open = 0, save = 0, remove = 0;
     constexpr int kTimes = 3;

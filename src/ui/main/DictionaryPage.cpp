@@ -29,9 +29,12 @@ QLineEdit* plainField(const QString& placeholder, QWidget* parent) {
     field->setPlaceholderText(placeholder);
     field->setFont(Kestal::body());
     field->setStyleSheet(QString("QLineEdit { background: %1; color: %2; border: 1px solid %3; border-radius: 6px;"
-                                 " padding: 4px 8px; } QLineEdit:focus { border-color: %4; }")
+                                 " padding: 4px 7px; } QLineEdit:focus { border-color: %4; }")
                              .arg(Kestal::css(Kestal::surface), Kestal::css(Kestal::text), Kestal::css(Kestal::border),
                                   Kestal::css(Kestal::blue)));
+    // Never narrower than its placeholder (padding, border and the field's own margins beside it),
+    // so the example stays whole in the smallest window.
+    field->setMinimumWidth(QFontMetrics(field->font()).horizontalAdvance(placeholder) + 2 * 7 + 2 + 4);
     return field;
 }
 
@@ -78,9 +81,12 @@ DictionaryPage::DictionaryPage(Database& store, QWidget* parent) : QWidget(paren
     add_->setObjectName("addTerm");
     KestalPrimaryButtonStyle::apply(add_);
     add_->setDefault(true);
-    addRow->addWidget(newTerm_, 1);
+    // The fields share the room as their placeholders do; spaced a little tighter than the default
+    // so both examples fit whole in the smallest window.
+    addRow->setSpacing(4);
+    addRow->addWidget(newTerm_, newTerm_->minimumWidth());
     addRow->addWidget(arrow);
-    addRow->addWidget(newReplacement_, 1);
+    addRow->addWidget(newReplacement_, newReplacement_->minimumWidth());
     addRow->addWidget(add_);
     column->addWidget(addBox);
     connect(newTerm_, &QLineEdit::textChanged, this, [this] { updateAddButton(); });

@@ -31,7 +31,6 @@ RowList::RowList(Rows rows, QWidget* parent) : QListView(parent), rows_(std::mov
     viewport()->setMouseTracking(true);
     viewport()->setAutoFillBackground(false);
     setAutoFillBackground(false);
-    setStyleSheet("QListView { background: transparent; border: none; }");
     verticalScrollBar()->setSingleStep(24);
     connect(this, &QAbstractItemView::entered, this, [this](const QModelIndex& index) {
         if (index.isValid() && index != QModelIndex(kept_)) live(index.row());

@@ -16,3 +16,7 @@ void RowPainter::paint(QPainter* painter, const QStyleOptionViewItem& option, co
 QSize RowPainter::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const {
     return {list_.viewport()->width(), list_.rowHeight(index.row()) + RowList::gap};
 }
+
+void RowPainter::updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option, const QModelIndex&) const {
+    editor->setGeometry(option.rect);
+}
