@@ -42,7 +42,27 @@ const MixedClasses& mixedClasses() {
 
 }  // namespace
 
+// Plain ASCII, the common case, needs no conversion: letters fold to lower case, and the word
+// characters are letters, digits and the underscore.
+static std::optional<Words> asciiWords(const std::string& text) {
+    Words out;
+    std::string word;
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x80) return std::nullopt;
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_') {
+            word += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        } else if (!word.empty()) {
+            out.words.push_back(std::move(word));
+            word.clear();
+        }
+    }
+    if (!word.empty()) out.words.push_back(std::move(word));
+    return out;
+}
+
 Words foldedWords(const std::string& text) {
+    if (auto ascii = asciiWords(text)) return std::move(*ascii);
     const MixedClasses& mixed = mixedClasses();
     const QString subject = QString::fromStdString(text);
     Words out;
