@@ -256,13 +256,6 @@ void dictionary(const std::string& folder, int terms, const QString& shot) {
             settle(host->area);
         }));
     if (!shot.isEmpty()) shots(*page, host->area, shot);
-    if (qEnvironmentVariableIsSet("PAGE_BENCH_DEBUG")) {
-        for (const char* n : {"newTerm", "newReplacement", "addTerm"}) {
-            auto* w = page->findChild<QWidget*>(n);
-            std::fprintf(stderr, "%s x=%d w=%d min=%d hint=%d\n", n, w->x(), w->width(), w->minimumSizeHint().width(), w->sizeHint().width());
-        }
-        std::fprintf(stderr, "page w=%d spacing=%d\n", page->width(), page->findChild<QLineEdit*>("newTerm")->parentWidget()->layout()->spacing());
-    }
     keystrokes(page->findChild<QLineEdit*>("dictSearch"), "term0001", host->area);
     double add = 0, toggle = 0, open = 0, save = 0, remove = 0;
     constexpr int kTimes = 3;

@@ -124,7 +124,7 @@ DictionaryPage::DictionaryPage(Database& store, QWidget* parent) : QWidget(paren
     searchRow->addWidget(search_);
     listHeader->addWidget(searchBox);
     column->addLayout(listHeader);
-    connect(search_, &QLineEdit::textChanged, this, [this] { showRows(true); });
+    connect(search_, &QLineEdit::textChanged, this, [this] { showRows(); });
 
     RowList::Rows shown;
     shown.make = [this](int row) { return makeView(model_.at(row)); };
@@ -166,7 +166,7 @@ void DictionaryPage::addTerm() {
 void DictionaryPage::reload() {
     rows_ = store_.dictAll();
     loweredStale_ = true;
-    showRows(false);
+    showRows();
 }
 
 std::vector<DictRow> DictionaryPage::filtered() const {
@@ -186,10 +186,9 @@ std::vector<DictRow> DictionaryPage::filtered() const {
     return out;
 }
 
-void DictionaryPage::showRows(bool newSearch) {
+void DictionaryPage::showRows() {
     count_->setText(QString("Saved Terms (%1)").arg(rows_.size()));
-    if (newSearch) model_.reset(filtered());
-    else model_.sync(filtered());
+    model_.sync(filtered());
     updateEditing();
 }
 

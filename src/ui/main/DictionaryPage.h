@@ -52,9 +52,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    // Shows the rows the search lets through: a new search shows another set, a change of the
-    // dictionary moves only the rows it touched.
-    void showRows(bool newSearch);
+    // Shows the rows the search lets through, moving only the rows that differ from those shown.
+    void showRows();
     void updateAddButton();
     DictRowView* makeView(const DictRow& row);
     int rowHeight(const DictRow& row, int width);

@@ -152,23 +152,19 @@ void HistoryPage::reload() {
             std::vector<HistoryRow> rows = store_.history(search.toStdString(), favoritesOnly, listLimit);
             QMetaObject::invokeMethod(
                 this,
-                [this, rows = std::move(rows), search, favoritesOnly, asked]() mutable {
-                    if (asked == readsAsked_) showRows(std::move(rows), search, favoritesOnly);
+                [this, rows = std::move(rows), favoritesOnly, asked]() mutable {
+                    if (asked == readsAsked_) showRows(std::move(rows), favoritesOnly);
                 },
                 Qt::QueuedConnection);
         });
         return;
     }
-    showRows(store_.history(search.toStdString(), favoritesOnly, listLimit), search, favoritesOnly);
+    showRows(store_.history(search.toStdString(), favoritesOnly, listLimit), favoritesOnly);
 }
 
-void HistoryPage::showRows(std::vector<HistoryRow> rows, const QString& search, bool favoritesOnly) {
-    // The same filters: only the rows that changed move. Other filters: another set of rows.
-    if (loaded_ && search == shownSearch_ && favoritesOnly == shownStarred_) model_.sync(std::move(rows));
-    else model_.reset(std::move(rows));
-    loaded_ = true;
-    shownSearch_ = search;
-    shownStarred_ = favoritesOnly;
+void HistoryPage::showRows(std::vector<HistoryRow> rows, bool favoritesOnly) {
+    // Only the rows that differ from those shown move (a keystroke mostly narrows the same list).
+    model_.sync(std::move(rows));
 
     empty_->setText(favoritesOnly ? "No starred transcripts." : "No transcripts yet.");
     empty_->setVisible(model_.rows().empty());

@@ -56,7 +56,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void showRows(std::vector<HistoryRow> rows, const QString& search, bool favoritesOnly);
+    void showRows(std::vector<HistoryRow> rows, bool favoritesOnly);
     // The height of a row at the list's width: the fixed part measured once per width, the text's
     // wrapped height for each row.
     int rowHeight(const HistoryRow& row, int width);
@@ -73,10 +73,6 @@ private:
     QThreadPool reads_;
     int readsAsked_ = 0;
     bool longHistory_ = false;
-    // The filters of the rows shown: a reload with others shows a new set.
-    QString shownSearch_;
-    bool shownStarred_ = false;
-    bool loaded_ = false;
     int measuredWidth_ = -1;
     int fixedHeight_ = 0;
     int textWidth_ = 0;

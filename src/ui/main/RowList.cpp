@@ -64,7 +64,15 @@ void RowList::setModel(QAbstractItemModel* model) {
             unplace(hover_, hoverWidget_);
             live(row);
         }
-        scheduleDelayedItemsLayout();
+        // Rows laid out again only when one changed height; else painted again.
+        for (int row = from.row(); row <= to.row(); ++row) {
+            const QRect shown = visualRect(this->model()->index(row, 0));
+            if (!shown.isValid() || shown.height() != rowHeight(row) + gap) {
+                scheduleDelayedItemsLayout();
+                return;
+            }
+        }
+        viewport()->update();
     });
 }
 

@@ -1,6 +1,6 @@
-// The rows a RowList shows, each with a store id. `reset` shows another set (a search, a filter);
-// `sync` brings the shown rows to a fresh read of the same set by inserting, updating and removing
-// only the rows that differ, so one change touches one row.
+// The rows a RowList shows, each with a store id. `sync` brings the shown rows to a fresh read by
+// inserting, updating and removing only the rows that differ, so one change touches one row; when
+// many differ (another search) it starts afresh, as `reset` does.
 #pragma once
 
 #include <QAbstractListModel>
