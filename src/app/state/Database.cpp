@@ -37,7 +37,9 @@ const char* const Database::schema =
     "  enabled INTEGER NOT NULL DEFAULT 1\n"
     ");";
 
-const char* const Database::historyIndex = "CREATE INDEX IF NOT EXISTS history_ts ON history(ts)";
+const char* const Database::readIndexes =
+    "CREATE INDEX IF NOT EXISTS history_ts ON history(ts);"
+    "CREATE INDEX IF NOT EXISTS dictionary_term ON dictionary(term COLLATE NOCASE)";
 
 const char* const Database::favoriteMigration = "ALTER TABLE history ADD COLUMN favorite INTEGER NOT NULL DEFAULT 0";
 
@@ -295,7 +297,7 @@ void Database::openStore(bool setAsideAllowed) {
         return;
     }
     exec(favoriteMigration);  // fails once the column exists, which is expected
-    exec(historyIndex);
+    exec(readIndexes);
     writable_ = rc == SQLITE_OK && sqlite3_db_readonly(db_, "main") == 0;
     sqlite3_busy_timeout(db_, kWaitMs);
 }

@@ -45,8 +45,9 @@ public:
     static const char* const schema;
     // Adds the favourite column to stores made before it existed; fails harmlessly afterwards.
     static const char* const favoriteMigration;
-    // Reads the history newest first without sorting it whole; made on every open.
-    static const char* const historyIndex;
+    // The history newest first and the dictionary by term are read without sorting them whole;
+    // made on every open.
+    static const char* const readIndexes;
 
     struct Stats {
         std::int64_t count = 0;
