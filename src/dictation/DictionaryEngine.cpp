@@ -2,9 +2,36 @@
 
 #include "app/state/AppSettings.h"
 #include "app/state/Database.h"
-#include "platform/TextMatch.h"
+#include "dictation/DictionaryIndex.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
 
 namespace DictionaryEngine {
+
+namespace {
+
+// The dictionary as last made ready, and the store version it was read at (versions differ
+// between stores, so one slot serves whichever store is asked).
+struct Ready {
+    std::mutex mutex;
+    std::uint64_t version = 0;
+    std::shared_ptr<const DictionaryIndex> index;
+};
+
+std::shared_ptr<const DictionaryIndex> readyIndex(Database& database) {
+    static Ready ready;
+    std::lock_guard lock(ready.mutex);
+    const std::uint64_t version = database.dictionaryVersion();
+    if (!ready.index || ready.version != version) {
+        ready.index = std::make_shared<const DictionaryIndex>(database.dictAll());
+        ready.version = version;
+    }
+    return ready.index;
+}
+
+}  // namespace
 
 std::string apply(const std::string& text) {
     if (!AppSettings::shared().applyDictionary()) return text;
@@ -13,13 +40,7 @@ std::string apply(const std::string& text) {
 
 std::string apply(const std::string& text, Database& database) {
     if (!AppSettings::shared().applyDictionary()) return text;
-    std::string current = text;
-    for (const DictRow& row : database.dictAll()) {
-        if (!row.enabled || row.term.empty()) continue;
-        if (auto replaced = platform::TextMatch::replaceWholeWords(current, row.term, row.replacement))
-            current = std::move(*replaced);
-    }
-    return current;
+    return readyIndex(database)->apply(text);
 }
 
 }  // namespace DictionaryEngine

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform::TextMatch {
 
@@ -15,5 +16,16 @@ namespace platform::TextMatch {
 // unchanged (byte for byte) when nothing matches.
 std::optional<std::string> replaceWholeWords(const std::string& text, const std::string& term,
                                              const std::string& replacement);
+
+// The words of `text` as replaceWholeWords sees them (its runs of word characters), each
+// case-folded, so that a term can only match where each of its own words stands as one of the
+// text's words. Texts are UTF-8.
+struct Words {
+    std::vector<std::string> words;
+    // False when the text holds a character that matches word and non-word characters alike when
+    // case is ignored (U+0345 is one): its words then say nothing certain about a match.
+    bool exact = true;
+};
+Words foldedWords(const std::string& text);
 
 }  // namespace platform::TextMatch

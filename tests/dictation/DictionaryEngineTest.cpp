@@ -104,6 +104,28 @@ TEST_F(DictionaryEngineTest, ReadsTheDictionaryAfreshForEveryText) {
     EXPECT_EQ(apply("jason"), "JSON");
 }
 
+TEST_F(DictionaryEngineTest, FollowsEveryEditSwitchAndDeleteAndEachStoreKeepsItsOwn) {
+    add("jason", "JSON");
+    EXPECT_EQ(apply("jason"), "JSON");
+    DictRow row = db_->dictAll().front();
+    row.replacement = "J";
+    db_->dictUpdate(row);
+    EXPECT_EQ(apply("jason"), "J");
+    row.enabled = false;
+    db_->dictUpdate(row);
+    EXPECT_EQ(apply("jason"), "jason");
+    row.enabled = true;
+    db_->dictUpdate(row);
+    db_->dictDelete(row.id);
+    EXPECT_EQ(apply("jason"), "jason");
+
+    add("jason", "JSON");
+    QTemporaryDir otherDir;
+    Database other(otherDir.path().toStdString());
+    EXPECT_EQ(DictionaryEngine::apply("jason", other), "jason");
+    EXPECT_EQ(apply("jason"), "JSON");
+}
+
 TEST_F(DictionaryEngineTest, KeepsTextWithoutAMatchByteForByte) {
     add("cat", "dog");
     const std::string same = "no hit \xe9";  // not UTF-8

@@ -18,13 +18,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEnterEvent>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
+
+#include <sqlite3.h>
 
 #include <memory>
 #include <optional>
@@ -65,9 +69,7 @@ protected:
         for (const auto& r : page.rows()) out.push_back(QString::fromStdString(r.text));
         return out;
     }
-    static HistoryRowView* rowView(const HistoryPage& page, int index) {
-        return qobject_cast<HistoryRowView*>(page.rowViews().at(index));
-    }
+    static HistoryRowView* rowView(HistoryPage& page, int index) { return page.rowView(index); }
 
     test::TempFolder folder_;
     double clock_ = kStart;
@@ -120,7 +122,7 @@ TEST_F(HistoryPageTest, ListShowsTheNewest500ExportHasEveryRowOldestFirstIgnorin
     ASSERT_EQ(page.rows().size(), 500u);
     EXPECT_EQ(page.rows().front().text, "t599");
     EXPECT_EQ(page.rows().back().text, "t100");
-    EXPECT_EQ(page.rowViews().size(), 500);
+    EXPECT_EQ(page.rowViewCount(), 500);
 
     test::child<QLineEdit>(page, "historySearch")->setText("t59");
     test::child<QPushButton>(page, "starredFilter")->setChecked(true);
@@ -269,6 +271,49 @@ TEST_F(HistoryPageTest, ATranscriptStoredWhileThePageIsOpenShowsOnItsAnnouncemen
     EXPECT_EQ(page.rows().size(), 1u);
     QApplication::processEvents();
     EXPECT_EQ(texts(page), (std::vector<QString>{"from a worker", "fresh"}));
+}
+
+TEST_F(HistoryPageTest, ALongHistoryKeepsTheWindowAnsweringWhileASearchReadsAndClears) {
+    // 100,000 transcripts, written straight into the store's file; one in 97 holds "zebra".
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(store_->path().c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO history(ts,text,words,seconds,language) VALUES(?,?,7,3.5,'en')", -1, &insert,
+                       nullptr);
+    for (int i = 0; i < 100000; ++i) {
+        const std::string text = "note " + std::to_string(i) + " about the weekly plan" + (i % 97 ? "" : " zebra");
+        sqlite3_bind_double(insert, 1, kStart + i);
+        sqlite3_bind_text(insert, 2, text.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_step(insert);
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+
+    HistoryPage page(*store_);
+    page.resize(900, 700);
+    page.show();
+    QApplication::processEvents();
+    auto* search = test::child<QLineEdit>(page, "historySearch");
+
+    // A timer posted just before each keystroke fires well within 100 ms (it waits only for the
+    // keystroke's own work), and the list then shows what the store holds for the text typed.
+    for (const QString typed : {"z", "ze", "zeb", "zebra", ""}) {
+        const auto expected = store_->history(typed.toStdString(), false, HistoryPage::listLimit);
+        QElapsedTimer clock;
+        qint64 firedAfter = -1;
+        QTimer::singleShot(0, &page, [&] { firedAfter = clock.elapsed(); });
+        clock.start();
+        search->setText(typed);
+        while ((firedAfter < 0 || page.rows() != expected) && clock.elapsed() < 20000)
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        EXPECT_GE(firedAfter, 0) << typed.toStdString();
+        EXPECT_LE(firedAfter, 100) << typed.toStdString();
+        EXPECT_EQ(page.rows().size(), expected.size()) << typed.toStdString();
+    }
+    EXPECT_EQ(page.rows().front().text, "note 99999 about the weekly plan");
 }
 
 }  // namespace

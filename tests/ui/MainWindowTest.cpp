@@ -21,10 +21,12 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QScrollArea>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScrollArea>
 
 #include <algorithm>
 #include <memory>
@@ -245,6 +247,28 @@ TEST_F(MainWindowPagesTest, AvatarTakesTwoWholeCharactersUpperCased) {
     EXPECT_EQ(Sidebar::initials(QString::fromUtf8("\U0001F600z@x.io")), QString::fromUtf8("\U0001F600Z"));
     EXPECT_EQ(Sidebar::planTitle("free"), "Free Plan");
     EXPECT_EQ(Sidebar::planTitle("PRO"), "Pro Plan");
+}
+
+TEST_F(MainWindowPagesTest, TheDictionaryExamplesStayWholeInTheSmallestWindow) {
+    BackendClient backend;
+    MainWindow window(MainNav::shared(), backend, *store_);
+    window.resize(MainWindow::minimumWidth, MainWindow::minimumHeight);
+    window.show();
+    MainNav::shared().setPage(Page::dictionary);
+    QApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    for (const char* name : {"newTerm", "newReplacement"}) {
+        auto* field = test::child<QLineEdit>(window, name);
+        QStyleOptionFrame option;
+        option.initFrom(field);
+        option.rect = field->rect();
+        const QRect text = field->style()->subElementRect(QStyle::SE_LineEditContents, &option, field);
+        // Qt keeps 2 pixels clear on each side of a field's text.
+        EXPECT_GE(text.width() - 4, QFontMetrics(field->font()).horizontalAdvance(field->placeholderText())) << name;
+    }
+    auto* add = test::child<QPushButton>(window, "addTerm");
+    EXPECT_LE(add->mapTo(window.pageScroll()->viewport(), QPoint(add->width(), 0)).x(),
+              window.pageScroll()->viewport()->width());
 }
 
 }  // namespace

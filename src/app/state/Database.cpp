@@ -37,6 +37,10 @@ const char* const Database::schema =
     "  enabled INTEGER NOT NULL DEFAULT 1\n"
     ");";
 
+const char* const Database::readIndexes =
+    "CREATE INDEX IF NOT EXISTS history_ts ON history(ts);"
+    "CREATE INDEX IF NOT EXISTS dictionary_term ON dictionary(term COLLATE NOCASE)";
+
 const char* const Database::favoriteMigration = "ALTER TABLE history ADD COLUMN favorite INTEGER NOT NULL DEFAULT 0";
 
 namespace {
@@ -255,6 +259,7 @@ Database::~Database() {
 // Opens the file (creating it 0600) and brings its tables up to date. A file that is not a sound
 // database is moved aside first and a fresh one made in its place.
 void Database::openStore(bool setAsideAllowed) {
+    dictVersion_ = nextDictionaryVersion();
     closeStore();
     platform::Paths::createPrivateFile(path_, /*truncate=*/false);
     // Journal files made while the store was read-only stay so after it is writable again, and
@@ -292,6 +297,7 @@ void Database::openStore(bool setAsideAllowed) {
         return;
     }
     exec(favoriteMigration);  // fails once the column exists, which is expected
+    exec(readIndexes);
     writable_ = rc == SQLITE_OK && sqlite3_db_readonly(db_, "main") == 0;
     sqlite3_busy_timeout(db_, kWaitMs);
 }
@@ -343,6 +349,11 @@ double Database::now() const {
     if (options_.now) return options_.now();
     using namespace std::chrono;
     return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+std::uint64_t Database::nextDictionaryVersion() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
 }
 
 void Database::postHistoryChanged() { platform::NotificationCenter::shared().post(historyChanged); }
@@ -627,6 +638,16 @@ Database::Stats Database::stats() {
     return out;
 }
 
+std::int64_t Database::historyCount() {
+    std::lock_guard lock(mutex_);
+    Statement s(db_, "SELECT COUNT(*) FROM history");
+    std::int64_t count = 0;
+    const int rc = s.step();
+    if (rc == SQLITE_ROW) count = s.int64(0);
+    check(finished(rc), "history count");
+    return count;
+}
+
 std::vector<DictRow> Database::dictAll() {
     std::lock_guard lock(mutex_);
     Statement s(db_, "SELECT id,term,replacement,enabled FROM dictionary ORDER BY term COLLATE NOCASE");
@@ -651,6 +672,7 @@ void Database::dictAdd(const std::string& term, const std::string& replacement) 
     s.bind(1, term);
     s.bind(2, replacement);
     check(finished(s.step()), "dictionary add");
+    dictVersion_ = nextDictionaryVersion();
 }
 
 void Database::dictUpdate(const DictRow& row) {
@@ -662,6 +684,7 @@ void Database::dictUpdate(const DictRow& row) {
     s.bind(3, row.enabled ? 1 : 0);
     s.bind(4, row.id);
     check(finished(s.step()), "dictionary update");
+    dictVersion_ = nextDictionaryVersion();
 }
 
 void Database::dictDelete(std::int64_t id) {
@@ -670,4 +693,5 @@ void Database::dictDelete(std::int64_t id) {
     Statement s(db_, "DELETE FROM dictionary WHERE id=?");
     s.bind(1, id);
     check(finished(s.step()), "dictionary delete");
+    dictVersion_ = nextDictionaryVersion();
 }

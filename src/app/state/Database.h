@@ -20,6 +20,7 @@
 #include "app/state/DictRow.h"
 #include "app/state/HistoryRow.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -44,6 +45,9 @@ public:
     static const char* const schema;
     // Adds the favourite column to stores made before it existed; fails harmlessly afterwards.
     static const char* const favoriteMigration;
+    // The history newest first and the dictionary by term are read without sorting them whole;
+    // made on every open.
+    static const char* const readIndexes;
 
     struct Stats {
         std::int64_t count = 0;
@@ -90,12 +94,17 @@ public:
     // Kept rows not yet written go too.
     void clearHistory();
     Stats stats();
+    // The number of stored transcripts.
+    std::int64_t historyCount();
 
     // Dictionary, ordered by term without regard to ASCII case.
     std::vector<DictRow> dictAll();
     void dictAdd(const std::string& term, const std::string& replacement);
     void dictUpdate(const DictRow& row);
     void dictDelete(std::int64_t id);
+    // Moves on with every change of the dictionary made here and every reopening of the file, and
+    // differs between stores: what was built from dictAll() holds while it reads the same.
+    std::uint64_t dictionaryVersion() const { return dictVersion_.load(); }
 
     // The history query for these filters; the search pattern (if any) binds first, then the limit.
     static std::string historyQuery(const std::string& search, bool favoritesOnly);
@@ -129,6 +138,7 @@ private:
     void scheduleRetry();
     double now() const;
     void postHistoryChanged();
+    static std::uint64_t nextDictionaryVersion();
 
     std::mutex mutex_;
     sqlite3* db_ = nullptr;
@@ -142,4 +152,5 @@ private:
     bool closing_ = false;
     platform::Scheduler* retryScheduler_ = nullptr;  // the scheduler of the armed retry, if any
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::atomic<std::uint64_t> dictVersion_{nextDictionaryVersion()};
 };

@@ -84,18 +84,20 @@ DictRowView::DictRowView(const DictRow& row, bool isEditing, const QString& term
         return;
     }
 
-    // Long terms wrap inside the row rather than pushing its buttons off the page.
+    // Long terms wrap inside the row rather than pushing its buttons off the page. The texts sit
+    // on the row's middle, beside the switch; a term switched off is dimmed.
+    const QColor textColor = row.enabled ? Kestal::text : Kestal::faint;
     auto* termLabel = new WrapLabel(QString::fromStdString(row.term), this);
     termLabel->setObjectName("dictTerm");
     termLabel->setFont(Kestal::body());
-    setTextColor(termLabel, Kestal::text);
+    setTextColor(termLabel, textColor);
     auto* replacementLabel = new WrapLabel(QString::fromStdString(row.replacement), this);
     replacementLabel->setObjectName("dictReplacement");
     replacementLabel->setFont(Kestal::font(13, QFont::Medium));
-    setTextColor(replacementLabel, Kestal::text);
-    line->addWidget(termLabel);
-    line->addWidget(arrow(this));
-    line->addWidget(replacementLabel);
+    setTextColor(replacementLabel, textColor);
+    line->addWidget(termLabel, 0, Qt::AlignVCenter);
+    line->addWidget(arrow(this), 0, Qt::AlignVCenter);
+    line->addWidget(replacementLabel, 0, Qt::AlignVCenter);
     line->addStretch(1);
 
     switch_ = new ToggleSwitch({}, true, this);

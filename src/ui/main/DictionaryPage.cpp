@@ -8,13 +8,19 @@
 #include "ui/main/DictRowView.h"
 #include "ui/main/PageHeader.h"
 #include "ui/main/RoundedBox.h"
+#include "ui/main/RowList.h"
+#include "ui/kit/WrapLabel.h"
 #include "ui/main/ToggleSwitch.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QFontMetrics>
+#include <QLayout>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -23,9 +29,12 @@ QLineEdit* plainField(const QString& placeholder, QWidget* parent) {
     field->setPlaceholderText(placeholder);
     field->setFont(Kestal::body());
     field->setStyleSheet(QString("QLineEdit { background: %1; color: %2; border: 1px solid %3; border-radius: 6px;"
-                                 " padding: 4px 8px; } QLineEdit:focus { border-color: %4; }")
+                                 " padding: 4px 7px; } QLineEdit:focus { border-color: %4; }")
                              .arg(Kestal::css(Kestal::surface), Kestal::css(Kestal::text), Kestal::css(Kestal::border),
                                   Kestal::css(Kestal::blue)));
+    // Never narrower than its placeholder (padding, border and the field's own margins beside it),
+    // so the example stays whole in the smallest window.
+    field->setMinimumWidth(QFontMetrics(field->font()).horizontalAdvance(placeholder) + 2 * 7 + 2 + 4);
     return field;
 }
 
@@ -72,9 +81,12 @@ DictionaryPage::DictionaryPage(Database& store, QWidget* parent) : QWidget(paren
     add_->setObjectName("addTerm");
     KestalPrimaryButtonStyle::apply(add_);
     add_->setDefault(true);
-    addRow->addWidget(newTerm_, 1);
+    // The fields share the room as their placeholders do; spaced a little tighter than the default
+    // so both examples fit whole in the smallest window.
+    addRow->setSpacing(4);
+    addRow->addWidget(newTerm_, newTerm_->minimumWidth());
     addRow->addWidget(arrow);
-    addRow->addWidget(newReplacement_, 1);
+    addRow->addWidget(newReplacement_, newReplacement_->minimumWidth());
     addRow->addWidget(add_);
     column->addWidget(addBox);
     connect(newTerm_, &QLineEdit::textChanged, this, [this] { updateAddButton(); });
@@ -112,13 +124,22 @@ DictionaryPage::DictionaryPage(Database& store, QWidget* parent) : QWidget(paren
     searchRow->addWidget(search_);
     listHeader->addWidget(searchBox);
     column->addLayout(listHeader);
-    connect(search_, &QLineEdit::textChanged, this, [this] { rebuildList(); });
+    connect(search_, &QLineEdit::textChanged, this, [this] { showRows(); });
 
-    list_ = new QWidget(this);
-    listLayout_ = new QVBoxLayout(list_);
-    listLayout_->setContentsMargins(0, 0, 0, 0);
-    listLayout_->setSpacing(8);
-    column->addWidget(list_);
+    RowList::Rows shown;
+    shown.make = [this](int row) { return makeView(model_.at(row)); };
+    shown.height = [this](int row, int width) { return rowHeight(model_.at(row), width); };
+    shown.key = [this](int row) {
+        const DictRow& r = model_.at(row);
+        using Model = RowListModel<DictRow>;
+        const std::int64_t state = (r.enabled ? 1 : 0) | (editing_ == r.id ? 2 : 0);
+        return Model::mix(Model::mix(Model::mix(r.id, r.term), r.replacement), state);
+    };
+    list_ = new RowList(std::move(shown), this);
+    list_->setObjectName("dictList");
+    list_->setModel(&model_);
+    list_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    column->addWidget(list_, 1);
 
     reload();
 }
@@ -144,65 +165,125 @@ void DictionaryPage::addTerm() {
 
 void DictionaryPage::reload() {
     rows_ = store_.dictAll();
-    rebuildList();
+    loweredStale_ = true;
+    showRows();
 }
 
 std::vector<DictRow> DictionaryPage::filtered() const {
     const QString search = search_->text();
     if (search.isEmpty()) return rows_;
+    if (loweredStale_) {
+        lowered_.clear();
+        lowered_.reserve(rows_.size());
+        for (const DictRow& r : rows_)
+            lowered_.emplace_back(QString::fromStdString(r.term).toLower(), QString::fromStdString(r.replacement).toLower());
+        loweredStale_ = false;
+    }
     const QString q = search.toLower();
     std::vector<DictRow> out;
-    for (const DictRow& r : rows_) {
-        if (QString::fromStdString(r.term).toLower().contains(q) ||
-            QString::fromStdString(r.replacement).toLower().contains(q))
-            out.push_back(r);
-    }
+    for (std::size_t i = 0; i < rows_.size(); ++i)
+        if (lowered_[i].first.contains(q) || lowered_[i].second.contains(q)) out.push_back(rows_[i]);
     return out;
 }
 
-QList<DictRowView*> DictionaryPage::rowViews() const {
-    QList<DictRowView*> out;
-    for (int i = 0; i < listLayout_->count(); ++i)
-        if (auto* v = qobject_cast<DictRowView*>(listLayout_->itemAt(i)->widget())) out.push_back(v);
-    return out;
-}
-
-void DictionaryPage::rebuildList() {
+void DictionaryPage::showRows() {
     count_->setText(QString("Saved Terms (%1)").arg(rows_.size()));
+    model_.sync(filtered());
+    updateEditing();
+}
 
-    // The old views may be the ones whose button caused this: let them go after it returns.
-    while (QLayoutItem* item = listLayout_->takeAt(0)) {
-        if (QWidget* w = item->widget()) {
-            w->hide();
-            w->setParent(nullptr);
-            w->deleteLater();
+int DictionaryPage::rowOf(std::optional<std::int64_t> id) const {
+    if (!id) return -1;
+    const auto& rows = model_.rows();
+    const auto it = std::find_if(rows.begin(), rows.end(), [&](const DictRow& r) { return r.id == *id; });
+    return it == rows.end() ? -1 : static_cast<int>(it - rows.begin());
+}
+
+void DictionaryPage::updateEditing() {
+    const int row = rowOf(editing_);
+    if (shownEditing_ != editing_) {
+        const int before = rowOf(shownEditing_);
+        shownEditing_ = editing_;
+        list_->keepLive(row);
+        model_.touch(before);
+        model_.touch(row);
+    } else {
+        list_->keepLive(row);
+    }
+}
+
+DictRowView* DictionaryPage::rowView(int index) { return qobject_cast<DictRowView*>(list_->live(index)); }
+
+DictRowView* DictionaryPage::makeView(const DictRow& row) {
+    const std::int64_t id = row.id;
+    DictRowView::Callbacks callbacks;
+    callbacks.onEditToggle = [this, id] {
+        editing_ = editing_ == id ? std::nullopt : std::optional<std::int64_t>(id);
+        updateEditing();
+    };
+    callbacks.onSave = [this](const DictRow& edited) {
+        store_.dictUpdate(edited);
+        editing_.reset();
+        reload();
+    };
+    callbacks.onToggle = [this, row](bool on) {
+        store_.dictUpdate(DictRow{row.id, row.term, row.replacement, on});
+        reload();
+    };
+    callbacks.onDelete = [this, id] {
+        store_.dictDelete(id);
+        reload();
+    };
+    callbacks.onDraft = [this](const QString& term, const QString& replacement) {
+        draftTerm_ = term;
+        draftReplacement_ = replacement;
+    };
+    return new DictRowView(row, editing_ == id, draftTerm_, draftReplacement_, std::move(callbacks));
+}
+
+int DictionaryPage::rowHeight(const DictRow& row, int width) {
+    if (width != measuredWidth_) {
+        // A row of two short texts at this width: its height, and the room its texts may take on
+        // one line (theirs and the stretch's).
+        DictRowView probe(DictRow{0, "x", "x", true}, false, {}, {}, {});
+        probe.setAttribute(Qt::WA_DontShowOnScreen);
+        probe.ensurePolished();
+        lineHeight_ = probe.heightForWidth(width);
+        probe.resize(width, lineHeight_);
+        probe.layout()->activate();
+        auto* term = probe.findChild<WrapLabel*>("dictTerm");
+        auto* replacement = probe.findChild<WrapLabel*>("dictReplacement");
+        int stretch = 0;
+        for (int i = 0; i < probe.layout()->count(); ++i)
+            if (QLayoutItem* item = probe.layout()->itemAt(i); item->spacerItem()) stretch += item->geometry().width();
+        textRoom_ = term->width() + replacement->width() + stretch;
+        termFont_ = term->font();
+        replacementFont_ = replacement->font();
+        measuredWidth_ = width;
+    }
+    // The common row: both texts on one line, as wide as they are. Their widths are estimated
+    // from the widths of their characters, with a margin for what shaping changes; a row near the
+    // edge is measured in full.
+    const auto natural = [this](const std::string& utf8, const QFont& font) {
+        const QString text = QString::fromStdString(utf8);
+        auto& widths = charWidths_[font.key()];
+        const QFontMetrics fm(font);
+        int w = 0;
+        for (QChar c : text) {
+            if (c == QLatin1Char('\n') || c.isSurrogate() || c.category() == QChar::Mark_NonSpacing) return -1;
+            auto it = widths.find(c.unicode());
+            if (it == widths.end()) it = widths.insert(c.unicode(), fm.horizontalAdvance(c));
+            w += *it;
         }
-        delete item;
+        w += w / 20 + 4;
+        return w > fm.averageCharWidth() * 60 ? -1 : w;
+    };
+    if (editing_ != row.id) {
+        const int term = natural(row.term, termFont_);
+        const int replacement = natural(row.replacement, replacementFont_);
+        if (term >= 0 && replacement >= 0 && term + replacement <= textRoom_) return lineHeight_;
     }
-    for (const DictRow& row : filtered()) {
-        const std::int64_t id = row.id;
-        DictRowView::Callbacks callbacks;
-        callbacks.onEditToggle = [this, id] {
-            editing_ = editing_ == id ? std::nullopt : std::optional<std::int64_t>(id);
-            rebuildList();
-        };
-        callbacks.onSave = [this](const DictRow& edited) {
-            store_.dictUpdate(edited);
-            editing_.reset();
-            reload();
-        };
-        callbacks.onToggle = [this, row](bool on) {
-            store_.dictUpdate(DictRow{row.id, row.term, row.replacement, on});
-            reload();
-        };
-        callbacks.onDelete = [this, id] {
-            store_.dictDelete(id);
-            reload();
-        };
-        callbacks.onDraft = [this](const QString& term, const QString& replacement) {
-            draftTerm_ = term;
-            draftReplacement_ = replacement;
-        };
-        listLayout_->addWidget(new DictRowView(row, editing_ == id, draftTerm_, draftReplacement_, std::move(callbacks), list_));
-    }
+    std::unique_ptr<DictRowView> view(makeView(row));
+    view->ensurePolished();
+    return view->heightForWidth(width);
 }

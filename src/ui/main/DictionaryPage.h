@@ -1,14 +1,19 @@
 // The Dictionary page: the switch "Apply to transcripts", an add row (heard as → replace with),
 // the saved pairs filtered by a search, each switchable, editable and deletable. Every change goes
-// to the store and the list is read back from it.
+// to the store and the list is read back from it; only the rows that changed move. The list paints
+// its rows and makes row widgets only for the row under the pointer and the row being edited.
 #pragma once
 
 #include "app/state/DictRow.h"
+#include "ui/main/RowListModel.h"
 
+#include <QFont>
+#include <QHash>
 #include <QString>
 #include <QWidget>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -17,7 +22,7 @@ class DictRowView;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QVBoxLayout;
+class RowList;
 class ToggleSwitch;
 
 class DictionaryPage : public QWidget {
@@ -38,17 +43,32 @@ public:
     // Trims spaces and tabs (not line breaks) from both ends.
     static QString trimmed(const QString& text);
 
-    QList<DictRowView*> rowViews() const;
+    // The number of rows in the list.
+    int rowViewCount() const { return model_.rowCount(); }
+    // The widget of the list's row `index`: the row being edited, or as the pointer over it makes it.
+    DictRowView* rowView(int index);
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void rebuildList();
+    // Shows the rows the search lets through, moving only the rows that differ from those shown.
+    void showRows();
     void updateAddButton();
+    DictRowView* makeView(const DictRow& row);
+    int rowHeight(const DictRow& row, int width);
+    // The list's row of the store id, or -1.
+    int rowOf(std::optional<std::int64_t> id) const;
+    // Keeps the edited row's widget live and redraws the rows that entered or left edit mode.
+    void updateEditing();
 
     Database& store_;
     std::vector<DictRow> rows_;
+    // The lower-cased term and replacement of each row, for the search.
+    mutable std::vector<std::pair<QString, QString>> lowered_;
+    mutable bool loweredStale_ = true;
+    std::optional<std::int64_t> shownEditing_;
+    RowListModel<DictRow> model_;
     std::optional<std::int64_t> editing_;
     QString draftTerm_;
     QString draftReplacement_;
@@ -58,6 +78,13 @@ private:
     QPushButton* add_;
     QLabel* count_;
     QLineEdit* search_;
-    QWidget* list_;
-    QVBoxLayout* listLayout_;
+    RowList* list_;
+    // What a row of one line takes at the measured width, beside its two texts.
+    int measuredWidth_ = -1;
+    int lineHeight_ = 0;
+    int textRoom_ = 0;
+    QFont termFont_;
+    QFont replacementFont_;
+    // The advance of each character met, by font.
+    QHash<QString, QHash<char16_t, int>> charWidths_;
 };

@@ -9,7 +9,9 @@
 #include "ui/main/HistoryRowView.h"
 #include "ui/main/PageHeader.h"
 #include "ui/main/RoundedBox.h"
+#include "ui/main/RowList.h"
 #include "ui/main/SavePanel.h"
+#include "ui/kit/WrapLabel.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -19,8 +21,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-#include <map>
 
 HistoryPage::HistoryPage(Database& store, QWidget* parent) : QWidget(parent), store_(store) {
     auto* column = new QVBoxLayout(this);
@@ -76,14 +76,26 @@ HistoryPage::HistoryPage(Database& store, QWidget* parent) : QWidget(parent), st
     empty_->setStyleSheet(QString("color: %1; padding: 20px;").arg(Kestal::css(Kestal::dim)));
     column->addWidget(empty_);
 
-    list_ = new QWidget(this);
-    listLayout_ = new QVBoxLayout(list_);
-    listLayout_->setContentsMargins(0, 0, 0, 0);
-    listLayout_->setSpacing(8);
-    column->addWidget(list_);
+    RowList::Rows shown;
+    shown.make = [this](int row) { return new HistoryRowView(model_.at(row), store_); };
+    shown.height = [this](int row, int width) { return rowHeight(model_.at(row), width); };
+    shown.key = [this](int row) {
+        const HistoryRow& r = model_.at(row);
+        using Model = RowListModel<HistoryRow>;
+        return Model::mix(Model::mix(Model::mix(Model::mix(r.id, r.text), r.favorite), r.language.value_or("")),
+                          static_cast<std::int64_t>(r.ts * 1000) ^ r.words);
+    };
+    list_ = new RowList(std::move(shown), this);
+    list_->setObjectName("historyList");
+    list_->setModel(&model_);
+    list_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    column->addWidget(list_, 1);
 
     connect(search_, &QLineEdit::textChanged, this, [this] { reload(); });
     connect(starred_, &QPushButton::toggled, this, [this] { reload(); });
+
+    reads_.setMaxThreadCount(1);
+    longHistory_ = store_.historyCount() >= longHistory;
 
     // An announcement from another thread arrives through this page's event loop.
     connect(&platform::NotificationCenter::shared(), &platform::NotificationCenter::posted, this,
@@ -93,47 +105,70 @@ HistoryPage::HistoryPage(Database& store, QWidget* parent) : QWidget(parent), st
     reload();
 }
 
+HistoryPage::~HistoryPage() {
+    // A read in flight uses the store and this page: it ends before they may go.
+    reads_.clear();
+    reads_.waitForDone();
+}
+
 void HistoryPage::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    longHistory_ = store_.historyCount() >= longHistory;
     reload();
 }
 
-QList<QWidget*> HistoryPage::rowViews() const {
-    QList<QWidget*> out;
-    for (int i = 0; i < listLayout_->count(); ++i)
-        if (QWidget* w = listLayout_->itemAt(i)->widget()) out.push_back(w);
-    return out;
+HistoryRowView* HistoryPage::rowView(int index) { return qobject_cast<HistoryRowView*>(list_->live(index)); }
+
+int HistoryPage::rowHeight(const HistoryRow& row, int width) {
+    if (width != measuredWidth_) {
+        // A row of one short line at this width: what is not the text, and the text's width.
+        HistoryRow sample;
+        sample.text = "x";
+        HistoryRowView probe(sample, store_);
+        probe.setAttribute(Qt::WA_DontShowOnScreen);
+        probe.ensurePolished();
+        const int height = probe.heightForWidth(width);
+        probe.resize(width, height);
+        if (probe.layout()) probe.layout()->activate();
+        auto* text = probe.findChild<WrapLabel*>("historyText");
+        textWidth_ = text->width();
+        fixedHeight_ = height - text->heightForWidth(textWidth_);
+        measure_ = std::make_unique<WrapLabel>(QString());
+        measure_->setFont(text->font());
+        measuredWidth_ = width;
+    }
+    measure_->setText(QString::fromStdString(row.text));
+    return fixedHeight_ + measure_->heightForWidth(textWidth_);
 }
 
 void HistoryPage::reload() {
     const bool favoritesOnly = starred_->isChecked();
-    rows_ = store_.history(search_->text().toStdString(), favoritesOnly, listLimit);
+    const QString search = search_->text();
+    const int asked = ++readsAsked_;
+    if (longHistory_ && (!search.isEmpty() || favoritesOnly)) {
+        // Scanning a long history for a text takes a while: the page answers meanwhile.
+        reads_.clear();
+        reads_.start([this, search, favoritesOnly, asked] {
+            std::vector<HistoryRow> rows = store_.history(search.toStdString(), favoritesOnly, listLimit);
+            QMetaObject::invokeMethod(
+                this,
+                [this, rows = std::move(rows), favoritesOnly, asked]() mutable {
+                    if (asked == readsAsked_) showRows(std::move(rows), favoritesOnly);
+                },
+                Qt::QueuedConnection);
+        });
+        return;
+    }
+    showRows(store_.history(search.toStdString(), favoritesOnly, listLimit), favoritesOnly);
+}
 
-    // Rows that did not change keep their views (a search keystroke mostly narrows the same
-    // list); the others are built anew. Views that go may be the ones whose button caused this
-    // reload: they are deleted after it returns.
-    std::map<std::int64_t, HistoryRowView*> kept;
-    std::swap(kept, views_);
-    while (QLayoutItem* item = listLayout_->takeAt(0)) delete item;
-    for (const HistoryRow& row : rows_) {
-        HistoryRowView* view = nullptr;
-        if (auto it = kept.find(row.id); it != kept.end() && it->second->row() == row) {
-            view = it->second;
-            kept.erase(it);
-        } else {
-            view = new HistoryRowView(row, store_, list_);
-        }
-        views_[row.id] = view;
-        listLayout_->addWidget(view);
-    }
-    for (auto& [id, view] : kept) {
-        view->hide();
-        view->deleteLater();
-    }
+void HistoryPage::showRows(std::vector<HistoryRow> rows, bool favoritesOnly) {
+    // Only the rows that differ from those shown move (a keystroke mostly narrows the same list).
+    model_.sync(std::move(rows));
 
     empty_->setText(favoritesOnly ? "No starred transcripts." : "No transcripts yet.");
-    empty_->setVisible(rows_.empty());
-    list_->setVisible(!rows_.empty());
+    empty_->setVisible(model_.rows().empty());
+    list_->setVisible(!model_.rows().empty());
 }
 
 void HistoryPage::exportCSV() {

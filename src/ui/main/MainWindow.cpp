@@ -91,8 +91,14 @@ void MainWindow::showPage(Page page) {
             case Page::shortcuts: page_ = new ShortcutsPage(padded); break;
             case Page::settings: break;
         }
-        column->addWidget(page_);
-        column->addStretch(1);
+        // The long lists fill the page's height and scroll within it; the other pages take
+        // their own height.
+        if (page == Page::history || page == Page::dictionary) {
+            column->addWidget(page_, 1);
+        } else {
+            column->addWidget(page_);
+            column->addStretch(1);
+        }
         scroll_->setWidget(padded);
         holder_ = scroll_;
     }
