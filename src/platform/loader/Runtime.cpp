@@ -17,6 +17,7 @@
 #include "platform/x11/X11EscSwallow.h"
 #include "platform/x11/X11KeyEvents.h"
 #include "platform/x11/X11KeyGrab.h"
+#include "platform/x11/X11ClipboardReader.h"
 #include "platform/x11/X11KeySynth.h"
 #include "platform/xdg/XdgLoginItem.h"
 
@@ -41,6 +42,8 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
+
+#include <X11/Xlib.h>  // last: its macros clash with names in the headers above
 
 namespace platform {
 
@@ -190,9 +193,17 @@ Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
     DesktopNotifier::setShared(&impl_->notifier);
     Accessibility::setShared(&impl_->accessibility);
     LoginItem::setShared(&impl_->loginItem);
-    impl_->pasteboard = std::make_unique<QtPasteboard>();
-    Pasteboard::setGeneral(impl_->pasteboard.get());
     auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    QtPasteboard::ForeignReader clipboardReader;
+    if (x11 && x11->display()) {
+        // Another program's clipboard is read on a connection of its own, within 0.3 s in all.
+        X11ClipboardReader::prepare();
+        clipboardReader = [name = std::string(DisplayString(x11->display()))] {
+            return X11ClipboardReader::read(name, 0.3);
+        };
+    }
+    impl_->pasteboard = std::make_unique<QtPasteboard>(std::move(clipboardReader));
+    Pasteboard::setGeneral(impl_->pasteboard.get());
     impl_->keySynth = std::make_unique<X11KeySynth>(x11 ? x11->display() : nullptr);
     KeySynth::setShared(impl_->keySynth.get());
 
