@@ -190,6 +190,8 @@ platform::Task<> DictationController::process(std::string wav, std::string langu
     std::string final = co_await enhanceBounded(text, language, kRewriteBudget);
     if (!*alive) co_return;
 
+    // A NUL would cut the text short on its way; other control characters are no dictation.
+    final = platform::TextTools::withoutControls(final);
     setState(State::idle);
     // A row the store cannot take now is kept by it and lands later; the paste goes on regardless.
     const bool stored = history_->insertHistory(final, wordCount(final), seconds, result.language);
@@ -199,7 +201,6 @@ platform::Task<> DictationController::process(std::string wav, std::string langu
 
 void DictationController::output(const std::string& final, bool stored) {
     const bool copyOnly = AppSettings::shared().copyInsteadOfTyping();
-    if (stored) toldHistoryNotSaved_ = false;
     auto& pasteboard = platform::Pasteboard::general();
     if (copyOnly || platform::Accessibility::shared().isTrusted(false)) {
         if (!final.empty()) {
@@ -210,8 +211,7 @@ void DictationController::output(const std::string& final, bool stored) {
                 parts_.injector->pasteViaClipboard(final);
             }
         }
-        if (!stored && !toldHistoryNotSaved_) {
-            toldHistoryNotSaved_ = true;
+        if (!stored) {
             parts_.widget->flashResult(copyOnly ? "Copied — history not saved" : "Inserted — history not saved", false);
         } else {
             parts_.widget->flashResult(copyOnly ? "Copied ✓" : "Inserted ✓", true);

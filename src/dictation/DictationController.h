@@ -93,7 +93,5 @@ private:
     bool pressStartedRecording_ = false;
     bool stopHandledByPress_ = false;
     bool promptedAccessibility_ = false;
-    // The user was told that history could not be saved; told again only after a row was stored.
-    bool toldHistoryNotSaved_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

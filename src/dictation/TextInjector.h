@@ -1,6 +1,8 @@
-// Puts text at the cursor of the front application by way of the clipboard: the text goes on the
+// Puts text at the cursor of the front application by way of the clipboard: once the clipboard's
+// content has been read (without waiting long on another program), the text goes on the
 // clipboard, the paste chord follows 0.05 s later, and 0.6 s after that the clipboard gets back
-// everything it held before (every format), unless someone changed it in the meantime.
+// everything it held before (every format), unless someone changed it in the meantime. Control
+// characters never reach the target; in a terminal, line breaks become spaces.
 #pragma once
 
 #include <memory>

@@ -71,6 +71,8 @@ struct FakeKeySynth : platform::KeySynth {
     int pastes = 0;
     std::vector<std::string> clipboardAtPaste;
     platform::Pasteboard* pasteboard = nullptr;
+    bool terminal = false;  // the focused window is a terminal emulator
+    bool targetIsTerminal() const override { return terminal; }
     bool paste() override {
         ++pastes;
         if (pasteboard) clipboardAtPaste.push_back(pasteboard->string().value_or("<none>"));
