@@ -1,5 +1,6 @@
 #include "app/state/Database.h"
 
+#include "app/state/WhisperResult.h"
 #include "platform/DesktopNotifier.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"
@@ -800,7 +801,8 @@ bool Database::insertHistory(const std::string& text, int words, double seconds,
     row.text = text;
     row.words = words;
     row.seconds = seconds;
-    row.language = language;
+    // Whatever a route reported, only a language code is stored.
+    if (language && WhisperResult::isLanguageCode(*language)) row.language = language;
     // Rows kept earlier are tried again with this one; they are all announced by the caller.
     row.fresh = true;
     kept_.push_back(std::move(row));

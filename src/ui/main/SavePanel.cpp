@@ -26,6 +26,8 @@ void SavePanel::setChooser(Chooser chooser) { installed() = std::move(chooser); 
 bool SavePanel::writeAtomically(const QString& path, const QByteArray& data) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return false;
+    // What the user exports is theirs alone, like every other file of ours.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     if (file.write(data) != data.size()) {
         file.cancelWriting();
         return false;
