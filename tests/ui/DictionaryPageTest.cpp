@@ -11,6 +11,7 @@
 #include "ui/main/ToggleSwitch.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <QApplication>
 #include <QLabel>
@@ -49,6 +50,32 @@ protected:
     test::TempFolder folder_;
     std::unique_ptr<Database> store_;
 };
+
+// A term the store cannot take (here: a store that refuses every insert) is not dropped: the
+// fields keep what was typed and the page says why; once the store takes it, the note goes.
+TEST_F(DictionaryPageTest, ATermThatCannotBeSavedStaysInTheFieldsAndThePageSaysWhy) {
+    sqlite3* other = nullptr;
+    sqlite3_open(store_->path().c_str(), &other);
+    ASSERT_EQ(sqlite3_exec(other, "CREATE TRIGGER refuse BEFORE INSERT ON dictionary BEGIN SELECT RAISE(ABORT, 'full'); END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    DictionaryPage page(*store_);
+    type(page, "jason", "JSON");
+    page.addTerm();
+    EXPECT_TRUE(store_->dictAll().empty());
+    EXPECT_EQ(test::child<QLineEdit>(page, "newTerm")->text(), "jason");
+    EXPECT_EQ(test::child<QLineEdit>(page, "newReplacement")->text(), "JSON");
+    auto* note = test::child<QLabel>(page, "termNotSaved");
+    EXPECT_FALSE(note->isHidden());
+    EXPECT_TRUE(note->text().startsWith("Not saved")) << note->text().toStdString();
+
+    sqlite3_exec(other, "DROP TRIGGER refuse", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    page.addTerm();
+    EXPECT_EQ(terms(store_->dictAll()), std::vector<std::string>{"jason"});
+    EXPECT_TRUE(note->isHidden());
+    EXPECT_EQ(test::child<QLineEdit>(page, "newTerm")->text(), "");
+}
 
 TEST_F(DictionaryPageTest, AddTermNeedsBothFieldsAndStoresThemTrimmed) {
     DictionaryPage page(*store_);

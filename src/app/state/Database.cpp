@@ -918,24 +918,30 @@ std::vector<DictRow> Database::dictAll() {
     return rows;
 }
 
-void Database::dictAdd(const std::string& term, const std::string& replacement) {
+bool Database::dictAdd(const std::string& term, const std::string& replacement) {
     std::lock_guard lock(mutex_);
     if (!writable_) openStore();
+    if (foreignSchema_) return false;
     Statement s(db_, "INSERT INTO dictionary(term,replacement) VALUES(?,?)");
     s.bind(1, term);
     s.bind(2, replacement);
-    check(finished(s.step()), "dictionary add");
+    const int rc = finished(s.step());
+    check(rc, "dictionary add");
+    return rc == SQLITE_OK;
 }
 
-void Database::dictUpdate(const DictRow& row) {
+bool Database::dictUpdate(const DictRow& row) {
     std::lock_guard lock(mutex_);
     if (!writable_) openStore();
+    if (foreignSchema_) return false;
     Statement s(db_, "UPDATE dictionary SET term=?,replacement=?,enabled=? WHERE id=?");
     s.bind(1, row.term);
     s.bind(2, row.replacement);
     s.bind(3, row.enabled ? 1 : 0);
     s.bind(4, row.id);
-    check(finished(s.step()), "dictionary update");
+    const int rc = finished(s.step());
+    check(rc, "dictionary update");
+    return rc == SQLITE_OK;
 }
 
 void Database::dictDelete(std::int64_t id) {

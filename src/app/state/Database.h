@@ -105,8 +105,9 @@ public:
 
     // Dictionary, ordered by term without regard to ASCII case.
     std::vector<DictRow> dictAll();
-    void dictAdd(const std::string& term, const std::string& replacement);
-    void dictUpdate(const DictRow& row);
+    // True when the change is in the store (false: the file cannot be written now).
+    bool dictAdd(const std::string& term, const std::string& replacement);
+    bool dictUpdate(const DictRow& row);
     void dictDelete(std::int64_t id);
 
     // The history query for these filters; the search pattern (if any) binds first, then the limit.

@@ -5,6 +5,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdint>
@@ -163,7 +164,14 @@ PasteboardSnapshot X11ClipboardReader::read(const std::string& displayName, doub
     std::vector<Request> requests;
     bool hasPlain = false;
     Atom plainSource = None;
+    // An owner may list any number of formats, each named by a round trip: the deadline and a
+    // bound on their number hold for this part too.
+    constexpr std::size_t kMostFormats = 64;
+    std::vector<Atom> seen;
     for (Atom target : offered) {
+        if (Clock::now() >= deadline || requests.size() >= kMostFormats) break;
+        if (std::find(seen.begin(), seen.end(), target) != seen.end()) continue;
+        seen.push_back(target);
         const std::string name = atomName(d, target);
         if (name.empty()) continue;
         if (name.find('/') != std::string::npos) {

@@ -77,6 +77,12 @@ DictionaryPage::DictionaryPage(Database& store, QWidget* parent) : QWidget(paren
     addRow->addWidget(newReplacement_, 1);
     addRow->addWidget(add_);
     column->addWidget(addBox);
+    notSaved_ = new QLabel(this);
+    notSaved_->setObjectName("termNotSaved");
+    notSaved_->setWordWrap(true);
+    notSaved_->setStyleSheet(QString("color: %1;").arg(Kestal::css(Kestal::red)));
+    notSaved_->hide();
+    column->addWidget(notSaved_);
     connect(newTerm_, &QLineEdit::textChanged, this, [this] { updateAddButton(); });
     connect(newReplacement_, &QLineEdit::textChanged, this, [this] { updateAddButton(); });
     connect(add_, &QPushButton::clicked, this, [this] { addTerm(); });
@@ -136,7 +142,13 @@ void DictionaryPage::addTerm() {
     const QString term = trimmed(newTerm_->text());
     const QString replacement = trimmed(newReplacement_->text());
     if (term.isEmpty() || replacement.isEmpty()) return;
-    store_.dictAdd(term.toStdString(), replacement.toStdString());
+    if (!store_.dictAdd(term.toStdString(), replacement.toStdString())) {
+        notSaved_->setText("Not saved: the dictionary cannot be written now (the disk may be full or the file "
+                           "read-only). The term stays here; add it again once the file can be written.");
+        notSaved_->show();
+        return;
+    }
+    notSaved_->hide();
     newTerm_->clear();
     newReplacement_->clear();
     reload();

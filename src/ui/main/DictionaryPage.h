@@ -26,6 +26,7 @@ public:
     explicit DictionaryPage(Database& store, QWidget* parent = nullptr);
 
     // Adds the pair in the two fields (spaces and tabs trimmed); nothing when either is then empty.
+    // A pair the store cannot take stays in the fields, and the page says why.
     void addTerm();
     // Re-reads the whole dictionary.
     void reload();
@@ -57,6 +58,7 @@ private:
     QLineEdit* newReplacement_;
     QPushButton* add_;
     QLabel* count_;
+    QLabel* notSaved_;  // why the last term could not be saved
     QLineEdit* search_;
     QWidget* list_;
     QVBoxLayout* listLayout_;
