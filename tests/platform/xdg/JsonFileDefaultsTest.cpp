@@ -69,6 +69,21 @@ TEST(JsonFileDefaults, ValuesOfUnexpectedTypesStayInTheFileUntouched) {
                                          R"( "huge": 18446744073709551615, "lang": "en"})"));
 }
 
+// A change that cannot be written now (here the file's name is taken by a folder) is kept in
+// memory and goes to the file with the next save that succeeds.
+TEST(JsonFileDefaults, AChangeThatCannotBeWrittenIsKeptForTheNextSave) {
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/defaults.json";
+    platform::JsonFileDefaults d(path);
+    std::filesystem::create_directories(path);
+    d.setString("lang", "uk");
+    EXPECT_EQ(d.object("lang"), platform::DefaultsValue(std::string("uk")));
+    std::filesystem::remove(path);
+    d.setBool("sounds", false);
+    const auto doc = nlohmann::json::parse(slurp(path));
+    EXPECT_EQ(doc, nlohmann::json::parse(R"({"lang": "uk", "sounds": false})"));
+}
+
 TEST(JsonFileDefaults, AMalformedFileIsKeptAsideNotOverwritten) {
     QTemporaryDir dir;
     const std::string path = dir.path().toStdString() + "/defaults.json";
