@@ -143,15 +143,19 @@ void DictionaryPage::addTerm() {
     const QString replacement = trimmed(newReplacement_->text());
     if (term.isEmpty() || replacement.isEmpty()) return;
     if (!store_.dictAdd(term.toStdString(), replacement.toStdString())) {
-        notSaved_->setText("Not saved: the dictionary cannot be written now (the disk may be full or the file "
-                           "read-only). The term stays here; add it again once the file can be written.");
-        notSaved_->show();
+        showNotSaved();
         return;
     }
     notSaved_->hide();
     newTerm_->clear();
     newReplacement_->clear();
     reload();
+}
+
+void DictionaryPage::showNotSaved() {
+    notSaved_->setText("Not saved: the dictionary cannot be written now (the disk may be full or the file "
+                       "read-only). What you typed stays here; save it again once the file can be written.");
+    notSaved_->show();
 }
 
 void DictionaryPage::reload() {
@@ -199,7 +203,12 @@ void DictionaryPage::rebuildList() {
             rebuildList();
         };
         callbacks.onSave = [this](const DictRow& edited) {
-            store_.dictUpdate(edited);
+            // An edit the store cannot take stays open with what was typed.
+            if (!store_.dictUpdate(edited)) {
+                showNotSaved();
+                return;
+            }
+            notSaved_->hide();
             editing_.reset();
             reload();
         };

@@ -47,6 +47,7 @@ protected:
 private:
     void rebuildList();
     void updateAddButton();
+    void showNotSaved();
 
     Database& store_;
     std::vector<DictRow> rows_;
