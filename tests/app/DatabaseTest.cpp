@@ -375,6 +375,21 @@ TEST_F(DatabaseTest, WhatIsNoPlainFileAtTheStoresPathIsSetAsideUntouched) {
     }
     EXPECT_TRUE(fs::is_directory(folder_ + "/wendaro.db.corrupt"));
 
+    // A journal file of another user beside it is not read: it is moved aside too.
+    fs::remove_all(folder_ + "/wendaro.db.corrupt");
+    {
+        auto db = open();
+        db->waitForCheck();
+    }
+    writeFile("wendaro.db-wal", "planted");
+    ASSERT_EQ(::chown((folder_ + "/wendaro.db-wal").c_str(), 65534, 65534), 0);
+    {
+        auto db = open();
+        EXPECT_EQ(db->stats().count, 4);
+        EXPECT_TRUE(db->insertHistory("after", 1, 1, std::nullopt));
+    }
+    EXPECT_EQ(slurp(folder_ + "/wendaro.db-wal.foreign"), "planted");
+
     const std::string other = dir_.path().toStdString() + "/other.db";
     {
         sqlite3* db = nullptr;
@@ -391,7 +406,7 @@ TEST_F(DatabaseTest, WhatIsNoPlainFileAtTheStoresPathIsSetAsideUntouched) {
     EXPECT_TRUE(db->insertHistory("ours", 1, 1, std::nullopt));
     EXPECT_EQ(texts(db->history("", false, 500)), std::vector<std::string>{"ours"}) << "nothing read through the link";
     EXPECT_EQ(slurp(other), before);
-    EXPECT_TRUE(fs::is_symlink(folder_ + "/wendaro.db.corrupt.2"));
+    EXPECT_TRUE(fs::is_symlink(folder_ + "/wendaro.db.corrupt"));
     EXPECT_FALSE(fs::is_symlink(folder_ + "/wendaro.db"));
 }
 

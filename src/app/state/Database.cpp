@@ -313,6 +313,18 @@ void Database::openStore(bool setAsideAllowed) {
                                      "pasted and kept until it can be.");
         return;
     }
+    // A journal file of someone else's (or one that is no plain file) is not ours to read or
+    // write: it is moved aside, and SQLite makes its own.
+    for (const char* companion : {"-wal", "-shm", "-journal"}) {
+        const std::string file = path_ + companion;
+        if (::lstat(file.c_str(), &st) != 0 || (S_ISREG(st.st_mode) && st.st_uid == ::geteuid())) continue;
+        const std::string aside = platform::Paths::setAside(file, ".foreign");
+        tellOnce("foreign " + file, aside.empty() ? "The history file's companion " + file +
+                                                        " belongs to another user and cannot be moved aside; "
+                                                        "history may not be saved until it is removed."
+                                                  : "The history file's companion " + file +
+                                                        " belonged to another user; it is kept as " + aside + ".");
+    }
     platform::Paths::createPrivateFile(path_, /*truncate=*/false);
     // Journal files made while the store was read-only stay so after it is writable again, and
     // would keep it read-only: they follow the store's own mode.
