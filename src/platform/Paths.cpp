@@ -166,13 +166,13 @@ bool writePrivateFile(const std::string& file, const std::string& content) {
     return syncFolder(fs::path(path).parent_path());
 }
 
-std::string spareFolder() {
+std::string spareFolder(bool create) {
     std::vector<std::string> candidates;
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/')
         candidates.push_back(std::string(runtime) + "/Tovrin");
     candidates.push_back(envOr("TMPDIR", "/tmp") + "/Tovrin-" + std::to_string(::geteuid()));
     for (const std::string& dir : candidates) {
-        ::mkdir(dir.c_str(), 0700);
+        if (create) ::mkdir(dir.c_str(), 0700);
         // In a folder others can write to, a name may have been taken first: use it only when
         // it is a real folder of ours.
         struct stat st;

@@ -586,7 +586,7 @@ TEST_F(DatabaseTest, RowsThatCannotBeWrittenBesideTheStoreWaitInTheSpareFolder) 
     const std::string spare = dir_.path().toStdString() + "/spare";
     fs::create_directories(spare);
     Database::Options options;
-    options.spareFolder = spare;
+    options.spareFolder = [spare](bool) { return spare; };
     {
         auto db = open(options);
         fs::create_directories(folder_ + "/" + Database::pendingFileName);  // the pending file cannot be written

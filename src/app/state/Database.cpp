@@ -246,7 +246,7 @@ std::string encodeKept(double ts, const std::string& text, int words, double sec
 Database& Database::shared() {
     static Database db(defaultFolder(), [] {
         Options options;
-        options.spareFolder = platform::Paths::spareFolder();
+        options.spareFolder = [](bool create) { return platform::Paths::spareFolder(create); };
         options.tell = [](const std::string& sentence) {
             try {
                 platform::Scheduler::main().post([sentence] {
@@ -598,7 +598,7 @@ void Database::postHistoryChanged() { platform::NotificationCenter::shared().pos
 
 void Database::loadPending() {
     // The pending file beside the store, and the spare copy of a run that could not write it.
-    for (const std::string& file : {(fs::path(folder_) / pendingFileName).string(), spareFile()}) {
+    for (const std::string& file : {(fs::path(folder_) / pendingFileName).string(), spareFile(false)}) {
         if (file.empty()) continue;
         std::ifstream in(file, std::ios::binary);
         if (!in) continue;
@@ -627,21 +627,22 @@ void Database::loadPending() {
     }
 }
 
-std::string Database::spareFile() const {
-    if (options_.spareFolder.empty()) return {};
+std::string Database::spareFile(bool create) const {
+    const std::string folder = options_.spareFolder ? options_.spareFolder(create) : std::string();
+    if (folder.empty()) return {};
     // One file per store folder, named by a hash of its path.
     std::uint64_t hash = 1469598103934665603ull;
     for (unsigned char c : folder_) hash = (hash ^ c) * 1099511628211ull;
     char name[64];
     std::snprintf(name, sizeof name, "/pending-history-%016llx.jsonl", static_cast<unsigned long long>(hash));
-    return options_.spareFolder + name;
+    return folder + name;
 }
 
 // The pending file holds exactly the kept rows; it is replaced whole, so a crash leaves either
 // the old or the new list, never half a line. It goes once nothing is kept.
 void Database::savePending() {
     const std::string file = (fs::path(folder_) / pendingFileName).string();
-    const std::string spare = spareFile();
+    const std::string spare = spareFile(false);
     std::error_code ec;
     if (kept_.empty()) {
         fs::remove(file, ec);
@@ -656,9 +657,10 @@ void Database::savePending() {
     }
     // The store's disk is full or read-only: the rows go to another file system, and the next
     // start takes them in from there.
-    if (!spare.empty() && platform::Paths::writePrivateFile(spare, content)) {
+    const std::string fallback = spareFile(true);
+    if (!fallback.empty() && platform::Paths::writePrivateFile(fallback, content)) {
         qWarning("[Database] cannot write %s: %zu history rows are kept in %s", file.c_str(), kept_.size(),
-                 spare.c_str());
+                 fallback.c_str());
         return;
     }
     qWarning("[Database] cannot write %s: %zu history rows are kept in memory only", file.c_str(), kept_.size());

@@ -65,8 +65,9 @@ public:
         // it to stop the process in the middle of an import).
         std::function<void(std::size_t rowsSoFar)> legacyRowImported;
         // Where kept rows go when the pending file beside the store cannot be written (a full
-        // disk); "" for nowhere. The shared store uses the spare folder of the platform.
-        std::string spareFolder;
+        // disk), made when `create` is true; "" for nowhere (no function: nowhere). The shared
+        // store uses the spare folder of the platform.
+        std::function<std::string(bool create)> spareFolder;
         // Tells the user something about the store in a sentence (a damaged file recovered, a
         // file that cannot be used); called at most once per fact, on any thread.
         std::function<void(const std::string&)> tell;
@@ -150,7 +151,7 @@ private:
     void migrateJSONL(const std::string& folder);
     void loadPending();
     void savePending();
-    std::string spareFile() const;
+    std::string spareFile(bool create) const;
     Flush flushPending();
     void scheduleRetry();
     double now() const;
