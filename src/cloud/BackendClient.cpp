@@ -66,7 +66,8 @@ BackendClient::~BackendClient() = default;
 
 std::string BackendClient::baseURL() const {
     if (auto override = platform::Defaults::shared().string("backendURL")) {
-        if (UrlSyntax::parses(*override)) return *override;
+        // Tokens and passwords go to this address: never in the clear to another machine.
+        if (UrlSyntax::isPrivateTransport(*override)) return *override;
     }
     return kBuiltInBaseURL;
 }

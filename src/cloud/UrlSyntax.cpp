@@ -1,7 +1,9 @@
 #include "cloud/UrlSyntax.h"
 
 #include <cctype>
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -14,7 +16,48 @@ bool isUrlChar(char c) {
     return std::strchr("-._~:/?#[]@!$&'()*+,;=%", c) != nullptr;
 }
 
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// "127.a.b.c" with each part a decimal number of at most 255.
+bool isLoopbackV4(const std::string& host) {
+    int parts = 0;
+    std::size_t at = 0;
+    while (at <= host.size()) {
+        const std::size_t dot = std::min(host.find('.', at), host.size());
+        const std::string part = host.substr(at, dot - at);
+        if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(part) > 255)
+            return false;
+        if (parts == 0 && part != "127") return false;
+        ++parts;
+        at = dot + 1;
+    }
+    return parts == 4;
+}
+
 }  // namespace
+
+bool UrlSyntax::isPrivateTransport(const std::string& url) {
+    if (!parses(url)) return false;
+    const std::size_t sep = url.find("://");
+    if (sep == std::string::npos) return false;
+    const std::string scheme = lower(url.substr(0, sep));
+    std::string authority = url.substr(sep + 3, url.find_first_of("/?#", sep + 3) - (sep + 3));
+    if (const std::size_t at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
+    std::string host = authority;
+    if (!host.empty() && host.front() == '[') {
+        host = host.substr(0, host.find(']') == std::string::npos ? host.size() : host.find(']') + 1);
+    } else if (const std::size_t colon = host.find(':'); colon != std::string::npos) {
+        host.erase(colon);
+    }
+    host = lower(host);
+    if (host.empty()) return false;
+    if (scheme == "https") return true;
+    return scheme == "http" && (host == "localhost" || host == "[::1]" || isLoopbackV4(host));
+}
 
 bool UrlSyntax::parses(const std::string& text) {
     if (text.empty()) return false;

@@ -226,6 +226,8 @@ platform::Task<> DictationController::process(std::string wav, std::string langu
     std::string final = co_await enhanceBounded(text, language, kRewriteBudget);
     if (!*alive) co_return;
 
+    // A NUL would cut the text short on its way; other control characters are no dictation.
+    final = platform::TextTools::withoutControls(final);
     setState(State::idle);
     // A row the store cannot take now is kept by it and lands later; the paste goes on regardless.
     const bool stored = history_->insertHistory(final, wordCount(final), seconds, result.language);
@@ -235,16 +237,13 @@ platform::Task<> DictationController::process(std::string wav, std::string langu
 
 void DictationController::output(const std::string& final, bool stored) {
     const bool copyOnly = AppSettings::shared().copyInsteadOfTyping();
-    if (stored) toldHistoryNotSaved_ = false;
     auto& pasteboard = platform::Pasteboard::general();
     if (copyOnly || platform::Accessibility::shared().isTrusted(false)) {
-        const bool tellNotSaved = !stored && !toldHistoryNotSaved_;
-        if (tellNotSaved) toldHistoryNotSaved_ = true;
+        // Every dictation whose row is not stored says so.
+        const bool tellNotSaved = !stored;
         // Told once the outcome is known: a paste counts as inserted only when its chord was sent.
         auto report = [this, copyOnly, tellNotSaved](bool sent) {
             if (!sent) {
-                // Still to be told that history was not saved, at the next dictation.
-                if (tellNotSaved) toldHistoryNotSaved_ = false;
                 parts_.widget->flashResult(kCopiedPressPaste, false);
                 playSound("Basso");
                 return;

@@ -107,8 +107,6 @@ private:
     bool pressStartedRecording_ = false;
     bool stopHandledByPress_ = false;
     bool promptedAccessibility_ = false;
-    // The user was told that history could not be saved; told again only after a row was stored.
-    bool toldHistoryNotSaved_ = false;
     // Seconds of audio of the dictation being processed.
     double processingSeconds_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -1,8 +1,10 @@
-// Puts text at the cursor of the front application by way of the clipboard: the text goes on the
+// Puts text at the cursor of the front application by way of the clipboard: once the clipboard's
+// content has been read (without waiting long on another program), the text goes on the
 // clipboard, the paste chord follows 0.05 s later, and 0.6 s after that the clipboard gets back
 // everything it held before (every format), unless someone changed it in the meantime. When the
 // chord cannot be sent (no way to send keys in this session), the text stays on the clipboard for
-// the user to paste.
+// the user to paste. Control characters never reach the target; in a terminal, line breaks become
+// spaces.
 #pragma once
 
 #include <functional>

@@ -4,6 +4,12 @@
 #include "engine/EngineManager.h"
 #include "platform/Http.h"
 #include "platform/MultipartBody.h"
+#include "platform/PortListeners.h"
+
+#include <QtGlobal>
+
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -12,6 +18,43 @@ constexpr double kRequestTimeout = 60;
 constexpr double kHealthTimeout = 2;
 
 int codeOf(const platform::HttpResponse& response) { return response.status > 0 ? response.status : -1; }
+
+// The port of "http://host:port/...", or 0 when the URL names none.
+int portOf(const std::string& url) {
+    const auto scheme = url.find("://");
+    const auto hostStart = scheme == std::string::npos ? 0 : scheme + 3;
+    const auto hostEnd = url.find('/', hostStart);
+    const std::string host = url.substr(hostStart, hostEnd == std::string::npos ? std::string::npos : hostEnd - hostStart);
+    const auto colon = host.rfind(':');
+    if (colon == std::string::npos || host.find(']', colon) != std::string::npos) return 0;
+    int port = 0;
+    for (std::size_t i = colon + 1; i < host.size(); ++i) {
+        if (host[i] < '0' || host[i] > '9' || port > 65535) return 0;
+        port = port * 10 + (host[i] - '0');
+    }
+    return port;
+}
+
+std::string userName(unsigned uid) {
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    char buffer[1024];
+    if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name) return found->pw_name;
+    return "?";
+}
+
+// A server on a port that another user's process holds is not ours: what we send it (the user's
+// voice) and what it answers (text we would paste) are not to be trusted. It counts as offline.
+bool serverIsOurs(const std::string& url) {
+    const int port = portOf(url);
+    unsigned uid = 0;
+    if (port <= 0 || platform::PortListeners::onlyOurs(port, &uid)) return true;
+    qWarning("[WhisperClient] port %d is held by a process of user %u (%s), not ours: the server counts as offline",
+             port, uid, userName(uid).c_str());
+    return false;
+}
+
+const char* const kOffline = "Whisper server offline";
 
 }  // namespace
 
@@ -41,6 +84,7 @@ platform::Task<WhisperResult> WhisperClient::transcribe(std::string wav, std::st
 }
 
 platform::Task<WhisperResult> WhisperClient::transcribeBundled(std::string wav, std::string lang, std::string url) {
+    if (!serverIsOurs(url)) throw AppError(-1, kOffline);
     const std::string boundary = "Wendaro-" + platform::http::makeUuid();
     platform::HttpRequest request;
     request.method = "POST";
@@ -60,6 +104,7 @@ platform::Task<WhisperResult> WhisperClient::transcribeBundled(std::string wav, 
 }
 
 platform::Task<WhisperResult> WhisperClient::transcribeDevServer(std::string wav, std::string lang) {
+    if (!serverIsOurs(fixedServerBase_)) throw AppError(-1, kOffline);
     platform::HttpRequest request;
     request.method = "POST";
     request.url = fixedServerBase_ + "/transcribe";
@@ -77,9 +122,11 @@ platform::Task<WhisperResult> WhisperClient::transcribeDevServer(std::string wav
 
 platform::Task<bool> WhisperClient::isHealthy() {
     if (EngineManager::shared().running()) {
+        if (const auto url = EngineManager::shared().inferenceURL(); url && !serverIsOurs(*url)) co_return false;
         const bool ready = co_await EngineManager::shared().waitUntilReady(3);
         co_return ready;
     }
+    if (!serverIsOurs(fixedServerBase_)) co_return false;
     platform::HttpRequest request;
     request.url = fixedServerBase_ + "/health";
     request.timeout = kHealthTimeout;

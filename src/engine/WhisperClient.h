@@ -1,5 +1,6 @@
 // HTTP client of the local speech servers: the engine server that EngineManager runs, or, while
-// that is not running, the fixed-port server on this machine.
+// that is not running, the fixed-port server on this machine. A server whose port another user's
+// process listens on is never sent anything: it counts as offline.
 #pragma once
 
 #include "app/state/WhisperResult.h"

@@ -4,6 +4,7 @@
 #include "platform/ServiceSlot.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,6 +34,9 @@ public:
     // Every format it holds, and back.
     virtual PasteboardSnapshot snapshot() const = 0;
     virtual void restore(const PasteboardSnapshot& snapshot) = 0;
+    // The snapshot, handed to `done` on the main thread, without waiting on another program: a
+    // format its owner has not sent within a moment is left out. The default takes it at once.
+    virtual void snapshotAsync(std::function<void(PasteboardSnapshot)> done) const { done(snapshot()); }
 
     static Pasteboard& general() { return ServiceSlot<Pasteboard>::get(); }
     static void setGeneral(Pasteboard* p) { ServiceSlot<Pasteboard>::set(p); }

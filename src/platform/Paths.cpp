@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <mutex>
 #include <system_error>
+#include <vector>
 
 #include <cerrno>
 #include <cstdio>
@@ -171,6 +172,23 @@ bool writePrivateFile(const std::string& file, const std::string& content) {
         return false;
     }
     return syncFolder(fs::path(path).parent_path());
+}
+
+std::string spareFolder(bool create) {
+    std::vector<std::string> candidates;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/')
+        candidates.push_back(std::string(runtime) + "/Tovrin");
+    candidates.push_back(envOr("TMPDIR", "/tmp") + "/Tovrin-" + std::to_string(::geteuid()));
+    for (const std::string& dir : candidates) {
+        if (create) ::mkdir(dir.c_str(), 0700);
+        // In a folder others can write to, a name may have been taken first: use it only when
+        // it is a real folder of ours.
+        struct stat st;
+        if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) continue;
+        if ((st.st_mode & 07777) != 0700 && ::chmod(dir.c_str(), 0700) != 0) continue;
+        return dir;
+    }
+    return {};
 }
 
 std::string setAside(const std::string& path, const std::string& suffix) {

@@ -46,6 +46,10 @@ bool createPrivateFile(const std::string& path, bool truncate);
 // and synced, then renamed over it, and the folder synced. When a step fails the old content
 // stays and the result is false.
 bool writePrivateFile(const std::string& path, const std::string& content);
+// A private folder (0700, ours, not a link) on another file system than the user's data, for
+// what cannot be written there (a full disk): $XDG_RUNTIME_DIR/Tovrin, else Tovrin-<uid> in the
+// temporary folder. "" when neither can be made (when `create` is false: when neither exists).
+std::string spareFolder(bool create = true);
 // Moves the file (or folder) to `path + suffix`, or to `path + suffix + "." + n` for the first
 // free n from 2; a file of one of those names is never replaced. The new path, or "" when
 // nothing was moved.

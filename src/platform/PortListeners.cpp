@@ -94,4 +94,53 @@ void killListeners(int port) {
     }
 }
 
+std::vector<unsigned> parseListenerUids(const std::string& procNetTcp, int port) {
+    // "  sl  local_address rem_address   st tx_queue:rx_queue tr:tm->when retrnsmt   uid ..."
+    // with the local address as hexadecimal "ADDRESS:PORT" and the state 0A for a listener.
+    std::vector<unsigned> uids;
+    std::istringstream in(procNetTcp);
+    std::string line;
+    std::getline(in, line);  // the heading
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid;
+        if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid)) continue;
+        if (state != "0A") continue;
+        const auto colon = local.rfind(':');
+        if (colon == std::string::npos) continue;
+        unsigned long localPort = 0, owner = 0;
+        const std::string portText = local.substr(colon + 1);
+        auto [p, pe] = std::from_chars(portText.data(), portText.data() + portText.size(), localPort, 16);
+        auto [u, ue] = std::from_chars(uid.data(), uid.data() + uid.size(), owner, 10);
+        if (pe != std::errc() || p != portText.data() + portText.size() || ue != std::errc() ||
+            u != uid.data() + uid.size() || localPort != static_cast<unsigned long>(port))
+            continue;
+        uids.push_back(static_cast<unsigned>(owner));
+    }
+    return uids;
+}
+
+std::vector<unsigned> listenerUids(int port) {
+    std::vector<unsigned> uids;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream in(table);
+        if (!in) continue;
+        std::stringstream text;
+        text << in.rdbuf();
+        const auto found = parseListenerUids(text.str(), port);
+        uids.insert(uids.end(), found.begin(), found.end());
+    }
+    return uids;
+}
+
+bool onlyOurs(int port, unsigned* foreignUid) {
+    const auto ours = static_cast<unsigned>(::geteuid());
+    for (unsigned uid : listenerUids(port)) {
+        if (uid == ours) continue;
+        if (foreignUid) *foreignUid = uid;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace platform::PortListeners

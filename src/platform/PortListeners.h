@@ -20,4 +20,16 @@ std::vector<int> listeners(int port);
 // Never fails: every error is swallowed.
 void killListeners(int port);
 
+// The owners (user ids) of the TCP sockets listening on the port, on any address, read from the
+// text of /proc/net/tcp or /proc/net/tcp6.
+std::vector<unsigned> parseListenerUids(const std::string& procNetTcp, int port);
+
+// The same from this machine's /proc/net/tcp and /proc/net/tcp6.
+std::vector<unsigned> listenerUids(int port);
+
+// Whether whatever listens on the port is ours: no listener at all, or only listeners of this
+// process's user. Another user's server on a port we would talk to could read what we send and
+// answer what it likes; `foreignUid` is set to its user id.
+bool onlyOurs(int port, unsigned* foreignUid = nullptr);
+
 }  // namespace platform::PortListeners

@@ -76,4 +76,60 @@ std::string firstCharacters(const std::string& text, int count) {
     return s.left(end).toStdString();
 }
 
+namespace {
+
+void appendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+bool isControl(char32_t cp) { return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F); }
+
+// Walks the code points of `text` (a broken sequence reads as U+FFFD); `keep` says what each
+// becomes: nothing (0), itself, or another code point.
+template <typename Rule>
+std::string mapped(const std::string& text, Rule keep) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t length = 0;
+        char32_t cp = codePointAt(text, at, length);
+        // Surrogates and code points past U+10FFFF are not text either.
+        if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = 0xFFFD;
+        const char32_t next = at + length < text.size() ? static_cast<unsigned char>(text[at + length]) : 0;
+        if (const char32_t kept = keep(cp, next)) appendUtf8(out, kept);
+        at += length;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string withoutControls(const std::string& text) {
+    return mapped(text, [](char32_t cp, char32_t next) -> char32_t {
+        if (cp == '\t' || cp == '\n') return cp;
+        if (cp == '\r') return next == '\n' ? 0 : '\n';
+        return isControl(cp) ? 0 : cp;
+    });
+}
+
+std::string forTerminal(const std::string& text) {
+    return mapped(withoutControls(text), [](char32_t cp, char32_t) -> char32_t {
+        return isControl(cp) || cp == 0x2028 || cp == 0x2029 ? U' ' : cp;
+    });
+}
+
 }  // namespace platform::TextTools

@@ -12,4 +12,13 @@ std::string trimmed(const std::string& text);
 // The first `count` user-perceived characters (grapheme clusters) of UTF-8 text.
 std::string firstCharacters(const std::string& text, int count);
 
+// `text` fit to paste: without NUL, DEL and the other C0 and C1 control characters, tab and line
+// feed excepted (a carriage return before a line feed goes, one on its own becomes a line feed).
+// Ill-formed UTF-8 is replaced by U+FFFD.
+std::string withoutControls(const std::string& text);
+// The same for a terminal, where a line break would run the line typed so far as a command:
+// every control character left (tab, line feed) and the Unicode line and paragraph separators
+// become spaces.
+std::string forTerminal(const std::string& text);
+
 }  // namespace platform::TextTools

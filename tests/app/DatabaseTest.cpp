@@ -363,17 +363,51 @@ TEST_F(DatabaseTest, AnEarlierImportedFileIsNeverOverwritten) {
     EXPECT_EQ(line, "earlier");
 }
 
-TEST_F(DatabaseTest, AStoreThatCannotOpenStaysEmptyAndKeepsTheLegacyFile) {
+// Anything at the store's path that is not a plain file is moved aside untouched and never opened:
+// a folder, or a link into another program's database.
+TEST_F(DatabaseTest, WhatIsNoPlainFileAtTheStoresPathIsSetAsideUntouched) {
     fs::create_directories(folder_ + "/wendaro.db");  // a folder where the file should be
     writeFile("history.jsonl", kLegacy);
+    {
+        auto db = open();
+        EXPECT_TRUE(db->insertHistory("stored", 1, 1, std::nullopt));
+        EXPECT_EQ(db->stats().count, 4) << "the legacy rows and the new one";
+    }
+    EXPECT_TRUE(fs::is_directory(folder_ + "/wendaro.db.corrupt"));
+
+    // A journal file of another user beside it is not read: it is moved aside too.
+    fs::remove_all(folder_ + "/wendaro.db.corrupt");
+    {
+        auto db = open();
+        db->waitForCheck();
+    }
+    writeFile("wendaro.db-wal", "planted");
+    ASSERT_EQ(::chown((folder_ + "/wendaro.db-wal").c_str(), 65534, 65534), 0);
+    {
+        auto db = open();
+        EXPECT_EQ(db->stats().count, 4);
+        EXPECT_TRUE(db->insertHistory("after", 1, 1, std::nullopt));
+    }
+    EXPECT_EQ(slurp(folder_ + "/wendaro.db-wal.foreign"), "planted");
+
+    const std::string other = dir_.path().toStdString() + "/other.db";
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(other.c_str(), &db);
+        sqlite3_exec(db, "CREATE TABLE history(id INTEGER PRIMARY KEY, secret TEXT); INSERT INTO history VALUES(1,'x')",
+                     nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    const std::string before = slurp(other);
+    fs::remove(folder_ + "/wendaro.db");
+    fs::create_symlink(other, folder_ + "/wendaro.db");
     auto db = open();
-    db->insertHistory("lost", 1, 1, std::nullopt);
-    db->dictAdd("a", "b");
-    db->toggleFavorite(1);
-    EXPECT_TRUE(db->history("", false, 500).empty());
-    EXPECT_TRUE(db->dictAll().empty());
-    EXPECT_EQ(db->stats(), (Database::Stats{0, 0, 0.0}));
-    EXPECT_TRUE(exists("history.jsonl")) << "rows that could not be stored must not be marked imported";
+    db->waitForCheck();
+    EXPECT_TRUE(db->insertHistory("ours", 1, 1, std::nullopt));
+    EXPECT_EQ(texts(db->history("", false, 500)), std::vector<std::string>{"ours"}) << "nothing read through the link";
+    EXPECT_EQ(slurp(other), before);
+    EXPECT_TRUE(fs::is_symlink(folder_ + "/wendaro.db.corrupt"));
+    EXPECT_FALSE(fs::is_symlink(folder_ + "/wendaro.db"));
 }
 
 TEST_F(DatabaseTest, CallersOnSeveralThreadsAreServedOneAtATime) {
@@ -411,7 +445,10 @@ TEST_F(DatabaseTest, ARowBlockedByAnotherProcessIsKeptAndLandsExactlyOnce) {
         EXPECT_EQ(db->pendingCount(), 1u) << "still locked: still kept";
         EXPECT_EQ(changes_, 0);
     }
-    test::fakes().scheduler.advance(5);
+    // Each failed try doubles the wait for the next.
+    test::fakes().scheduler.advance(9.9);
+    EXPECT_EQ(db->pendingCount(), 1u);
+    test::fakes().scheduler.advance(0.1);
     EXPECT_EQ(db->pendingCount(), 0u);
     EXPECT_EQ(changes_, 1) << "a row landing late is announced";
     EXPECT_FALSE(exists(Database::pendingFileName));
@@ -476,6 +513,100 @@ TEST_F(DatabaseTest, AnUnsoundFileIsSetAsideByteForByteAndAFreshStoreTakesTheRow
     EXPECT_EQ(texts(db->history("", false, 500)), std::vector<std::string>{"after damage"});
     EXPECT_EQ(slurp(folder_ + "/wendaro.db.corrupt"), garbage);
     EXPECT_EQ(slurp(folder_ + "/wendaro.db.corrupt.2"), damaged);
+}
+
+// One damaged page among thousands of rows: found by the check after opening, the file is set
+// aside byte for byte, every row that can still be read is in the fresh store, and the user is
+// told once how many.
+TEST_F(DatabaseTest, ADamagedPageIsFoundAndEveryReadableRowRecovered) {
+    {
+        auto db = open();
+        db->dictAdd("jason", "JSON");
+    }
+    query("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i+1 FROM n WHERE i < 2999) "
+          "INSERT INTO history(ts,text,words,seconds) SELECT i, 'row ' || i || printf('%.60c', 'x'), 2, 1 FROM n");
+    ASSERT_EQ(query("SELECT count(*) FROM history"), "3000\n");
+    std::string bytes = slurp(folder_ + "/wendaro.db");
+    const std::size_t pages = bytes.size() / 4096;
+    ASSERT_GT(pages, 40u);
+    std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(pages / 2 * 4096), 4096, '\xA5');
+    writeFile("wendaro.db", bytes);
+
+    std::vector<std::string> told;
+    Database::Options options;
+    options.tell = [&told](const std::string& sentence) { told.push_back(sentence); };
+    auto db = open(options);
+    db->waitForCheck();
+    EXPECT_EQ(slurp(folder_ + "/wendaro.db.corrupt"), bytes);
+    const auto count = db->stats().count;
+    EXPECT_GE(count, 2900);
+    EXPECT_LT(count, 3000);
+    EXPECT_EQ(db->dictAll().size(), 1u);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find(std::to_string(count) + " entries were recovered"), std::string::npos) << told[0];
+    EXPECT_TRUE(db->insertHistory("after", 1, 1, std::nullopt));
+    EXPECT_EQ(db->stats().count, count + 1);
+}
+
+// A store made by a newer version (a column this one would have to fill in) is left exactly as it
+// is: read, never written; new rows are kept, and the user is told once.
+TEST_F(DatabaseTest, AStoreOfANewerVersionIsLeftUntouchedAndNewRowsAreKept) {
+    fs::create_directories(folder_);
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open((folder_ + "/wendaro.db").c_str(), &db);
+        sqlite3_exec(db,
+                     "CREATE TABLE history(id INTEGER PRIMARY KEY AUTOINCREMENT, ts REAL NOT NULL, text TEXT NOT NULL,"
+                     " words INTEGER NOT NULL, seconds REAL NOT NULL, language TEXT, favorite INTEGER NOT NULL DEFAULT 0,"
+                     " device TEXT NOT NULL);"
+                     "INSERT INTO history(ts,text,words,seconds,device) VALUES(1,'from the newer version',4,1,'pc')",
+                     nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    const std::string before = slurp(folder_ + "/wendaro.db");
+    std::vector<std::string> told;
+    Database::Options options;
+    options.tell = [&told](const std::string& sentence) { told.push_back(sentence); };
+    auto db = open(options);
+    db->waitForCheck();
+    EXPECT_EQ(texts(db->history("", false, 500)), std::vector<std::string>{"from the newer version"});
+    EXPECT_FALSE(db->insertHistory("kept", 1, 1, std::nullopt));
+    EXPECT_FALSE(db->insertHistory("kept too", 2, 1, std::nullopt));
+    EXPECT_EQ(db->pendingCount(), 2u);
+    EXPECT_TRUE(exists(Database::pendingFileName));
+    db.reset();
+    EXPECT_EQ(slurp(folder_ + "/wendaro.db"), before);
+    EXPECT_FALSE(exists("wendaro.db.corrupt"));
+    EXPECT_EQ(told.size(), 1u);
+}
+
+// Rows that can reach neither the store nor the pending file beside it (a full disk) go to the
+// spare folder on another file system, and the next start takes them in exactly once.
+TEST_F(DatabaseTest, RowsThatCannotBeWrittenBesideTheStoreWaitInTheSpareFolder) {
+    const std::string spare = dir_.path().toStdString() + "/spare";
+    fs::create_directories(spare);
+    Database::Options options;
+    options.spareFolder = [spare](bool) { return spare; };
+    {
+        auto db = open(options);
+        fs::create_directories(folder_ + "/" + Database::pendingFileName);  // the pending file cannot be written
+        HeldLock lock(db->path());
+        for (const char* text : {"one", "two", "three"}) EXPECT_FALSE(db->insertHistory(text, 1, 1, std::nullopt));
+        db.reset();  // the quit, with the store still locked
+    }
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(spare)) files.push_back(e.path());
+    ASSERT_EQ(files.size(), 1u);
+    struct stat st {};
+    ASSERT_EQ(::stat(files[0].c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    fs::remove(folder_ + "/" + Database::pendingFileName);  // space again
+    for (int run = 0; run < 2; ++run) {
+        auto db = open(options);
+        EXPECT_EQ(texts(db->history("", false, 500)), (std::vector<std::string>{"three", "two", "one"}));
+    }
+    EXPECT_FALSE(fs::exists(files[0]));
 }
 
 }  // namespace

@@ -11,17 +11,20 @@ using nlohmann::json;
 
 using BackendRequestTest = BackendFixture;
 
-TEST_F(BackendRequestTest, BaseUrlOverrideIsUsedOnlyWhenItReadsAsAUrl) {
+TEST_F(BackendRequestTest, BaseUrlOverrideIsUsedOnlyOverHttpsOrToThisMachine) {
     auto& defaults = test::fakes().defaults;
     defaults.remove("backendURL");
     EXPECT_EQ(client->baseURL(), "https://tovrin.io/api");
     EXPECT_EQ(client->baseURL().size(), 21u);
-    for (const char* bad : {"", "http://exa mple.com/api", "http://host/%zz", "1http://host", "a#b#c"}) {
+    // Not a URL, or one that would carry the tokens in the clear to another machine.
+    for (const char* bad : {"", "https://exa mple.com/api", "https://host/%zz", "1http://host", "a#b#c", "relative/path",
+                            "ftp://files.example/x", "http://example.com/api", "http://127.0.0.1.evil.example/",
+                            "http://127.0.0.1@evil.example/", "http://10.0.0.2:8080/", "https:///path"}) {
         defaults.setString("backendURL", bad);
         EXPECT_EQ(client->baseURL(), "https://tovrin.io/api") << bad;
     }
-    // Scheme and path are not checked: whatever parses is used as it stands.
-    for (const char* good : {"ftp://files.example/x", "relative/path", "http://127.0.0.1:9/api/"}) {
+    for (const char* good : {"https://staging.example/api", "HTTPS://h.io", "http://127.0.0.1:9/api/",
+                             "http://localhost:8080", "http://[::1]:9/api", "http://127.1.2.3/"}) {
         defaults.setString("backendURL", good);
         EXPECT_EQ(client->baseURL(), good);
     }

@@ -4,6 +4,7 @@
 #include "dictation/TextInjector.h"
 #include "platform/qt/QtPasteboard.h"
 #include "platform/qt/QtScheduler.h"
+#include "platform/x11/X11ClipboardReader.h"
 #include "platform/x11/X11KeySynth.h"
 #include "support/DesktopTestMain.h"
 #include "support/TestEnvironment.h"
@@ -18,6 +19,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
+#include <QTimer>
 #include <QTemporaryDir>
 
 #include <X11/Xlib.h>
@@ -75,7 +77,10 @@ protected:
         ASSERT_TRUE(dir_.isValid());
         scheduler_ = std::make_unique<platform::QtScheduler>();
         platform::Scheduler::setMain(scheduler_.get());
-        pasteboard_ = std::make_unique<platform::QtPasteboard>();
+        // As the program has it: another client's clipboard is read on a connection of its own.
+        platform::X11ClipboardReader::prepare();
+        pasteboard_ = std::make_unique<platform::QtPasteboard>(
+            [name = std::string(DisplayString(display()))] { return platform::X11ClipboardReader::read(name, 0.3); });
         platform::Pasteboard::setGeneral(pasteboard_.get());
         keySynth_ = std::make_unique<platform::X11KeySynth>(display());
         platform::KeySynth::setShared(keySynth_.get());
@@ -202,6 +207,34 @@ TEST_F(TextInjectorIT, CopyOnlyTypesNothingAndLeavesTheTranscriptOnTheClipboard)
     EXPECT_EQ(readFile(field), "");
     EXPECT_EQ(probe(), "copied, not typed");
 }
+
+// An owner that never answers (0), or one that lists 21 formats and never sends any: the paste
+// still lands at once, the event loop keeps turning meanwhile (a click on the tray would be
+// answered), and the transcript stays, since nothing of the earlier clipboard could be read.
+class SilentOwner : public TextInjectorIT, public ::testing::WithParamInterface<int> {};
+
+TEST_P(SilentOwner, HoldsUpNeitherThePasteNorTheEventLoop) {
+    const QString field = startTarget();
+    const QString ready = dir_.filePath("owner.ready");
+    targets_.push_back(test::desktop().spawn({TOVRIN_SILENT_OWNER, ready.toStdString(), std::to_string(GetParam())}));
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(ready); }, 10));
+    pump(0.1);
+
+    QElapsedTimer clock;
+    clock.start();
+    qint64 clickAnsweredAt = -1;
+    QTimer::singleShot(100, [&] { clickAnsweredAt = clock.elapsed(); });
+    injector.pasteViaClipboard("pasted past a silent owner");
+    EXPECT_TRUE(waitFor([&] { return readFile(field) == "pasted past a silent owner"; }, 1.0))
+        << "field holds: " << readFile(field);
+    EXPECT_GE(clickAnsweredAt, 0);
+    EXPECT_LT(clickAnsweredAt, 400) << "the event loop stood still while the clipboard was read";
+    pump(0.7);
+    EXPECT_EQ(probe(), "pasted past a silent owner");
+}
+
+INSTANTIATE_TEST_SUITE_P(NeverAnswersOrNeverSends, SilentOwner, ::testing::Values(0, 21),
+                         [](const auto& info) { return info.param == 0 ? "NeverAnswers" : "ListsTwentyOneFormats"; });
 
 class HeldModifier : public TextInjectorIT, public ::testing::WithParamInterface<KeySym> {};
 

@@ -113,4 +113,20 @@ TEST_F(TextInjectorTest, AChordThatCannotBeSentLeavesTheTextOnTheClipboardAndSay
     EXPECT_EQ(board().string(), "the transcript");
 }
 
+// Control characters never reach the target: a NUL would cut the text short, an escape or a line
+// break in a terminal would act there. Line breaks and tabs stay where they are text.
+TEST_F(TextInjectorTest, ControlCharactersNeverReachTheTarget) {
+    using namespace std::string_literals;
+    const std::string raw = "one\0two\ttab\r\nthree\x1b[201~\x7f"s + "\xc2\x85" + "four\xe2\x80\xa8" + "five\rsix\xff";
+    injector.pasteViaClipboard(raw);
+    advance(0.05);
+    EXPECT_EQ(keys().clipboardAtPaste.back(), "onetwo\ttab\nthree[201~four\u2028five\nsix\uFFFD");
+
+    advance(1);
+    keys().terminal = true;
+    injector.pasteViaClipboard("touch PWNED\nls\t-l\r\nx\0y"s);
+    advance(0.05);
+    EXPECT_EQ(keys().clipboardAtPaste.back(), "touch PWNED ls -l xy");
+}
+
 }  // namespace

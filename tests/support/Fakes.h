@@ -73,6 +73,8 @@ struct FakeKeySynth : platform::KeySynth {
     bool sends = true;  // false: no way to send the chord, as paste() reports
     std::vector<std::string> clipboardAtPaste;
     platform::Pasteboard* pasteboard = nullptr;
+    bool terminal = false;  // the focused window is a terminal emulator
+    bool targetIsTerminal() const override { return terminal; }
     bool paste() override {
         ++pastes;
         if (pasteboard) clipboardAtPaste.push_back(pasteboard->string().value_or("<none>"));

@@ -11,6 +11,7 @@
 #include "ui/main/ToggleSwitch.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <QApplication>
 #include <QLabel>
@@ -55,6 +56,44 @@ protected:
     test::TempFolder folder_;
     std::unique_ptr<Database> store_;
 };
+
+// A term or an edit the store cannot take (here: a store that refuses every change) is not
+// dropped: the fields keep what was typed and the page says why; once the store takes it, the
+// note goes.
+TEST_F(DictionaryPageTest, ATermThatCannotBeSavedStaysInTheFieldsAndThePageSaysWhy) {
+    store_->dictAdd("alpha", "A");
+    sqlite3* other = nullptr;
+    sqlite3_open(store_->path().c_str(), &other);
+    ASSERT_EQ(sqlite3_exec(other,
+                           "CREATE TRIGGER refuseAdd BEFORE INSERT ON dictionary BEGIN SELECT RAISE(ABORT, 'full'); END;"
+                           "CREATE TRIGGER refuseEdit BEFORE UPDATE ON dictionary BEGIN SELECT RAISE(ABORT, 'full'); END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    DictionaryPage page(*store_);
+    type(page, "jason", "JSON");
+    page.addTerm();
+    EXPECT_EQ(terms(store_->dictAll()), std::vector<std::string>{"alpha"});
+    EXPECT_EQ(test::child<QLineEdit>(page, "newTerm")->text(), "jason");
+    EXPECT_EQ(test::child<QLineEdit>(page, "newReplacement")->text(), "JSON");
+    auto* note = test::child<QLabel>(page, "termNotSaved");
+    EXPECT_FALSE(note->isHidden());
+    EXPECT_TRUE(note->text().startsWith("Not saved")) << note->text().toStdString();
+
+    test::child<QToolButton>(view(page, "alpha"), "dictEdit")->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QTest::keyClicks(test::child<QLineEdit>(view(page, "alpha"), "dictEditTerm"), "-typed");
+    test::child<QPushButton>(view(page, "alpha"), "dictSave")->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(view(page, "alpha") && view(page, "alpha")->isEditing());
+    EXPECT_EQ(test::child<QLineEdit>(view(page, "alpha"), "dictEditTerm")->text(), "alpha-typed");
+
+    sqlite3_exec(other, "DROP TRIGGER refuseAdd; DROP TRIGGER refuseEdit", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    page.addTerm();
+    EXPECT_EQ(terms(store_->dictAll()), (std::vector<std::string>{"alpha", "jason"}));
+    EXPECT_TRUE(note->isHidden());
+    EXPECT_EQ(test::child<QLineEdit>(page, "newTerm")->text(), "");
+}
 
 TEST_F(DictionaryPageTest, AddTermNeedsBothFieldsAndStoresThemTrimmed) {
     DictionaryPage page(*store_);

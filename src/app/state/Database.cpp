@@ -1,5 +1,7 @@
 #include "app/state/Database.h"
 
+#include "app/state/WhisperResult.h"
+#include "platform/DesktopNotifier.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"
 #include "platform/Scheduler.h"
@@ -12,12 +14,16 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
 #include <sstream>
+#include <stdexcept>
 #include <system_error>
+
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -56,8 +62,21 @@ const char* const kInsertHistoryOnce =
 // the main thread: it can keep its row and try again.
 constexpr int kWaitMs = 3000;
 constexpr int kBriefWaitMs = 200;
-// Seconds between tries of the kept rows.
+// Seconds before the first try of kept rows; each failed try doubles it, up to the longest.
 constexpr double kRetrySeconds = 5;
+constexpr double kLongestRetrySeconds = 300;
+
+// The columns this version writes; a store with another column that must be filled in is newer.
+const char* const kHistoryColumns[] = {"id", "ts", "text", "words", "seconds", "language", "favorite"};
+const char* const kDictionaryColumns[] = {"id", "term", "replacement", "enabled"};
+
+// A file at the store's path that SQLite cannot use at all (as opposed to one that is busy, or
+// read-only, which waits).
+bool isUnusable(int rc) {
+    const int primary = rc & 0xff;
+    return primary == SQLITE_CANTOPEN || primary == SQLITE_PERM || primary == SQLITE_AUTH ||
+           rc == SQLITE_IOERR_SHMOPEN || rc == SQLITE_IOERR_SHMSIZE || rc == SQLITE_IOERR_SHMMAP;
+}
 
 bool isCorruption(int rc) {
     rc &= 0xff;
@@ -81,7 +100,8 @@ public:
     void bind(int i, int v) { if (stmt_) sqlite3_bind_int(stmt_, i, v); }
     void bind(int i, std::int64_t v) { if (stmt_) sqlite3_bind_int64(stmt_, i, v); }
     void bind(int i, const std::string& v) {
-        if (stmt_) sqlite3_bind_text(stmt_, i, v.c_str(), -1, SQLITE_TRANSIENT);
+        // With its length: a NUL inside the text must not cut the rest off.
+        if (stmt_) sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
     }
     void bind(int i, const std::optional<std::string>& v) {
         if (!stmt_) return;
@@ -92,6 +112,7 @@ public:
     int step() { return stmt_ ? sqlite3_step(stmt_) : rc_; }
 
     std::int64_t int64(int col) const { return sqlite3_column_int64(stmt_, col); }
+    sqlite3_value* value(int col) const { return sqlite3_column_value(stmt_, col); }
     int int32(int col) const { return sqlite3_column_int(stmt_, col); }
     double real(int col) const { return sqlite3_column_double(stmt_, col); }
     bool isNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
@@ -227,7 +248,22 @@ std::string encodeKept(double ts, const std::string& text, int words, double sec
 }  // namespace
 
 Database& Database::shared() {
-    static Database db(defaultFolder());
+    static Database db(defaultFolder(), [] {
+        Options options;
+        options.spareFolder = [](bool create) { return platform::Paths::spareFolder(create); };
+        options.tell = [](const std::string& sentence) {
+            try {
+                platform::Scheduler::main().post([sentence] {
+                    try {
+                        platform::DesktopNotifier::shared().notify("Tovrin", sentence);
+                    } catch (const std::logic_error&) {
+                    }
+                });
+            } catch (const std::logic_error&) {
+            }
+        };
+        return options;
+    }());
     return db;
 }
 
@@ -242,13 +278,24 @@ Database::Database(const std::string& folder, Options options)
     }
     migrateJSONL(folder);
     // Rows an earlier run could not write: they land now, exactly once, or stay kept.
-    std::lock_guard lock(mutex_);
-    loadPending();
-    if (!kept_.empty() && flushPending() == Flush::kept) scheduleRetry();
+    {
+        std::lock_guard lock(mutex_);
+        loadPending();
+        if (!kept_.empty() && flushPending() == Flush::kept) scheduleRetry();
+    }
+    // A damaged page shows only where it is read: the whole file is checked, without holding up
+    // the start.
+    checker_ = std::thread([this] { backgroundCheck(); });
 }
 
 Database::~Database() {
     *alive_ = false;
+    {
+        std::lock_guard lock(checkMutex_);
+        stopCheck_ = true;
+        if (checkConnection_) sqlite3_interrupt(checkConnection_);
+    }
+    if (checker_.joinable()) checker_.join();
     std::lock_guard lock(mutex_);
     closing_ = true;
     // A last try at quit; what still cannot be written waits in the pending file.
@@ -261,12 +308,35 @@ Database::~Database() {
 void Database::openStore(bool setAsideAllowed) {
     dictVersion_ = nextDictionaryVersion();
     closeStore();
+    // The store is a plain file of ours. A link (into another program's database, say), a folder
+    // or a device at its path is moved aside, untouched, and never opened.
+    struct stat st {};
+    if (::lstat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (!setAsideAllowed || !replaceStore())
+            tellOnce("unusable", "The history file " + path_ +
+                                     " is not a file Tovrin can use and cannot be moved aside. New dictations are "
+                                     "pasted and kept until it can be.");
+        return;
+    }
+    // A journal file of someone else's (or one that is no plain file) is not ours to read or
+    // write: it is moved aside, and SQLite makes its own.
+    for (const char* companion : {"-wal", "-shm", "-journal"}) {
+        const std::string file = path_ + companion;
+        if (::lstat(file.c_str(), &st) != 0 || (S_ISREG(st.st_mode) && st.st_uid == ::geteuid())) continue;
+        const std::string aside = platform::Paths::setAside(file, ".foreign");
+        tellOnce("foreign " + file, aside.empty() ? "The history file's companion " + file +
+                                                        " belongs to another user and cannot be moved aside; "
+                                                        "history may not be saved until it is removed."
+                                                  : "The history file's companion " + file +
+                                                        " belonged to another user; it is kept as " + aside + ".");
+    }
     platform::Paths::createPrivateFile(path_, /*truncate=*/false);
     // Journal files made while the store was read-only stay so after it is writable again, and
     // would keep it read-only: they follow the store's own mode.
     for (const char* companion : {"-wal", "-shm", "-journal"}) platform::Paths::matchMode(path_ + companion, path_);
     sqlite3* db = nullptr;
-    if (sqlite3_open(path_.c_str(), &db) != SQLITE_OK) {
+    if (sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr) !=
+        SQLITE_OK) {
         // Without a connection reads come back empty and history rows are kept for later.
         qWarning("[Database] cannot open %s: %s", path_.c_str(), db ? sqlite3_errmsg(db) : "out of memory");
         sqlite3_close(db);
@@ -282,17 +352,31 @@ void Database::openStore(bool setAsideAllowed) {
         rc = s.step();
         if (rc == SQLITE_ROW) mode = s.text(0);
     }
+    // A store of a newer version is read as it is: not even its journal mode is changed.
+    foreignSchema_ = rc == SQLITE_ROW && hasForeignSchema();
+    if (foreignSchema_) {
+        tellOnce("newer", "The history file was made by a newer version of Tovrin, so this version leaves it as it "
+                          "is. New dictations are pasted and kept, not added to it.");
+        sqlite3_busy_timeout(db_, kWaitMs);
+        return;
+    }
     // Readers are never held up by another process's write in write-ahead logging. The switch
     // writes to the file, so a file is checked before its first one.
     if (!isCorruption(rc) && !mode.empty() && mode != "wal") {
         if (looksCorrupt()) rc = SQLITE_CORRUPT;
         else exec("PRAGMA journal_mode=WAL");
     }
-    if (!isCorruption(rc)) rc = exec(schema);
-    if (isCorruption(rc)) {
+    if (!isCorruption(rc) && !isUnusable(rc)) rc = exec(schema);
+    if (isCorruption(rc) || isUnusable(rc)) {
+        const std::string reason = sqlite3_errmsg(db_);
         closeStore(/*leaveFilesAsTheyAre=*/true);
         if (!setAsideAllowed) return;
-        setAsideCorrupt();
+        if (replaceStore()) return;
+        if (isUnusable(rc)) {
+            tellOnce("unusable", "The history file " + path_ + " cannot be opened (" + reason +
+                                     ") and cannot be moved aside. New dictations are pasted and kept until it can be.");
+            return;
+        }
         openStore(false);
         return;
     }
@@ -319,11 +403,11 @@ bool Database::looksCorrupt() {
 
 // The unsound file keeps every byte under a new name, with its journal files beside it under the
 // same name, so that it can still be opened (and nothing of it replays into the fresh store).
-void Database::setAsideCorrupt() {
+std::string Database::setAsideCorrupt() {
     const std::string aside = platform::Paths::setAside(path_, ".corrupt");
     if (aside.empty()) {
         qWarning("[Database] %s is not a sound database and cannot be moved aside", path_.c_str());
-        return;
+        return {};
     }
     qWarning("[Database] %s is not a sound database; kept as %s, a fresh store takes its place", path_.c_str(),
              aside.c_str());
@@ -334,6 +418,171 @@ void Database::setAsideCorrupt() {
         if (fs::exists(aside + companion, ec)) platform::Paths::setAside(from, ".corrupt");
         else fs::rename(from, aside + companion, ec);
     }
+    return aside;
+}
+
+bool Database::hasForeignSchema() {
+    const auto foreignIn = [this](const char* table, const auto& known) {
+        Statement s(db_, std::string("PRAGMA table_info(") + table + ")");
+        while (s.step() == SQLITE_ROW) {
+            const std::string name = s.text(1);
+            bool ours = false;
+            for (const char* k : known) ours = ours || sqlite3_stricmp(k, name.c_str()) == 0;
+            // Columns: cid, name, type, notnull, dflt_value, pk.
+            if (!ours && s.int32(3) != 0 && s.isNull(4) && s.int32(5) == 0) return true;
+        }
+        return false;
+    };
+    return foreignIn("history", kHistoryColumns) || foreignIn("dictionary", kDictionaryColumns);
+}
+
+void Database::tellOnce(const std::string& fact, const std::string& sentence) {
+    for (const auto& t : told_)
+        if (t == fact) return;
+    told_.push_back(fact);
+    qWarning("[Database] %s", sentence.c_str());
+    if (options_.tell) options_.tell(sentence);
+}
+
+void Database::backgroundCheck() {
+    sqlite3* check = nullptr;
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(mutex_);
+        generation = generation_;
+    }
+    {
+        std::lock_guard lock(checkMutex_);
+        if (stopCheck_) return;
+        if (sqlite3_open_v2(path_.c_str(), &check, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK) {
+            sqlite3_close(check);
+            return;
+        }
+        checkConnection_ = check;
+    }
+    sqlite3_busy_timeout(check, kWaitMs);
+    bool damaged = false;
+    {
+        Statement s(check, "PRAGMA quick_check");
+        const int rc = s.step();
+        damaged = isCorruption(rc) || (rc == SQLITE_ROW && s.text(0) != "ok");
+    }
+    {
+        std::lock_guard lock(checkMutex_);
+        checkConnection_ = nullptr;
+        sqlite3_close(check);
+        if (stopCheck_ || !damaged) return;
+    }
+
+    {
+        std::lock_guard lock(mutex_);
+        // The file checked has been replaced meanwhile (a write found it unsound first).
+        if (closing_ || generation != generation_) return;
+        qWarning("[Database] %s has damaged pages", path_.c_str());
+        closeStore(/*leaveFilesAsTheyAre=*/true);
+        if (!replaceStore()) openStore(false);
+        if (!kept_.empty() && flushPending() == Flush::kept) scheduleRetry();
+    }
+    postHistoryChanged();
+}
+
+bool Database::replaceStore() {
+    closeStore(/*leaveFilesAsTheyAre=*/true);
+    const std::string aside = setAsideCorrupt();
+    if (aside.empty()) return false;
+    ++generation_;
+    openStore(false);
+    const std::size_t recovered = db_ ? recoverFrom(aside) : 0;
+    tellOnce("replaced " + aside, "The history file was damaged or could not be used. It is kept as " + aside + ", " +
+                                      std::to_string(recovered) + (recovered == 1 ? " entry was" : " entries were") +
+                                      " recovered from it, and a new file takes its place.");
+    return true;
+}
+
+void Database::waitForCheck() {
+    if (checker_.joinable()) checker_.join();
+}
+
+namespace {
+
+// Copies the rows of one table, in the order of their ids, skipping what cannot be read: where a
+// damaged page stops the scan, the first id past it is looked for (further and further ahead,
+// then narrowed down) and the scan goes on from there. The rows copied.
+std::size_t copyReadableRows(sqlite3* from, sqlite3* to, const std::string& select, const std::string& insert,
+                             int columns) {
+    std::size_t copied = 0;
+    std::int64_t cursor = std::numeric_limits<std::int64_t>::min();
+    const auto probe = [&](std::int64_t after) {
+        Statement s(from, select);
+        s.bind(1, after);
+        return s.step();
+    };
+    const auto readable = [](int rc) { return rc == SQLITE_ROW || rc == SQLITE_DONE; };
+    for (;;) {
+        Statement rows(from, select);
+        if (!rows) return copied;
+        rows.bind(1, cursor);
+        int rc;
+        while ((rc = rows.step()) == SQLITE_ROW) {
+            sqlite3_stmt* out = nullptr;
+            if (sqlite3_prepare_v2(to, insert.c_str(), -1, &out, nullptr) == SQLITE_OK) {
+                for (int c = 0; c < columns; ++c) sqlite3_bind_value(out, c + 1, rows.value(c));
+                if (sqlite3_step(out) == SQLITE_DONE && sqlite3_changes(to) > 0) ++copied;
+            }
+            sqlite3_finalize(out);
+            cursor = rows.int64(0);
+        }
+        if (rc == SQLITE_DONE || !isCorruption(rc)) return copied;
+        // Past the damage: the first point from which the table reads again.
+        std::int64_t bad = cursor, step = 1;
+        std::optional<std::int64_t> good;
+        while (step > 0 && step < (std::int64_t{1} << 40) && cursor <= std::numeric_limits<std::int64_t>::max() - step) {
+            if (readable(probe(cursor + step))) {
+                good = cursor + step;
+                break;
+            }
+            bad = cursor + step;
+            step *= 2;
+        }
+        if (!good) return copied;
+        std::int64_t lo = bad, hi = *good;
+        while (hi - lo > 1) {
+            const std::int64_t mid = lo + (hi - lo) / 2;
+            if (readable(probe(mid))) hi = mid;
+            else lo = mid;
+        }
+        cursor = hi;
+    }
+}
+
+}  // namespace
+
+std::size_t Database::recoverFrom(const std::string& aside) {
+    sqlite3* old = nullptr;
+    // Read-write only so that its write-ahead log can be read; nothing is written to it, and the
+    // log is not folded into the file when the connection closes.
+    if (sqlite3_open_v2(aside.c_str(), &old, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK) {
+        sqlite3_close(old);
+        return 0;
+    }
+    sqlite3_db_config(old, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite3_exec(old, "PRAGMA query_only=1", nullptr, nullptr, nullptr);
+    sqlite3_busy_timeout(old, kWaitMs);
+    std::size_t recovered = 0;
+    if (exec("BEGIN IMMEDIATE") == SQLITE_OK) {
+        recovered = copyReadableRows(
+            old, db_, "SELECT id,ts,text,words,seconds,language,favorite FROM history WHERE id > ? ORDER BY id",
+            "INSERT OR IGNORE INTO history(id,ts,text,words,seconds,language,favorite) VALUES(?,?,?,?,?,?,?)", 7);
+        copyReadableRows(old, db_, "SELECT id,term,replacement,enabled FROM dictionary WHERE id > ? ORDER BY id",
+                         "INSERT OR IGNORE INTO dictionary(id,term,replacement,enabled) VALUES(?,?,?,?)", 4);
+        if (exec("COMMIT") != SQLITE_OK) {
+            exec("ROLLBACK");
+            recovered = 0;
+        }
+    }
+    sqlite3_close(old);
+    qWarning("[Database] %zu history rows recovered from %s", recovered, aside.c_str());
+    return recovered;
 }
 
 int Database::exec(const char* sql) { return db_ ? sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) : SQLITE_CANTOPEN; }
@@ -359,40 +608,73 @@ std::uint64_t Database::nextDictionaryVersion() {
 void Database::postHistoryChanged() { platform::NotificationCenter::shared().post(historyChanged); }
 
 void Database::loadPending() {
-    std::ifstream in(fs::path(folder_) / pendingFileName, std::ios::binary);
-    if (!in) return;
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto j = nlohmann::json::parse(line, nullptr, /*allow_exceptions=*/false);
-        if (!j.is_object()) continue;
-        const auto ts = j.find("ts"), text = j.find("text"), words = j.find("words"), seconds = j.find("seconds"),
-                   language = j.find("language");
-        if (ts == j.end() || !ts->is_number() || text == j.end() || !text->is_string() || words == j.end() ||
-            !words->is_number_integer() || seconds == j.end() || !seconds->is_number())
-            continue;
-        KeptRow row;
-        row.ts = ts->get<double>();
-        row.text = text->get<std::string>();
-        row.words = clampToInt32(words->get<std::int64_t>());
-        row.seconds = seconds->get<double>();
-        if (language != j.end() && language->is_string()) row.language = language->get<std::string>();
-        kept_.push_back(std::move(row));  // not fresh: it may have landed before the file was updated
+    // The pending file beside the store, and the spare copy of a run that could not write it.
+    for (const std::string& file : {(fs::path(folder_) / pendingFileName).string(), spareFile(false)}) {
+        if (file.empty()) continue;
+        std::ifstream in(file, std::ios::binary);
+        if (!in) continue;
+        std::string line;
+        while (std::getline(in, line)) {
+            const auto j = nlohmann::json::parse(line, nullptr, /*allow_exceptions=*/false);
+            if (!j.is_object()) continue;
+            const auto ts = j.find("ts"), text = j.find("text"), words = j.find("words"), seconds = j.find("seconds"),
+                       language = j.find("language");
+            if (ts == j.end() || !ts->is_number() || text == j.end() || !text->is_string() || words == j.end() ||
+                !words->is_number_integer() || seconds == j.end() || !seconds->is_number())
+                continue;
+            KeptRow row;
+            row.ts = ts->get<double>();
+            row.text = text->get<std::string>();
+            row.words = clampToInt32(words->get<std::int64_t>());
+            row.seconds = seconds->get<double>();
+            if (language != j.end() && language->is_string()) row.language = language->get<std::string>();
+            // The same row in both files is one row.
+            bool known = false;
+            for (const auto& k : kept_)
+                known = known || (k.ts == row.ts && k.text == row.text && k.words == row.words &&
+                                  k.seconds == row.seconds && k.language == row.language);
+            if (!known) kept_.push_back(std::move(row));  // not fresh: it may have landed before the file was updated
+        }
     }
+}
+
+std::string Database::spareFile(bool create) const {
+    const std::string folder = options_.spareFolder ? options_.spareFolder(create) : std::string();
+    if (folder.empty()) return {};
+    // One file per store folder, named by a hash of its path.
+    std::uint64_t hash = 1469598103934665603ull;
+    for (unsigned char c : folder_) hash = (hash ^ c) * 1099511628211ull;
+    char name[64];
+    std::snprintf(name, sizeof name, "/pending-history-%016llx.jsonl", static_cast<unsigned long long>(hash));
+    return folder + name;
 }
 
 // The pending file holds exactly the kept rows; it is replaced whole, so a crash leaves either
 // the old or the new list, never half a line. It goes once nothing is kept.
 void Database::savePending() {
     const std::string file = (fs::path(folder_) / pendingFileName).string();
+    const std::string spare = spareFile(false);
+    std::error_code ec;
     if (kept_.empty()) {
-        std::error_code ec;
         fs::remove(file, ec);
+        if (!spare.empty()) fs::remove(spare, ec);
         return;
     }
     std::string content;
     for (const auto& r : kept_) content += encodeKept(r.ts, r.text, r.words, r.seconds, r.language) + "\n";
-    if (!platform::Paths::writePrivateFile(file, content))
-        qWarning("[Database] cannot write %s: %zu history rows are kept in memory only", file.c_str(), kept_.size());
+    if (platform::Paths::writePrivateFile(file, content)) {
+        if (!spare.empty()) fs::remove(spare, ec);
+        return;
+    }
+    // The store's disk is full or read-only: the rows go to another file system, and the next
+    // start takes them in from there.
+    const std::string fallback = spareFile(true);
+    if (!fallback.empty() && platform::Paths::writePrivateFile(fallback, content)) {
+        qWarning("[Database] cannot write %s: %zu history rows are kept in %s", file.c_str(), kept_.size(),
+                 fallback.c_str());
+        return;
+    }
+    qWarning("[Database] cannot write %s: %zu history rows are kept in memory only", file.c_str(), kept_.size());
 }
 
 // Writes every kept row in one transaction: all land or none. Each row that may be there already
@@ -400,6 +682,10 @@ void Database::savePending() {
 Database::Flush Database::flushPending() {
     if (kept_.empty()) return Flush::written;
     if (!writable_) openStore();
+    if (foreignSchema_) {
+        savePending();
+        return Flush::kept;
+    }
     int rc = db_ ? SQLITE_OK : SQLITE_CANTOPEN;
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!db_) break;
@@ -425,13 +711,12 @@ Database::Flush Database::flushPending() {
         if (rc == SQLITE_OK) {
             kept_.clear();
             savePending();
+            retryDelay_ = 0;
             return Flush::written;
         }
         // A store found unsound is moved aside and the rows go into a fresh one.
         if (attempt > 0 || !(isCorruption(rc) && looksCorrupt())) break;
-        closeStore(/*leaveFilesAsTheyAre=*/true);
-        setAsideCorrupt();
-        openStore(false);
+        if (!replaceStore()) openStore(false);
     }
     qWarning("[Database] %zu history rows kept for a later write", kept_.size());
     savePending();
@@ -448,8 +733,10 @@ void Database::scheduleRetry() {
     }
     if (retryScheduler_ == scheduler) return;  // one is armed already
     retryScheduler_ = scheduler;
+    // A store that keeps failing is not hammered: each try waits twice as long as the last.
+    retryDelay_ = retryDelay_ <= 0 ? kRetrySeconds : std::min(retryDelay_ * 2, kLongestRetrySeconds);
     std::weak_ptr<bool> alive = alive_;
-    scheduler->postAfter(kRetrySeconds, [this, alive] {
+    scheduler->postAfter(retryDelay_, [this, alive] {
         auto a = alive.lock();
         if (!a || !*a) return;
         {
@@ -539,7 +826,8 @@ bool Database::insertHistory(const std::string& text, int words, double seconds,
     row.text = text;
     row.words = words;
     row.seconds = seconds;
-    row.language = language;
+    // Whatever a route reported, only a language code is stored.
+    if (language && WhisperResult::isLanguageCode(*language)) row.language = language;
     // Rows kept earlier are tried again with this one; they are all announced by the caller.
     row.fresh = true;
     kept_.push_back(std::move(row));
@@ -665,26 +953,32 @@ std::vector<DictRow> Database::dictAll() {
     return rows;
 }
 
-void Database::dictAdd(const std::string& term, const std::string& replacement) {
+bool Database::dictAdd(const std::string& term, const std::string& replacement) {
     std::lock_guard lock(mutex_);
     if (!writable_) openStore();
+    if (foreignSchema_) return false;
     Statement s(db_, "INSERT INTO dictionary(term,replacement) VALUES(?,?)");
     s.bind(1, term);
     s.bind(2, replacement);
-    check(finished(s.step()), "dictionary add");
+    const int rc = finished(s.step());
+    check(rc, "dictionary add");
     dictVersion_ = nextDictionaryVersion();
+    return rc == SQLITE_OK;
 }
 
-void Database::dictUpdate(const DictRow& row) {
+bool Database::dictUpdate(const DictRow& row) {
     std::lock_guard lock(mutex_);
     if (!writable_) openStore();
+    if (foreignSchema_) return false;
     Statement s(db_, "UPDATE dictionary SET term=?,replacement=?,enabled=? WHERE id=?");
     s.bind(1, row.term);
     s.bind(2, row.replacement);
     s.bind(3, row.enabled ? 1 : 0);
     s.bind(4, row.id);
-    check(finished(s.step()), "dictionary update");
+    const int rc = finished(s.step());
+    check(rc, "dictionary update");
     dictVersion_ = nextDictionaryVersion();
+    return rc == SQLITE_OK;
 }
 
 void Database::dictDelete(std::int64_t id) {

@@ -9,11 +9,16 @@
 //
 // No dictated row is lost. A history row the store cannot take now (another process holds the
 // lock, the file is read-only, the disk is full) is kept: in memory and in "pending-history.jsonl"
-// beside the store, so that it outlives a crash or a quit. Kept rows are written at the next
+// beside the store, so that it outlives a crash or a quit (or, when that file cannot be written
+// either, in a spare file on another file system). Kept rows are written at the next
 // history write, on a timer of the main scheduler, when the store closes and when it opens next
-// time; each lands exactly once. A file that is not a sound SQLite database is never written to or
-// deleted: it is moved aside as "wendaro.db.corrupt" (".corrupt.2" and on; its journal files go
-// with it) and a fresh store takes its place. The store's files are the user's alone (0600, in a
+// time; each lands exactly once; while they cannot, the tries grow further apart. A file that is
+// not a sound SQLite database (found at opening, or by the check that runs in the background after
+// it) is never written to or deleted: it is moved aside as "wendaro.db.corrupt" (".corrupt.2" and
+// on; its journal files go with it), a fresh store takes its place, and every row that can still
+// be read is copied into it. So is anything at the store's path that is not a plain file (a link,
+// a folder, a device) or that cannot be opened. A store made by a newer version (a column we would
+// have to fill in) is read but never altered: new rows are kept. The store's files are the user's alone (0600, in a
 // 0700 folder).
 #pragma once
 
@@ -28,6 +33,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct sqlite3;
@@ -62,6 +68,13 @@ public:
         // Called inside the legacy import after each row is written, before the commit (tests use
         // it to stop the process in the middle of an import).
         std::function<void(std::size_t rowsSoFar)> legacyRowImported;
+        // Where kept rows go when the pending file beside the store cannot be written (a full
+        // disk), made when `create` is true; "" for nowhere (no function: nowhere). The shared
+        // store uses the spare folder of the platform.
+        std::function<std::string(bool create)> spareFolder;
+        // Tells the user something about the store in a sentence (a damaged file recovered, a
+        // file that cannot be used); called at most once per fact, on any thread.
+        std::function<void(const std::string&)> tell;
     };
 
     // The store of this user: <Application Support>/Wendaro/wendaro.db.
@@ -99,8 +112,9 @@ public:
 
     // Dictionary, ordered by term without regard to ASCII case.
     std::vector<DictRow> dictAll();
-    void dictAdd(const std::string& term, const std::string& replacement);
-    void dictUpdate(const DictRow& row);
+    // True when the change is in the store (false: the file cannot be written now).
+    bool dictAdd(const std::string& term, const std::string& replacement);
+    bool dictUpdate(const DictRow& row);
     void dictDelete(std::int64_t id);
     // Moves on with every change of the dictionary made here and every reopening of the file, and
     // differs between stores: what was built from dictAll() holds while it reads the same.
@@ -110,6 +124,8 @@ public:
     static std::string historyQuery(const std::string& search, bool favoritesOnly);
 
     bool isOpen() const { return db_ != nullptr; }
+    // Waits for the check of the file that runs in the background after opening (tests).
+    void waitForCheck();
     const std::string& path() const { return path_; }
 
 private:
@@ -130,10 +146,21 @@ private:
     void openStore(bool setAsideAllowed = true);
     void closeStore(bool leaveFilesAsTheyAre = false);
     bool looksCorrupt();
-    void setAsideCorrupt();
+    // The new name of the file, or "" when it could not be moved.
+    std::string setAsideCorrupt();
+    // The store was made by a newer version: a column we do not know must be filled in.
+    bool hasForeignSchema();
+    void backgroundCheck();
+    // Moves the unusable file aside, opens a fresh store and copies into it what can be read of
+    // the old one; false when the file could not be moved.
+    bool replaceStore();
+    // Copies every readable row of the set-aside file into the store; the history rows copied.
+    std::size_t recoverFrom(const std::string& aside);
+    void tellOnce(const std::string& fact, const std::string& sentence);
     void migrateJSONL(const std::string& folder);
     void loadPending();
     void savePending();
+    std::string spareFile(bool create) const;
     Flush flushPending();
     void scheduleRetry();
     double now() const;
@@ -151,6 +178,16 @@ private:
     std::vector<KeptRow> kept_;
     bool closing_ = false;
     platform::Scheduler* retryScheduler_ = nullptr;  // the scheduler of the armed retry, if any
+    double retryDelay_ = 0;  // grows while the kept rows cannot be written, back to the first once they are
+    // The file belongs to a newer version and is not written to.
+    bool foreignSchema_ = false;
+    std::vector<std::string> told_;
+    std::uint64_t generation_ = 0;  // counts the files that took the store's place
+    // The check after opening, on a thread of its own and with a connection of its own.
+    std::mutex checkMutex_;
+    sqlite3* checkConnection_ = nullptr;
+    bool stopCheck_ = false;
+    std::thread checker_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::atomic<std::uint64_t> dictVersion_{nextDictionaryVersion()};
 };

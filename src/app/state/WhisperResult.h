@@ -11,4 +11,8 @@ struct WhisperResult {
     // Decodes {"text": "...", "language": "..."}: "text" must be a string; "language" may be
     // absent or null; other keys are ignored. Throws nlohmann::json::exception otherwise.
     static WhisperResult decode(const std::string& json);
+
+    // A language code as routes report them ("en", "uk", "zh-Hans"): one to 35 ASCII letters and
+    // hyphens, beginning with a letter. Anything else is not taken for one.
+    static bool isLanguageCode(const std::string& code);
 };

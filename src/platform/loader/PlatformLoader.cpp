@@ -4,10 +4,13 @@
 #include "platform/loader/SessionAccessibility.h"
 #include "platform/qt/QtPasteboard.h"
 #include "platform/x11/X11Accessibility.h"
+#include "platform/x11/X11ClipboardReader.h"
 #include "platform/x11/X11EscSwallow.h"
 #include "platform/x11/X11KeyEvents.h"
 #include "platform/x11/X11KeyGrab.h"
 #include "platform/x11/X11KeySynth.h"
+
+#include <X11/Xlib.h>
 
 namespace platform {
 
@@ -49,10 +52,17 @@ SessionChoice PlatformLoader::install(SessionChoice choice) {
     // The clipboard.
     switch (choice.clipboard) {
     case ClipboardPath::dataControl:  // the data-control backend goes here
-    case ClipboardPath::system:
+    case ClipboardPath::system: {
         choice.clipboard = ClipboardPath::system;
-        pasteboard_ = std::make_unique<QtPasteboard>();
+        QtPasteboard::ForeignReader clipboardReader;
+        if (x11_) {
+            // Another program's clipboard is read on a connection of its own, within 0.3 s in all.
+            X11ClipboardReader::prepare();
+            clipboardReader = [name = std::string(DisplayString(x11_))] { return X11ClipboardReader::read(name, 0.3); };
+        }
+        pasteboard_ = std::make_unique<QtPasteboard>(std::move(clipboardReader));
         break;
+    }
     }
     Pasteboard::setGeneral(pasteboard_.get());
 

@@ -46,6 +46,8 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <X11/Xlib.h>  // last: its macros clash with names in the headers above
+
 namespace platform {
 
 namespace {

@@ -28,12 +28,20 @@ const QString kQtImage = QStringLiteral("application/x-qt-image");
 
 }  // namespace
 
-QtPasteboard::QtPasteboard() : context_(std::make_unique<QObject>()) {
+QtPasteboard::QtPasteboard(ForeignReader foreignReader)
+    : foreignReader_(std::move(foreignReader)), context_(std::make_unique<QObject>()) {
     // Qt reports our own changes when they are made and those of other clients as they arrive.
     QObject::connect(board(), &QClipboard::dataChanged, context_.get(), [this] { ++count_; });
 }
 
-QtPasteboard::~QtPasteboard() = default;
+QtPasteboard::~QtPasteboard() {
+    std::vector<Reader> readers;
+    {
+        std::lock_guard lock(readersMutex_);
+        readers.swap(readers_);
+    }
+    for (auto& r : readers) r.thread.join();  // each ends by its own deadline
+}
 
 // Another client's copy reaches Qt as an event; a restore due before that event is read would
 // overwrite the copy. Asking the server who owns the selection closes that gap.
@@ -103,6 +111,33 @@ void QtPasteboard::restore(const PasteboardSnapshot& snapshot) {
         data->setData(QString::fromStdString(format), QByteArray::fromStdString(bytes));
     board()->setMimeData(data, QClipboard::Clipboard);  // the clipboard takes ownership
     noteOurOwnership();
+}
+
+void QtPasteboard::snapshotAsync(std::function<void(PasteboardSnapshot)> done) const {
+    if (!foreignReader_ || board()->ownsClipboard()) {
+        done(snapshot());
+        return;
+    }
+    std::lock_guard lock(readersMutex_);
+    // Reads that are over are joined here, so threads do not pile up.
+    for (auto it = readers_.begin(); it != readers_.end();) {
+        if (*it->finished) {
+            it->thread.join();
+            it = readers_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    QObject* context = context_.get();
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    std::thread thread([reader = foreignReader_, context, finished, done = std::move(done)]() mutable {
+        PasteboardSnapshot saved = reader();
+        QMetaObject::invokeMethod(
+            context, [done = std::move(done), saved = std::move(saved)]() mutable { done(std::move(saved)); },
+            Qt::QueuedConnection);
+        *finished = true;
+    });
+    readers_.push_back({std::move(thread), std::move(finished)});
 }
 
 }  // namespace platform

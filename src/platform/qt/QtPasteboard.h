@@ -4,7 +4,11 @@
 #include "platform/Pasteboard.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 class QObject;
 
@@ -12,8 +16,12 @@ namespace platform {
 
 class QtPasteboard : public Pasteboard {
 public:
-    // Needs the application object; counts changes from the moment it is made.
-    QtPasteboard();
+    // Reads another client's clipboard, blocking, with a deadline of its own; run on a worker thread.
+    using ForeignReader = std::function<PasteboardSnapshot()>;
+
+    // Needs the application object; counts changes from the moment it is made. Without a
+    // `foreignReader`, snapshotAsync reads another client's clipboard through Qt, on the main thread.
+    explicit QtPasteboard(ForeignReader foreignReader = {});
     ~QtPasteboard() override;
     QtPasteboard(const QtPasteboard&) = delete;
     QtPasteboard& operator=(const QtPasteboard&) = delete;
@@ -27,11 +35,22 @@ public:
     // in-process image is kept as "image/png".
     PasteboardSnapshot snapshot() const override;
     void restore(const PasteboardSnapshot& snapshot) override;
+    // Our own clipboard is taken at once; another client's is read by the foreign reader on a
+    // worker thread, so a slow or silent owner never holds up the main thread.
+    void snapshotAsync(std::function<void(PasteboardSnapshot)> done) const override;
 
 private:
     // Notes who owns the selection after a change of ours (X11 only).
     void noteOurOwnership();
 
+    ForeignReader foreignReader_;
+    // The reads still running or finished but not yet joined; joined at the latest on destruction.
+    mutable std::mutex readersMutex_;
+    struct Reader {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> finished;
+    };
+    mutable std::vector<Reader> readers_;
     std::unique_ptr<QObject> context_;
     mutable std::atomic<std::int64_t> count_{0};
     mutable unsigned long ourOwner_ = 0;  // the X window holding the selection for us, 0 for none

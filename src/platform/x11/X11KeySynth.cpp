@@ -60,6 +60,11 @@ bool X11KeySynth::isTerminal(const std::string& instance, const std::string& cla
     return false;
 }
 
+bool X11KeySynth::targetIsTerminal() const {
+    const auto [instance, className] = focusedWindowClass();
+    return isTerminal(instance, className);
+}
+
 std::pair<std::string, std::string> X11KeySynth::focusedWindowClass() const {
     std::pair<std::string, std::string> found;
     if (!display_) return found;

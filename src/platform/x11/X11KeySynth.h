@@ -24,6 +24,7 @@ public:
     // The released keys are not pressed again: to a key monitor that would look like a new press
     // of the push-to-talk key.
     bool paste() override;
+    bool targetIsTerminal() const override;
 
     // The modifier keys (other than Control) that are down now, as X key numbers.
     std::vector<int> heldModifiers() const;

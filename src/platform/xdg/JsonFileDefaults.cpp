@@ -5,6 +5,9 @@
 #include <nlohmann/json.hpp>
 
 #include <QFile>
+#include <QtGlobal>
+
+#include <cstdint>
 
 #include <filesystem>
 
@@ -16,6 +19,8 @@ namespace {
 // whole real such as a window position of 100.0 is still a real when it is read back.
 std::optional<DefaultsValue> fromJson(const nlohmann::json& v) {
     if (v.is_boolean()) return DefaultsValue(v.get<bool>());
+    // An integer beyond 64 bits of sign would not come back as it was.
+    if (v.is_number_unsigned() && v.get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX)) return std::nullopt;
     if (v.is_number_integer()) return DefaultsValue(v.get<std::int64_t>());
     if (v.is_number_float()) return DefaultsValue(v.get<double>());
     if (v.is_string()) return DefaultsValue(v.get<std::string>());
@@ -48,8 +53,10 @@ JsonFileDefaults::JsonFileDefaults(std::string path) : path_(std::move(path)) {
         Paths::setAside(path_, ".corrupt");
         return;
     }
-    for (auto it = doc.begin(); it != doc.end(); ++it)
+    for (auto it = doc.begin(); it != doc.end(); ++it) {
         if (auto v = fromJson(it.value())) values_[it.key()] = *v;
+        else foreign_[it.key()] = it.value();
+    }
 }
 
 std::optional<DefaultsValue> JsonFileDefaults::object(const std::string& key) const {
@@ -62,19 +69,25 @@ std::optional<DefaultsValue> JsonFileDefaults::object(const std::string& key) co
 void JsonFileDefaults::set(const std::string& key, const DefaultsValue& value) {
     std::lock_guard lock(mutex_);
     values_[key] = value;
+    foreign_.erase(key);
     save();
 }
 
 void JsonFileDefaults::remove(const std::string& key) {
     std::lock_guard lock(mutex_);
-    if (values_.erase(key)) save();
+    const bool removed = values_.erase(key) + foreign_.erase(key) > 0;
+    if (removed) save();
 }
 
 void JsonFileDefaults::save() const {
     nlohmann::json doc = nlohmann::json::object();
+    for (const auto& [k, v] : foreign_) doc[k] = v;
     for (const auto& [k, v] : values_) doc[k] = toJson(v);
     Paths::makePrivateFolder(std::filesystem::path(path_).parent_path().string());
-    Paths::writePrivateFile(path_, doc.dump(2) + "\n");
+    // Every value stays in memory: a save that fails now (a full disk) is made good by the next.
+    if (!Paths::writePrivateFile(path_, doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n"))
+        qWarning("[Defaults] cannot write %s: the settings are kept in memory until a later save succeeds",
+                 path_.c_str());
 }
 
 }  // namespace platform

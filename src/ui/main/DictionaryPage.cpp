@@ -89,6 +89,12 @@ DictionaryPage::DictionaryPage(Database& store, QWidget* parent) : QWidget(paren
     addRow->addWidget(newReplacement_, newReplacement_->minimumWidth());
     addRow->addWidget(add_);
     column->addWidget(addBox);
+    notSaved_ = new QLabel(this);
+    notSaved_->setObjectName("termNotSaved");
+    notSaved_->setWordWrap(true);
+    notSaved_->setStyleSheet(QString("color: %1;").arg(Kestal::css(Kestal::red)));
+    notSaved_->hide();
+    column->addWidget(notSaved_);
     connect(newTerm_, &QLineEdit::textChanged, this, [this] { updateAddButton(); });
     connect(newReplacement_, &QLineEdit::textChanged, this, [this] { updateAddButton(); });
     connect(add_, &QPushButton::clicked, this, [this] { addTerm(); });
@@ -157,10 +163,20 @@ void DictionaryPage::addTerm() {
     const QString term = trimmed(newTerm_->text());
     const QString replacement = trimmed(newReplacement_->text());
     if (term.isEmpty() || replacement.isEmpty()) return;
-    store_.dictAdd(term.toStdString(), replacement.toStdString());
+    if (!store_.dictAdd(term.toStdString(), replacement.toStdString())) {
+        showNotSaved();
+        return;
+    }
+    notSaved_->hide();
     newTerm_->clear();
     newReplacement_->clear();
     reload();
+}
+
+void DictionaryPage::showNotSaved() {
+    notSaved_->setText("Not saved: the dictionary cannot be written now (the disk may be full or the file "
+                       "read-only). What you typed stays here; save it again once the file can be written.");
+    notSaved_->show();
 }
 
 void DictionaryPage::reload() {
@@ -222,7 +238,12 @@ DictRowView* DictionaryPage::makeView(const DictRow& row) {
         updateEditing();
     };
     callbacks.onSave = [this](const DictRow& edited) {
-        store_.dictUpdate(edited);
+        // An edit the store cannot take stays open with what was typed.
+        if (!store_.dictUpdate(edited)) {
+            showNotSaved();
+            return;
+        }
+        notSaved_->hide();
         editing_.reset();
         reload();
     };

@@ -31,6 +31,7 @@ public:
     explicit DictionaryPage(Database& store, QWidget* parent = nullptr);
 
     // Adds the pair in the two fields (spaces and tabs trimmed); nothing when either is then empty.
+    // A pair the store cannot take stays in the fields, and the page says why.
     void addTerm();
     // Re-reads the whole dictionary.
     void reload();
@@ -61,6 +62,7 @@ private:
     int rowOf(std::optional<std::int64_t> id) const;
     // Keeps the edited row's widget live and redraws the rows that entered or left edit mode.
     void updateEditing();
+    void showNotSaved();
 
     Database& store_;
     std::vector<DictRow> rows_;
@@ -77,6 +79,7 @@ private:
     QLineEdit* newReplacement_;
     QPushButton* add_;
     QLabel* count_;
+    QLabel* notSaved_;  // why the last term could not be saved
     QLineEdit* search_;
     RowList* list_;
     // What a row of one line takes at the measured width, beside its two texts.

@@ -1,5 +1,7 @@
 #include "ui/main/HistoryCsv.h"
 
+#include "app/state/WhisperResult.h"
+#include "platform/TextTools.h"
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -18,9 +20,11 @@ std::string HistoryCsv::line(const HistoryRow& row) {
     out += ',';
     out += seconds(row.seconds);
     out += ',';
-    if (row.language) out += *row.language;
+    // A row stored by an older version may hold anything as its language, and its text may hold
+    // bytes that are no text: neither splits a line nor spoils the file's UTF-8.
+    if (row.language && WhisperResult::isLanguageCode(*row.language)) out += *row.language;
     out += ',';
-    out += quoted(row.text);
+    out += quoted(platform::TextTools::withoutControls(row.text));
     out += '\n';
     return out;
 }

@@ -3,6 +3,7 @@
 #include "app/state/Database.h"
 #include "platform/NotificationCenter.h"
 #include "ui/kit/Kestal.h"
+#include "ui/kit/KestalErrorText.h"
 #include "ui/kit/KestalSecondaryButtonStyle.h"
 #include "platform/Symbols.h"
 #include "ui/main/HistoryCsv.h"
@@ -41,6 +42,10 @@ HistoryPage::HistoryPage(Database& store, QWidget* parent) : QWidget(parent), st
     connect(clearButton, &QPushButton::clicked, this, [this] { askToClear(); });
     header->addAction(clearButton);
     column->addWidget(header);
+    exportError_ = new KestalErrorText({}, this);
+    exportError_->setObjectName("exportError");
+    exportError_->hide();
+    column->addWidget(exportError_);
 
     auto* filters = new QHBoxLayout;
     filters->setSpacing(10);
@@ -173,9 +178,12 @@ void HistoryPage::showRows(std::vector<HistoryRow> rows, bool favoritesOnly) {
 
 void HistoryPage::exportCSV() {
     const auto path = SavePanel::run(proposedName, window());
+    exportError_->hide();
     if (!path) return;
     const std::string text = HistoryCsv::text(store_.history("", false, exportLimit));
-    SavePanel::writeAtomically(*path, QByteArray::fromStdString(text));  // a failed write is ignored
+    const QString failure = SavePanel::writeAtomically(*path, QByteArray::fromStdString(text));
+    exportError_->setText(failure);
+    exportError_->setVisible(!failure.isEmpty());
 }
 
 void HistoryPage::askToClear() {

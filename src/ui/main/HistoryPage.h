@@ -41,6 +41,7 @@ public:
     void reload();
     // Asks where to save, then writes every stored transcript (ignoring search and filter).
     void exportCSV();
+    QLabel* exportError() const { return exportError_; }
     // Shows the delete-all confirmation.
     void askToClear();
 
@@ -66,6 +67,7 @@ private:
     QLineEdit* search_;
     QPushButton* starred_;
     QLabel* empty_;
+    QLabel* exportError_;  // why the last export could not be written
     RowList* list_;
     QMessageBox* confirm_ = nullptr;
     // Reads for the long history, one at a time; a result older than the newest read asked for is

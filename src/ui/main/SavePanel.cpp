@@ -34,7 +34,10 @@ void SavePanel::setChooser(Chooser chooser) { installed() = std::move(chooser); 
 
 QString SavePanel::writeAtomically(const QString& path, const QByteArray& data) {
     QSaveFile file(path);
-    bool written = file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+    bool written = file.open(QIODevice::WriteOnly);
+    // What the user exports is theirs alone, like every other file of ours.
+    if (written) file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    written = written && file.write(data) == data.size();
     // Everything or nothing: a broken write leaves no partial file (nor its temporary one).
     QString reason = file.errorString();
     if (written) {

@@ -105,4 +105,25 @@ TEST(PortListenersTest, OnlyLoopbackListenersOnThePortOtherThanUs) {
     EXPECT_TRUE(platform::PortListeners::parseLsofListeners("n127.0.0.1:8791\n", 8791, 1).empty());
 }
 
+// Who listens on a port, as the kernel's socket tables tell it: only listening sockets (state 0A)
+// on exactly that port count, on any address, and each gives its owner's user id.
+TEST(PortListenersTest, TheOwnersOfTheListenersOnThePortFromTheSocketTables) {
+    const std::string tcp =
+        "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n"
+        "   0: 0100007F:2234 00000000:0000 0A 00000000:00000000 00:00000000 00000000    65534        0 4242 1 0\n"
+        "   1: 0100007F:2234 0100007F:C350 01 00000000:00000000 00:00000000 00000000     1000        0 4243 1 0\n"
+        "   2: 00000000:2234 00000000:0000 0A 00000000:00000000 00:00000000 00000000     1001        0 4244 1 0\n"
+        "   3: 0100007F:22340 00000000:0000 0A 00000000:00000000 00:00000000 00000000    7 0 1 1 0\n"
+        "   4: 0100007F:1F90 00000000:0000 0A 00000000:00000000 00:00000000 00000000        0        0 4245 1 0\n"
+        "   5: garbage\n";
+    EXPECT_EQ(platform::PortListeners::parseListenerUids(tcp, 0x2234), (std::vector<unsigned>{65534, 1001}));
+    const std::string tcp6 =
+        "  sl  local_address                         remote_address                        st tx_queue rx_queue tr "
+        "tm->when retrnsmt   uid  timeout inode\n"
+        "   0: 00000000000000000000000001000000:2234 00000000000000000000000000000000:0000 0A 00000000:00000000 "
+        "00:00000000 00000000  1002        0 99 1 0\n";
+    EXPECT_EQ(platform::PortListeners::parseListenerUids(tcp6, 0x2234), std::vector<unsigned>{1002});
+    EXPECT_TRUE(platform::PortListeners::parseListenerUids("", 0x2234).empty());
+}
+
 }  // namespace

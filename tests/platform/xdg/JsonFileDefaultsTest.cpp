@@ -46,6 +46,44 @@ TEST(JsonFileDefaults, KeepsEachValuesTypeAcrossARestart) {
     EXPECT_FALSE(std::holds_alternative<std::int64_t>(*d.object("whole")));
 }
 
+// Values of types no setting has belong to someone else (a newer version, the user's own notes):
+// they read as absent and survive every save as they were, until a setting of that name is made.
+TEST(JsonFileDefaults, ValuesOfUnexpectedTypesStayInTheFileUntouched) {
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/defaults.json";
+    {
+        std::ofstream out(path);
+        out << R"({"list": [1, "a", {"b": null}], "map": {"x": [true]}, "none": null, "huge": 18446744073709551615,)"
+               R"( "lang": "uk", "gone": [2]})";
+    }
+    {
+        platform::JsonFileDefaults d(path);
+        EXPECT_FALSE(d.object("list").has_value());
+        EXPECT_FALSE(d.object("huge").has_value());
+        d.setString("lang", "en");
+        d.setBool("none", true);  // a setting of ours takes the name over
+        d.remove("gone");
+    }
+    const auto doc = nlohmann::json::parse(slurp(path));
+    EXPECT_EQ(doc, nlohmann::json::parse(R"({"list": [1, "a", {"b": null}], "map": {"x": [true]}, "none": true,)"
+                                         R"( "huge": 18446744073709551615, "lang": "en"})"));
+}
+
+// A change that cannot be written now (here the file's name is taken by a folder) is kept in
+// memory and goes to the file with the next save that succeeds.
+TEST(JsonFileDefaults, AChangeThatCannotBeWrittenIsKeptForTheNextSave) {
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/defaults.json";
+    platform::JsonFileDefaults d(path);
+    std::filesystem::create_directories(path);
+    d.setString("lang", "uk");
+    EXPECT_EQ(d.object("lang"), platform::DefaultsValue(std::string("uk")));
+    std::filesystem::remove(path);
+    d.setBool("sounds", false);
+    const auto doc = nlohmann::json::parse(slurp(path));
+    EXPECT_EQ(doc, nlohmann::json::parse(R"({"lang": "uk", "sounds": false})"));
+}
+
 TEST(JsonFileDefaults, AMalformedFileIsKeptAsideNotOverwritten) {
     QTemporaryDir dir;
     const std::string path = dir.path().toStdString() + "/defaults.json";
