@@ -53,6 +53,8 @@ struct KernelSet {
     float (*expShifted)(float* x, int64_t n, float scale, float* m);
 };
 
+// The set the engine runs. Throws speech::Error when TOVRIN_SPEECH_ISA names no set or one
+// the processor cannot run.
 const KernelSet& kernels();
 // For tests and benchmarks: a named set ("avx512", "avx2", "generic") if the CPU runs it.
 const KernelSet* kernelsNamed(const char* name);

@@ -6,12 +6,12 @@
 #include "speech/Recognizer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <sys/mman.h>
 
 namespace speech {
 
@@ -190,7 +190,12 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads)
         for (auto* b : {&ws_.q, &ws_.k, &ws_.v}) b->resize(std::size_t(T * d));
     // TOVRIN_SPEECH_MAPPED_WEIGHTS=1 keeps them in the mapping (for comparisons).
     const char* mapped = std::getenv("TOVRIN_SPEECH_MAPPED_WEIGHTS");
-    if (HugePageBuffer::available() && !(mapped && *mapped == '1')) moveDecoderWeights();
+    if (HugePageBuffer::available() && !(mapped && *mapped == '1')) {
+        moveDecoderWeights();
+        // Nothing reads the mapping any more: the pages still mapped (small tensors, the
+        // pages two tensors share) go too.
+        map_->release(map_->data(), map_->size());
+    }
     ws_.selfK.resize(std::size_t(hp.nTextLayer) * hp.nTextCtx * dt);
     ws_.selfV.resize(std::size_t(hp.nTextLayer) * hp.nTextCtx * dt);
     for (auto* b : {&ws_.dx, &ws_.dy, &ws_.dq, &ws_.datt, &ws_.dtmp}) b->resize(std::size_t(dt));
@@ -231,14 +236,13 @@ void WhisperEngine::moveDecoderWeights() {
         for (std::size_t o = 0; o < bytes(ws[i]); o += chunk)
             pieces.push_back({static_cast<const uint8_t*>(ws[i]->data) + o, base + offsets[i] + o,
                               std::min(chunk, bytes(ws[i]) - o)});
-    pool_.run(int64_t(pieces.size()), [&](int64_t i) { std::memcpy(pieces[i].dst, pieces[i].src, pieces[i].n); });
-    const uintptr_t page = 4096;
-    for (std::size_t i = 0; i < ws.size(); ++i) {
-        auto begin = (reinterpret_cast<uintptr_t>(ws[i]->data) + page - 1) / page * page;
-        auto end = (reinterpret_cast<uintptr_t>(ws[i]->data) + bytes(ws[i])) / page * page;
-        if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
-        ws[i]->data = base + offsets[i];
-    }
+    // Each piece's pages in the mapping are given back as soon as it is copied, so the copies
+    // and the file are never resident in full at the same time.
+    pool_.run(int64_t(pieces.size()), [&](int64_t i) {
+        std::memcpy(pieces[i].dst, pieces[i].src, pieces[i].n);
+        map_->release(pieces[i].src, pieces[i].n);
+    });
+    for (std::size_t i = 0; i < ws.size(); ++i) ws[i]->data = base + offsets[i];
 }
 
 // Packs every weight the encoder and the cross-attention set-up multiply by into panels, once,
@@ -304,6 +308,11 @@ void WhisperEngine::packEncoderWeights() {
         panels += (it.w->rows + nr - 1) / nr;
     }
     first.push_back(panels);
+    // Each weight's pages in the mapping are given back as soon as its last panel is packed:
+    // the items are handed out in order, so only the few weights being packed are resident
+    // twice at any moment.
+    std::vector<std::atomic<int64_t>> left(items.size());
+    for (std::size_t j = 0; j < items.size(); ++j) left[j] = first[j + 1] - first[j];
     pool_.run(panels, [&](int64_t i) {
         const std::size_t j = std::size_t(std::upper_bound(first.begin(), first.end(), i) - first.begin() - 1);
         const Weight& w = *items[j].w;
@@ -315,14 +324,8 @@ void WhisperEngine::packEncoderWeights() {
                           static_cast<uint16_t*>(dst) + p * nr * w.cols);
         else
             k_.packNT(w.data, w.half, w.cols, p * nr, count, w.cols, static_cast<float*>(dst) + p * nr * w.cols);
+        if (left[j].fetch_sub(1) == 1) map_->release(w.data, std::size_t(w.rows * w.cols) * (w.half ? 2 : 4));
     });
-    const uintptr_t page = 4096;
-    for (const Item& it : items) {
-        const std::size_t n = std::size_t(it.w->rows * it.w->cols) * (it.w->half ? 2 : 4);
-        auto begin = (reinterpret_cast<uintptr_t>(it.w->data) + page - 1) / page * page;
-        auto end = (reinterpret_cast<uintptr_t>(it.w->data) + n) / page * page;
-        if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
-    }
 }
 
 std::vector<float> WhisperEngine::encoderBuffer() const {

@@ -38,6 +38,11 @@ struct RecognizerOptions {
     bool temperatureFallback = true;
 };
 
+// The kernel set the engine runs ("avx512", "avx2" or "generic") and why: "avx2, detected"
+// or "generic, forced by TOVRIN_SPEECH_ISA". Throws speech::Error when TOVRIN_SPEECH_ISA
+// (case ignored) names no set, listing the valid values, or names one this processor lacks.
+std::string kernelSetInUse();
+
 // Loads a ggml Whisper model file; `threads` is the size of the engine's worker pool.
 // Throws speech::Error with a message naming the problem (bad magic, truncated file, ...).
 std::unique_ptr<Recognizer> loadWhisperModel(const std::string& path, int threads,
