@@ -16,6 +16,7 @@ bool cpuHasAvx512() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq") &&
+           __builtin_cpu_supports("avx512vnni") &&
            __builtin_cpu_supports("fma") && __builtin_cpu_supports("f16c");
 #else
     return false;

@@ -399,6 +399,34 @@ TEST(Fallback, LoopsAreDecodedAgainAndTheRuleChooses) {
     EXPECT_EQ(off.transcribe(a.data(), a.size(), "en").text, g.substr(g.find_first_not_of(' ')));
 }
 
+// 8-bit weights against the stored ones on models of the catalogue's smaller shapes: the same
+// language and the same first 50 greedy tokens, for a short phrase and a whole window. (The
+// large-v3-turbo shape is checked the same way by speech-bench --agreement: too slow here.)
+TEST(EightBitWeights, SameLanguageAndTokensAsTheStoredWeights) {
+    for (const char* preset : {"tiny", "base"}) {
+        SCOPED_TRACE(preset);
+        const std::string model = makeModel(std::string("q8-") + preset,
+                                            std::string("--preset ") + preset + " --seed 11 --eot-after 80 --peaked");
+        speech::WhisperEngine f16(model, 4, speech::WeightType::F16), q8(model, 4, speech::WeightType::Q8);
+        for (int seconds : {5, 30}) {
+            SCOPED_TRACE(seconds);
+            auto a = speechLike(std::size_t(seconds) * 16000, unsigned(seconds));
+            auto greedy = [&a](speech::WhisperEngine& e) {
+                std::vector<float> mel(std::size_t(speech::WhisperEngine::kFrames) * e.hp().nMels);
+                std::vector<float> enc = e.encoderBuffer();
+                e.logMel(a.data(), a.size(), mel.data());
+                e.encode(mel.data(), enc.data());
+                e.beginDecode(enc.data());
+                return e.decodeGreedy("auto", 50);
+            };
+            const speech::DecodeResult want = greedy(f16), got = greedy(q8);
+            ASSERT_EQ(want.tokens.size(), 50u);
+            EXPECT_EQ(got.language, want.language);
+            EXPECT_EQ(got.tokens, want.tokens);
+        }
+    }
+}
+
 // Jobs of every size, back to back: each item runs exactly once and a job ends only when
 // all of its items have run.
 TEST(ThreadPool, EveryItemRunsExactlyOnce) {
