@@ -15,6 +15,8 @@ int main(int argc, char** argv) {
     server::ServerProcess::run(argc, argv, server::ServerOptions::fixedPortDefaults(), "tovrin-speech-server",
                                [](const server::ServerOptions& o) {
                                    return speech::loadWhisperModel(o.modelPath, o.threads,
-                                                                   {.temperatureFallback = o.temperatureFallback});
+                                                                   {.temperatureFallback = o.temperatureFallback,
+                                                                    .weights = o.q8Weights ? speech::WeightType::Q8
+                                                                                           : speech::WeightType::F16});
                                });
 }
