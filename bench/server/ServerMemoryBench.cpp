@@ -43,6 +43,7 @@ struct Options {
     std::string before;   // a server built from older code, compared round by round
     std::string weights;  // comma-separated --weights values to run the server with
     int rounds = 5;
+    std::string cache;  // --load: models kept here (ggml-PRESET-f16.bin, as speech-bench names them)
 };
 
 using bench::put16;
@@ -154,8 +155,10 @@ int loadBench(const Options& o, const fs::path& dir) {
                 o.threads, o.rounds);
     int failures = 0;
     for (const std::string& preset : split(o.presets)) {
-        const std::string model = (dir / ("ggml-" + preset + ".bin")).string();
-        if (std::system((o.makeModel + " --preset " + preset + " -o " + model + " > /dev/null").c_str()) != 0) {
+        const std::string model = o.cache.empty() ? (dir / ("ggml-" + preset + ".bin")).string()
+                                                  : o.cache + "/ggml-" + preset + "-f16.bin";
+        if (!fs::exists(model) &&
+            std::system((o.makeModel + " --preset " + preset + " -o " + model + " > /dev/null").c_str()) != 0) {
             std::fprintf(stderr, "make-test-model failed for preset %s\n", preset.c_str());
             return 1;
         }
@@ -190,7 +193,7 @@ int loadBench(const Options& o, const fs::path& dir) {
             std::printf("  %-10s median %9.1f %9.1f %9.1f %8.1f%% %7.0f\n", v.name.c_str(), peak,
                         pick(&LoadRun::readyMb), after, 100.0 * (peak / after - 1.0), pick(&LoadRun::loadMs));
         }
-        fs::remove(model);
+        if (o.cache.empty()) fs::remove(model);
     }
     return failures ? 1 : 0;
 }
@@ -212,10 +215,11 @@ int main(int argc, char** argv) {
         else if (a == "--before") o.before = next();
         else if (a == "--weights") o.weights = next();
         else if (a == "--rounds") o.rounds = std::max(1, std::stoi(next()));
+        else if (a == "--cache") o.cache = next();
         else {
             std::printf("usage: %s [--preset test] [--threads 4] [--requests 1000] [--port N] [--server PATH]\n"
                         "       %s --load [--presets base,large-v3-turbo] [--rounds 5] [--before PATH]\n"
-                        "          [--weights f16,q8] [--threads 4] [--server PATH]\n",
+                        "          [--weights f16,q8] [--threads 4] [--server PATH] [--cache DIR]\n",
                         argv[0], argv[0]);
             return a == "--help" ? 0 : 2;
         }
