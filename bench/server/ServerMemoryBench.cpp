@@ -43,7 +43,8 @@ struct Options {
     std::string before;   // a server built from older code, compared round by round
     std::string weights;  // comma-separated --weights values to run the server with
     int rounds = 5;
-    std::string cache;  // --load: models kept here (ggml-PRESET-f16.bin, as speech-bench names them)
+    bool request = true;  // --load: one request after the load (--no-request: the load alone)
+    std::string cache;    // --load: models kept here (ggml-PRESET-f16.bin, as speech-bench names them)
 };
 
 using bench::put16;
@@ -127,16 +128,23 @@ LoadRun loadOnce(const Options& o, const std::vector<std::string>& server, const
         else std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     if (ready) {
-        // The server's own figure: from the start of loading to ready, without process start-up.
-        std::ifstream in(log);
-        for (std::string line; std::getline(in, line);)
-            if (auto at = line.find("model loaded in "); at != std::string::npos)
-                run.loadMs = std::atof(line.c_str() + at + 16);
+        // The server's own figure: from the start of loading to ready, without process start-up
+        // (logged just after it answers ready).
+        for (int tries = 0; tries < 200 && run.loadMs == 0; ++tries) {
+            std::ifstream in(log);
+            for (std::string line; std::getline(in, line);)
+                if (auto at = line.find("model loaded in "); at != std::string::npos)
+                    run.loadMs = std::atof(line.c_str() + at + 16);
+            if (run.loadMs == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
         run.peakMb = statusMb(pid, "VmHWM");
         run.readyMb = rssMb(pid);
-        auto r = client.Post("/inference", form(toneWav(5.0, 0.3), "en"), kType);
-        run.afterRequestMb = rssMb(pid);
-        run.ok = r && r->status == 200;
+        run.ok = true;
+        if (o.request) {
+            auto r = client.Post("/inference", form(toneWav(5.0, 0.3), "en"), kType);
+            run.afterRequestMb = rssMb(pid);
+            run.ok = r && r->status == 200;
+        }
     }
     ::kill(pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);
@@ -179,9 +187,13 @@ int loadBench(const Options& o, const fs::path& dir) {
                     continue;
                 }
                 v.runs.push_back(run);
-                std::printf("  %-10s %5d %9.1f %9.1f %9.1f %8.1f%% %7.0f\n", v.name.c_str(), r, run.peakMb,
-                            run.readyMb, run.afterRequestMb, 100.0 * (run.peakMb / run.afterRequestMb - 1.0),
-                            run.loadMs);
+                if (o.request)
+                    std::printf("  %-10s %5d %9.1f %9.1f %9.1f %8.1f%% %7.0f\n", v.name.c_str(), r, run.peakMb,
+                                run.readyMb, run.afterRequestMb, 100.0 * (run.peakMb / run.afterRequestMb - 1.0),
+                                run.loadMs);
+                else
+                    std::printf("  %-10s %5d %9.1f %9.1f %9s %9s %7.0f\n", v.name.c_str(), r, run.peakMb, run.readyMb,
+                                "-", "-", run.loadMs);
             }
         for (Variant& v : variants) {
             auto pick = [&v](double LoadRun::*f) {
@@ -190,8 +202,12 @@ int loadBench(const Options& o, const fs::path& dir) {
                 return median(x);
             };
             const double peak = pick(&LoadRun::peakMb), after = pick(&LoadRun::afterRequestMb);
-            std::printf("  %-10s median %9.1f %9.1f %9.1f %8.1f%% %7.0f\n", v.name.c_str(), peak,
-                        pick(&LoadRun::readyMb), after, 100.0 * (peak / after - 1.0), pick(&LoadRun::loadMs));
+            if (o.request)
+                std::printf("  %-10s median %9.1f %9.1f %9.1f %8.1f%% %7.0f\n", v.name.c_str(), peak,
+                            pick(&LoadRun::readyMb), after, 100.0 * (peak / after - 1.0), pick(&LoadRun::loadMs));
+            else
+                std::printf("  %-10s median %9.1f %9.1f %9s %9s %7.0f\n", v.name.c_str(), peak, pick(&LoadRun::readyMb),
+                            "-", "-", pick(&LoadRun::loadMs));
         }
         if (o.cache.empty()) fs::remove(model);
     }
@@ -216,10 +232,12 @@ int main(int argc, char** argv) {
         else if (a == "--weights") o.weights = next();
         else if (a == "--rounds") o.rounds = std::max(1, std::stoi(next()));
         else if (a == "--cache") o.cache = next();
+        else if (a == "--no-request") o.request = false;
         else {
             std::printf("usage: %s [--preset test] [--threads 4] [--requests 1000] [--port N] [--server PATH]\n"
                         "       %s --load [--presets base,large-v3-turbo] [--rounds 5] [--before PATH]\n"
-                        "          [--weights f16,q8] [--threads 4] [--server PATH] [--cache DIR]\n",
+                        "          [--weights f16,q8] [--threads 4] [--server PATH] [--cache DIR]\n"
+                        "          [--no-request]\n",
                         argv[0], argv[0]);
             return a == "--help" ? 0 : 2;
         }
