@@ -147,7 +147,7 @@ private:
     HugePageBuffer crossBuf_;
     uint16_t* crossK_ = nullptr;
     uint16_t* crossV_ = nullptr;
-    HugePageBuffer decoderWeights_;  // the decoder's matrices, moved out of the mapping
+    HugePageBuffer decoderWeights_;  // the decoder's matrices, moved out of the mapping (in 8 bits with Q8)
     static constexpr int64_t kCrossParts = 8;  // at most, per head
 
     // Buffers the forward pass works in, sized when the model is loaded (mel and enc on the
