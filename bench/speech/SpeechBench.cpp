@@ -3,7 +3,12 @@
 // widest vector set the processor runs and the streaming read bandwidth of 1 GiB.
 //   speech-bench [--models tiny,base,small,large-v3-turbo] [--threads 4,8] [--reps N]
 //                [--cache DIR] [--tokens N]
+//   speech-bench --weights [--models ...] [--threads 8] [--reps 5] [--agreement]
 // Models are generated (f16, random weights) into the cache directory when missing.
+// --weights: the stored (f16) and the 8-bit weights side by side, round after round: encoder,
+// per token and short phrase, their ratios, and the memory each takes when loaded; with
+// --agreement also the language, the first 50 greedy tokens and the largest difference of the
+// encoder output and the logits between the two, on peaked models (make-test-model --peaked).
 // TOVRIN_SPEECH_ISA=avx512|avx2|generic forces a kernel set.
 #include "HugePageBuffer.h"
 #include "WhisperEngine.h"
@@ -15,6 +20,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -200,6 +207,150 @@ private:
     speech::HugePageBuffer buf_;
 };
 
+
+// Resident memory of this process in MiB.
+double rssMb() {
+    std::ifstream in("/proc/self/status");
+    std::string key;
+    while (in >> key) {
+        if (key == "VmRSS:") {
+            long kb = 0;
+            in >> kb;
+            return double(kb) / 1024.0;
+        }
+        std::string rest;
+        std::getline(in, rest);
+    }
+    return -1;
+}
+
+std::string modelPath(const std::string& cache, const std::string& name, const std::string& extra,
+                      const std::string& suffix) {
+    std::string path = cache + "/ggml-" + name + suffix + ".bin";
+    if (!exists(path)) {
+        std::fprintf(stderr, "generating %s ...\n", path.c_str());
+        std::string cmd = std::string("'") + MAKE_TEST_MODEL + "' --preset " + name + " --ftype 1 " + extra + " -o '" +
+                          path + ".tmp' && mv '" + path + ".tmp' '" + path + "'";
+        if (std::system(cmd.c_str()) != 0) return "";
+    }
+    return path;
+}
+
+double maxScaledDiff(const std::vector<float>& got, const std::vector<float>& want) {
+    double err = 0, top = 1;
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        err = std::max(err, double(std::fabs(got[i] - want[i])));
+        top = std::max(top, double(std::fabs(want[i])));
+    }
+    return err / top;
+}
+
+// The stored and the 8-bit weights side by side (see the file's head).
+int compareWeights(const std::vector<std::string>& models, const std::vector<int>& threads, int reps,
+                   const std::string& cache, bool agreement) {
+    const auto window = speechLike(480000);
+    const auto phrase = speechLike(80000);
+    CeilingMeter meter;
+    std::printf("kernels: %s; f16 and q8 (8-bit) weights interleaved, medians of %d rounds after one warm-up\n",
+                speech::kernelSetInUse().c_str(), reps);
+    std::printf("%-15s %3s %-4s %8s %9s %7s %6s %9s %6s %6s %8s %9s\n", "model", "thr", "wts", "load MiB", "encoder",
+                "GFLOP/s", "peak", "token ms", "GB/s", "read", "short ms", "ratio e/t/s");
+    for (const auto& name : models) {
+        const std::string path = modelPath(cache, name, "", "-f16");
+        if (path.empty()) return 1;
+        for (int th : threads) {
+            const double rss0 = rssMb();
+            auto f16 = std::make_unique<speech::WhisperEngine>(path, th, speech::WeightType::F16);
+            const double rss1 = rssMb();
+            auto q8 = std::make_unique<speech::WhisperEngine>(path, th, speech::WeightType::Q8);
+            const double rss2 = rssMb();
+            speech::WhisperEngine* engines[2] = {f16.get(), q8.get()};
+            const auto& hp = f16->hp();
+            std::vector<float> mel(size_t(speech::WhisperEngine::kFrames) * hp.nMels);
+            std::vector<float> enc = f16->encoderBuffer();
+            std::vector<double> encT[2], tokT[2], shortT[2];
+            Ceilings ceil = meter.measure(th);
+            for (int r = 0; r <= reps; ++r)
+                for (int which = 0; which < 2; ++which) {
+                    speech::WhisperEngine& e = *engines[which];
+                    const int sot = e.tokenizer().sot();
+                    e.logMel(window.data(), window.size(), mel.data());
+                    double t0 = nowMs();
+                    e.encode(mel.data(), enc.data());
+                    double t1 = nowMs();
+                    e.beginDecode(enc.data());
+                    e.step(sot);
+                    double t2 = nowMs();
+                    for (int k = 0; k < 32; ++k) e.step(1000 + 37 * k);
+                    double t3 = nowMs();
+                    // Short phrase: mel, encoder, cross-attention set-up and 20 decoder steps.
+                    e.logMel(phrase.data(), phrase.size(), mel.data());
+                    e.encode(mel.data(), enc.data());
+                    e.beginDecode(enc.data());
+                    for (int k = 0; k < 20; ++k) e.step(k == 0 ? sot : 1000 + 37 * k);
+                    double t4 = nowMs();
+                    if (r == 0) continue;
+                    encT[which].push_back(t1 - t0);
+                    tokT[which].push_back((t3 - t2) / 32);
+                    shortT[which].push_back(t4 - t3);
+                }
+            const Ceilings after = meter.measure(th);
+            ceil.gflops = std::max(ceil.gflops, after.gflops);
+            ceil.gbps = std::max(ceil.gbps, after.gbps);
+            const double load[2] = {rss1 - rss0, rss2 - rss1};
+            for (int which = 0; which < 2; ++which) {
+                const double encMs = median(encT[which]), tokMs = median(tokT[which]);
+                // GB/s: the f16 bytes a step streams per ms, for both (the same work).
+                const double gbps = decoderBytesPerToken(hp) / 1e6 / tokMs;
+                char ratio[64] = "";
+                if (which == 1)
+                    std::snprintf(ratio, sizeof ratio, "%.2f/%.2f/%.2f", encMs / median(encT[0]),
+                                  tokMs / median(tokT[0]), median(shortT[1]) / median(shortT[0]));
+                std::printf("%-15s %3d %-4s %8.0f %9.1f %7.0f %6.0f %9.3f %6.1f %6.1f %8.1f %9s\n", name.c_str(), th,
+                            which ? "q8" : "f16", load[which], encMs, encoderGflop(hp) / (encMs / 1000.0), ceil.gflops,
+                            tokMs, gbps, ceil.gbps, median(shortT[which]), ratio);
+            }
+            std::fflush(stdout);
+        }
+        if (!agreement) continue;
+        // Peaked: each step's best token leads clearly, as in a trained model.
+        const std::string peaked = modelPath(cache, name, "--peaked --eot-after 80 --seed 11", "-peaked");
+        if (peaked.empty()) return 1;
+        speech::WhisperEngine f16(peaked, threads.back(), speech::WeightType::F16);
+        speech::WhisperEngine q8(peaked, threads.back(), speech::WeightType::Q8);
+        for (int seconds : {5, 30}) {
+            const auto audio = speechLike(std::size_t(seconds) * 16000);
+            std::vector<float> mel(size_t(speech::WhisperEngine::kFrames) * f16.hp().nMels);
+            std::vector<float> enc[2] = {f16.encoderBuffer(), f16.encoderBuffer()};
+            std::vector<float> logits[2];
+            speech::DecodeResult res[2];
+            speech::WhisperEngine* engines[2] = {&f16, &q8};
+            for (int which = 0; which < 2; ++which) {
+                speech::WhisperEngine& e = *engines[which];
+                e.logMel(audio.data(), audio.size(), mel.data());
+                e.encode(mel.data(), enc[which].data());
+                e.beginDecode(enc[which].data());
+                const float* l = e.step(e.tokenizer().sot());
+                logits[which].assign(l, l + e.hp().nVocab);
+                e.beginDecode(enc[which].data());
+                res[which] = e.decodeGreedy("auto", 50);
+            }
+            std::size_t same = 0;
+            while (same < res[0].tokens.size() && same < res[1].tokens.size() && res[0].tokens[same] == res[1].tokens[same])
+                ++same;
+            std::printf("agreement %-15s %2d s: language %s / %s, first %zu of %zu greedy tokens the same; "
+                        "largest difference (scaled) encoder %.2e, logits %.2e\n",
+                        name.c_str(), seconds, res[0].language.c_str(), res[1].language.c_str(), same,
+                        res[0].tokens.size(), maxScaledDiff(enc[1], enc[0]), maxScaledDiff(logits[1], logits[0]));
+        }
+    }
+    std::printf("load MiB: resident memory the engine added when loaded; encoder: a 30 s window (ms); token ms: one\n"
+                "decoder step; GB/s: the f16 bytes a step streams, per second (the same work for both); short ms:\n"
+                "mel, encoder, cross-attention set-up and 20 decoder steps for a 5 s phrase; ratio e/t/s: q8/f16 of\n"
+                "encoder, token and short phrase. peak, read: fp32 FMA peak (GFLOP/s) and 1 GiB read (GB/s).\n");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -208,6 +359,7 @@ int main(int argc, char** argv) {
     int reps = 5, tokens = 32;
     bool encoderOnly = false;  // for profiling: only the encoder, reps times
     bool decoderOnly = false;  // for profiling: only decoder steps, reps x 200
+    bool weights = false, agreement = false;
     std::string cache;
     if (const char* x = std::getenv("XDG_CACHE_HOME")) cache = std::string(x) + "/tovrin-speech-bench";
     else if (const char* h = std::getenv("HOME")) cache = std::string(h) + "/.cache/tovrin-speech-bench";
@@ -224,9 +376,12 @@ int main(int argc, char** argv) {
         else if (a == "--cache") cache = next();
         else if (a == "--encoder-only") encoderOnly = true;
         else if (a == "--decoder-only") decoderOnly = true;
+        else if (a == "--weights") weights = true;
+        else if (a == "--agreement") agreement = true;
         else {
             std::printf("usage: speech-bench [--models tiny,base,small,large-v3-turbo] [--threads 4,8] [--reps N]\n"
                         "                    [--cache DIR] [--tokens N] [--encoder-only | --decoder-only]\n"
+                        "       speech-bench --weights [--agreement] [--models ...] [--threads ...] [--reps N]\n"
                         "Prints medians of mel, encoder, cross-attention set-up, per-token decoder and total\n"
                         "times for a full 30 s window and a 5 s phrase. Models (f16, random weights) are\n"
                         "generated into the cache directory (default %s) when missing.\n",
@@ -236,6 +391,7 @@ int main(int argc, char** argv) {
     }
     std::string mk = "mkdir -p '" + cache + "'";
     if (std::system(mk.c_str()) != 0) return 1;
+    if (weights) return compareWeights(models, threads, reps, cache, agreement);
 
     const auto window = speechLike(480000);
     const auto phrase = speechLike(80000);

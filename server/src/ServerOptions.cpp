@@ -53,6 +53,11 @@ ServerOptions ServerOptions::parse(int argc, const char* const* argv, ServerOpti
             o.maxUploadBytes = static_cast<std::size_t>(parseNumber(flag, value(), 1, 4096)) * 1024 * 1024;
         } else if (flag == "--no-fallback") {
             o.temperatureFallback = false;
+        } else if (flag == "--weights") {
+            const std::string w = value();
+            if (w != "f16" && w != "q8")
+                throw std::invalid_argument("invalid value for --weights: \"" + w + "\" (expected f16 or q8)");
+            o.q8Weights = w == "q8";
         } else {
             throw std::invalid_argument("unknown argument: " + flag);
         }
@@ -64,7 +69,8 @@ ServerOptions ServerOptions::parse(int argc, const char* const* argv, ServerOpti
 
 std::string ServerOptions::usage(const std::string& program) {
     return "usage: " + program +
-           " -m MODEL [--host ADDR] [--port N] [--threads N] [--max-upload-mb N] [--no-fallback]\n";
+           " -m MODEL [--host ADDR] [--port N] [--threads N] [--max-upload-mb N] [--no-fallback]\n"
+           "    [--weights f16|q8]\n";
 }
 
 }  // namespace server

@@ -51,8 +51,35 @@ struct KernelSet {
     // x = exp(scale x - m) with m raised first to scale max(x) if that is larger; returns
     // the sum of the new x. Attention over blocks of keys, weighted together afterwards.
     float (*expShifted)(float* x, int64_t n, float scale, float* m);
+
+    // 8-bit products (weights converted when a model is loaded): blocks of 32 values, each an
+    // int8 vector q and one scale s with x ~ s q and |q| <= 127. Activations are quantized the
+    // same way just before each product.
+    int qmr;  // rows of a micro-tile
+    int qnr;  // columns of a packed panel
+    // x[0, k) in blocks, zero-padded to whole blocks: values q, scales, and (if not null) each
+    // block's sum of q.
+    void (*quantize)(const float* x, int64_t k, int8_t* q, float* scales, int32_t* sums);
+    // Rows [n0, n0 + count) of B (N x K, f32 or f16) into one panel of qnr columns,
+    // q8PanelBytes(k) bytes.
+    void (*packQ8)(const void* b, bool half, int64_t ldb, int64_t n0, int count, int64_t k, uint8_t* panel);
+    // C[rows x cols] (op) A B over `blocks` blocks of K; A quantized row by row (values aq with
+    // row stride ldq; scales as and sums asum with row stride lds); B a packed panel from its
+    // first block on; rows <= qmr, cols <= qnr, bias may be null.
+    void (*tileQ8)(const int8_t* aq, int64_t ldq, const float* as, const int32_t* asum, int64_t lds, int rows,
+                   const uint8_t* panel, int64_t blocks, float* c, int64_t ldc, int cols, const float* bias,
+                   int flags);
+    // y[r] = W[r] . x + bias[r] for r in [r0, r1): W row-major, each row `blocks` blocks of
+    // values (w) with their scales (ws, `blocks` per row); x quantized (xq, xs).
+    void (*matvecQ8)(const int8_t* w, const float* ws, int64_t r0, int64_t r1, int64_t blocks, const int8_t* xq,
+                     const float* xs, float* y, const float* bias);
+
+    static constexpr int kQ8Block = 32;
+    int64_t q8PanelBytes(int64_t k) const { return (k + kQ8Block - 1) / kQ8Block * qnr * (4 + kQ8Block); }
 };
 
+// The set the engine runs. Throws speech::Error when TOVRIN_SPEECH_ISA names no set or one
+// the processor cannot run.
 const KernelSet& kernels();
 // For tests and benchmarks: a named set ("avx512", "avx2", "generic") if the CPU runs it.
 const KernelSet* kernelsNamed(const char* name);

@@ -29,11 +29,22 @@ MappedFile::MappedFile(const std::string& path) {
         ::close(fd);
         throw Error("model file " + path + " is empty");
     }
-    void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    // Not populated: the loader reads tensor by tensor and gives each tensor's pages back
+    // once it is copied, so the whole file is never resident at once. The read-ahead starts
+    // now, into the page cache, which keeps a cold load as fast as a populated mapping.
+    void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
     int e = errno;
     ::close(fd);
     if (p == MAP_FAILED) throw Error("cannot map model file " + path + ": " + std::strerror(e));
     data_ = static_cast<const uint8_t*>(p);
+    ::madvise(p, size_, MADV_WILLNEED);
+}
+
+void MappedFile::release(const void* p, std::size_t n) const {
+    const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto begin = (reinterpret_cast<uintptr_t>(p) + page - 1) / page * page;
+    const auto end = (reinterpret_cast<uintptr_t>(p) + n) / page * page;
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
 }
 
 MappedFile::~MappedFile() {

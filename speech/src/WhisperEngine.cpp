@@ -6,12 +6,12 @@
 #include "speech/Recognizer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <sys/mman.h>
 
 namespace speech {
 
@@ -65,11 +65,12 @@ struct WhisperEngine::DecoderLayer {
     std::vector<float> cross_attn_kv_b;  // their biases side by side (zeros for the key)
 };
 
-WhisperEngine::WhisperEngine(const std::string& path, int threads)
+WhisperEngine::WhisperEngine(const std::string& path, int threads, WeightType weights)
     : map_(std::make_unique<MappedFile>(path)),
       file_(parseModel(map_->data(), map_->size())),
       k_(kernels()),
-      pool_(threads) {
+      pool_(threads),
+      weights_(weights) {
     tok_ = std::make_unique<Tokenizer>(file_.hp, std::move(file_.vocab));
     const HyperParams& hp = file_.hp;
     auto weight = [this](const std::string& name) {
@@ -188,13 +189,24 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads)
     for (auto& L : dec_) separate = separate || !L->cross_attn_kv_p.n;
     if (separate)
         for (auto* b : {&ws_.q, &ws_.k, &ws_.v}) b->resize(std::size_t(T * d));
-    // TOVRIN_SPEECH_MAPPED_WEIGHTS=1 keeps them in the mapping (for comparisons).
+    // TOVRIN_SPEECH_MAPPED_WEIGHTS=1 keeps them in the mapping (for comparisons), unless they
+    // are converted to 8 bits.
     const char* mapped = std::getenv("TOVRIN_SPEECH_MAPPED_WEIGHTS");
-    if (HugePageBuffer::available() && !(mapped && *mapped == '1')) moveDecoderWeights();
+    if (weights_ == WeightType::Q8 || (HugePageBuffer::available() && !(mapped && *mapped == '1'))) {
+        moveDecoderWeights();
+        // Nothing reads the mapping any more: the pages still mapped (small tensors, the
+        // pages two tensors share) go too.
+        map_->release(map_->data(), map_->size());
+    }
     ws_.selfK.resize(std::size_t(hp.nTextLayer) * hp.nTextCtx * dt);
     ws_.selfV.resize(std::size_t(hp.nTextLayer) * hp.nTextCtx * dt);
     for (auto* b : {&ws_.dx, &ws_.dy, &ws_.dq, &ws_.datt, &ws_.dtmp}) b->resize(std::size_t(dt));
     ws_.dhid.resize(std::size_t(4 * dt));
+    if (weights_ == WeightType::Q8) {
+        const int64_t blocks = (4 * dt + KernelSet::kQ8Block - 1) / KernelSet::kQ8Block;
+        ws_.xq.resize(std::size_t(3 * blocks * KernelSet::kQ8Block));
+        ws_.xScales.resize(std::size_t(3 * blocks));
+    }
     ws_.crossLse.resize(std::size_t(hp.nTextHead * kCrossParts));
     ws_.crossPart.resize(std::size_t(kCrossParts * dt));
     ws_.logits.resize(std::size_t(hp.nVocab));
@@ -211,33 +223,62 @@ void WhisperEngine::moveDecoderWeights() {
                           &L->mlp_0, &L->mlp_2})
             ws.push_back(w);
     ws.push_back(&decoder_token_embedding_);
+    const bool q8 = weights_ == WeightType::Q8;
+    constexpr int64_t qk = KernelSet::kQ8Block;
+    auto blocks = [](const Weight* w) { return (w->cols + qk - 1) / qk; };
     auto bytes = [](const Weight* w) { return std::size_t(w->rows * w->cols) * (w->half ? 2 : 4); };
+    // In 8 bits: the rows' values, then their scales.
+    auto movedBytes = [&](const Weight* w) {
+        return q8 ? std::size_t(w->rows * blocks(w)) * (qk + 4) : bytes(w);
+    };
     std::size_t total = 0;
     std::vector<std::size_t> offsets;
     for (Weight* w : ws) {
         offsets.push_back(total);
-        total += (bytes(w) + 63) / 64 * 64;
+        total += (movedBytes(w) + 63) / 64 * 64;
     }
     decoderWeights_ = HugePageBuffer(total);
     auto* base = static_cast<uint8_t*>(decoderWeights_.data());
+    // Pieces of about 4 MiB of the file, whole rows each.
     struct Piece {
-        const uint8_t* src;
-        uint8_t* dst;
-        std::size_t n;
+        std::size_t w;
+        int64_t r0, r1;
     };
     std::vector<Piece> pieces;
-    const std::size_t chunk = std::size_t(4) << 20;
-    for (std::size_t i = 0; i < ws.size(); ++i)
-        for (std::size_t o = 0; o < bytes(ws[i]); o += chunk)
-            pieces.push_back({static_cast<const uint8_t*>(ws[i]->data) + o, base + offsets[i] + o,
-                              std::min(chunk, bytes(ws[i]) - o)});
-    pool_.run(int64_t(pieces.size()), [&](int64_t i) { std::memcpy(pieces[i].dst, pieces[i].src, pieces[i].n); });
-    const uintptr_t page = 4096;
     for (std::size_t i = 0; i < ws.size(); ++i) {
-        auto begin = (reinterpret_cast<uintptr_t>(ws[i]->data) + page - 1) / page * page;
-        auto end = (reinterpret_cast<uintptr_t>(ws[i]->data) + bytes(ws[i])) / page * page;
-        if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
-        ws[i]->data = base + offsets[i];
+        const int64_t rowBytes = ws[i]->cols * (ws[i]->half ? 2 : 4);
+        const int64_t rows = std::max<int64_t>(1, (int64_t(4) << 20) / rowBytes);
+        for (int64_t r = 0; r < ws[i]->rows; r += rows) pieces.push_back({i, r, std::min(ws[i]->rows, r + rows)});
+    }
+    // Each piece's pages in the mapping are given back as soon as it is copied, so the copies
+    // and the file are never resident in full at the same time.
+    pool_.run(int64_t(pieces.size()), [&](int64_t i) {
+        const Piece& p = pieces[std::size_t(i)];
+        const Weight& w = *ws[p.w];
+        const int64_t es = w.half ? 2 : 4;
+        const auto* src = static_cast<const uint8_t*>(w.data) + p.r0 * w.cols * es;
+        uint8_t* dst = base + offsets[p.w];
+        if (q8) {
+            const int64_t nb = blocks(&w);
+            auto* values = reinterpret_cast<int8_t*>(dst);
+            auto* scales = reinterpret_cast<float*>(dst + w.rows * nb * qk);
+            float* row = scratch(std::size_t(w.cols));
+            for (int64_t r = p.r0; r < p.r1; ++r) {
+                k_.toFloat(static_cast<const uint8_t*>(w.data) + r * w.cols * es, w.half, w.cols, row);
+                k_.quantize(row, w.cols, values + r * nb * qk, scales + r * nb, nullptr);
+            }
+        } else {
+            std::memcpy(dst + p.r0 * w.cols * es, src, std::size_t((p.r1 - p.r0) * w.cols * es));
+        }
+        map_->release(src, std::size_t((p.r1 - p.r0) * w.cols * es));
+    });
+    for (std::size_t i = 0; i < ws.size(); ++i) {
+        Weight& w = *ws[i];
+        w.data = base + offsets[i];
+        if (q8) {
+            w.q8 = true;
+            w.scales = reinterpret_cast<const float*>(base + offsets[i] + w.rows * blocks(&w) * qk);
+        }
     }
 }
 
@@ -246,40 +287,46 @@ void WhisperEngine::moveDecoderWeights() {
 // query, key and value projections; the cross-attention keys and values) are packed side
 // by side so that one product covers them.
 void WhisperEngine::packEncoderWeights() {
-    const int nr = k_.nr;
     struct Item {
         const Weight* w;
         Panels* p;
         std::size_t offset;
+        bool q8;
     };
     std::vector<Item> items;
     std::size_t total = 0;
     const bool halfPanels = k_.halfPanels;
-    auto bytes = [nr, halfPanels](const Weight& w) {
-        return std::size_t(roundUp(w.rows, nr) * w.cols) * (w.half && halfPanels ? 2 : 4);
+    // The convolutions keep their stored type: they are a small part of the work, and their
+    // inner dimension (3 x mels) is not a whole number of 8-bit blocks.
+    bool q8 = false;
+    auto width = [&] { return q8 ? k_.qnr : k_.nr; };
+    auto bytes = [&](const Weight& w) {
+        if (q8) return std::size_t((w.rows + k_.qnr - 1) / k_.qnr * k_.q8PanelBytes(w.cols));
+        return std::size_t(roundUp(w.rows, k_.nr) * w.cols) * (w.half && halfPanels ? 2 : 4);
     };
     auto add = [&](const Weight& w, Panels& p) {
-        items.push_back({&w, &p, total});
+        items.push_back({&w, &p, total, q8});
         total += (bytes(w) + 63) / 64 * 64;
     };
     // Consecutive panels of weights of one shape and type read as one weight with their rows
     // stacked, when no panel spans two of them.
     auto group = [&](std::initializer_list<std::pair<const Weight*, Panels*>> ws, Panels& fused) {
         const Weight& first = *ws.begin()->first;
-        bool same = first.rows % nr == 0;
+        bool same = first.rows % width() == 0;
         for (auto& [w, p] : ws) same = same && w->rows == first.rows && w->cols == first.cols && w->half == first.half;
         const std::size_t start = total;
         for (auto& [w, p] : ws) {
-            items.push_back({w, p, total});
+            items.push_back({w, p, total, q8});
             total += same ? bytes(*w) : (bytes(*w) + 63) / 64 * 64;
         }
         if (same)
-            fused = {reinterpret_cast<const void*>(start), first.half && halfPanels, first.rows * int64_t(ws.size()),
-                     first.cols};
+            fused = {reinterpret_cast<const void*>(start), first.half && halfPanels && !q8,
+                     first.rows * int64_t(ws.size()), first.cols, q8};
         total = (total + 63) / 64 * 64;
     };
     add(encoder_conv1_, encoder_conv1_p_);
     add(encoder_conv2_, encoder_conv2_p_);
+    q8 = weights_ == WeightType::Q8;
     for (auto& L : enc_) {
         group({{&L->attn_q, &L->attn_q_p}, {&L->attn_k, &L->attn_k_p}, {&L->attn_v, &L->attn_v_p}}, L->attn_qkv_p);
         add(L->attn_out, L->attn_out_p);
@@ -299,30 +346,34 @@ void WhisperEngine::packEncoderWeights() {
     std::vector<int64_t> first;
     int64_t panels = 0;
     for (const Item& it : items) {
-        *it.p = {base + it.offset, it.w->half && halfPanels, it.w->rows, it.w->cols};
+        const int nr = it.q8 ? k_.qnr : k_.nr;
+        *it.p = {base + it.offset, it.w->half && halfPanels && !it.q8, it.w->rows, it.w->cols, it.q8};
         first.push_back(panels);
         panels += (it.w->rows + nr - 1) / nr;
     }
     first.push_back(panels);
+    // Each weight's pages in the mapping are given back as soon as its last panel is packed:
+    // the items are handed out in order, so only the few weights being packed are resident
+    // twice at any moment.
+    std::vector<std::atomic<int64_t>> left(items.size());
+    for (std::size_t j = 0; j < items.size(); ++j) left[j] = first[j + 1] - first[j];
     pool_.run(panels, [&](int64_t i) {
         const std::size_t j = std::size_t(std::upper_bound(first.begin(), first.end(), i) - first.begin() - 1);
         const Weight& w = *items[j].w;
         const int64_t p = i - first[j];
+        const int nr = items[j].q8 ? k_.qnr : k_.nr;
         const int count = int(std::min<int64_t>(nr, w.rows - p * nr));
         void* dst = const_cast<void*>(items[j].p->data);
-        if (items[j].p->half)
+        if (items[j].q8)
+            k_.packQ8(w.data, w.half, w.cols, p * nr, count, w.cols,
+                      static_cast<uint8_t*>(dst) + p * k_.q8PanelBytes(w.cols));
+        else if (items[j].p->half)
             k_.packNTHalf(static_cast<const uint16_t*>(w.data), w.cols, p * nr, count, w.cols,
                           static_cast<uint16_t*>(dst) + p * nr * w.cols);
         else
             k_.packNT(w.data, w.half, w.cols, p * nr, count, w.cols, static_cast<float*>(dst) + p * nr * w.cols);
+        if (left[j].fetch_sub(1) == 1) map_->release(w.data, std::size_t(w.rows * w.cols) * (w.half ? 2 : 4));
     });
-    const uintptr_t page = 4096;
-    for (const Item& it : items) {
-        const std::size_t n = std::size_t(it.w->rows * it.w->cols) * (it.w->half ? 2 : 4);
-        auto begin = (reinterpret_cast<uintptr_t>(it.w->data) + page - 1) / page * page;
-        auto end = (reinterpret_cast<uintptr_t>(it.w->data) + n) / page * page;
-        if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
-    }
 }
 
 std::vector<float> WhisperEngine::encoderBuffer() const {
@@ -348,9 +399,12 @@ void WhisperEngine::packWeight(const Weight& w, void* dst) {
 
 void WhisperEngine::gemmPacked(int64_t m, const float* a, int64_t lda, const Panels& w, float* c, int64_t ldc,
                                const float* bias, int flags) {
-    const int mr = k_.mr, nr = k_.nr;
+    const int mr = w.q8 ? k_.qmr : k_.mr, nr = w.q8 ? k_.qnr : k_.nr;
     const int64_t n = w.n, k = w.k;
     const int64_t panels = (n + nr - 1) / nr;
+    constexpr int64_t qk = KernelSet::kQ8Block;
+    const int64_t qBlocks = (k + qk - 1) / qk, qPanelBytes = w.q8 ? k_.q8PanelBytes(k) : 0;
+    if (w.q8) quantizeRows(m, a, lda, k);
     // Tasks of mb rows x pb panels (at least 128 columns), made smaller until every thread has
     // a few to take. A task's rows stay in the core's L2 cache while its panels pass; the
     // panels are read once per row block and the rows once per panel block.
@@ -364,7 +418,7 @@ void WhisperEngine::gemmPacked(int64_t m, const float* a, int64_t lda, const Pan
     // K is split into blocks of at most 512 so that a panel's block stays in L1 and the
     // task's rows in L2 while the row tiles pass over it; partial sums wait in C.
     const int64_t kBlocks = (k + 511) / 512;
-    const int64_t kc = roundUp((k + kBlocks - 1) / kBlocks, 8);
+    const int64_t kc = roundUp((k + kBlocks - 1) / kBlocks, w.q8 ? qk : 8);
     pool_.run(rowBlocks * panelBlocks, [&](int64_t t) {
         const int64_t rb = t / panelBlocks, pbk = t % panelBlocks;
         const int64_t r0 = rb * mb, r1 = std::min(m, r0 + mb);
@@ -377,7 +431,16 @@ void WhisperEngine::gemmPacked(int64_t m, const float* a, int64_t lda, const Pan
                 const int64_t off = p * nr * k + k0 * nr;
                 const int cols = int(std::min<int64_t>(nr, n - p * nr));
                 const float* bp = bias && last ? bias + p * nr : nullptr;
-                if (w.half) {
+                if (w.q8) {
+                    const int64_t b0 = k0 / qk, nb = (kn + qk - 1) / qk;
+                    const uint8_t* panel = static_cast<const uint8_t*>(w.data) + p * qPanelBytes + b0 * (qPanelBytes / qBlocks);
+                    for (int64_t r = r0; r < r1; r += mr) {
+                        int rows = int(std::min<int64_t>(mr, r1 - r));
+                        k_.tileQ8(ws_.aq.data() + r * qBlocks * qk + b0 * qk, qBlocks * qk,
+                                  ws_.aScales.data() + r * qBlocks + b0, ws_.aSums.data() + r * qBlocks + b0, qBlocks,
+                                  rows, panel, nb, c + r * ldc + p * nr, ldc, cols, bp, f);
+                    }
+                } else if (w.half) {
                     const uint16_t* panel = static_cast<const uint16_t*>(w.data) + off;
                     for (int64_t r = r0; r < r1; r += mr) {
                         int rows = int(std::min<int64_t>(mr, r1 - r));
@@ -392,6 +455,22 @@ void WhisperEngine::gemmPacked(int64_t m, const float* a, int64_t lda, const Pan
                 }
             }
         }
+    });
+}
+
+void WhisperEngine::quantizeRows(int64_t m, const float* a, int64_t lda, int64_t k) {
+    constexpr int64_t qk = KernelSet::kQ8Block;
+    const int64_t blocks = (k + qk - 1) / qk;
+    if (ws_.aq.size() < std::size_t(m * blocks * qk)) ws_.aq.resize(std::size_t(m * blocks * qk));
+    if (ws_.aScales.size() < std::size_t(m * blocks)) {
+        ws_.aScales.resize(std::size_t(m * blocks));
+        ws_.aSums.resize(std::size_t(m * blocks));
+    }
+    const int64_t chunk = 32;
+    pool_.run((m + chunk - 1) / chunk, [&](int64_t c) {
+        for (int64_t r = c * chunk; r < std::min(m, (c + 1) * chunk); ++r)
+            k_.quantize(a + r * lda, k, ws_.aq.data() + r * blocks * qk, ws_.aScales.data() + r * blocks,
+                        ws_.aSums.data() + r * blocks);
     });
 }
 
@@ -627,22 +706,46 @@ void WhisperEngine::matvecs(std::initializer_list<std::tuple<const Weight*, cons
         const float* x;
         float* y;
         int64_t r0, r1;
+        const int8_t* xq;
+        const float* xs;
     };
     constexpr int kMaxPieces = 512;
     Piece pieces[kMaxPieces];
     int n = 0;
     int64_t total = 0;
     for (auto& j : jobs) total += std::get<0>(j)->rows;
+    // 8-bit weights: each vector quantized once for all the pieces that read it.
+    constexpr int64_t qk = KernelSet::kQ8Block;
+    const float* quantized[3] = {};
+    int nq = 0;
+    const int64_t stride = int64_t(ws_.xScales.size() / 3);
+    auto xOf = [&](const Weight* w, const float* x) -> std::pair<const int8_t*, const float*> {
+        if (!w->q8) return {nullptr, nullptr};
+        int i = 0;
+        while (i < nq && quantized[i] != x) ++i;
+        if (i == nq) {
+            if (nq == 3 || (w->cols + qk - 1) / qk > stride) throw Error("matrix-vector job too large");
+            k_.quantize(x, w->cols, ws_.xq.data() + i * stride * qk, ws_.xScales.data() + i * stride, nullptr);
+            quantized[nq++] = x;
+        }
+        return {ws_.xq.data() + i * stride * qk, ws_.xScales.data() + i * stride};
+    };
     // About four pieces per thread, at most ~448 in all (jobs are few: one piece more each).
     int64_t chunk = roundUp(std::max({int64_t(16), total / (int64_t(pool_.size()) * 4), total / 448 + 1}), 16);
-    for (auto& [w, bias, x, y] : jobs)
+    for (auto& [w, bias, x, y] : jobs) {
+        const auto [xq, xs] = xOf(w, x);
         for (int64_t r = 0; r < w->rows; r += chunk) {
             if (n == kMaxPieces) throw Error("too many matrix-vector products in one job");
-            pieces[n++] = {w, bias, x, y, r, std::min(w->rows, r + chunk)};
+            pieces[n++] = {w, bias, x, y, r, std::min(w->rows, r + chunk), xq, xs};
         }
+    }
     pool_.run(n, [&](int64_t i) {
         const Piece& p = pieces[i];
-        k_.matvec(p.w->data, p.w->half, p.w->cols, p.r0, p.r1, p.w->cols, p.x, p.y, p.bias);
+        if (p.w->q8)
+            k_.matvecQ8(static_cast<const int8_t*>(p.w->data), p.w->scales, p.r0, p.r1, (p.w->cols + qk - 1) / qk,
+                        p.xq, p.xs, p.y, p.bias);
+        else
+            k_.matvec(p.w->data, p.w->half, p.w->cols, p.r0, p.r1, p.w->cols, p.x, p.y, p.bias);
         if (gelu) k_.gelu(p.y + p.r0, p.r1 - p.r0);
         if (residual)
             for (int64_t r = p.r0; r < p.r1; ++r) residual[r] += p.y[r];
@@ -658,8 +761,15 @@ const float* WhisperEngine::step(int token) {
     float* x = ws_.dx.data();
     {
         const Weight& emb = decoder_token_embedding_;
-        const uint8_t* row = static_cast<const uint8_t*>(emb.data) + token * d * (emb.half ? 2 : 4);
-        k_.toFloat(row, emb.half, d, x);
+        if (emb.q8) {
+            const int64_t blocks = (d + KernelSet::kQ8Block - 1) / KernelSet::kQ8Block;
+            const int8_t* q = static_cast<const int8_t*>(emb.data) + token * blocks * KernelSet::kQ8Block;
+            const float* sc = emb.scales + token * blocks;
+            for (int64_t i = 0; i < d; ++i) x[i] = float(q[i]) * sc[i / KernelSet::kQ8Block];
+        } else {
+            const uint8_t* row = static_cast<const uint8_t*>(emb.data) + token * d * (emb.half ? 2 : 4);
+            k_.toFloat(row, emb.half, d, x);
+        }
         const float* p = decoder_positional_embedding_.data() + int64_t(pos_) * d;
         for (int64_t i = 0; i < d; ++i) x[i] += p[i];
     }

@@ -9,6 +9,7 @@
 #include "ThreadPool.h"
 #include "Tokenizer.h"
 #include "WindowDecoder.h"
+#include "speech/Recognizer.h"
 
 #include <cstddef>
 #include <memory>
@@ -19,19 +20,25 @@ namespace speech {
 
 class MappedFile;
 
-// A weight matrix as stored in the file (rows x cols, row-major, f32 or f16).
+// A weight matrix (rows x cols, row-major): as stored in the file (f32 or f16), or in 8-bit
+// blocks (q8: each row cols rounded up to whole blocks of int8 values, `scales` one float per
+// block of each row).
 struct Weight {
     const void* data = nullptr;
     bool half = false;
     int64_t rows = 0, cols = 0;
+    bool q8 = false;
+    const float* scales = nullptr;
 };
 
 // A weight packed once, when the model is loaded, into the panels the matrix products read:
 // f16 panels for an f16 weight (no more memory than in the file), f32 panels otherwise.
+// With q8, 8-bit panels (KernelSet::packQ8) instead.
 struct Panels {
     const void* data = nullptr;
     bool half = false;
     int64_t n = 0, k = 0;  // output columns (the weight's rows) and the inner dimension
+    bool q8 = false;
 };
 
 struct StageTimes {
@@ -55,12 +62,15 @@ public:
     static constexpr int kFrames = kWindowSamples / kHop;
     static constexpr int kPositions = kFrames / 2;
 
-    WhisperEngine(const std::string& path, int threads);
+    // weights: F16 multiplies by the weights as stored (f16 or f32); Q8 converts the products'
+    // weights to 8-bit blocks once, here.
+    WhisperEngine(const std::string& path, int threads, WeightType weights = WeightType::F16);
     ~WhisperEngine();
 
     const HyperParams& hp() const { return file_.hp; }
     const Tokenizer& tokenizer() const { return *tok_; }
     const KernelSet& kernelSet() const { return k_; }
+    WeightType weightType() const { return weights_; }
     int threads() const { return pool_.size(); }
 
     // kFrames x n_mels, frame-major. `count` samples (at most one window), zero padded.
@@ -104,6 +114,8 @@ private:
     void gemmPacked(int64_t m, const float* a, int64_t lda, const Panels& w, float* c, int64_t ldc,
                     const float* bias, int flags);
     void packWeight(const Weight& w, void* dst);
+    // Quantizes the m rows of A for an 8-bit product into ws_.aq / aScales / aSums.
+    void quantizeRows(int64_t m, const float* a, int64_t lda, int64_t k);
     void packEncoderWeights();
     void layerNormRows(int64_t m, const float* x, int64_t d, const std::vector<float>& w,
                        const std::vector<float>& b, float* out);
@@ -119,6 +131,7 @@ private:
     std::unique_ptr<Tokenizer> tok_;
     const KernelSet& k_;
     ThreadPool pool_;
+    WeightType weights_;
 
     std::vector<std::unique_ptr<EncoderLayer>> enc_;  // encoder.blocks.N
     std::vector<std::unique_ptr<DecoderLayer>> dec_;  // decoder.blocks.N
@@ -134,7 +147,7 @@ private:
     HugePageBuffer crossBuf_;
     uint16_t* crossK_ = nullptr;
     uint16_t* crossV_ = nullptr;
-    HugePageBuffer decoderWeights_;  // the decoder's matrices, moved out of the mapping
+    HugePageBuffer decoderWeights_;  // the decoder's matrices, moved out of the mapping (in 8 bits with Q8)
     static constexpr int64_t kCrossParts = 8;  // at most, per head
 
     // Buffers the forward pass works in, sized when the model is loaded (mel and enc on the
@@ -170,6 +183,13 @@ private:
         std::vector<float> crossLse;      // H x kCrossParts: log-sum-exp of each part of a head's positions
         std::vector<float> crossPart;     // kCrossParts x dt: each part's attention output
         std::vector<float> logits;        // n_vocab
+        // 8-bit products: the rows of A quantized (m x K rounded up to blocks; a scale and a
+        // sum per block), and up to three vectors of a matrix-vector job.
+        std::vector<int8_t> aq;
+        std::vector<float> aScales;
+        std::vector<int32_t> aSums;
+        std::vector<int8_t> xq;
+        std::vector<float> xScales;
         // Whole recordings.
         std::vector<float> mel;  // kFrames x n_mels
         std::vector<float> enc;  // T x d: encoder output

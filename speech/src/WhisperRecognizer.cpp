@@ -3,7 +3,7 @@
 namespace speech {
 
 WhisperRecognizer::WhisperRecognizer(const std::string& path, int threads, const RecognizerOptions& options)
-    : engine_(path, threads) {
+    : engine_(path, threads, options.weights) {
     DecodeOptions o = engine_.decodeOptions();
     o.fallback = options.temperatureFallback;
     engine_.setDecodeOptions(o);

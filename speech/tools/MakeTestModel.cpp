@@ -23,7 +23,16 @@ struct Options {
     uint64_t seed = 1;
     int eotAfter = 12;
     bool noSpeech = false;
+    bool peaked = false;
 };
+
+// --peaked: decoder position t carries a spike in channel 1 + t % kPeakWords that one word's
+// embedding row reads (and position 0's spike one language's row), so each step's best token
+// leads the others by a wide margin, as in a trained model, rather than by the hair's breadth
+// that separates the top two of 51,865 random logits.
+constexpr int kPeakWords = 16;
+int peakWord(int j) { return 1000 + j * 2957; }
+constexpr int kPeakLanguage = 2;  // "de"
 
 void usage(FILE* f) {
     std::fprintf(f,
@@ -43,6 +52,8 @@ void usage(FILE* f) {
                  "  --seed N           random seed (default 1)\n"
                  "  --eot-after N      greedy decoding ends after about N tokens (default 12)\n"
                  "  --no-speech        every window reads as silence (the no-speech test fires)\n"
+                 "  --peaked           each decoder step's best token (and the language) leads by a wide\n"
+                 "                     margin: comparisons of slightly different arithmetic agree\n"
                  "  -o, --out FILE     output path\n"
                  "  -h, --help         this text\n");
 }
@@ -265,6 +276,7 @@ void writeTensor(Writer& w, const std::string& name, const std::vector<int64_t>&
             case Init::DecoderPositions: {
                 int64_t t = idx / cols, c = idx % cols;
                 v = c == 0 ? 1.5f * float(t - (o.eotAfter + 4)) : scale * rng.symmetric();
+                if (o.peaked && c == 1 + t % kPeakWords) v += 24.0f;
                 if (o.noSpeech && t == 0 && c > 0) v = 6.0f * noSpeechDirection(o.seed, c);
                 break;
             }
@@ -312,6 +324,7 @@ int main(int argc, char** argv) {
         else if (a == "--seed") o.seed = std::strtoull(value().c_str(), nullptr, 10);
         else if (a == "--eot-after") o.eotAfter = number();
         else if (a == "--no-speech") o.noSpeech = true;
+        else if (a == "--peaked") o.peaked = true;
         else if (a == "-o" || a == "--out") o.out = value();
         else {
             std::fprintf(stderr, "make-test-model: unknown option %s\n", a.c_str());
@@ -385,6 +398,11 @@ int main(int argc, char** argv) {
                     if (r == eot) v = c == 0 ? 2.0f : 0.0f;
                     else if (c == 0) v = 0.0f;
                     else if (o.noSpeech && r == noSpeechToken) v = 32.0f / float(d) * noSpeechDirection(o.seed, c);
+                    if (o.peaked) {
+                        for (int j = 0; j < kPeakWords; ++j)
+                            if (r == peakWord(j) && c == 1 + j) v = 4.0f;
+                        if (!english && r == eot + 2 + kPeakLanguage && c == 1) v = 4.0f;
+                    }
                     hrow[c] = toHalf(v);
                     frow[c] = fromHalf(hrow[c]);
                 }

@@ -125,7 +125,7 @@ void EngineManager::launch() {
     platform::ProcessSpec spec;
     spec.executable = *dir + "/whisper-server";
     spec.arguments = {"-m", *model, "--host", "127.0.0.1", "--port", std::to_string(port_), "--threads",
-                      std::to_string(threads)};
+                      std::to_string(threads), "--weights", "q8"};
     // Each launch starts a fresh log; when it cannot be written the output is discarded.
     const std::string log = logURL();
     if (platform::Paths::createPrivateFile(log, /*truncate=*/true)) spec.outputPath = log;

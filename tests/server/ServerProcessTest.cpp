@@ -454,6 +454,43 @@ TEST_P(ServerProcessTest, BadFramingIsAnsweredAtOnceWithoutWaitingForTheBody) {
     }
 }
 
+// The log names the kernel set and why; a TOVRIN_SPEECH_ISA naming no set stops the server
+// with the valid values. Case is ignored.
+TEST_P(ServerProcessTest, NamesItsKernelSetAndRefusesAnUnknownOne) {
+    if (isFake()) GTEST_SKIP() << "the kernels belong to the speech engine";
+    const Engine e = engine();
+    REQUIRE_ENGINE(e);
+    auto logOf = [](const RunningServer& s) {
+        std::ifstream in(s.logPath());
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    struct Case {
+        const char* value;
+        std::string logged;
+    };
+    for (const Case& c : {Case{nullptr, ", detected"}, Case{"GENERIC", "speech kernels: generic, forced by TOVRIN_SPEECH_ISA"}}) {
+        if (c.value) ::setenv("TOVRIN_SPEECH_ISA", c.value, 1);
+        int port = 0;
+        auto server = start(e, port);
+        ::unsetenv("TOVRIN_SPEECH_ISA");
+        EXPECT_NE(logOf(*server).find(c.logged), std::string::npos) << logOf(*server);
+        EXPECT_NE(logOf(*server).find("speech kernels: "), std::string::npos);
+    }
+    for (const char* bad : {"bogus", "AVX-2"}) {
+        ::setenv("TOVRIN_SPEECH_ISA", bad, 1);
+        RunningServer server(e.executable, {"-m", e.model, "--port", std::to_string(RunningServer::freePort())},
+                             (dir_ / ("isa-" + std::to_string(counter_++) + ".log")).string());
+        ::unsetenv("TOVRIN_SPEECH_ISA");
+        auto status = server.waitExit(10s);
+        ASSERT_TRUE(status.has_value()) << bad;
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 2) << bad;
+        EXPECT_NE(logOf(server).find("TOVRIN_SPEECH_ISA=" + std::string(bad) +
+                                     " names no kernel set; valid values: avx512, avx2, generic"),
+                  std::string::npos)
+            << logOf(server);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, ServerProcessTest, ::testing::Values("fake", "whisper"),
                          [](const auto& info) { return info.param; });
 

@@ -1,6 +1,6 @@
 // Runs the engine's stages on a model and raw float32 audio and writes what each stage
 // produced, for comparison with the independent reference (reference.py).
-//   speech-dump MODEL AUDIO.f32 OUTDIR LANGUAGE [THREADS [AUDIO_CONTEXT]]
+//   speech-dump [--weights f16|q8] MODEL AUDIO.f32 OUTDIR LANGUAGE [THREADS [AUDIO_CONTEXT]]
 #include "WhisperEngine.h"
 #include "WindowDecoder.h"
 
@@ -19,13 +19,19 @@ void writeFloats(const std::string& path, const float* p, std::size_t n) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    speech::WeightType weights = speech::WeightType::F16;
+    if (argc > 2 && std::string(argv[1]) == "--weights") {
+        weights = std::string(argv[2]) == "q8" ? speech::WeightType::Q8 : speech::WeightType::F16;
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 5) {
-        std::cerr << "usage: speech-dump MODEL AUDIO.f32 OUTDIR LANGUAGE [THREADS]\n";
+        std::cerr << "usage: speech-dump [--weights f16|q8] MODEL AUDIO.f32 OUTDIR LANGUAGE [THREADS [AUDIO_CONTEXT]]\n";
         return 2;
     }
     try {
         const std::string out = argv[3], language = argv[4];
-        speech::WhisperEngine e(argv[1], argc > 5 ? std::atoi(argv[5]) : 4);
+        speech::WhisperEngine e(argv[1], argc > 5 ? std::atoi(argv[5]) : 4, weights);
         if (argc > 6) e.setAudioContext(std::atoi(argv[6]));
         std::ifstream in(argv[2], std::ios::binary | std::ios::ate);
         std::vector<float> audio(std::size_t(in.tellg()) / sizeof(float));

@@ -36,6 +36,14 @@ std::string makeModel(const std::string& name, const std::string& args) {
     return path;
 }
 
+// The recogniser's options with the weights under test: 8-bit when TOVRIN_TEST_WEIGHTS=q8
+// (the speech_engine_q8 run of the recogniser's tests), else as stored.
+speech::RecognizerOptions options(speech::RecognizerOptions o = {}) {
+    const char* w = std::getenv("TOVRIN_TEST_WEIGHTS");
+    if (w && std::string(w) == "q8") o.weights = speech::WeightType::Q8;
+    return o;
+}
+
 std::vector<uint8_t> readFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
@@ -161,7 +169,7 @@ TEST(SpeechLoad, PublicLoaderReportsProblems) {
 class RecognizerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        rec_ = new speech::WhisperRecognizer(makeModel("recognizer", "--preset test --seed 3"), 4);
+        rec_ = new speech::WhisperRecognizer(makeModel("recognizer", "--preset test --seed 3"), 4, options());
     }
     static void TearDownTestSuite() { delete rec_; }
     static speech::WhisperRecognizer* rec_;
@@ -215,7 +223,7 @@ TEST_F(RecognizerTest, LongRecordingIsDecodedWindowByWindow) {
 
 // A model on which every window reads as silence: the no-speech test turns it into "".
 TEST(NoSpeech, SilentWindowsGiveNoText) {
-    speech::WhisperRecognizer rec(makeModel("silent", "--preset test --no-speech --seed 4"), 2);
+    speech::WhisperRecognizer rec(makeModel("silent", "--preset test --no-speech --seed 4"), 2, options());
     auto a = speechLike(35 * 16000, 4);
     auto results = rec.engine().transcribe(a.data(), a.size(), "auto");
     ASSERT_EQ(results.size(), 2u);
@@ -255,7 +263,7 @@ class LongRecording : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         rec_ = new speech::WhisperRecognizer(makeModel("long", "--preset test --seed 3"), 4,
-                                             {.temperatureFallback = false});
+                                             options({.temperatureFallback = false}));
     }
     static void TearDownTestSuite() { delete rec_; }
     static speech::WhisperRecognizer* rec_;
@@ -307,7 +315,7 @@ TEST_F(LongRecording, WindowsAreCutInPausesAndCoverTheRecording) {
 // (at most half the text context), and only its own tokens make the text.
 TEST(WindowContext, PreviousTextIsThePromptWithinItsLimit) {
     speech::WhisperRecognizer rec(makeModel("context", "--preset test --seed 3 --eot-after 1000 --text-ctx 96"), 4,
-                                  {.temperatureFallback = false});
+                                  options({.temperatureFallback = false}));
     auto& e = rec.engine();
     const auto& t = e.tokenizer();
     auto a = speechLike(40 * 16000, 6);
@@ -332,7 +340,7 @@ TEST(WindowContext, PreviousTextIsThePromptWithinItsLimit) {
 // selects, repeats itself for one seed, and when turned off leaves plain greedy decoding.
 TEST(Fallback, LoopsAreDecodedAgainAndTheRuleChooses) {
     const std::string model = makeModel("loop", "--preset test --seed 3 --eot-after 1000 --text-ctx 96");
-    speech::WhisperRecognizer rec(model, 4);
+    speech::WhisperRecognizer rec(model, 4, options());
     auto& e = rec.engine();
     const auto& t = e.tokenizer();
     auto a = speechLike(5 * 16000, 7);
@@ -391,12 +399,40 @@ TEST(Fallback, LoopsAreDecodedAgainAndTheRuleChooses) {
         EXPECT_EQ(at.prefix.front() == t.startOfPrev(), carried && at.temperature < 0.5f) << at.temperature;
     }
 
-    speech::WhisperRecognizer off(model, 4, {.temperatureFallback = false});
+    speech::WhisperRecognizer off(model, 4, options({.temperatureFallback = false}));
     auto plain = off.engine().transcribe(a.data(), a.size(), "en");
     EXPECT_EQ(plain[0].tokens, greedy.tokens);
     EXPECT_TRUE(plain[0].attempts.empty());
     std::string g = t.decode(greedy.tokens);
     EXPECT_EQ(off.transcribe(a.data(), a.size(), "en").text, g.substr(g.find_first_not_of(' ')));
+}
+
+// 8-bit weights against the stored ones on models of the catalogue's smaller shapes: the same
+// language and the same first 50 greedy tokens, for a short phrase and a whole window. (The
+// large-v3-turbo shape is checked the same way by speech-bench --agreement: too slow here.)
+TEST(EightBitWeights, SameLanguageAndTokensAsTheStoredWeights) {
+    for (const char* preset : {"tiny", "base"}) {
+        SCOPED_TRACE(preset);
+        const std::string model = makeModel(std::string("q8-") + preset,
+                                            std::string("--preset ") + preset + " --seed 11 --eot-after 80 --peaked");
+        speech::WhisperEngine f16(model, 4, speech::WeightType::F16), q8(model, 4, speech::WeightType::Q8);
+        for (int seconds : {5, 30}) {
+            SCOPED_TRACE(seconds);
+            auto a = speechLike(std::size_t(seconds) * 16000, unsigned(seconds));
+            auto greedy = [&a](speech::WhisperEngine& e) {
+                std::vector<float> mel(std::size_t(speech::WhisperEngine::kFrames) * e.hp().nMels);
+                std::vector<float> enc = e.encoderBuffer();
+                e.logMel(a.data(), a.size(), mel.data());
+                e.encode(mel.data(), enc.data());
+                e.beginDecode(enc.data());
+                return e.decodeGreedy("auto", 50);
+            };
+            const speech::DecodeResult want = greedy(f16), got = greedy(q8);
+            ASSERT_EQ(want.tokens.size(), 50u);
+            EXPECT_EQ(got.language, want.language);
+            EXPECT_EQ(got.tokens, want.tokens);
+        }
+    }
 }
 
 // Jobs of every size, back to back: each item runs exactly once and a job ends only when
@@ -475,6 +511,60 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
             ks->matvec(half ? static_cast<const void*>(bh.data()) : b.data(), half, K, 0, N, K, a.data(), y.data(),
                        bias.data());
             for (int j = 0; j < N; ++j) ASSERT_NEAR(y[j], c0[j], 1e-4) << j;
+        }
+        {  // 8-bit products: blocks of 32 (K = 77 ends in a partial block) against plain loops
+            auto plainQuantize = [](const float* x, int k, std::vector<int>& q, std::vector<float>& sc) {
+                const int blocks = (k + 31) / 32;
+                q.assign(std::size_t(blocks) * 32, 0);
+                sc.assign(std::size_t(blocks), 0.0f);
+                for (int b = 0; b < blocks; ++b) {
+                    float amax = 0;
+                    for (int i = b * 32; i < std::min(k, b * 32 + 32); ++i) amax = std::max(amax, std::fabs(x[i]));
+                    sc[b] = amax / 127.0f;
+                    for (int i = b * 32; i < std::min(k, b * 32 + 32); ++i)
+                        q[i] = amax > 0 ? int(std::nearbyint(x[i] * (127.0f / amax))) : 0;
+                }
+            };
+            const int blocks = (K + 31) / 32;
+            std::vector<std::vector<int>> aq(M), bq(N);
+            std::vector<std::vector<float>> as(M), bs(N);
+            for (int i = 0; i < M; ++i) plainQuantize(a.data() + i * K, K, aq[i], as[i]);
+            for (int j = 0; j < N; ++j) plainQuantize(b.data() + j * K, K, bq[j], bs[j]);
+            auto plainDot = [&](int i, int j) {
+                double s = bias[j];
+                for (int bb = 0; bb < blocks; ++bb) {
+                    long sum = 0;
+                    for (int t = bb * 32; t < bb * 32 + 32; ++t) sum += long(aq[i][t]) * bq[j][t];
+                    s += double(sum) * as[i][bb] * bs[j][bb];
+                }
+                return s;
+            };
+            std::vector<int8_t> q8(std::size_t(M) * blocks * 32);
+            std::vector<float> sc(std::size_t(M) * blocks);
+            std::vector<int32_t> sums(std::size_t(M) * blocks);
+            for (int i = 0; i < M; ++i) {
+                ks->quantize(a.data() + i * K, K, q8.data() + i * blocks * 32, sc.data() + i * blocks,
+                             sums.data() + i * blocks);
+                for (int t = 0; t < blocks * 32; ++t) ASSERT_EQ(q8[i * blocks * 32 + t], aq[i][t]) << i << " " << t;
+                for (int bb = 0; bb < blocks; ++bb) ASSERT_EQ(sc[i * blocks + bb], as[i][bb]);
+            }
+            std::vector<uint8_t> panel(std::size_t(ks->q8PanelBytes(K)));
+            std::vector<float> c(M * N, 0.0f);
+            for (int p = 0; p * ks->qnr < N; ++p) {
+                int cols = std::min(ks->qnr, N - p * ks->qnr);
+                ks->packQ8(bh.data(), true, K, p * ks->qnr, cols, K, panel.data());
+                for (int r = 0; r < M; r += ks->qmr)
+                    ks->tileQ8(q8.data() + r * blocks * 32, blocks * 32, sc.data() + r * blocks, sums.data() + r * blocks,
+                               blocks, std::min(ks->qmr, M - r), panel.data(), blocks, c.data() + r * N + p * ks->qnr,
+                               N, cols, bias.data() + p * ks->qnr, 0);
+            }
+            for (int i = 0; i < M; ++i)
+                for (int j = 0; j < N; ++j) ASSERT_NEAR(c[i * N + j], plainDot(i, j), 1e-4) << i << " " << j;
+            std::vector<int8_t> wq(std::size_t(N) * blocks * 32);
+            std::vector<float> ws(std::size_t(N) * blocks), y(N);
+            for (int j = 0; j < N; ++j) ks->quantize(b.data() + j * K, K, wq.data() + j * blocks * 32, ws.data() + j * blocks, nullptr);
+            ks->matvecQ8(wq.data(), ws.data(), 0, N, blocks, q8.data(), sc.data(), y.data(), bias.data());
+            for (int j = 0; j < N; ++j) ASSERT_NEAR(y[j], plainDot(0, j), 1e-4) << j;
         }
         {  // rows too long for the short-row path, and a tail
             const int R = 9, L = 803;

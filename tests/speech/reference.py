@@ -287,6 +287,38 @@ def check(tool, dump, work, name, args, audio, language, ctx=None, prompted=Fals
     return tokens
 
 
+# Tolerance of the 8-bit products (scaled as in compare). Each weight and activation block
+# keeps q = round(x / s), s = max|x| / 127: the rounding error is uniform within s / 2, an RMS of
+# s / sqrt(12) = max / 440, that is 0.39 % of the RMS of uniform weights (max = sqrt(3) RMS) and
+# about 0.6 % for the activations (a block of 32 Gaussian values peaks near 2.5 RMS): about
+# 0.7 % RMS error per product, the published q8_0 figure. On the test model's path of about
+# eight products in series (layer norms keep the scale) that is 2 % RMS, and the largest of
+# ~10^5 errors lies within about 4.5 times that, ~9 % of the RMS or ~3 % of the largest value
+# (about three times the RMS): 3e-2 here, where the f16 weights stay within 1e-4.
+Q8_TOLERANCE = 3e-2
+
+
+def check_q8(dump, work, name, language):
+    """The model and audio of an earlier check(), with 8-bit weights: encoder output and logits
+    within Q8_TOLERANCE of the reference. (Greedy tokens of random weights sit too close
+    together to survive any change of arithmetic; the engine's tests compare them on peaked
+    models.)"""
+    path = os.path.join(work, name + ".bin")
+    out = os.path.join(work, name + "-q8")
+    os.makedirs(out, exist_ok=True)
+    apath = os.path.join(work, name + ".f32")
+    subprocess.run([dump, "--weights", "q8", path, apath, out, language, "3"], check=True)
+    m = Model(path)
+    audio = np.fromfile(apath, np.float32).astype(np.float64)
+    print("model %s, 8-bit weights" % name)
+    enc = encode(m, log_mel(m, audio))
+    got_enc = np.fromfile(os.path.join(out, "encoder.f32"), np.float32).reshape(m.hp["n_audio_ctx"], -1)
+    compare("encoder output", got_enc, enc, Q8_TOLERANCE)
+    prompt = [m.sot] + ([m.sot + 1, m.transcribe] if m.multilingual else []) + [m.no_timestamps]
+    got_logits = np.fromfile(os.path.join(out, "logits.f32"), np.float32).reshape(len(prompt), -1)
+    compare("decoder logits", got_logits, decode_logits(m, prompt, enc), Q8_TOLERANCE)
+
+
 def main():
     tool, dump, work = sys.argv[1:4]
     os.makedirs(work, exist_ok=True)
@@ -300,6 +332,7 @@ def main():
     if t16 != t32:
         raise AssertionError("f16 and f32 files give different tokens")
     print("f16 and f32 files give the same %d tokens" % len(t16))
+    check_q8(dump, work, "small-f16", "auto")
     long_audio = np.concatenate([speechlike, 0.1 * rng.standard_normal(16000 * 40)])  # longer than a window
     check(tool, dump, work, "v3-128mel", ["--state", "96", "--heads", "3", "--layers", "2", "--mels", "128",
                                           "--vocab", "51866", "--ftype", "0", "--seed", "5"], long_audio, "de")

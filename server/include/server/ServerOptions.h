@@ -1,5 +1,5 @@
 // Settings of a speech server process and their command line:
-//   -m PATH  --host ADDR  --port N  --threads N  [--max-upload-mb N]  [--no-fallback]
+//   -m PATH  --host ADDR  --port N  --threads N  [--max-upload-mb N]  [--no-fallback]  [--weights f16|q8]
 #pragma once
 
 #include <cstddef>
@@ -18,6 +18,7 @@ public:
     double maxAudioSeconds = 3600;  // one hour of audio per request
     int httpWorkers = 64;             // connections open at once; more are refused with 503
     bool temperatureFallback = true;  // --no-fallback: greedy decoding only (measurements)
+    bool q8Weights = false;           // --weights q8: 8-bit weight products (f16: as stored)
 
     // Defaults of the engine server (its port is always given by the program that starts it).
     static ServerOptions engineDefaults();

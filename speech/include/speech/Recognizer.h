@@ -32,11 +32,22 @@ public:
     virtual Transcript transcribe(const float* samples, std::size_t count, const std::string& language) = 0;
 };
 
+// How the engine multiplies by the model's weights: F16 as stored in the file (f16, or f32),
+// Q8 converted once, at load, to blocks of 32 int8 values with one scale each (about half
+// the memory, and faster products).
+enum class WeightType { F16, Q8 };
+
 struct RecognizerOptions {
     // A window whose text repeats itself or is unlikely is decoded again at higher
     // temperatures. Off only for measurements and comparisons.
     bool temperatureFallback = true;
+    WeightType weights = WeightType::F16;
 };
+
+// The kernel set the engine runs ("avx512", "avx2" or "generic") and why: "avx2, detected"
+// or "generic, forced by TOVRIN_SPEECH_ISA". Throws speech::Error when TOVRIN_SPEECH_ISA
+// (case ignored) names no set, listing the valid values, or names one this processor lacks.
+std::string kernelSetInUse();
 
 // Loads a ggml Whisper model file; `threads` is the size of the engine's worker pool.
 // Throws speech::Error with a message naming the problem (bad magic, truncated file, ...).
