@@ -12,11 +12,12 @@ import sys
 MAY_USE = {
     "platform": set(),
     "platform/x11": {"platform"},
+    "platform/wayland": {"platform"},
     "platform/pulse": {"platform"},
     "platform/qt": {"platform"},
     "platform/secret": {"platform"},
     "platform/xdg": {"platform"},
-    "platform/loader": {"platform/x11", "platform/pulse", "platform/qt", "platform/secret", "platform/xdg",
+    "platform/loader": {"platform/x11", "platform/wayland", "platform/pulse", "platform/qt", "platform/secret", "platform/xdg",
                         "platform"},
     "app/state": {"platform"},
     "engine": {"app/state", "platform"},

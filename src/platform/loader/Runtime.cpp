@@ -18,6 +18,9 @@
 #include "platform/x11/X11KeyEvents.h"
 #include "platform/x11/X11KeyGrab.h"
 #include "platform/x11/X11KeySynth.h"
+#include "platform/wayland/DataControlPasteboard.h"
+#include "platform/wayland/VirtualKeyboardKeySynth.h"
+#include "platform/wayland/WaylandConnection.h"
 #include "platform/xdg/XdgLoginItem.h"
 
 #include <QApplication>
@@ -145,6 +148,17 @@ std::unique_ptr<QSocketNotifier> quitOnTerminationSignals(QObject* context) {
     return notifier;
 }
 
+// The paste goes through the compositor when the program runs in a Wayland session whose
+// compositor lets a program in the background set the clipboard and send keys (wlroots
+// compositors); X11 mechanisms reach only XWayland windows there. Null otherwise.
+std::unique_ptr<WaylandConnection> waylandForPaste() {
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) return nullptr;
+    auto connection = std::make_unique<WaylandConnection>();
+    const WaylandGlobals& offered = connection->globals();
+    if (!connection->ok() || !offered.dataControl || !offered.virtualKeyboard) return nullptr;
+    return connection;
+}
+
 }  // namespace
 
 struct Runtime::Impl {
@@ -160,8 +174,9 @@ struct Runtime::Impl {
     DBusDesktopNotifier notifier;
     X11Accessibility accessibility;
     XdgLoginItem loginItem;
-    std::unique_ptr<QtPasteboard> pasteboard;
-    std::unique_ptr<X11KeySynth> keySynth;
+    std::unique_ptr<WaylandConnection> wayland;  // outlives the backends that use it
+    std::unique_ptr<Pasteboard> pasteboard;
+    std::unique_ptr<KeySynth> keySynth;
     std::unique_ptr<PulseSoundServer> soundServer;
     std::unique_ptr<PulseMicPermission> micPermission;
     std::unique_ptr<PulseAudioInput> audioInput;
@@ -190,10 +205,23 @@ Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
     DesktopNotifier::setShared(&impl_->notifier);
     Accessibility::setShared(&impl_->accessibility);
     LoginItem::setShared(&impl_->loginItem);
-    impl_->pasteboard = std::make_unique<QtPasteboard>();
+    impl_->wayland = waylandForPaste();
+    if (impl_->wayland) {
+        auto pasteboard = std::make_unique<DataControlPasteboard>(*impl_->wayland);
+        auto keySynth = std::make_unique<VirtualKeyboardKeySynth>(*impl_->wayland);
+        if (pasteboard->ok() && keySynth->ok()) {
+            impl_->pasteboard = std::move(pasteboard);
+            impl_->keySynth = std::move(keySynth);
+        }
+    }
+    if (!impl_->pasteboard) {
+        impl_->keySynth.reset();
+        impl_->wayland.reset();
+        impl_->pasteboard = std::make_unique<QtPasteboard>();
+        auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+        impl_->keySynth = std::make_unique<X11KeySynth>(x11 ? x11->display() : nullptr);
+    }
     Pasteboard::setGeneral(impl_->pasteboard.get());
-    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-    impl_->keySynth = std::make_unique<X11KeySynth>(x11 ? x11->display() : nullptr);
     KeySynth::setShared(impl_->keySynth.get());
 
     impl_->soundServer = std::make_unique<PulseSoundServer>();
