@@ -15,6 +15,7 @@
 #include <QImage>
 
 #include <filesystem>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -159,12 +160,21 @@ protected:
             },
             30, 0.05))
             << "the program showed no window\n" << readFile(programLog());
-        waitUntil([] { return false; }, 1.0);  // the launch's own window settles
-        ASSERT_TRUE(stack_->swaymsg("[app_id=\"" + focusAppId + "\"] focus"));
-        ASSERT_TRUE(waitUntil([&] { return stack_->focusedAppId() == focusAppId; }, 5));
+        // A new user's launch shows its first window and activates it once the keyring was read
+        // (a few seconds without a keyring): give the focus back until it stays.
+        const double until = now() + 20;
+        bool settled = false;
+        while (!settled && now() < until) {
+            if (stack_->focusedAppId() != focusAppId) stack_->swaymsg("[app_id=\"" + focusAppId + "\"] focus");
+            const size_t mark = stack_->fieldEvents().size();
+            waitUntil([] { return false; }, 2.0);
+            settled = stack_->focusedAppId() == focusAppId && stack_->fieldEvents().size() == mark;
+        }
+        ASSERT_TRUE(settled) << "the focus never stayed on " << focusAppId;
     }
 
     // Holds Menu (through the virtual keyboard) while `sentence` plays into the microphone.
+    // recordingAt_: when the widget showed the recording (seconds since 1970).
     void holdMenuAndSay(const std::string& sentence) {
         const std::string wav = scratch_ + "/clip.wav";
         ASSERT_TRUE(test::PulseServer::speak(sentence, wav));
@@ -175,8 +185,9 @@ protected:
         const pid_t keys = stack_->spawn({"/tmp/tovrin-wlstack-build/vk_keys", std::string(kMenuKey) + ":1",
                                           "sleep:" + std::to_string(holdMs), std::string(kMenuKey) + ":0"});
         ASSERT_TRUE(titles_->waitFor("Recording", 3)) << "the widget never showed the recording";
-        if (const auto at = titles_->firstSeenAt("Recording"))
+        if (const auto at = titles_->firstSeenAt("Recording"); at && (recordingAt_ = *at))
             std::printf("Menu press to \"Recording\" through sway's binding: ~%.0f ms\n", (*at - pressedAt) * 1000);
+        waitUntil([] { return false; }, 0.3);  // the microphone is read by now, even on a busy machine
         EXPECT_TRUE(pulse_->play(wav));
         int status = 0;
         EXPECT_TRUE(waitUntil([&] { return waitpid(keys, &status, WNOHANG) == keys; }, holdMs / 1000.0 + 5));
@@ -203,6 +214,7 @@ protected:
     static inline std::unique_ptr<test::SwayStack> stack_;
     static inline pid_t recognizer_ = -1;
     pid_t program_ = -1;
+    double recordingAt_ = 0;
     std::unique_ptr<TitleWatch> titles_;
 };
 
@@ -219,8 +231,14 @@ TEST_F(SwayRoadIT, HoldingMenuTypesTheSentenceIntoAGtkFieldThatNeverSeesMenuAndT
     EXPECT_TRUE(waitUntil([&] { return stack_->fieldText() == sentence; }, 20, 0.05))
         << "field holds \"" << stack_->fieldText() << "\"\n" << stack_->fieldEvents();
     EXPECT_TRUE(titles_->waitFor("Inserted ✓", 3));
-    EXPECT_EQ(stack_->fieldEvents().find("Menu"), std::string::npos) << stack_->fieldEvents();
-    EXPECT_EQ(stack_->fieldEvents().find("FOCUS-OUT"), std::string::npos) << "the field kept the focus";
+    const std::string events = stack_->fieldEvents();
+    EXPECT_EQ(events.find("Menu"), std::string::npos) << events;
+    // The test's own virtual keyboard joining the seat makes the field leave and enter again just
+    // before the press; from the widget's showing on, nothing takes the focus.
+    std::stringstream lines(events);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("FOCUS-OUT") != std::string::npos)
+            EXPECT_LT(std::atof(line.c_str()), recordingAt_ - 0.05) << "the field lost the focus\n" << events;
     EXPECT_TRUE(waitUntil([&] { return clipboard() == before; }, 3, 0.2)) << "the clipboard is the user's again";
 }
 

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <poll.h>
+#include <pwd.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -277,6 +278,13 @@ std::string SwayStack::xwaylandDisplay() const {
         return !display.empty() && display.back() == '\n';
     }, 5);
     while (!display.empty() && (display.back() == '\n' || display.back() == ' ')) display.pop_back();
+    // XWayland lets in only the compositor's user: let this process's user in too.
+    if (!display.empty() && !as_.empty()) {
+        const passwd* me = getpwuid(getuid());
+        if (!me || const_cast<SwayStack*>(this)->run({"env", "DISPLAY=" + display, "xhost",
+                                                       std::string("+si:localuser:") + me->pw_name}) != 0)
+            return {};
+    }
     return display;
 }
 

@@ -29,7 +29,8 @@ public:
     const std::vector<std::string>& environment() const { return env_; }
     // Sets them in this process, so that Wayland clients made here reach the compositor.
     void exportEnvironment() const;
-    // The X display of sway's XWayland (":N"), started on the first client; empty when none.
+    // The X display of sway's XWayland (":N"), started on the first client, which this process
+    // may then use too; empty when none.
     std::string xwaylandDisplay() const;
 
     // Runs `argv` as the stack's user with the stack's environment plus `extraEnv`, in the
