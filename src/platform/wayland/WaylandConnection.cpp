@@ -55,8 +55,10 @@ WaylandConnection::WaylandConnection() {
     static const wl_registry_listener listener = {&WaylandConnection::onGlobal, &WaylandConnection::onGlobalRemove};
     registry_ = wl_display_get_registry(display_);
     wl_registry_add_listener(registry_, &listener, this);
-    // Two round trips: the globals, then what binding them sent (the seat's capabilities).
-    if (wl_display_roundtrip(display_) < 0 || wl_display_roundtrip(display_) < 0) {
+    // Two round trips: the globals, then what binding them sent. A compositor that does not
+    // answer within a second is not waited for.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    if (!roundtrip(deadline) || !roundtrip(deadline)) {
         broken_ = true;
         return;
     }

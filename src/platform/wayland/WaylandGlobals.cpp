@@ -2,7 +2,11 @@
 
 #include <wayland-client.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
+
+#include <poll.h>
 
 namespace platform {
 
@@ -21,6 +25,33 @@ void onGlobal(void* data, wl_registry*, uint32_t, const char* interface, uint32_
 void onGlobalRemove(void*, wl_registry*, uint32_t) {}
 const wl_registry_listener kListener = {onGlobal, onGlobalRemove};
 
+void onDone(void* data, wl_callback*, uint32_t) { *static_cast<bool*>(data) = true; }
+const wl_callback_listener kDoneListener = {onDone};
+
+// A round trip that gives up after `limit`: the caller's thread is not held by a compositor that
+// does not answer.
+bool answeredWithin(wl_display* display, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    bool done = false;
+    wl_callback* callback = wl_display_sync(display);
+    wl_callback_add_listener(callback, &kDoneListener, &done);
+    bool failed = wl_display_flush(display) < 0 && errno != EAGAIN;
+    while (!done && !failed) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        while (wl_display_prepare_read(display) != 0) wl_display_dispatch_pending(display);
+        pollfd p{wl_display_get_fd(display), POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left.count())) > 0) {
+            failed = wl_display_read_events(display) < 0;
+        } else {
+            wl_display_cancel_read(display);
+        }
+        if (!failed) failed = wl_display_dispatch_pending(display) < 0;
+    }
+    wl_callback_destroy(callback);
+    return done;
+}
+
 }  // namespace
 
 std::optional<WaylandGlobals> WaylandGlobals::query() {
@@ -31,7 +62,7 @@ std::optional<WaylandGlobals> WaylandGlobals::query() {
     WaylandGlobals found;
     wl_registry* registry = wl_display_get_registry(display);
     wl_registry_add_listener(registry, &kListener, &found);
-    const bool answered = wl_display_roundtrip(display) >= 0;
+    const bool answered = answeredWithin(display, std::chrono::seconds(1));
     wl_registry_destroy(registry);
     wl_display_disconnect(display);
     if (!answered) return std::nullopt;
