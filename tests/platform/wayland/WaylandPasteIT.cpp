@@ -159,4 +159,21 @@ TEST_F(WaylandPasteIT, FootGetsControlShiftVAndAnImageOnTheClipboardComesBack) {
     EXPECT_EQ(clipboardAsOthersSeeIt(), before);
 }
 
+TEST_F(WaylandPasteIT, ACopyByTheUserBeforeTheRestoreIsKept) {
+    ASSERT_EQ(stack_->run({"wl-copy", "older copy"}), 0);
+    pumpFor(0.2);
+    TextInjector injector;
+    injector.pasteViaClipboard("a transcript");
+    test::fakes().scheduler.advance(TextInjector::pasteDelay);
+    pumpFor(0.2);
+    // wl-copy waits for nobody but the compositor; our loop runs while it sets the clipboard.
+    const pid_t copy = stack_->spawn({"wl-copy", "copied meanwhile"});
+    int status = 0;
+    pumpUntil([&] { return waitpid(copy, &status, WNOHANG) == copy; }, 5);
+    pumpFor(0.2);
+    test::fakes().scheduler.advance(TextInjector::restoreDelay);
+    pumpFor(0.2);
+    EXPECT_EQ(wlPaste({"--no-newline"}), "copied meanwhile");
+}
+
 }  // namespace
