@@ -256,8 +256,11 @@ std::string SwayStack::focusedAppId() {
     if (run({"swaymsg", "-t", "get_tree", "-r"}, &tree) != 0) return {};
     const auto json = nlohmann::json::parse(tree, nullptr, false);
     std::function<std::string(const nlohmann::json&)> find = [&](const nlohmann::json& node) -> std::string {
-        if (node.value("focused", false) && node.contains("app_id") && node["app_id"].is_string())
-            return node["app_id"].get<std::string>();
+        if (node.value("focused", false)) {
+            if (node.contains("app_id") && node["app_id"].is_string()) return node["app_id"].get<std::string>();
+            if (node.contains("window_properties") && node["window_properties"].contains("class"))
+                return node["window_properties"]["class"].get<std::string>();
+        }
         for (const char* key : {"nodes", "floating_nodes"})
             if (node.contains(key))
                 for (const auto& child : node[key])

@@ -47,7 +47,7 @@ public:
     bool swaymsg(const std::string& command);
     // Appends lines to the stack's sway config and makes sway read it again.
     bool addConfig(const std::string& lines);
-    // The app_id of the focused window, by sway's tree.
+    // The app_id of the focused window (the X11 class of an XWayland window), by sway's tree.
     std::string focusedAppId();
 
     // The GTK field (a native Wayland GTK window with one focused entry): its text and its event

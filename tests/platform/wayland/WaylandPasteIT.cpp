@@ -67,6 +67,7 @@ protected:
         connection_ = std::make_unique<platform::WaylandConnection>();
         pasteboard_ = std::make_unique<platform::DataControlPasteboard>(*connection_);
         keys_ = std::make_unique<platform::VirtualKeyboardKeySynth>(*connection_);
+        xdisplay_ = stack_->xwaylandDisplay();
         platform::Pasteboard::setGeneral(pasteboard_.get());
         platform::KeySynth::setShared(keys_.get());
         test::fakes().scheduler.advance(0.2);  // the keymap has settled
@@ -119,7 +120,7 @@ protected:
         return ok;
     }
 
-    static inline std::string skip_;
+    static inline std::string skip_, xdisplay_;
     static inline std::unique_ptr<test::SwayStack> stack_;
     static inline std::unique_ptr<platform::WaylandConnection> connection_;
     static inline std::unique_ptr<platform::DataControlPasteboard> pasteboard_;
@@ -174,6 +175,19 @@ TEST_F(WaylandPasteIT, ACopyByTheUserBeforeTheRestoreIsKept) {
     test::fakes().scheduler.advance(TextInjector::restoreDelay);
     pumpFor(0.2);
     EXPECT_EQ(wlPaste({"--no-newline"}), "copied meanwhile");
+}
+
+// sway names an XWayland window by its X11 class.
+TEST_F(WaylandPasteIT, AnXWaylandTerminalGetsControlShiftV) {
+    ASSERT_FALSE(xdisplay_.empty()) << "no XWayland display";
+    const std::string file = stack_->work() + "/xterminal.txt";
+    stack_->spawn({"lxterminal", "--command=sh -c 'stty -icanon; cat > " + file + "'"},
+                  {"DISPLAY=" + xdisplay_, "GDK_BACKEND=x11", "NO_AT_BRIDGE=1"}, stack_->work() + "/lxterminal.log");
+    ASSERT_TRUE(pumpUntil([&] { return stack_->focusedAppId() == "Lxterminal"; }, 20)) << stack_->log("lxterminal");
+    pumpFor(0.5);
+    const std::string sentence = "from the dictation";
+    EXPECT_TRUE(pasteAndRestore(sentence, [&] { return readFile(file) == sentence; }))
+        << "the terminal's cat wrote \"" << readFile(file) << "\"";
 }
 
 }  // namespace
