@@ -12,6 +12,7 @@ import sys
 MAY_USE = {
     "platform": set(),
     "platform/x11": {"platform"},
+    "platform/wayland": {"platform"},
     "platform/pulse": {"platform"},
     "platform/qt": {"platform"},
     "platform/secret": {"platform"},
@@ -19,7 +20,7 @@ MAY_USE = {
     "platform/portal": {"platform"},
     "platform/evdev": {"platform"},
     "platform/gnome": {"platform"},
-    "platform/loader": {"platform/x11", "platform/pulse", "platform/qt", "platform/secret", "platform/xdg",
+    "platform/loader": {"platform/x11", "platform/wayland", "platform/pulse", "platform/qt", "platform/secret", "platform/xdg",
                         "platform/portal", "platform/evdev",
                         "platform/gnome", "platform"},
     "app/state": {"platform"},

@@ -9,6 +9,10 @@
 #include "platform/x11/X11KeyEvents.h"
 #include "platform/x11/X11KeyGrab.h"
 #include "platform/x11/X11KeySynth.h"
+#include "platform/wayland/DataControlPasteboard.h"
+#include "platform/wayland/VirtualKeyboardKeySynth.h"
+#include "platform/wayland/WaylandConnection.h"
+#include "platform/wayland/WaylandGlobals.h"
 
 #include <X11/Xlib.h>
 
@@ -16,21 +20,30 @@ namespace platform {
 
 SessionProbe::Backends PlatformLoader::builtBackends() {
     SessionProbe::Backends built;
-    // built.dataControl / virtualKeyboard / kdeFakeInput / globalShortcuts / remoteDesktop: set
-    // each once its backend is installed below.
+    built.dataControl = true;
+    built.virtualKeyboard = true;
+    // kdeFakeInput / globalShortcuts / remoteDesktop: set each once its backend is installed below.
     return built;
 }
 
 SessionProbe::Facts PlatformLoader::probeSession() {
     SessionProbe::Facts facts = SessionProbe::fromEnvironment();
-    // facts.globals: from one registry round trip with the compositor, when a Wayland display is
-    // there. facts.portal: from the desktop portal, asked without waiting on the main thread.
+    if (facts.waylandDisplay)
+        if (const auto globals = WaylandGlobals::query())
+            facts.globals = {globals->virtualKeyboard, globals->dataControl, globals->foreignToplevel,
+                             globals->kdeFakeInput};
+    // facts.portal: from the desktop portal, asked without waiting on the main thread.
     return facts;
 }
 
 PlatformLoader::PlatformLoader(_XDisplay* x11) : x11_(x11) {}
 
 PlatformLoader::~PlatformLoader() = default;
+
+WaylandConnection* PlatformLoader::wayland() {
+    if (!wayland_) wayland_ = std::make_unique<WaylandConnection>();
+    return wayland_->ok() ? wayland_.get() : nullptr;
+}
 
 SessionChoice PlatformLoader::install(SessionChoice choice) {
     const bool x11Session = choice.desktop == DesktopKind::x11;
@@ -51,7 +64,15 @@ SessionChoice PlatformLoader::install(SessionChoice choice) {
 
     // The clipboard.
     switch (choice.clipboard) {
-    case ClipboardPath::dataControl:  // the data-control backend goes here
+    case ClipboardPath::dataControl:
+        if (WaylandConnection* connection = wayland()) {
+            auto dataControl = std::make_unique<DataControlPasteboard>(*connection);
+            if (dataControl->ok()) {
+                pasteboard_ = std::move(dataControl);
+                break;
+            }
+        }
+        [[fallthrough]];
     case ClipboardPath::system: {
         choice.clipboard = ClipboardPath::system;
         QtPasteboard::ForeignReader clipboardReader;
@@ -74,7 +95,15 @@ SessionChoice PlatformLoader::install(SessionChoice choice) {
             break;
         }
         [[fallthrough]];
-    case PastePath::virtualKeyboard:  // the virtual-keyboard backend goes here
+    case PastePath::virtualKeyboard:
+        if (WaylandConnection* connection = wayland(); connection && choice.clipboard == ClipboardPath::dataControl) {
+            auto keys = std::make_unique<VirtualKeyboardKeySynth>(*connection);
+            if (keys->ok()) {
+                keySynth_ = std::move(keys);
+                break;
+            }
+        }
+        [[fallthrough]];
     case PastePath::kdeFakeInput:
     case PastePath::remoteDesktop:
     case PastePath::clipboardOnly:

@@ -20,6 +20,7 @@ class KeyEvents;
 class KeyGrab;
 class KeySynth;
 class Pasteboard;
+class WaylandConnection;
 
 class PlatformLoader {
 public:
@@ -42,6 +43,9 @@ public:
 
 private:
     _XDisplay* x11_;
+    // Opened when a Wayland backend is installed; outlives them.
+    std::unique_ptr<WaylandConnection> wayland_;
+    WaylandConnection* wayland();
     std::unique_ptr<KeyEvents> keyEvents_;
     std::unique_ptr<EscSwallow> escSwallow_;
     std::unique_ptr<KeyGrab> keyGrab_;

@@ -1,34 +1,19 @@
 #include "platform/x11/X11KeySynth.h"
 
+#include "platform/TerminalApps.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-#include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <thread>
 
 namespace platform {
 
 namespace {
-
-// The WM_CLASS names (instance or class, compared without case) of the terminal emulators whose
-// paste chord is Control+Shift+V. Add a terminal here by every name its windows carry.
-constexpr const char* kTerminalClasses[] = {
-    "gnome-terminal", "gnome-terminal-server", "konsole", "xfce4-terminal", "mate-terminal",
-    "lxterminal", "qterminal", "terminator", "tilix", "com.gexperts.tilix", "alacritty", "kitty",
-    "wezterm", "org.wezfurlong.wezterm", "urxvt", "rxvt-unicode", "st", "st-256color",
-};
-
-bool sameText(const std::string& a, const char* b) {
-    const std::string other(b);
-    return a.size() == other.size() && std::equal(a.begin(), a.end(), other.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 bool isDown(const char keys[32], int code) { return code > 0 && code < 256 && (keys[code / 8] & (1 << (code % 8))); }
 
@@ -55,9 +40,7 @@ bool classOf(Display* display, Window window, std::pair<std::string, std::string
 X11KeySynth::X11KeySynth(_XDisplay* display, double releaseWait) : display_(display), releaseWait_(releaseWait) {}
 
 bool X11KeySynth::isTerminal(const std::string& instance, const std::string& className) {
-    for (const char* name : kTerminalClasses)
-        if (sameText(instance, name) || sameText(className, name)) return true;
-    return false;
+    return TerminalApps::contains(instance) || TerminalApps::contains(className);
 }
 
 bool X11KeySynth::targetIsTerminal() const {
