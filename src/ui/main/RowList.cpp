@@ -19,7 +19,13 @@ constexpr int kPictureBytes = 48 * 1024 * 1024;
 
 RowList::RowList(Rows rows, QWidget* parent) : QListView(parent), rows_(std::move(rows)) {
     pictures_.setMaxCost(kPictureBytes);
-    setItemDelegate(new RowPainter(*this));
+    RowPainter::Rows painted;
+    painted.isLive = [this](int row) { return isLive(row); };
+    painted.paint = [this](QPainter& painter, const QRect& rect, int row) { paintRow(painter, rect, row); };
+    painted.height = [this](int row) { return rowHeight(row); };
+    painted.width = [this] { return viewport()->width(); };
+    painted.gap = gap;
+    setItemDelegate(new RowPainter(std::move(painted), this));
     setFrameShape(QFrame::NoFrame);
     setSelectionMode(QAbstractItemView::NoSelection);
     setFocusPolicy(Qt::NoFocus);

@@ -1,20 +1,19 @@
 #include "ui/main/RowPainter.h"
 
-#include "ui/main/RowList.h"
-
 #include <QPainter>
+#include <QWidget>
 
-RowPainter::RowPainter(RowList& list) : QAbstractItemDelegate(&list), list_(list) {}
+RowPainter::RowPainter(Rows rows, QObject* parent) : QAbstractItemDelegate(parent), rows_(std::move(rows)) {}
 
 void RowPainter::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
-    if (list_.isLive(index.row())) return;  // its widget stands over it
+    if (rows_.isLive(index.row())) return;  // its widget stands over it
     QRect rect = option.rect;
-    rect.setHeight(rect.height() - RowList::gap);
-    list_.paintRow(*painter, rect, index.row());
+    rect.setHeight(rect.height() - rows_.gap);
+    rows_.paint(*painter, rect, index.row());
 }
 
 QSize RowPainter::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const {
-    return {list_.viewport()->width(), list_.rowHeight(index.row()) + RowList::gap};
+    return {rows_.width(), rows_.height(index.row()) + rows_.gap};
 }
 
 void RowPainter::updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option, const QModelIndex&) const {

@@ -1,15 +1,24 @@
-// The item delegate of a RowList: each row's size from the list and its picture painted, with the
+// The item delegate of a row list: each row's size and picture come from the list, with the
 // list's gap below it; a live row widget placed over its row.
 #pragma once
 
 #include <QAbstractItemDelegate>
 
-class RowList;
+#include <functional>
 
 class RowPainter : public QAbstractItemDelegate {
     Q_OBJECT
 public:
-    explicit RowPainter(RowList& list);
+    // What the painter asks of its list, by row.
+    struct Rows {
+        std::function<bool(int row)> isLive;  // a widget stands over the row
+        std::function<void(QPainter&, const QRect&, int row)> paint;
+        std::function<int(int row)> height;  // without the gap
+        std::function<int()> width;
+        int gap = 0;
+    };
+
+    RowPainter(Rows rows, QObject* parent);
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
@@ -17,5 +26,5 @@ public:
     void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option, const QModelIndex&) const override;
 
 private:
-    RowList& list_;
+    Rows rows_;
 };
