@@ -40,6 +40,15 @@ MappedFile::MappedFile(const std::string& path) {
     ::madvise(p, size_, MADV_WILLNEED);
 }
 
+void MappedFile::populate(const void* p, std::size_t n) const {
+#ifdef MADV_POPULATE_READ
+    const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<uintptr_t>(p) / page * page;
+    const auto end = (reinterpret_cast<uintptr_t>(p) + n + page - 1) / page * page;
+    ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_READ);
+#endif
+}
+
 void MappedFile::release(const void* p, std::size_t n) const {
     const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
     const auto begin = (reinterpret_cast<uintptr_t>(p) + page - 1) / page * page;

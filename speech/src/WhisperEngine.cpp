@@ -363,6 +363,7 @@ void WhisperEngine::packEncoderWeights() {
         const int64_t p = i - first[j];
         const int nr = items[j].q8 ? k_.qnr : k_.nr;
         const int count = int(std::min<int64_t>(nr, w.rows - p * nr));
+        if (p == 0) map_->populate(w.data, std::size_t(w.rows * w.cols) * (w.half ? 2 : 4));
         void* dst = const_cast<void*>(items[j].p->data);
         if (items[j].q8)
             k_.packQ8(w.data, w.half, w.cols, p * nr, count, w.cols,
