@@ -15,6 +15,7 @@ std::string SessionChoice::keyStatus() const {
     case KeySource::desktopShortcut: return "Key: desktop shortcut";
     case KeySource::compositorBinding: return "Key: compositor binding";
     case KeySource::xwaylandOnly: return "Key: X11 programs only";
+    case KeySource::inputDevices: return "Key: input devices";
     case KeySource::none: break;
     }
     return "Key: none";

@@ -12,6 +12,7 @@ enum class KeySource {
     desktopShortcut,    // the GlobalShortcuts portal: the desktop reports press and release
     compositorBinding,  // a key binding of the compositor runs `tovrin --ptt-down` / `--ptt-up`
     xwaylandOnly,       // XInput2 under XWayland: keys only while an X11 program has focus
+    inputDevices,       // the kernel's input devices (the user is in group "input")
     none,
 };
 
@@ -44,7 +45,8 @@ struct SessionChoice {
     std::string pasteStatus() const;
     // True when the key reaches us whatever program has the focus.
     bool keyWorksEverywhere() const {
-        return key == KeySource::x11 || key == KeySource::desktopShortcut || key == KeySource::compositorBinding;
+        return key == KeySource::x11 || key == KeySource::desktopShortcut || key == KeySource::compositorBinding ||
+               key == KeySource::inputDevices;
     }
 
     // What the loader installed in this process (an X11 session until it says otherwise).

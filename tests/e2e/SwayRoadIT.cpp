@@ -95,7 +95,11 @@ protected:
         }
         char tmpl[] = "/tmp/tovrin-swayroad-XXXXXX";
         scratch_ = mkdtemp(tmpl) ? tmpl : "/tmp";
-        recognizer_ = launch({TOVRIN_SPHINX_RECOGNIZER, TOVRIN_E2E_GRAMMAR, "8756", scratch_ + "/recognizer.log",
+        // The recogniser stands in for our engine on the fixed port, so it runs as the program's
+        // user: a port held by another user's process is never trusted.
+        fs::permissions(scratch_, fs::perms::all, fs::perm_options::add);
+        recognizer_ = launch({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                              TOVRIN_SPHINX_RECOGNIZER, TOVRIN_E2E_GRAMMAR, "8756", scratch_ + "/recognizer.log",
                               scratch_ + "/last.wav"},
                              pulse_->environment(), scratch_ + "/recognizer.out");
         if (!waitUntil([] { return alive(recognizer_) && answers200(8756, "/health"); }, 30, 0.2)) {

@@ -148,7 +148,7 @@ TEST_F(EngineManagerIT, LaunchesBecomesReadyTranscribesAndStopsOnAProviderChange
     ASSERT_GT(pid, 0);
     const int threads = std::max(4, platform::Machine::processorCount() - 2);
     EXPECT_EQ(commandLine(pid), (std::vector<std::string>{kServer, "-m", modelPath, "--host", "127.0.0.1", "--port", "8791",
-                                                           "--threads", std::to_string(threads)}));
+                                                           "--threads", std::to_string(threads), "--weights", "q8"}));
 
     WhisperClient client;
     const WhisperResult result = test::await(client.transcribe(speechLikeWav(1.5), "en"), 120);

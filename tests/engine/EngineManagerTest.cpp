@@ -80,7 +80,7 @@ TEST_F(EngineManagerTest, LaunchesWithTheModelAndAFreshLogAfterClearingTheStaleL
     EXPECT_EQ(spec.executable, f.executablePath());
     const int threads = std::max(4, platform::Machine::processorCount() - 2);
     const std::vector<std::string> args = {"-m", model, "--host", "127.0.0.1", "--port", std::to_string(f.server.port()),
-                                           "--threads", std::to_string(threads)};
+                                           "--threads", std::to_string(threads), "--weights", "q8"};
     EXPECT_EQ(spec.arguments, args);
     EXPECT_EQ(spec.outputPath, f.logPath());
     EXPECT_EQ(EngineManager::logURL(), f.logPath());

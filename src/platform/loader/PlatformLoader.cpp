@@ -2,6 +2,11 @@
 
 #include "platform/loader/ClipboardOnlyKeySynth.h"
 #include "platform/loader/SessionAccessibility.h"
+#include "platform/Defaults.h"
+#include "platform/evdev/EvdevKeyEvents.h"
+#include "platform/portal/GlobalShortcutsPortal.h"
+#include "platform/portal/RemoteDesktopPortal.h"
+#include "platform/xdg/LogindSession.h"
 #include "platform/qt/QtPasteboard.h"
 #include "platform/x11/X11Accessibility.h"
 #include "platform/x11/X11ClipboardReader.h"
@@ -22,7 +27,7 @@ SessionProbe::Backends PlatformLoader::builtBackends() {
     SessionProbe::Backends built;
     built.dataControl = true;
     built.virtualKeyboard = true;
-    // kdeFakeInput / globalShortcuts / remoteDesktop: set each once its backend is installed below.
+    // The portals answer after start-up (startDesktopServices); kdeFakeInput has no backend yet.
     return built;
 }
 
@@ -60,6 +65,19 @@ SessionChoice PlatformLoader::install(SessionChoice choice) {
         KeyGrab::setShared(keyGrab_.get());
     } else if (choice.key == KeySource::x11 || choice.key == KeySource::xwaylandOnly) {
         choice.key = KeySource::none;
+    }
+
+    // In a Wayland session without a key source of the desktop's, the kernel's input devices show
+    // the key whatever program has the focus, where the user may read them (group "input").
+    if (!x11Session && !choice.keyWorksEverywhere()) {
+        logind_ = std::make_unique<LogindSession>();
+        logind_->start();
+        inputDevices_ = std::make_unique<EvdevKeyEvents>();
+        inputDevices_->sessionActive = [logind = logind_.get()] { return logind->active(); };
+        if (inputDevices_->start()) {
+            KeyEvents::setShared(inputDevices_.get());
+            choice.key = KeySource::inputDevices;
+        }
     }
 
     // The clipboard.
@@ -119,6 +137,52 @@ SessionChoice PlatformLoader::install(SessionChoice choice) {
         accessibility_ = std::make_unique<SessionAccessibility>();
     Accessibility::setShared(accessibility_.get());
     return choice;
+}
+
+void PlatformLoader::startDesktopServices(std::function<void(ControlCommand)> keyCommand) {
+    const SessionChoice start = SessionChoice::current();
+    if (start.desktop == DesktopKind::x11) return;
+
+    if (start.key != KeySource::compositorBinding) {
+        shortcuts_ = std::make_unique<GlobalShortcutsPortal>();
+        shortcuts_->onPressed = [keyCommand] { keyCommand(ControlCommand::pttDown); };
+        shortcuts_->onReleased = [keyCommand] { keyCommand(ControlCommand::pttUp); };
+        shortcuts_->onStateChanged = [this, fallback = start.key](GlobalShortcutsPortal::State state) {
+            SessionChoice now = SessionChoice::current();
+            if (state == GlobalShortcutsPortal::State::bound) {
+                // The desktop owns the key now: the input devices would report it a second time.
+                if (inputDevices_ && keyEvents_) KeyEvents::setShared(keyEvents_.get());
+                now.key = KeySource::desktopShortcut;
+            } else if (now.key == KeySource::desktopShortcut) {
+                if (inputDevices_ && fallback == KeySource::inputDevices) KeyEvents::setShared(inputDevices_.get());
+                now.key = fallback;
+            }
+            SessionChoice::setCurrent(now);
+        };
+        const std::int64_t keyCode = Defaults::shared().object("pttKeyCode") ? Defaults::shared().integer("pttKeyCode")
+                                                                              : KeyCode::function;
+        shortcuts_->start(GlobalShortcutsPortal::triggerForKeyCode(static_cast<int>(keyCode)));
+    }
+
+    // GNOME and KDE send keys for a program only through the RemoteDesktop portal; the desktop asks
+    // the user once (at each start before portal version 2).
+    if (start.paste == PastePath::clipboardOnly &&
+        (start.desktop == DesktopKind::gnome || start.desktop == DesktopKind::kde)) {
+        auto portal = std::make_unique<RemoteDesktopPortal>();
+        remoteDesktop_ = portal.get();
+        portal->onRestoreToken = [](const std::string& token) {
+            Defaults::shared().setString("remoteDesktopRestoreToken", token);
+        };
+        portal->onStateChanged = [](RemoteDesktopPortal::State state) {
+            SessionChoice now = SessionChoice::current();
+            now.paste = state == RemoteDesktopPortal::State::granted ? PastePath::remoteDesktop : PastePath::clipboardOnly;
+            SessionChoice::setCurrent(now);
+        };
+        // Until the user grants it, its paste sends nothing and says so, as the fallback did.
+        keySynth_ = std::move(portal);
+        KeySynth::setShared(keySynth_.get());
+        remoteDesktop_->start(Defaults::shared().string("remoteDesktopRestoreToken").value_or(""));
+    }
 }
 
 }  // namespace platform

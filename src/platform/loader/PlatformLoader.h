@@ -5,9 +5,11 @@
 // clipboard.
 #pragma once
 
+#include "platform/ControlLine.h"
 #include "platform/SessionChoice.h"
 #include "platform/SessionProbe.h"
 
+#include <functional>
 #include <memory>
 
 struct _XDisplay;
@@ -15,6 +17,10 @@ struct _XDisplay;
 namespace platform {
 
 class Accessibility;
+class EvdevKeyEvents;
+class GlobalShortcutsPortal;
+class LogindSession;
+class RemoteDesktopPortal;
 class EscSwallow;
 class KeyEvents;
 class KeyGrab;
@@ -41,6 +47,12 @@ public:
     // a mechanism without a backend here falls back to what always works.
     SessionChoice install(SessionChoice choice);
 
+    // In a Wayland session, asks the desktop's portals for what the session did not offer at
+    // once: the push-to-talk key through the GlobalShortcuts portal (its presses and releases go
+    // to `keyCommand`), the paste chord through the RemoteDesktop portal. Each answer comes later
+    // and updates SessionChoice::current(); nothing here waits.
+    void startDesktopServices(std::function<void(ControlCommand)> keyCommand);
+
 private:
     _XDisplay* x11_;
     // Opened when a Wayland backend is installed; outlives them.
@@ -52,6 +64,10 @@ private:
     std::unique_ptr<KeySynth> keySynth_;
     std::unique_ptr<Pasteboard> pasteboard_;
     std::unique_ptr<Accessibility> accessibility_;
+    std::unique_ptr<LogindSession> logind_;
+    std::unique_ptr<EvdevKeyEvents> inputDevices_;
+    std::unique_ptr<GlobalShortcutsPortal> shortcuts_;
+    RemoteDesktopPortal* remoteDesktop_ = nullptr;  // the installed key synth, when it is that
 };
 
 }  // namespace platform

@@ -284,6 +284,9 @@ Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
     impl_->loader = std::make_unique<PlatformLoader>(x11 ? x11->display() : nullptr);
     const SessionChoice wanted = SessionProbe::decide(PlatformLoader::probeSession(), PlatformLoader::builtBackends());
     SessionChoice::setCurrent(impl_->loader->install(wanted));
+    impl_->loader->startDesktopServices([this](ControlCommand command) {
+        if (onControl) onControl(command);
+    });
 
     impl_->soundServer = std::make_unique<PulseSoundServer>();
     SoundServer::setShared(impl_->soundServer.get());

@@ -85,6 +85,9 @@ QString ShortcutsPage::keyAdvice(const platform::SessionChoice& choice, int pttC
         }
         return "Bind a key in your compositor's settings to run " + program + " --ptt-down when pressed and " +
                program + " --ptt-up when released.";
+    case KeySource::inputDevices:
+        return "The key is read from the keyboard devices and still reaches the program in front, so Right Ctrl "
+               "suits better than Fn / Menu there.";
     case KeySource::xwaylandOnly:
     case KeySource::none: break;
     }
@@ -94,7 +97,9 @@ QString ShortcutsPage::keyAdvice(const platform::SessionChoice& choice, int pttC
                                : QStringLiteral("No key reaches Tovrin in this session; to start and stop dictation, ");
     switch (choice.desktop) {
     case DesktopKind::gnome:
-        return prefix + QString::fromUtf8("add a shortcut in Settings \u2192 Keyboard \u2192 View and Customize "
+        return QStringLiteral("For hold-to-talk, add yourself to the input group (sudo usermod -aG input $USER, then "
+                              "log out and in). Members of that group can read every key typed. Otherwise, ") +
+               prefix.at(0).toLower() + prefix.mid(1) + QString::fromUtf8("add a shortcut in Settings \u2192 Keyboard \u2192 View and Customize "
                                           "Shortcuts \u2192 Custom Shortcuts with the command ") +
                toggle + " (tap to start, tap again to stop).";
     case DesktopKind::kde:
