@@ -91,15 +91,6 @@ struct GlobalShortcutsPortal::Impl : std::enable_shared_from_this<Impl> {
         if (owner && owner->onReleased) owner->onReleased();
     }
 
-    // Runs `fn` with this object still alive and the round unchanged; else drops it.
-    template <typename Fn>
-    auto guarded(Fn fn) {
-        return [weak = weak_from_this(), thisRound = round, fn](auto&&... args) {
-            auto self = weak.lock();
-            if (self && self->round == thisRound) fn(*self, std::forward<decltype(args)>(args)...);
-        };
-    }
-
     void start() {
         const unsigned thisRound = ++round;
         setState(State::connecting);
@@ -151,14 +142,11 @@ struct GlobalShortcutsPortal::Impl : std::enable_shared_from_this<Impl> {
 
     void createSession() {
         const std::string token = bus->newToken();
-        GVariantBuilder options;
-        g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
-        g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
-        g_variant_builder_add(&options, "{sv}", "session_handle_token", g_variant_new_string(kSessionToken));
-        // Plasma 5.27 binds what this option names; other desktops leave it aside.
-        g_variant_builder_add(&options, "{sv}", "shortcuts", shortcutList(preferredTrigger));
-        bus->request(kShortcutsInterface, "CreateSession", g_variant_new("(a{sv})", &options), token,
-                     guarded([](Impl& self, std::uint32_t response, GVariant* results) {
+        // Plasma 5.27 binds what the "shortcuts" option names; other desktops leave it aside.
+        GVariant* options = PortalBus::options(token, {{"session_handle_token", g_variant_new_string(kSessionToken)},
+                                                       {"shortcuts", shortcutList(preferredTrigger)}});
+        bus->request(kShortcutsInterface, "CreateSession", g_variant_new("(@a{sv})", options), token,
+                     whileCurrent(*this, [](Impl& self, std::uint32_t response, GVariant* results) {
                          if (response != 0) return self.setState(State::refused);
                          self.session = PortalBus::stringEntry(results, "session_handle");
                          if (self.session.empty()) return self.setState(State::unavailable);
@@ -171,29 +159,26 @@ struct GlobalShortcutsPortal::Impl : std::enable_shared_from_this<Impl> {
                              self.bindShortcuts();
                          }
                      }),
-                     guarded([](Impl& self, const std::string&) { self.setState(State::unavailable); }));
+                     whileCurrent(*this, [](Impl& self, const std::string&) { self.setState(State::unavailable); }));
     }
 
     void bindShortcuts() {
         const std::string token = bus->newToken();
-        GVariantBuilder options;
-        g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
-        g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
         bus->request(kShortcutsInterface, "BindShortcuts",
-                     g_variant_new("(o@a(sa{sv})sa{sv})", session.c_str(), shortcutList(preferredTrigger), "",
-                                   &options),
+                     g_variant_new("(o@a(sa{sv})s@a{sv})", session.c_str(), shortcutList(preferredTrigger), "",
+                                   PortalBus::options(token)),
                      token,
-                     guarded([](Impl& self, std::uint32_t response, GVariant* results) {
+                     whileCurrent(*this, [](Impl& self, std::uint32_t response, GVariant* results) {
                          if (response != 0) return self.setState(State::refused);
                          findShortcutIn(results, &self.trigger);
                          self.setState(State::bound);
                      }),
-                     guarded([](Impl& self, const std::string&) { self.setState(State::unavailable); }));
+                     whileCurrent(*this, [](Impl& self, const std::string&) { self.setState(State::unavailable); }));
     }
 
     void watchSession() {
         if (sessionClosed) bus->unsubscribe(sessionClosed);
-        sessionClosed = bus->subscribe(kSessionInterface, "Closed", session, guarded([](Impl& self, GVariant*) {
+        sessionClosed = bus->subscribe(kSessionInterface, "Closed", session, whileCurrent(*this, [](Impl& self, GVariant*) {
                                            self.session.clear();
                                            self.release();
                                            self.setState(State::closed);

@@ -240,6 +240,14 @@ void PortalBus::unsubscribe(unsigned id) {
     }
 }
 
+GVariant* PortalBus::options(const std::string& token, const std::vector<std::pair<const char*, GVariant*>>& more) {
+    GVariantBuilder options;
+    g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
+    g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
+    for (auto& [key, value] : more) g_variant_builder_add(&options, "{sv}", key, value);
+    return g_variant_builder_end(&options);
+}
+
 std::string PortalBus::stringEntry(GVariant* dict, const char* key) {
     if (!dict) return {};
     GVariant* value = g_variant_lookup_value(dict, key, nullptr);

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 typedef struct _GDBusConnection GDBusConnection;
@@ -59,6 +60,8 @@ public:
 
     // A string entry of an a{sv} dictionary ("" when missing; object paths count as strings).
     static std::string stringEntry(GVariant* dict, const char* key);
+    // A floating a{sv} of a request's options: its handle token, then `more` (floating values).
+    static GVariant* options(const std::string& token, const std::vector<std::pair<const char*, GVariant*>>& more = {});
 
 private:
     explicit PortalBus(std::string address);
@@ -75,5 +78,15 @@ private:
     std::map<std::string, std::pair<unsigned, ResponseHandler>> requests_;
     std::vector<unsigned> subscriptions_;
 };
+
+// Wraps `fn(client, args...)` for an answer that comes later: it runs only while `client` (an
+// object with a `round` bumped at every start and stop) lives and is still in the same round.
+template <typename Client, typename Fn>
+auto whileCurrent(Client& client, Fn fn) {
+    return [weak = client.weak_from_this(), round = client.round, fn](auto&&... args) {
+        auto self = weak.lock();
+        if (self && self->round == round) fn(*self, std::forward<decltype(args)>(args)...);
+    };
+}
 
 }  // namespace platform

@@ -23,14 +23,6 @@ constexpr int kLeftControl = 29;
 constexpr int kLeftShift = 42;
 constexpr int kV = 47;
 
-GVariant* optionsWithToken(const std::string& token, const std::vector<std::pair<const char*, GVariant*>>& more = {}) {
-    GVariantBuilder options;
-    g_variant_builder_init(&options, G_VARIANT_TYPE("a{sv}"));
-    g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
-    for (auto& [key, value] : more) g_variant_builder_add(&options, "{sv}", key, value);
-    return g_variant_builder_end(&options);
-}
-
 }  // namespace
 
 struct RemoteDesktopPortal::Impl : std::enable_shared_from_this<Impl> {
@@ -53,21 +45,13 @@ struct RemoteDesktopPortal::Impl : std::enable_shared_from_this<Impl> {
         if (owner && owner->onStateChanged) owner->onStateChanged(next);
     }
 
-    template <typename Fn>
-    auto guarded(Fn fn) {
-        return [weak = weak_from_this(), thisRound = round, fn](auto&&... args) {
-            auto self = weak.lock();
-            if (self && self->round == thisRound) fn(*self, std::forward<decltype(args)>(args)...);
-        };
-    }
-
     void start() {
         ++round;
         setState(State::asking);
-        bus->connect(guarded([](Impl& self, bool ok) {
+        bus->connect(whileCurrent(*this, [](Impl& self, bool ok) {
             if (!ok) return self.setState(State::unavailable);
             // The version decides whether the grant can be kept across starts.
-            self.bus->property(kRemoteDesktop, "version", self.guarded([](Impl& self, GVariant* value) {
+            self.bus->property(kRemoteDesktop, "version", whileCurrent(self, [](Impl& self, GVariant* value) {
                 if (!value) return self.setState(State::unavailable);
                 if (g_variant_is_of_type(value, G_VARIANT_TYPE_UINT32)) self.version = g_variant_get_uint32(value);
                 self.createSession();
@@ -80,16 +64,16 @@ struct RemoteDesktopPortal::Impl : std::enable_shared_from_this<Impl> {
     void createSession() {
         const std::string token = bus->newToken();
         GVariant* options =
-            optionsWithToken(token, {{"session_handle_token", g_variant_new_string(kSessionToken)}});
+            PortalBus::options(token, {{"session_handle_token", g_variant_new_string(kSessionToken)}});
         bus->request(kRemoteDesktop, "CreateSession", g_variant_new("(@a{sv})", options), token,
-                     guarded([](Impl& self, std::uint32_t response, GVariant* results) {
+                     whileCurrent(*this, [](Impl& self, std::uint32_t response, GVariant* results) {
                          if (response != 0) return self.setState(State::refused);
                          self.session = PortalBus::stringEntry(results, "session_handle");
                          if (self.session.empty()) return self.setState(State::unavailable);
                          self.watchSession();
                          self.selectDevices();
                      }),
-                     guarded([](Impl& self, const std::string& message) { self.unavailable(message); }));
+                     whileCurrent(*this, [](Impl& self, const std::string& message) { self.unavailable(message); }));
     }
 
     void selectDevices() {
@@ -99,20 +83,20 @@ struct RemoteDesktopPortal::Impl : std::enable_shared_from_this<Impl> {
             more.emplace_back("persist_mode", g_variant_new_uint32(kPersistUntilRevoked));
             if (!restoreToken.empty()) more.emplace_back("restore_token", g_variant_new_string(restoreToken.c_str()));
         }
-        GVariant* options = optionsWithToken(token, more);
+        GVariant* options = PortalBus::options(token, more);
         bus->request(kRemoteDesktop, "SelectDevices", g_variant_new("(o@a{sv})", session.c_str(), options), token,
-                     guarded([](Impl& self, std::uint32_t response, GVariant*) {
+                     whileCurrent(*this, [](Impl& self, std::uint32_t response, GVariant*) {
                          if (response != 0) return self.setState(State::refused);
                          self.startSession();
                      }),
-                     guarded([](Impl& self, const std::string& message) { self.unavailable(message); }));
+                     whileCurrent(*this, [](Impl& self, const std::string& message) { self.unavailable(message); }));
     }
 
     void startSession() {
         const std::string token = bus->newToken();
         bus->request(kRemoteDesktop, "Start",
-                     g_variant_new("(os@a{sv})", session.c_str(), "", optionsWithToken(token)), token,
-                     guarded([](Impl& self, std::uint32_t response, GVariant* results) {
+                     g_variant_new("(os@a{sv})", session.c_str(), "", PortalBus::options(token)), token,
+                     whileCurrent(*this, [](Impl& self, std::uint32_t response, GVariant* results) {
                          std::uint32_t devices = 0;
                          if (results) g_variant_lookup(results, "devices", "u", &devices);
                          if (response != 0 || !(devices & kKeyboard)) return self.setState(State::refused);
@@ -123,12 +107,12 @@ struct RemoteDesktopPortal::Impl : std::enable_shared_from_this<Impl> {
                          }
                          self.setState(State::granted);
                      }),
-                     guarded([](Impl& self, const std::string& message) { self.unavailable(message); }));
+                     whileCurrent(*this, [](Impl& self, const std::string& message) { self.unavailable(message); }));
     }
 
     void watchSession() {
         if (sessionClosed) bus->unsubscribe(sessionClosed);
-        sessionClosed = bus->subscribe(kSessionInterface, "Closed", session, guarded([](Impl& self, GVariant*) {
+        sessionClosed = bus->subscribe(kSessionInterface, "Closed", session, whileCurrent(*this, [](Impl& self, GVariant*) {
                                            self.session.clear();
                                            self.setState(State::closed);
                                        }));
