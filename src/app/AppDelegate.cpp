@@ -46,8 +46,8 @@ constexpr double kSettleCheckSeconds = 0.05;
 constexpr const char* kNoTrayNotice = "No system tray found — open Tovrin again to show its window.";
 
 constexpr const char* kNoMailNotice =
-    "No mail program found. The folder with the engine log (engine.log) is open: attach it to a mail "
-    "to support@tovrin.app and say what happened.";
+    "No mail program found. The folder with Tovrin's logs (engine.log and tovrin.log) is open: attach "
+    "them to a mail to support@tovrin.app and say what happened.";
 
 // The characters a URL query may hold as they are (sub-delimiters, ":@/?"), besides the unreserved.
 constexpr const char* kQueryAllowed = "!$&'()*+,;=:@/?";
