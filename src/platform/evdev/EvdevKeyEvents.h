@@ -48,7 +48,8 @@ public:
     // `struct input_event` records); the descriptor is owned from here on.
     void adopt(int fd, std::string path = {});
 
-    // Whether the session is the active, unlocked one; presses are dropped while it says no.
+    // Whether presses count now (the session is the active, unlocked one, and no other source has
+    // the key); presses are dropped while it says no.
     std::function<bool()> sessionActive;
 
     // A device is a keyboard when it reports key events and every letter key.

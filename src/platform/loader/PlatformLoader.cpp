@@ -73,7 +73,8 @@ SessionChoice PlatformLoader::install(SessionChoice choice) {
         logind_ = std::make_unique<LogindSession>();
         logind_->start();
         inputDevices_ = std::make_unique<EvdevKeyEvents>();
-        inputDevices_->sessionActive = [logind = logind_.get()] { return logind->active(); };
+        // Once the desktop's shortcut serves, the devices would report the key a second time.
+        inputDevices_->sessionActive = [this] { return logind_->active() && !shortcutBound_; };
         if (inputDevices_->start()) {
             KeyEvents::setShared(inputDevices_.get());
             choice.key = KeySource::inputDevices;
@@ -149,14 +150,11 @@ void PlatformLoader::startDesktopServices(std::function<void(ControlCommand)> ke
         shortcuts_->onReleased = [keyCommand] { keyCommand(ControlCommand::pttUp); };
         shortcuts_->onStateChanged = [this, fallback = start.key](GlobalShortcutsPortal::State state) {
             SessionChoice now = SessionChoice::current();
-            if (state == GlobalShortcutsPortal::State::bound) {
-                // The desktop owns the key now: the input devices would report it a second time.
-                if (inputDevices_ && keyEvents_) KeyEvents::setShared(keyEvents_.get());
+            shortcutBound_ = state == GlobalShortcutsPortal::State::bound;
+            if (shortcutBound_)
                 now.key = KeySource::desktopShortcut;
-            } else if (now.key == KeySource::desktopShortcut) {
-                if (inputDevices_ && fallback == KeySource::inputDevices) KeyEvents::setShared(inputDevices_.get());
+            else if (now.key == KeySource::desktopShortcut)
                 now.key = fallback;
-            }
             SessionChoice::setCurrent(now);
         };
         const std::int64_t keyCode = Defaults::shared().object("pttKeyCode") ? Defaults::shared().integer("pttKeyCode")

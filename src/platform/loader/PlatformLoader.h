@@ -67,6 +67,7 @@ private:
     std::unique_ptr<LogindSession> logind_;
     std::unique_ptr<EvdevKeyEvents> inputDevices_;
     std::unique_ptr<GlobalShortcutsPortal> shortcuts_;
+    bool shortcutBound_ = false;
     RemoteDesktopPortal* remoteDesktop_ = nullptr;  // the installed key synth, when it is that
 };
 
