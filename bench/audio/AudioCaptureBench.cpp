@@ -6,7 +6,7 @@
 //   --feeder-latency  latency of the private server's silent feeder; its null sink renders (and the
 //                     virtual microphone delivers) at about that pace, which sets how often the
 //                     capture thread wakes. A hardware source follows the recorder's block size.
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "dictation/AudioRecorder.h"
 #include "platform/FakeScheduler.h"
 #include "platform/MemoryDefaults.h"

@@ -12,8 +12,8 @@
 // long the burst took. The figures are printed, never checked.
 //
 // usage: dictation-burst-bench [DICTATIONS]   (default 20)
-#include "app/state/AppSettings.h"
-#include "app/state/Database.h"
+#include "state/AppSettings.h"
+#include "state/Database.h"
 #include "dictation/DictationController.h"
 #include "support/DictationFakes.h"
 #include "support/TestEnvironment.h"

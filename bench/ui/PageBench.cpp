@@ -4,8 +4,8 @@
 //   page-bench history <rows> | dictionary <terms> | apply <terms>   [--shot file.png]
 // The same source builds against older trees (it uses only what the pages always had), so
 // bench/ui/compare-pages.sh can run an older build and this one in turn.
-#include "app/state/AppSettings.h"
-#include "app/state/Database.h"
+#include "state/AppSettings.h"
+#include "state/Database.h"
 #include "dictation/DictionaryEngine.h"
 #include "platform/MemoryDefaults.h"
 #include "platform/NotificationCenter.h"

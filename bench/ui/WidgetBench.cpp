@@ -1,7 +1,7 @@
 // Measures what the recording widget costs while it is shown: process CPU seconds per wall
 // second over a run, with the level changing 20 times a second as it does while recording.
 // Also measures the processing spinner and the hidden widget for comparison.
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "platform/MemoryDefaults.h"
 #include "platform/Paths.h"
 #include "platform/qt/QtScheduler.h"

@@ -1,6 +1,6 @@
 #include "app/AppDelegate.h"
 
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "cloud/BackendClient.h"
 #include "dictation/AudioRecorder.h"
 #include "dictation/HotkeyMonitor.h"

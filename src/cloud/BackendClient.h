@@ -4,7 +4,7 @@
 #pragma once
 
 #include "cloud/UserProfile.h"
-#include "app/state/WhisperResult.h"
+#include "state/WhisperResult.h"
 #include "platform/Http.h"
 #include "platform/Scheduler.h"
 #include "platform/Task.h"

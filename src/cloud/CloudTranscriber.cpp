@@ -1,8 +1,8 @@
 #include "cloud/CloudTranscriber.h"
 
-#include "app/state/ProviderModels.h"
-#include "app/state/AppError.h"
-#include "app/state/Secrets.h"
+#include "state/ProviderModels.h"
+#include "state/AppError.h"
+#include "state/Secrets.h"
 #include "cloud/JsonDecoder.h"
 #include "platform/Http.h"
 #include "platform/MultipartBody.h"

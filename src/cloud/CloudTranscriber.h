@@ -1,7 +1,7 @@
 // Speech-to-text by a cloud provider with the user's own key: one HTTPS request per recording.
 #pragma once
 
-#include "app/state/WhisperResult.h"
+#include "state/WhisperResult.h"
 #include "platform/Task.h"
 
 #include <map>

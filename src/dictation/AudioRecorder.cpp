@@ -1,8 +1,8 @@
 #include "dictation/AudioRecorder.h"
 
-#include "app/state/AppError.h"
-#include "app/state/AppSettings.h"
-#include "app/state/WavImage.h"
+#include "state/AppError.h"
+#include "state/AppSettings.h"
+#include "state/WavImage.h"
 #include "dictation/AudioDevices.h"
 #include "platform/AudioInput.h"
 #include "platform/MainQueue.h"

@@ -1,8 +1,8 @@
 #include "dictation/DictationController.h"
 
-#include "app/state/AppSettings.h"
-#include "app/state/Database.h"
-#include "app/state/Secrets.h"
+#include "state/AppSettings.h"
+#include "state/Database.h"
+#include "state/Secrets.h"
 #include "cloud/BackendClient.h"
 #include "cloud/BackendError.h"
 #include "cloud/CloudTranscriber.h"

@@ -1,7 +1,7 @@
 #include "dictation/DictionaryEngine.h"
 
-#include "app/state/AppSettings.h"
-#include "app/state/Database.h"
+#include "state/AppSettings.h"
+#include "state/Database.h"
 #include "dictation/DictionaryIndex.h"
 
 #include <cstdint>

@@ -5,7 +5,7 @@
 // the later entries filed under them.
 #pragma once
 
-#include "app/state/DictRow.h"
+#include "state/DictRow.h"
 
 #include <cstddef>
 #include <cstdint>

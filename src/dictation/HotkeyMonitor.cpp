@@ -1,6 +1,6 @@
 #include "dictation/HotkeyMonitor.h"
 
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "platform/MainQueue.h"
 
 using platform::KeyScope;

@@ -1,7 +1,7 @@
 #include "dictation/Transcriber.h"
 
-#include "app/state/AppSettings.h"
-#include "app/state/Secrets.h"
+#include "state/AppSettings.h"
+#include "state/Secrets.h"
 #include "cloud/BackendClient.h"
 #include "cloud/CloudTranscriber.h"
 #include "engine/EngineManager.h"

@@ -3,7 +3,7 @@
 // to the local server when that can be made ready.
 #pragma once
 
-#include "app/state/WhisperResult.h"
+#include "state/WhisperResult.h"
 #include "platform/Task.h"
 
 #include <exception>

@@ -1,7 +1,7 @@
 #include "engine/EngineManager.h"
 
-#include "app/state/AppSettings.h"
-#include "app/state/WavImage.h"
+#include "state/AppSettings.h"
+#include "state/WavImage.h"
 #include "engine/ModelManager.h"
 #include "platform/Http.h"
 #include "platform/MultipartBody.h"

@@ -1,6 +1,6 @@
 #include "engine/ModelManager.h"
 
-#include "app/state/AppError.h"
+#include "state/AppError.h"
 #include "platform/Defaults.h"
 #include "platform/Http.h"
 #include "platform/Paths.h"

@@ -2,7 +2,7 @@
 // downloads (one at a time, with progress).
 #pragma once
 
-#include "app/state/WhisperModel.h"
+#include "state/WhisperModel.h"
 #include "platform/Task.h"
 
 #include <QObject>

@@ -1,6 +1,6 @@
 #include "engine/WhisperClient.h"
 
-#include "app/state/AppError.h"
+#include "state/AppError.h"
 #include "engine/EngineManager.h"
 #include "platform/Http.h"
 #include "platform/MultipartBody.h"

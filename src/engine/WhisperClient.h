@@ -3,7 +3,7 @@
 // process listens on is never sent anything: it counts as offline.
 #pragma once
 
-#include "app/state/WhisperResult.h"
+#include "state/WhisperResult.h"
 #include "platform/Task.h"
 
 #include <memory>

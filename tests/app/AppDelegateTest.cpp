@@ -1,6 +1,6 @@
 #include "app/AppDelegate.h"
 
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "dictation/HotkeyMonitor.h"
 #include "platform/DesktopNotifier.h"
 #include "platform/StatusItem.h"

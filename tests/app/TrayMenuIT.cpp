@@ -2,7 +2,7 @@
 // a language picked there surviving a restart, and "Quit Tovrin" ending the process cleanly.
 #include "app/AppDelegate.h"
 
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "dictation/HotkeyMonitor.h"
 #include "platform/Defaults.h"
 #include "platform/xdg/JsonFileDefaults.h"

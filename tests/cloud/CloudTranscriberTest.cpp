@@ -1,8 +1,8 @@
 // Cloud speech-to-text against loopback stand-ins of the providers' endpoints.
 #include "cloud/CloudTranscriber.h"
 
-#include "app/state/AppError.h"
-#include "app/state/Secrets.h"
+#include "state/AppError.h"
+#include "state/Secrets.h"
 #include "platform/Http.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/AsyncWait.h"

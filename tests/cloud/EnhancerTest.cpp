@@ -1,6 +1,6 @@
 // The rewrite with the user's own key, against a loopback chat-completion endpoint.
-#include "app/state/AppError.h"
-#include "app/state/Secrets.h"
+#include "state/AppError.h"
+#include "state/Secrets.h"
 #include "cloud/DecodingError.h"
 #include "cloud/Enhancer.h"
 #include "support/FakeChatProvider.h"

@@ -1,6 +1,6 @@
 // Device listing, the output mute switch, the microphone permission and the feedback sounds
 // against a real PulseAudio daemon, and what is left of them when the daemon goes away.
-#include "app/state/AppError.h"
+#include "state/AppError.h"
 #include "dictation/AudioDevices.h"
 #include "dictation/AudioRecorder.h"
 #include "platform/pulse/PulseAudioInput.h"

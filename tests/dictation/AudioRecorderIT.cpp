@@ -1,6 +1,6 @@
 // The recorder against a real PulseAudio daemon with virtual microphones fed from files.
-#include "app/state/AppError.h"
-#include "app/state/AppSettings.h"
+#include "state/AppError.h"
+#include "state/AppSettings.h"
 #include "dictation/AudioRecorder.h"
 #include "platform/pulse/PulseAudioInput.h"
 #include "platform/pulse/PulseSoundServer.h"

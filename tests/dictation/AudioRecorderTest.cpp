@@ -1,5 +1,5 @@
-#include "app/state/AppError.h"
-#include "app/state/AppSettings.h"
+#include "state/AppError.h"
+#include "state/AppSettings.h"
 #include "dictation/AudioRecorder.h"
 #include "platform/FakeAudioInput.h"
 #include "platform/FakeSoundServer.h"

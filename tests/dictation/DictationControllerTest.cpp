@@ -1,8 +1,8 @@
 #include "dictation/DictationController.h"
 
-#include "app/state/AppSettings.h"
-#include "app/state/Database.h"
-#include "app/state/Secrets.h"
+#include "state/AppSettings.h"
+#include "state/Database.h"
+#include "state/Secrets.h"
 #include "platform/NotificationCenter.h"
 #include "support/DictationFakes.h"
 #include "support/TestEnvironment.h"

@@ -1,5 +1,5 @@
-#include "app/state/AppSettings.h"
-#include "app/state/Database.h"
+#include "state/AppSettings.h"
+#include "state/Database.h"
 #include "dictation/DictionaryEngine.h"
 #include "support/TestEnvironment.h"
 

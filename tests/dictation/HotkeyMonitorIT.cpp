@@ -3,7 +3,7 @@
 // A small stand-in of the app delegate's key rules turns the callbacks into recordings.
 #include "dictation/HotkeyMonitor.h"
 
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "platform/MainQueue.h"
 #include "platform/x11/X11EscSwallow.h"
 #include "platform/x11/X11KeyEvents.h"

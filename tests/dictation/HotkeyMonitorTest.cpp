@@ -1,7 +1,7 @@
 // The key monitor's rules, driven by hand-made key events and a fake clock.
 #include "dictation/HotkeyMonitor.h"
 
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "support/FakeEscSwallow.h"
 #include "support/FakeKeyEvents.h"
 #include "support/TestEnvironment.h"

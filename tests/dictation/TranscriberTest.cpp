@@ -1,5 +1,5 @@
-#include "app/state/AppError.h"
-#include "app/state/AppSettings.h"
+#include "state/AppError.h"
+#include "state/AppSettings.h"
 #include "cloud/BackendClient.h"
 #include "cloud/BackendError.h"
 #include "cloud/CloudTranscriber.h"

@@ -1,6 +1,6 @@
 // The engine against the real speech server executable of the bundle, on a generated model,
 // on the real port, with the real main queue.
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "dictation/AudioRecorder.h"
 #include "engine/EngineManager.h"
 #include "engine/ModelManager.h"

@@ -1,4 +1,4 @@
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "dictation/AudioRecorder.h"
 #include "engine/EngineManager.h"
 #include "engine/ModelManager.h"

@@ -1,4 +1,4 @@
-#include "app/state/AppError.h"
+#include "state/AppError.h"
 #include "engine/ModelManager.h"
 #include "platform/Defaults.h"
 #include "platform/Http.h"

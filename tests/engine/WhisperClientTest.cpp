@@ -1,4 +1,4 @@
-#include "app/state/AppError.h"
+#include "state/AppError.h"
 #include "dictation/AudioRecorder.h"
 #include "engine/EngineManager.h"
 #include "engine/WhisperClient.h"

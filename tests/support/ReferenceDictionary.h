@@ -3,7 +3,7 @@
 // entries before it. Slow on purpose: one pattern per entry per text.
 #pragma once
 
-#include "app/state/DictRow.h"
+#include "state/DictRow.h"
 #include "platform/TextMatch.h"
 
 #include <string>

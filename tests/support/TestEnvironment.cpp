@@ -1,6 +1,6 @@
 #include "support/TestEnvironment.h"
 
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "platform/Http.h"
 #include "platform/Paths.h"
 

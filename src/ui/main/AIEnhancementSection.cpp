@@ -1,6 +1,6 @@
 #include "ui/main/AIEnhancementSection.h"
 
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "cloud/BackendClient.h"
 #include "cloud/Enhancer.h"
 #include "platform/Defaults.h"

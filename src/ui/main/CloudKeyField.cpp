@@ -1,7 +1,7 @@
 #include "ui/main/CloudKeyField.h"
 
-#include "app/state/AppSettings.h"
-#include "app/state/Secrets.h"
+#include "state/AppSettings.h"
+#include "state/Secrets.h"
 #include "cloud/CloudTranscriber.h"
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalSecondaryButtonStyle.h"

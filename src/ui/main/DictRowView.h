@@ -3,7 +3,7 @@
 // which hands back the row with the fields exactly as typed.
 #pragma once
 
-#include "app/state/DictRow.h"
+#include "state/DictRow.h"
 #include "ui/main/RoundedBox.h"
 
 #include <functional>

@@ -1,7 +1,7 @@
 #include "ui/main/DictionaryPage.h"
 
-#include "app/state/AppSettings.h"
-#include "app/state/Database.h"
+#include "state/AppSettings.h"
+#include "state/Database.h"
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalPrimaryButtonStyle.h"
 #include "platform/Symbols.h"

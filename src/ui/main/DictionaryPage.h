@@ -4,7 +4,7 @@
 // its rows and makes row widgets only for the row under the pointer and the row being edited.
 #pragma once
 
-#include "app/state/DictRow.h"
+#include "state/DictRow.h"
 #include "ui/main/RowListModel.h"
 
 #include <QFont>

@@ -1,6 +1,6 @@
 #include "ui/main/HistoryCsv.h"
 
-#include "app/state/WhisperResult.h"
+#include "state/WhisperResult.h"
 #include "platform/TextTools.h"
 #include <charconv>
 #include <cmath>

@@ -3,7 +3,7 @@
 // double quotes with its quotes doubled. UTF-8, no byte-order mark, lines ended by "\n".
 #pragma once
 
-#include "app/state/HistoryRow.h"
+#include "state/HistoryRow.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "ui/main/HistoryPage.h"
 
-#include "app/state/Database.h"
+#include "state/Database.h"
 #include "platform/NotificationCenter.h"
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalErrorText.h"

@@ -6,7 +6,7 @@
 // search or the filter reads on a worker thread, and the list follows when the rows come.
 #pragma once
 
-#include "app/state/HistoryRow.h"
+#include "state/HistoryRow.h"
 #include "ui/main/RowListModel.h"
 
 #include <QString>

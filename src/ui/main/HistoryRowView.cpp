@@ -1,6 +1,6 @@
 #include "ui/main/HistoryRowView.h"
 
-#include "app/state/Database.h"
+#include "state/Database.h"
 #include "platform/Pasteboard.h"
 #include "ui/kit/Kestal.h"
 #include "platform/Symbols.h"

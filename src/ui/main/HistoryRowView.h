@@ -2,7 +2,7 @@
 // a star that toggles the favourite, and, while the pointer is over the row, copy and delete.
 #pragma once
 
-#include "app/state/HistoryRow.h"
+#include "state/HistoryRow.h"
 #include "ui/main/RoundedBox.h"
 
 class Database;

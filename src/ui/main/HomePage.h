@@ -3,7 +3,7 @@
 // in only) and the makers' pages. Reloads when it comes on screen and on every history change.
 #pragma once
 
-#include "app/state/Database.h"
+#include "state/Database.h"
 #include "ui/main/Page.h"
 
 #include <QString>

@@ -4,7 +4,7 @@
 // row selects it. A failed download is told under the note until the next attempt.
 #pragma once
 
-#include "app/state/WhisperModel.h"
+#include "state/WhisperModel.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
 #include "ui/main/MainWindowController.h"
 
-#include "app/state/Database.h"
+#include "state/Database.h"
 #include "cloud/BackendClient.h"
 #include "ui/main/MainNav.h"
 #include "ui/main/MainWindow.h"

@@ -1,6 +1,6 @@
 #include "ui/main/MicrophoneSection.h"
 
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "dictation/AudioDevices.h"
 #include "ui/kit/Kestal.h"
 #include "platform/Symbols.h"

@@ -1,6 +1,6 @@
 #include "ui/main/SettingsPage.h"
 
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "cloud/BackendClient.h"
 #include "cloud/CloudTranscriber.h"
 #include "engine/EngineManager.h"

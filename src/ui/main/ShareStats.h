@@ -2,7 +2,7 @@
 // rendered at three times its 520-point width and saved as PNG where the user chooses.
 #pragma once
 
-#include "app/state/Database.h"
+#include "state/Database.h"
 
 #include <QByteArray>
 #include <QImage>

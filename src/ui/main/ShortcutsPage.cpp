@@ -1,6 +1,6 @@
 #include "ui/main/ShortcutsPage.h"
 
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "dictation/HotkeyMonitor.h"
 #include "ui/kit/Kestal.h"
 #include "platform/Symbols.h"

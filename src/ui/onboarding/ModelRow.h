@@ -3,7 +3,7 @@
 // being fetched, and "Ready" or its size.
 #pragma once
 
-#include "app/state/WhisperModel.h"
+#include "state/WhisperModel.h"
 
 #include <QAbstractButton>
 

@@ -5,7 +5,7 @@
 
 #include "ui/onboarding/OnboardingStep.h"
 
-#include "app/state/WhisperModel.h"
+#include "state/WhisperModel.h"
 #include "platform/Task.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "ui/overlay/FloatingWidget.h"
 
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "platform/Defaults.h"
 #include "platform/FloatingPanel.h"
 #include "platform/MainQueue.h"

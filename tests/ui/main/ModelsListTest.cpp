@@ -1,7 +1,7 @@
 // The on-device models list of the settings: rows by catalogue entry and state, selection that
 // stores the model before the engine restarts with it, and downloads with their progress bar,
 // their failures told under the row, and the engine following the new model.
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "engine/EngineManager.h"
 #include "engine/ModelManager.h"
 #include "platform/Defaults.h"

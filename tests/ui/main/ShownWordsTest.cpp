@@ -1,7 +1,7 @@
 // The words a user reads in our windows and in the tray menu: nothing names a macOS-only thing
 // (this desktop has a tray, a taskbar and a Menu key), and menu titles show every character.
 #include "app/AppDelegate.h"
-#include "app/state/Database.h"
+#include "state/Database.h"
 #include "cloud/BackendClient.h"
 #include "dictation/HotkeyMonitor.h"
 #include "platform/DesktopNotifier.h"

@@ -1,5 +1,5 @@
-#include "app/state/AppSettings.h"
-#include "app/state/Secrets.h"
+#include "state/AppSettings.h"
+#include "state/Secrets.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>

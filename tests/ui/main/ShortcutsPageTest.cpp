@@ -1,6 +1,6 @@
 // The Shortcuts page: the key names it shows and the two pickers writing the key settings, the
 // cancel picker never offering the push-to-talk key.
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "dictation/HotkeyMonitor.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"

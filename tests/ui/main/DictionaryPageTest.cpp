@@ -1,7 +1,7 @@
 // The Dictionary page against a store on a temporary folder: the add row's rules, search, edit
 // mode, the per-row switch and delete, and the global switch.
-#include "app/state/AppSettings.h"
-#include "app/state/Database.h"
+#include "state/AppSettings.h"
+#include "state/Database.h"
 #include "platform/Paths.h"
 #include "support/Child.h"
 #include "support/TempFolder.h"

@@ -1,8 +1,8 @@
 // The key field and the AI enhancement group: keys stored trimmed under "<provider>ApiKey" and
 // removed when blank, the hint lines, the account note by key and sign-in, and every control
 // writing its own setting.
-#include "app/state/AppSettings.h"
-#include "app/state/Secrets.h"
+#include "state/AppSettings.h"
+#include "state/Secrets.h"
 #include "cloud/BackendFixture.h"
 #include "cloud/Enhancer.h"
 #include "platform/Defaults.h"

@@ -1,4 +1,4 @@
-#include "app/state/WhisperModel.h"
+#include "state/WhisperModel.h"
 
 #include "platform/Defaults.h"
 

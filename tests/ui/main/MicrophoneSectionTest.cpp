@@ -1,6 +1,6 @@
 // The microphone group: the list read from the sound server when the group comes on screen or
 // on refresh, the choice written as the device's UID, and the device in effect.
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "platform/FakeSoundServer.h"
 #include "support/Child.h"
 #include "support/TestEnvironment.h"

@@ -22,8 +22,8 @@
 // 0700 folder).
 #pragma once
 
-#include "app/state/DictRow.h"
-#include "app/state/HistoryRow.h"
+#include "state/DictRow.h"
+#include "state/HistoryRow.h"
 
 #include <atomic>
 #include <cstddef>

@@ -2,7 +2,7 @@
 // an 8 s wait while it runs, a fresh start on each provider change, none while hidden), the
 // engine's status line in its order of precedence, the rows each provider brings, and every
 // control writing its own setting.
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "cloud/BackendClient.h"
 #include "cloud/CloudTranscriber.h"
 #include "engine/EngineManager.h"

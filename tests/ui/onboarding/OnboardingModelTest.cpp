@@ -1,6 +1,6 @@
 // The onboarding model step: the recommendation by installed memory, the preselection, the
 // action by case, and the download and activation of a model with the engine following.
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "engine/EngineManager.h"
 #include "engine/ModelManager.h"
 #include "platform/Defaults.h"

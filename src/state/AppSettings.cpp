@@ -1,7 +1,7 @@
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 
-#include "app/state/Secrets.h"
-#include "app/state/ProviderModels.h"
+#include "state/Secrets.h"
+#include "state/ProviderModels.h"
 #include "platform/App.h"
 #include "platform/Defaults.h"
 #include "platform/LoginItem.h"

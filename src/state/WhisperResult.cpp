@@ -1,4 +1,4 @@
-#include "app/state/WhisperResult.h"
+#include "state/WhisperResult.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,6 +1,6 @@
 // Renders the widget's recording, processing and result states at the three sizes offscreen,
 // writes them as PNG files (widget-renders/ in the working folder) and checks the key pixels.
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "platform/Paths.h"
 #include "support/TestEnvironment.h"
 #include "ui/kit/Kestal.h"

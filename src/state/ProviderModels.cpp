@@ -1,4 +1,4 @@
-#include "app/state/ProviderModels.h"
+#include "state/ProviderModels.h"
 
 namespace ProviderModels {
 

@@ -1,7 +1,7 @@
 // The History page against a store on a temporary folder: the CSV file byte for byte, the list's
 // filters and empty texts, the row buttons, delete-all behind its confirmation, and reloading on
 // every announced history change.
-#include "app/state/Database.h"
+#include "state/Database.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"
 #include "support/Child.h"

@@ -1,4 +1,4 @@
-#include "app/state/Secrets.h"
+#include "state/Secrets.h"
 
 #include "platform/Keychain.h"
 #include "platform/TextTools.h"

@@ -1,6 +1,6 @@
 // The exported history under hostile rows: a language value that would split the line, text that
 // is not UTF-8 or holds a NUL, and a file that only the user may read.
-#include "app/state/WhisperResult.h"
+#include "state/WhisperResult.h"
 #include "ui/main/HistoryCsv.h"
 #include "ui/main/SavePanel.h"
 

@@ -1,7 +1,7 @@
 // The main window: building it once and bringing the same window back, the page it opens on, the
 // minimum size, the page area (Settings unscrolled, the others scrolled and padded, each page built
 // afresh on selection) and the sidebar's account block.
-#include "app/state/Database.h"
+#include "state/Database.h"
 #include "cloud/BackendClient.h"
 #include "platform/Paths.h"
 #include "support/Child.h"

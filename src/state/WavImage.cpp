@@ -1,4 +1,4 @@
-#include "app/state/WavImage.h"
+#include "state/WavImage.h"
 
 #include <algorithm>
 #include <cstdint>

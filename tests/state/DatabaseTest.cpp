@@ -1,4 +1,4 @@
-#include "app/state/Database.h"
+#include "state/Database.h"
 #include "platform/NotificationCenter.h"
 #include "support/TestEnvironment.h"
 

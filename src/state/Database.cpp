@@ -1,6 +1,6 @@
-#include "app/state/Database.h"
+#include "state/Database.h"
 
-#include "app/state/WhisperResult.h"
+#include "state/WhisperResult.h"
 #include "platform/DesktopNotifier.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"

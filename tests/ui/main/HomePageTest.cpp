@@ -1,6 +1,6 @@
 // The Home page: the figures and their formatting, reloading on history changes, the share image
 // and its save step, and the link cards (the community card only while signed in).
-#include "app/state/Database.h"
+#include "state/Database.h"
 #include "cloud/BackendClient.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"

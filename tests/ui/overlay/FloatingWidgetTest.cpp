@@ -1,5 +1,5 @@
 // The recording widget's controller: sizes, placement, the recording timer and the flash's hide.
-#include "app/state/AppSettings.h"
+#include "state/AppSettings.h"
 #include "platform/Paths.h"
 #include "support/TestEnvironment.h"
 #include "ui/overlay/FloatingWidget.h"
