@@ -1,6 +1,7 @@
 #include "ui/kit/Kestal.h"
 
 #include <QFontDatabase>
+#include <QLabel>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -37,4 +38,14 @@ QFont Kestal::monospacedFont(double points, QFont::Weight weight) {
 QString Kestal::css(const QColor& c) {
     if (c.alpha() == 255) return c.name(QColor::HexRgb);
     return QString("rgba(%1,%2,%3,%4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alpha());
+}
+
+QLabel* Kestal::plainLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
+    auto* l = new QLabel(text, parent);
+    l->setFont(font);
+    l->setTextFormat(Qt::PlainText);
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, color);
+    l->setPalette(p);
+    return l;
 }

@@ -4,6 +4,10 @@
 #include <QColor>
 #include <QFont>
 
+class QLabel;
+class QString;
+class QWidget;
+
 class Kestal {
 public:
     Kestal() = delete;
@@ -49,4 +53,7 @@ public:
 
     // "#RRGGBB" or "rgba(r,g,b,a)" for style sheets.
     static QString css(const QColor& c);
+
+    // A label showing `text` as plain text (never rich text) in a font and colour.
+    static QLabel* plainLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent);
 };

@@ -23,14 +23,7 @@ const QString kAlreadyRegistered = QString::fromUtf8("This email is already regi
 
 QPushButton* smallButton(const QString& title, QWidget* parent, const QColor& color = Kestal::text) {
     auto* b = new QPushButton(title, parent);
-    b->setFont(Kestal::font(12, QFont::Medium));
-    b->setCursor(Qt::PointingHandCursor);
-    b->setStyleSheet(QString("QPushButton { color: %1; background: transparent; border: 1px solid %2;"
-                             " border-radius: 6px; padding: 4px 10px; }"
-                             "QPushButton:pressed { background: %3; }"
-                             "QPushButton:disabled { color: %4; }")
-                         .arg(Kestal::css(color), Kestal::css(Kestal::border), Kestal::css(Kestal::surface),
-                              Kestal::css(Kestal::faint)));
+    KestalSecondaryButtonStyle::apply(b, 12, color, 6, "4px 10px");
     return b;
 }
 

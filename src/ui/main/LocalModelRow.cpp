@@ -14,20 +14,6 @@
 
 #include <cmath>
 
-namespace {
-
-QLabel* line(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
-    auto* l = new QLabel(text, parent);
-    l->setFont(font);
-    l->setTextFormat(Qt::PlainText);
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, color);
-    l->setPalette(p);
-    return l;
-}
-
-}  // namespace
-
 LocalModelRow::LocalModelRow(WhisperModel model, std::function<void()> select, std::function<void()> download,
                              QWidget* parent)
     : QWidget(parent), model_(std::move(model)), select_(std::move(select)) {
@@ -45,7 +31,7 @@ LocalModelRow::LocalModelRow(WhisperModel model, std::function<void()> select, s
     texts->setSpacing(2);
     auto* title = new QHBoxLayout;
     title->setSpacing(5);
-    name_ = line(QString::fromStdString(model_.name), Kestal::font(12, QFont::Medium), Kestal::text, this);
+    name_ = Kestal::plainLabel(QString::fromStdString(model_.name), Kestal::font(12, QFont::Medium), Kestal::text, this);
     name_->setObjectName("nameLabel");
     title->addWidget(name_);
     installedMark_ = new QLabel(this);
@@ -54,7 +40,7 @@ LocalModelRow::LocalModelRow(WhisperModel model, std::function<void()> select, s
     title->addWidget(installedMark_);
     title->addStretch(1);
     texts->addLayout(title);
-    note_ = line(QString::fromStdString(model_.note), Kestal::caption2(), Kestal::dim, this);
+    note_ = Kestal::plainLabel(QString::fromStdString(model_.note), Kestal::caption2(), Kestal::dim, this);
     note_->setObjectName("noteLabel");
     note_->setWordWrap(true);
     texts->addWidget(note_);

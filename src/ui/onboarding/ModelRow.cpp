@@ -20,12 +20,7 @@ namespace {
 constexpr double kRadioSize = 17;
 
 QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
-    auto* l = new QLabel(text, parent);
-    l->setFont(font);
-    l->setTextFormat(Qt::PlainText);
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, color);
-    l->setPalette(p);
+    auto* l = Kestal::plainLabel(text, font, color, parent);
     // Inside a button a child would take the button-text role; these are plain text.
     l->setForegroundRole(QPalette::WindowText);
     l->setAttribute(Qt::WA_TransparentForMouseEvents);
