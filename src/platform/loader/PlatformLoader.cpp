@@ -145,7 +145,8 @@ SessionChoice PlatformLoader::install(SessionChoice choice) {
         accessibility_ = std::make_unique<SessionAccessibility>();
     Accessibility::setShared(accessibility_.get());
 
-    // GNOME's own keyboard shortcuts, which the user may have run our toggle command.
+    // A shortcut of ours in GNOME's keyboard settings, which the Shortcuts page offers where no key
+    // reaches us otherwise.
     if (choice.desktop == DesktopKind::gnome) {
         customShortcut_ = std::make_unique<GnomeShortcutInstaller>();
         if (customShortcut_->available()) CustomShortcut::setShared(customShortcut_.get());
@@ -181,6 +182,7 @@ void PlatformLoader::startDesktopServices(std::function<void(ControlCommand)> ke
     if (start.paste == PastePath::clipboardOnly &&
         (start.desktop == DesktopKind::gnome || start.desktop == DesktopKind::kde)) {
         auto portal = std::make_unique<RemoteDesktopPortal>();
+        auto storedToken = [] { return Defaults::shared().string("remoteDesktopRestoreToken").value_or(""); };
         remoteDesktop_ = portal.get();
         portal->onRestoreToken = [](const std::string& token) {
             Defaults::shared().setString("remoteDesktopRestoreToken", token);
@@ -195,12 +197,10 @@ void PlatformLoader::startDesktopServices(std::function<void(ControlCommand)> ke
         KeySynth::setShared(keySynth_.get());
         // The Shortcuts page and the first-run window show the grant and can ask again.
         if (start.desktop == DesktopKind::gnome) {
-            pastePermission_ = std::make_unique<PortalPastePermission>(*remoteDesktop_, [] {
-                return Defaults::shared().string("remoteDesktopRestoreToken").value_or("");
-            });
+            pastePermission_ = std::make_unique<PortalPastePermission>(*remoteDesktop_, storedToken);
             PastePermission::setShared(pastePermission_.get());
         }
-        remoteDesktop_->start(Defaults::shared().string("remoteDesktopRestoreToken").value_or(""));
+        remoteDesktop_->start(storedToken());
     }
 }
 
