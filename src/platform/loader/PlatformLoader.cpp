@@ -1,9 +1,11 @@
 #include "platform/loader/PlatformLoader.h"
 
 #include "platform/loader/ClipboardOnlyKeySynth.h"
+#include "platform/loader/PortalPastePermission.h"
 #include "platform/loader/SessionAccessibility.h"
 #include "platform/Defaults.h"
 #include "platform/evdev/EvdevKeyEvents.h"
+#include "platform/gnome/GnomeShortcutInstaller.h"
 #include "platform/portal/GlobalShortcutsPortal.h"
 #include "platform/portal/RemoteDesktopPortal.h"
 #include "platform/xdg/LogindSession.h"
@@ -43,7 +45,12 @@ SessionProbe::Facts PlatformLoader::probeSession() {
 
 PlatformLoader::PlatformLoader(_XDisplay* x11) : x11_(x11) {}
 
-PlatformLoader::~PlatformLoader() = default;
+PlatformLoader::~PlatformLoader() {
+    if (pastePermission_ && PastePermission::isInstalled() && &PastePermission::shared() == pastePermission_.get())
+        PastePermission::setShared(nullptr);
+    if (customShortcut_ && CustomShortcut::isInstalled() && &CustomShortcut::shared() == customShortcut_.get())
+        CustomShortcut::setShared(nullptr);
+}
 
 WaylandConnection* PlatformLoader::wayland() {
     if (!wayland_) wayland_ = std::make_unique<WaylandConnection>();
@@ -137,6 +144,13 @@ SessionChoice PlatformLoader::install(SessionChoice choice) {
     else
         accessibility_ = std::make_unique<SessionAccessibility>();
     Accessibility::setShared(accessibility_.get());
+
+    // A shortcut of ours in GNOME's keyboard settings, which the Shortcuts page offers where no key
+    // reaches us otherwise.
+    if (choice.desktop == DesktopKind::gnome) {
+        customShortcut_ = std::make_unique<GnomeShortcutInstaller>();
+        if (customShortcut_->available()) CustomShortcut::setShared(customShortcut_.get());
+    }
     return choice;
 }
 
@@ -155,6 +169,7 @@ void PlatformLoader::startDesktopServices(std::function<void(ControlCommand)> ke
                 now.key = KeySource::desktopShortcut;
             else if (now.key == KeySource::desktopShortcut)
                 now.key = fallback;
+            now.keyTrigger = shortcutBound_ ? shortcuts_->triggerDescription() : std::string();
             SessionChoice::setCurrent(now);
         };
         const std::int64_t keyCode = Defaults::shared().object("pttKeyCode") ? Defaults::shared().integer("pttKeyCode")
@@ -167,6 +182,7 @@ void PlatformLoader::startDesktopServices(std::function<void(ControlCommand)> ke
     if (start.paste == PastePath::clipboardOnly &&
         (start.desktop == DesktopKind::gnome || start.desktop == DesktopKind::kde)) {
         auto portal = std::make_unique<RemoteDesktopPortal>();
+        auto storedToken = [] { return Defaults::shared().string("remoteDesktopRestoreToken").value_or(""); };
         remoteDesktop_ = portal.get();
         portal->onRestoreToken = [](const std::string& token) {
             Defaults::shared().setString("remoteDesktopRestoreToken", token);
@@ -179,7 +195,12 @@ void PlatformLoader::startDesktopServices(std::function<void(ControlCommand)> ke
         // Until the user grants it, its paste sends nothing and says so, as the fallback did.
         keySynth_ = std::move(portal);
         KeySynth::setShared(keySynth_.get());
-        remoteDesktop_->start(Defaults::shared().string("remoteDesktopRestoreToken").value_or(""));
+        // The Shortcuts page and the first-run window show the grant and can ask again.
+        if (start.desktop == DesktopKind::gnome) {
+            pastePermission_ = std::make_unique<PortalPastePermission>(*remoteDesktop_, storedToken);
+            PastePermission::setShared(pastePermission_.get());
+        }
+        remoteDesktop_->start(storedToken());
     }
 }
 

@@ -17,6 +17,7 @@ struct _XDisplay;
 namespace platform {
 
 class Accessibility;
+class CustomShortcut;
 class EvdevKeyEvents;
 class GlobalShortcutsPortal;
 class LogindSession;
@@ -26,6 +27,7 @@ class KeyEvents;
 class KeyGrab;
 class KeySynth;
 class Pasteboard;
+class PastePermission;
 class WaylandConnection;
 
 class PlatformLoader {
@@ -69,6 +71,8 @@ private:
     std::unique_ptr<GlobalShortcutsPortal> shortcuts_;
     bool shortcutBound_ = false;
     RemoteDesktopPortal* remoteDesktop_ = nullptr;  // the installed key synth, when it is that
+    std::unique_ptr<PastePermission> pastePermission_;  // over remoteDesktop_, on GNOME
+    std::unique_ptr<CustomShortcut> customShortcut_;    // on GNOME
 };
 
 }  // namespace platform

@@ -140,6 +140,8 @@ void RemoteDesktopPortal::start(const std::string& restoreToken) {
 
 RemoteDesktopPortal::State RemoteDesktopPortal::state() const { return impl_->state; }
 
+std::uint32_t RemoteDesktopPortal::version() const { return impl_->version; }
+
 bool RemoteDesktopPortal::paste() {
     if (impl_->state == State::closed) impl_->start();
     if (impl_->state != State::granted) return false;

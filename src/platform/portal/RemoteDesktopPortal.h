@@ -10,6 +10,7 @@
 
 #include "platform/KeySynth.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,6 +35,8 @@ public:
     // Opens the session, with the restore token of an earlier grant where the portal takes one.
     void start(const std::string& restoreToken = {});
     State state() const;
+    // The portal's interface version once read (1 until then): from 2 on a grant is kept.
+    std::uint32_t version() const;
 
     // Sends Control+V (Control+Shift+V when `focusedIsTerminal` says so). False, sending nothing,
     // unless the keyboard is granted; a closed session is opened again for the next paste.

@@ -7,8 +7,13 @@
 #include "ui/main/PageHeader.h"
 #include "ui/main/RoundedBox.h"
 #include "ui/main/ShortcutRow.h"
+#include "ui/main/SmallButton.h"
+#include "ui/kit/KestalErrorText.h"
 
+#include "platform/CustomShortcut.h"
 #include "platform/KeyEvents.h"
+#include "platform/MainQueue.h"
+#include "platform/PastePermission.h"
 #include "platform/Paths.h"
 
 #include <QComboBox>
@@ -16,6 +21,7 @@
 #include <QStandardPaths>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -42,11 +48,33 @@ QComboBox* picker(QWidget* parent) {
     return combo;
 }
 
+// The desktop's paste permission, where it asks the user for one and can be asked.
+bool pastePermissionAsked() {
+    return platform::PastePermission::isInstalled() &&
+           platform::PastePermission::shared().state() != platform::PastePermission::State::unavailable;
+}
+
+// Whether the page can offer our GNOME shortcut (or its removal): the desktop's settings take one,
+// and either it is there or the key cannot reach us from every program otherwise.
+bool offersCustomShortcut(const platform::SessionChoice& choice) {
+    if (!platform::CustomShortcut::isInstalled()) return false;
+    auto& shortcut = platform::CustomShortcut::shared();
+    if (!shortcut.available()) return false;
+    return shortcut.installed() || (choice.desktop == platform::DesktopKind::gnome && !choice.keyWorksEverywhere());
+}
+
+const QString kCustomShortcutsPlace = QString::fromUtf8(
+    "Settings \u2192 Keyboard \u2192 View and Customize Shortcuts \u2192 Custom Shortcuts");
+
 }  // namespace
 
 QString ShortcutsPage::sessionStatus(const platform::SessionChoice& choice) {
-    return QString::fromStdString(choice.keyStatus()) + QString::fromUtf8(" \u00b7 ") +
-           QString::fromStdString(choice.pasteStatus());
+    QString paste = QString::fromStdString(choice.pasteStatus());
+    if (pastePermissionAsked()) {
+        const bool granted = platform::PastePermission::shared().state() == platform::PastePermission::State::granted;
+        paste = QString::fromUtf8("Paste: remote desktop permission \u2014 ") + (granted ? "granted" : "not granted");
+    }
+    return QString::fromStdString(choice.keyStatus()) + QString::fromUtf8(" \u00b7 ") + paste;
 }
 
 QString ShortcutsPage::programCommand() {
@@ -96,12 +124,19 @@ QString ShortcutsPage::keyAdvice(const platform::SessionChoice& choice, int pttC
                                                 "everywhere, ")
                                : QStringLiteral("No key reaches Tovrin in this session; to start and stop dictation, ");
     switch (choice.desktop) {
-    case DesktopKind::gnome:
-        return QStringLiteral("For hold-to-talk, add yourself to the input group (sudo usermod -aG input $USER, then "
-                              "log out and in). Members of that group can read every key typed. Otherwise, ") +
-               prefix.at(0).toLower() + prefix.mid(1) + QString::fromUtf8("add a shortcut in Settings \u2192 Keyboard \u2192 View and Customize "
-                                          "Shortcuts \u2192 Custom Shortcuts with the command ") +
-               toggle + " (tap to start, tap again to stop).";
+    case DesktopKind::gnome: {
+        const QString inputGroup = QStringLiteral(
+            "For hold-to-talk, add yourself to the input group (sudo usermod -aG input $USER, then log out and in). "
+            "Members of that group can read every key typed.");
+        const QString otherwise = QStringLiteral(" Otherwise, ") + prefix.at(0).toLower() + prefix.mid(1);
+        if (offersCustomShortcut(choice)) {
+            if (platform::CustomShortcut::shared().installed())
+                return inputGroup + " Until then, the GNOME shortcut below starts and stops dictation in every program.";
+            return inputGroup + otherwise + "add a GNOME shortcut with the button below (tap to start, tap again to stop).";
+        }
+        return inputGroup + otherwise + "add a shortcut in " + kCustomShortcutsPlace + " with the command " + toggle +
+               " (tap to start, tap again to stop).";
+    }
     case DesktopKind::kde:
         return prefix + QString::fromUtf8("add one in System Settings \u2192 Shortcuts \u2192 Add New \u2192 "
                                           "Command or Script with the command ") +
@@ -145,8 +180,41 @@ ShortcutsPage::ShortcutsPage(QWidget* parent) : QWidget(parent) {
     bindings_->setWordWrap(false);
     bindings_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     sessionColumn->addWidget(status_);
+
+    // What the desktop's dialog will ask, said before it opens, and a way to ask again.
+    permissionNote_ = text({}, Kestal::caption(), Kestal::dim, sessionBox);
+    permissionNote_->setObjectName("pastePermissionNote");
+    sessionColumn->addWidget(permissionNote_);
+    askPermission_ = SmallButton::create("Ask for Permission", sessionBox);
+    askPermission_->setObjectName("askPastePermission");
+    connect(askPermission_, &QPushButton::clicked, this, [this] {
+        if (platform::PastePermission::isInstalled()) platform::PastePermission::shared().request();
+        refreshSession();
+    });
+    sessionColumn->addWidget(askPermission_, 0, Qt::AlignLeft);
+
     sessionColumn->addWidget(advice_);
     sessionColumn->addWidget(bindings_);
+
+    customShortcut_ = new QWidget(sessionBox);
+    customShortcut_->setObjectName("customShortcut");
+    auto* shortcutColumn = new QVBoxLayout(customShortcut_);
+    shortcutColumn->setContentsMargins(0, 0, 0, 0);
+    shortcutColumn->setSpacing(6);
+    customShortcutNote_ = text({}, Kestal::caption(), Kestal::dim, customShortcut_);
+    customShortcutNote_->setObjectName("customShortcutNote");
+    customShortcutNote_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    shortcutColumn->addWidget(customShortcutNote_);
+    customShortcutButton_ = SmallButton::create({}, customShortcut_);
+    customShortcutButton_->setObjectName("customShortcutButton");
+    connect(customShortcutButton_, &QPushButton::clicked, this, [this] { toggleCustomShortcut(); });
+    shortcutColumn->addWidget(customShortcutButton_, 0, Qt::AlignLeft);
+    customShortcutError_ = new KestalErrorText({}, customShortcut_);
+    customShortcutError_->setObjectName("customShortcutError");
+    customShortcutError_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    customShortcutError_->setVisible(false);
+    shortcutColumn->addWidget(customShortcutError_);
+    sessionColumn->addWidget(customShortcut_);
     column->addWidget(sessionBox);
 
     auto* pttBox = box(this);
@@ -232,18 +300,88 @@ ShortcutsPage::ShortcutsPage(QWidget* parent) : QWidget(parent) {
     refresh();
 }
 
-void ShortcutsPage::refresh() {
+ShortcutsPage::~ShortcutsPage() { poll_.cancel(); }
+
+void ShortcutsPage::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    refreshSession();
+    if (!poll_.isValid() || poll_.isCancelled()) schedulePoll();
+}
+
+void ShortcutsPage::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    poll_.cancel();
+}
+
+void ShortcutsPage::schedulePoll() {
+    std::weak_ptr<int> alive = alive_;
+    poll_ = platform::MainQueue::after(kPollSeconds, [this, alive] {
+        if (alive.expired()) return;
+        refreshSession();
+        schedulePoll();
+    });
+}
+
+void ShortcutsPage::refreshSession() {
+    const platform::SessionChoice session = platform::SessionChoice::current();
     const int ptt = AppSettings::shared().pttKeyCode();
-    const int cancelCode = AppSettings::shared().cancelKeyCode();
-    const QString name = keyName(ptt);
+    status_->setText(sessionStatus(session));
+
+    // Where the desktop owns the key, it is the key the desktop reports.
+    const QString name = session.key == platform::KeySource::desktopShortcut && !session.keyTrigger.empty()
+                             ? QString::fromStdString(session.keyTrigger)
+                             : keyName(ptt);
     rows_[0]->setKeys(name);
     rows_[1]->setKeys(name + " (tap)");
 
-    const platform::SessionChoice session = platform::SessionChoice::current();
     advice_->setText(keyAdvice(session, ptt));
     advice_->setVisible(!advice_->text().isEmpty());
     bindings_->setText(bindingLines(session).join('\n'));
     bindings_->setVisible(!bindings_->text().isEmpty());
+
+    const bool asked = pastePermissionAsked();
+    permissionNote_->setVisible(asked);
+    askPermission_->setVisible(asked && platform::PastePermission::shared().state() ==
+                                            platform::PastePermission::State::notGranted);
+    if (asked)
+        permissionNote_->setText(
+            QString::fromUtf8("To paste into other programs, Tovrin asks GNOME for remote interaction. GNOME asks "
+                              "you %1 in a dialog: switch on \u201cAllow remote interaction\u201d and press Share.")
+                .arg(platform::PastePermission::shared().remembered() ? "once" : "at each start of Tovrin"));
+
+    const bool offered = offersCustomShortcut(session);
+    customShortcut_->setVisible(offered);
+    if (offered) {
+        const bool installed = platform::CustomShortcut::shared().installed();
+        const QString what = programCommand() + " --toggle on the Menu key. It gives tap mode only: tap to start, "
+                                                 "tap again to stop.";
+        customShortcutNote_->setText(installed ? "A GNOME shortcut runs " + what : "A GNOME shortcut can run " + what);
+        customShortcutButton_->setText(installed ? "Remove GNOME Shortcut" : "Add GNOME Shortcut");
+    }
+}
+
+void ShortcutsPage::toggleCustomShortcut() {
+    if (!platform::CustomShortcut::isInstalled()) return;
+    auto& shortcut = platform::CustomShortcut::shared();
+    QString error;
+    if (shortcut.installed()) {
+        if (!shortcut.remove())
+            error = "GNOME's keyboard settings did not let Tovrin remove its shortcut. Remove it in " +
+                    kCustomShortcutsPlace + ".";
+    } else if (!shortcut.install(platform::KeyCode::function, (programCommand() + " --toggle").toStdString())) {
+        // (On the Menu key whatever the push-to-talk key: GNOME binds no lone modifier.)
+        error = "GNOME's keyboard settings did not take the shortcut. Add it in " + kCustomShortcutsPlace +
+                " with the command " + programCommand() + " --toggle.";
+    }
+    customShortcutError_->setText(error);
+    customShortcutError_->setVisible(!error.isEmpty());
+    refreshSession();
+}
+
+void ShortcutsPage::refresh() {
+    const int ptt = AppSettings::shared().pttKeyCode();
+    const int cancelCode = AppSettings::shared().cancelKeyCode();
+    refreshSession();
 
     {
         const QSignalBlocker block(ptt_);

@@ -43,15 +43,15 @@ PermissionRow::PermissionRow(QString icon, QString title, QString subtitle, std:
     tp.setColor(QPalette::WindowText, Kestal::text);
     titleLabel->setPalette(tp);
     text->addWidget(titleLabel);
-    auto* subtitleLabel = new QLabel(subtitle_, this);
-    subtitleLabel->setObjectName("subtitle");
-    subtitleLabel->setFont(Kestal::caption());
-    subtitleLabel->setTextFormat(Qt::PlainText);
-    subtitleLabel->setWordWrap(true);
-    QPalette sp = subtitleLabel->palette();
+    subtitleLabel_ = new QLabel(subtitle_, this);
+    subtitleLabel_->setObjectName("subtitle");
+    subtitleLabel_->setFont(Kestal::caption());
+    subtitleLabel_->setTextFormat(Qt::PlainText);
+    subtitleLabel_->setWordWrap(true);
+    QPalette sp = subtitleLabel_->palette();
     sp.setColor(QPalette::WindowText, Kestal::dim);
-    subtitleLabel->setPalette(sp);
-    text->addWidget(subtitleLabel);
+    subtitleLabel_->setPalette(sp);
+    text->addWidget(subtitleLabel_);
     row->addLayout(text, 1);
 
     enable_ = new QPushButton("Enable", this);
@@ -76,6 +76,12 @@ void PermissionRow::setGranted(bool granted) {
     if (granted == granted_) return;
     granted_ = granted;
     refreshLook();
+}
+
+void PermissionRow::setSubtitle(const QString& subtitle) {
+    if (subtitle == subtitle_) return;
+    subtitle_ = subtitle;
+    subtitleLabel_->setText(subtitle_);
 }
 
 void PermissionRow::refreshLook() {

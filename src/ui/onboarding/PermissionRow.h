@@ -18,6 +18,7 @@ public:
 
     bool granted() const { return granted_; }
     void setGranted(bool granted);
+    void setSubtitle(const QString& subtitle);
 
     const QString& icon() const { return icon_; }
     const QString& title() const { return title_; }
@@ -39,6 +40,7 @@ private:
     bool granted_ = false;
 
     QLabel* symbol_;
+    QLabel* subtitleLabel_;
     QPushButton* enable_;
     QLabel* mark_;
 };

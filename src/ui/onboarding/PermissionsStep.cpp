@@ -3,6 +3,7 @@
 #include "platform/Accessibility.h"
 #include "platform/MainQueue.h"
 #include "platform/MicPermission.h"
+#include "platform/PastePermission.h"
 #include "platform/Workspace.h"
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalPrimaryButtonStyle.h"
@@ -42,8 +43,14 @@ PermissionsStep::PermissionsStep(std::function<void()> next, QWidget* parent)
                                 [this] { enableMicrophone(); }, this);
     micRow_->setObjectName("microphoneRow");
     column->addWidget(micRow_);
-    axRow_ = new PermissionRow("accessibility", "Accessibility", "So the Menu hotkey works and text lands in your cursor.",
-                               [this] { enableAccessibility(); }, this);
+    pastePermission_ = platform::PastePermission::isInstalled();
+    if (pastePermission_)
+        axRow_ = new PermissionRow("keyboard", "Remote interaction", pastePermissionSubtitle(),
+                                   [this] { enableAccessibility(); }, this);
+    else
+        axRow_ = new PermissionRow("accessibility", "Accessibility",
+                                   "So the Menu hotkey works and text lands in your cursor.",
+                                   [this] { enableAccessibility(); }, this);
     axRow_->setObjectName("accessibilityRow");
     column->addWidget(axRow_);
 
@@ -80,7 +87,12 @@ void PermissionsStep::schedulePoll() {
 void PermissionsStep::refresh() {
     micOK_ = platform::MicPermission::isInstalled() &&
              platform::MicPermission::shared().status() == platform::MicAuthorization::authorized;
-    axOK_ = platform::Accessibility::shared().isTrusted(false);
+    if (pastePermission_) {
+        axOK_ = platform::PastePermission::shared().state() == platform::PastePermission::State::granted;
+        axRow_->setSubtitle(pastePermissionSubtitle());
+    } else {
+        axOK_ = platform::Accessibility::shared().isTrusted(false);
+    }
     micRow_->setGranted(micOK_);
     axRow_->setGranted(axOK_);
     updateButton();
@@ -93,11 +105,25 @@ void PermissionsStep::enableMicrophone() {
 }
 
 void PermissionsStep::enableAccessibility() {
+    if (pastePermission_) {
+        // The desktop's dialog opens; the next reading shows the answer.
+        platform::PastePermission::shared().request();
+        return;
+    }
     platform::Accessibility::shared().isTrusted(true);
     open(kAccessibilitySettings);
 }
 
 void PermissionsStep::open(const std::string& url) { platform::Workspace::shared().openUrl(url); }
+
+QString PermissionsStep::pastePermissionSubtitle() {
+    auto& permission = platform::PastePermission::shared();
+    if (permission.state() == platform::PastePermission::State::unavailable)
+        return "GNOME offers no way to paste for Tovrin here: the text stays on the clipboard, press Ctrl+V to paste.";
+    return QString::fromUtf8("So text lands in your cursor. GNOME asks %1: switch on \u201cAllow remote interaction\u201d "
+                             "and press Share.")
+        .arg(permission.remembered() ? "once" : "at each start of Tovrin");
+}
 
 QColor PermissionsStep::continueTint() const { return micOK_ && axOK_ ? Kestal::blue : Kestal::dim; }
 

@@ -1,6 +1,8 @@
 // The permissions step: microphone access and the trust for global keys and synthetic input.
 // While on screen it reads both once a second, so a permission granted (or revoked) in the
-// desktop's settings shows up without any action in the window.
+// desktop's settings shows up without any action in the window. Where the desktop asks the user
+// before we may send the paste chord (GNOME on Wayland), the second row is that permission: it
+// says what the desktop's dialog will ask before it opens, and "Enable" opens it.
 #pragma once
 
 #include "ui/onboarding/OnboardingStep.h"
@@ -36,7 +38,8 @@ public:
     void refresh();
     // Asks for microphone access and opens the microphone privacy settings at once.
     void enableMicrophone();
-    // Asks for trust (with the prompt) and opens the Accessibility privacy settings.
+    // Asks for trust (with the prompt) and opens the Accessibility privacy settings; where the
+    // desktop asks for the paste permission, asks for that instead.
     void enableAccessibility();
     // Opens a settings link; a link that does not parse does nothing.
     static void open(const std::string& url);
@@ -51,8 +54,11 @@ public:
 private:
     void schedulePoll();
     void updateButton();
+    // The paste permission's row text for what the desktop will do when asked.
+    static QString pastePermissionSubtitle();
 
     std::function<void()> next_;
+    bool pastePermission_ = false;  // the second row is the desktop's paste permission
     bool micOK_ = false;
     bool axOK_ = false;
     std::optional<bool> styledBoth_;  // the look the button was last given

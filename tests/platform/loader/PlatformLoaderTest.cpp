@@ -1,10 +1,12 @@
 // In a GNOME session under Wayland the loader asks the desktop's portals after start-up: once they
 // answer, the push-to-talk key comes from the GlobalShortcuts portal and the paste chord goes
-// through the RemoteDesktop portal, and the session's status says so.
+// through the RemoteDesktop portal, and the session's status says so: the key the desktop reports,
+// and the paste permission, which the windows show and can ask for again.
 #include "support/FakePortal.h"
 
 #include "platform/Defaults.h"
 #include "platform/KeySynth.h"
+#include "platform/PastePermission.h"
 #include "platform/loader/PlatformLoader.h"
 #include "support/AsyncWait.h"
 #include "support/TestEnvironment.h"
@@ -35,6 +37,10 @@ TEST(PlatformLoader, AGnomeSessionTakesTheKeyAndThePasteFromThePortalsOnceTheyAn
             },
             10));
         EXPECT_EQ(Defaults::shared().string("remoteDesktopRestoreToken"), "token-1");
+        EXPECT_EQ(SessionChoice::current().keyTrigger, portal.trigger);
+        ASSERT_TRUE(PastePermission::isInstalled());
+        EXPECT_EQ(PastePermission::shared().state(), PastePermission::State::granted);
+        EXPECT_TRUE(PastePermission::shared().remembered());
 
         portal.shortcut("Activated");
         portal.shortcut("Deactivated");
@@ -42,6 +48,21 @@ TEST(PlatformLoader, AGnomeSessionTakesTheKeyAndThePasteFromThePortalsOnceTheyAn
         ASSERT_TRUE(test::driveUntil([&] { return commands.size() == 2 && portal.keys.size() == 4; }, 10));
         EXPECT_EQ(commands, (std::vector<ControlCommand>{ControlCommand::pttDown, ControlCommand::pttUp}));
         EXPECT_EQ(portal.keys, (std::vector<std::string>{"29+", "47+", "47-", "29-"}));
+
+        // The desktop ends the session: no longer granted; a refusal when asked again stays so, and
+        // the next request, with the stored token, is granted.
+        auto permission = [] { return PastePermission::shared().state(); };
+        portal.closeSession();
+        ASSERT_TRUE(test::driveUntil([&] { return permission() == PastePermission::State::notGranted; }, 10));
+        portal.startAnswer = 2;
+        PastePermission::shared().request();
+        ASSERT_TRUE(test::driveUntil([&] { return permission() == PastePermission::State::notGranted; }, 10));
+        EXPECT_EQ(SessionChoice::current().paste, PastePath::clipboardOnly);
+        portal.startAnswer = 0;
+        PastePermission::shared().request();
+        ASSERT_TRUE(test::driveUntil([&] { return permission() == PastePermission::State::granted; }, 10));
+        EXPECT_EQ(portal.receivedRestoreToken, "token-1");
     }
+    EXPECT_FALSE(PastePermission::isInstalled()) << "nothing points into the loader once it is gone";
     test::reset();  // the loader's key synth is gone with it
 }

@@ -1,9 +1,12 @@
 // The Shortcuts page: the key names it shows and the two pickers writing the key settings, the
-// cancel picker never offering the push-to-talk key.
+// cancel picker never offering the push-to-talk key; in a Wayland session, what the desktop
+// answered, and our GNOME shortcut.
 #include "state/AppSettings.h"
 #include "dictation/HotkeyMonitor.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"
+#include "platform/FakeCustomShortcut.h"
+#include "platform/FakePastePermission.h"
 #include "support/Child.h"
 #include "support/TestEnvironment.h"
 #include "ui/main/ShortcutRow.h"
@@ -13,6 +16,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QToolButton>
 
 namespace {
@@ -119,6 +123,8 @@ TEST_F(ShortcutsPageTest, TheSessionStatusAndWhatToDoWhenTheKeyCannotReachUs) {
         EXPECT_EQ(label(page, "sessionStatus")->text(), QString::fromUtf8("Key: X11 \u00b7 Paste: X11"));
         EXPECT_TRUE(label(page, "sessionAdvice")->isHidden());
         EXPECT_TRUE(label(page, "sessionBindings")->isHidden());
+        EXPECT_TRUE(label(page, "pastePermissionNote")->isHidden());
+        EXPECT_TRUE(test::child<QWidget>(page, "customShortcut")->isHidden());
     }
 
     const QString program = ShortcutsPage::programCommand();
@@ -142,6 +148,110 @@ TEST_F(ShortcutsPageTest, TheSessionStatusAndWhatToDoWhenTheKeyCannotReachUs) {
     EXPECT_TRUE(label(gnome, "sessionBindings")->isHidden());
     const QString advice = label(gnome, "sessionAdvice")->text();
     EXPECT_TRUE(advice.contains("Custom Shortcuts with the command " + program + " --toggle")) << advice.toStdString();
+}
+
+struct GnomeSession {
+    platform::SessionChoice saved = platform::SessionChoice::current();
+    platform::FakePastePermission permission;
+    platform::FakeCustomShortcut shortcut;
+    GnomeSession() {
+        using namespace platform;
+        SessionChoice::setCurrent({DesktopKind::gnome, KeySource::xwaylandOnly, ClipboardPath::system, PastePath::clipboardOnly});
+        PastePermission::setShared(&permission);
+        CustomShortcut::setShared(&shortcut);
+    }
+    ~GnomeSession() {
+        platform::PastePermission::setShared(nullptr);
+        platform::CustomShortcut::setShared(nullptr);
+        platform::SessionChoice::setCurrent(saved);
+    }
+};
+
+TEST_F(ShortcutsPageTest, WhileShownThePageFollowsTheDesktopsAnswers) {
+    using namespace platform;
+    GnomeSession gnome;
+    ShortcutsPage page;
+    page.show();
+    auto status = [&] { return test::child<QLabel>(page, "sessionStatus")->text(); };
+    auto* ask = test::child<QPushButton>(page, "askPastePermission");
+    const QLabel* note = test::child<QLabel>(page, "pastePermissionNote");
+
+    // Before the desktop's dialog opens the page says what it will ask, and that it asks again at
+    // each start where it keeps no grant.
+    EXPECT_TRUE(status().endsWith("not granted")) << status().toStdString();
+    EXPECT_FALSE(note->isHidden());
+    EXPECT_TRUE(note->text().contains("each start"));
+    ASSERT_FALSE(ask->isHidden());
+    ask->click();
+    EXPECT_EQ(gnome.permission.requests, 1);
+    EXPECT_TRUE(ask->isHidden()) << "no second request while the dialog is up";
+
+    gnome.permission.answer = PastePermission::State::granted;
+    gnome.permission.keepsGrant = true;
+    SessionChoice now = SessionChoice::current();
+    now.key = KeySource::desktopShortcut;
+    now.keyTrigger = "Ctrl+Alt+D";
+    SessionChoice::setCurrent(now);
+    test::fakes().scheduler.advance(ShortcutsPage::kPollSeconds);
+    EXPECT_TRUE(status().endsWith("granted") && !status().contains("not granted")) << status().toStdString();
+    EXPECT_TRUE(note->text().contains("once"));
+    // The desktop owns the key: the rows name the key it reports, not the stored one.
+    EXPECT_EQ(page.row(0)->keys(), "Ctrl+Alt+D");
+    EXPECT_EQ(page.row(1)->keys(), "Ctrl+Alt+D (tap)");
+
+    gnome.permission.answer = PastePermission::State::notGranted;  // the desktop ended the session
+    test::fakes().scheduler.advance(ShortcutsPage::kPollSeconds);
+    EXPECT_TRUE(status().endsWith("not granted"));
+    EXPECT_FALSE(ask->isHidden());
+
+    page.hide();
+    test::fakes().scheduler.advance(10);
+    EXPECT_EQ(test::fakes().scheduler.pendingCount(), 0u) << "nothing is read while the page is hidden";
+}
+
+TEST_F(ShortcutsPageTest, TheGnomeShortcutButtonAddsAndRemovesOursAndSaysWhenGnomeRefuses) {
+    GnomeSession gnome;
+    AppSettings::shared().setPttKeyCode(62);  // a modifier: GNOME cannot bind it alone
+    ShortcutsPage page;
+    auto* box = test::child<QWidget>(page, "customShortcut");
+    auto* button = test::child<QPushButton>(page, "customShortcutButton");
+    auto* error = test::child<QLabel>(page, "customShortcutError");
+    ASSERT_FALSE(box->isHidden());
+    EXPECT_TRUE(test::child<QLabel>(page, "sessionAdvice")->text().contains("button below"));
+
+    button->click();
+    EXPECT_TRUE(gnome.shortcut.present);
+    EXPECT_EQ(gnome.shortcut.keyCode, 63) << "on the Menu key";
+    EXPECT_EQ(QString::fromStdString(gnome.shortcut.command), ShortcutsPage::programCommand() + " --toggle");
+    EXPECT_TRUE(error->isHidden());
+    const QString added = button->text();
+
+    // GNOME's settings refuse: nothing is claimed, and the page says what to do instead.
+    gnome.shortcut.refuse = true;
+    button->click();
+    EXPECT_TRUE(gnome.shortcut.present);
+    EXPECT_EQ(button->text(), added);
+    EXPECT_FALSE(error->isHidden());
+    EXPECT_TRUE(error->text().contains("Custom Shortcuts"));
+
+    gnome.shortcut.refuse = false;
+    button->click();
+    EXPECT_FALSE(gnome.shortcut.present);
+    EXPECT_NE(button->text(), added);
+    EXPECT_TRUE(error->isHidden());
+
+    // A first add refused says how to add it by hand.
+    gnome.shortcut.refuse = true;
+    button->click();
+    EXPECT_FALSE(gnome.shortcut.present);
+    EXPECT_TRUE(error->text().contains(ShortcutsPage::programCommand() + " --toggle"));
+
+    // Where the key reaches us from every program, none of ours is offered.
+    platform::SessionChoice now = platform::SessionChoice::current();
+    now.key = platform::KeySource::inputDevices;
+    platform::SessionChoice::setCurrent(now);
+    ShortcutsPage devices;
+    EXPECT_TRUE(test::child<QWidget>(devices, "customShortcut")->isHidden());
 }
 
 }  // namespace

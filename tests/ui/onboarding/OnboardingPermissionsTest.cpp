@@ -1,7 +1,9 @@
 // The onboarding permissions step: what it reads once a second on the main queue's clock, how
-// the rows and the button follow, and what the "Enable" buttons ask for.
+// the rows and the button follow, and what the "Enable" buttons ask for; where the desktop asks
+// for the paste, that permission.
 #include "platform/MicPermission.h"
 #include "platform/Paths.h"
+#include "platform/FakePastePermission.h"
 #include "support/Child.h"
 #include "support/TestEnvironment.h"
 #include "ui/kit/Kestal.h"
@@ -144,6 +146,35 @@ TEST_F(OnboardingPermissionsTest, SkipGoesOnWithoutAskingAnything) {
     EXPECT_EQ(mic.requests, 0);
     EXPECT_EQ(test::fakes().accessibility.prompts, 0);
     EXPECT_TRUE(test::fakes().workspace.opened.empty());
+}
+
+TEST_F(OnboardingPermissionsTest, WhereTheDesktopAsksForThePasteTheRowIsThatPermission) {
+    platform::FakePastePermission paste;
+    platform::PastePermission::setShared(&paste);
+    step = std::make_unique<PermissionsStep>([this] { ++advances; });
+    mic.answer = platform::MicAuthorization::authorized;
+    test::fakes().accessibility.trusted = true;  // says nothing of the desktop's dialog
+    step->appear();
+    auto* row = test::child<PermissionRow>(step, "accessibilityRow");
+    EXPECT_TRUE(showsEnable(row));
+    EXPECT_EQ(test::child<QPushButton>(step, "continueButton")->text(), "Skip for now");
+    // Said before the dialog opens: what it asks, and how often.
+    EXPECT_TRUE(row->subtitle().contains("each start")) << row->subtitle().toStdString();
+
+    test::child<QPushButton>(row, "enableButton")->click();
+    EXPECT_EQ(paste.requests, 1);
+    EXPECT_EQ(test::fakes().accessibility.prompts, 0);
+    EXPECT_TRUE(test::fakes().workspace.opened.empty()) << "no settings link to open";
+
+    paste.answer = platform::PastePermission::State::granted;
+    paste.keepsGrant = true;
+    advance(1);
+    EXPECT_TRUE(showsGranted(row));
+    EXPECT_TRUE(row->subtitle().contains("once"));
+    EXPECT_EQ(test::child<QPushButton>(step, "continueButton")->text(), "Continue");
+
+    step.reset();
+    platform::PastePermission::setShared(nullptr);
 }
 
 }  // namespace
