@@ -81,7 +81,7 @@ AppSettings& AppSettings::shared() {
 AppSettings::AppSettings() { reload(); }
 
 void AppSettings::reload() {
-    provider_ = stringOr(Setting::provider, "tovrin");
+    provider_ = stringOr(Setting::provider, Route::account().stored());
     route_ = Route::parse(provider_);
     language_ = stringOr(Setting::language, "auto");
     aiEnhanceEnabled_ = store().boolean(keyOf(Setting::aiEnhance));
