@@ -185,9 +185,10 @@ void AppDelegate::setupStatusItem() {
     statusItem_->setMenu(menu);
     if (!languageWatch_) {
         languageWatch_ = std::make_unique<QObject>();
-        QObject::connect(&AppSettings::shared(), &AppSettings::changed, languageWatch_.get(), [this](AppSettings::Setting setting) {
-            if (setting == AppSettings::Setting::language) refreshLanguageChecks();
-        });
+        QObject::connect(&AppSettings::shared(), &AppSettings::changed, languageWatch_.get(),
+                         [this](AppSettings::Setting setting) {
+                             if (setting == AppSettings::Setting::language) refreshLanguageChecks();
+                         });
     }
 }
 

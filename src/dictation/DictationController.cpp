@@ -36,7 +36,8 @@ constexpr const char* kAccessibilityPane =
 }  // namespace
 
 namespace {
-DictationController::Parts withWidget(std::unique_ptr<RecordingWidget> widget, std::unique_ptr<CloudTranscriber> cloud) {
+DictationController::Parts withWidget(std::unique_ptr<RecordingWidget> widget,
+                                      std::unique_ptr<CloudTranscriber> cloud) {
     DictationController::Parts parts;
     parts.widget = std::move(widget);
     parts.cloud = std::move(cloud);
@@ -47,7 +48,8 @@ DictationController::Parts withWidget(std::unique_ptr<RecordingWidget> widget, s
 DictationController::DictationController(std::unique_ptr<RecordingWidget> widget)
     : DictationController(withWidget(std::move(widget), nullptr)) {}
 
-DictationController::DictationController(std::unique_ptr<RecordingWidget> widget, std::unique_ptr<CloudTranscriber> cloud)
+DictationController::DictationController(std::unique_ptr<RecordingWidget> widget,
+                                         std::unique_ptr<CloudTranscriber> cloud)
     : DictationController(withWidget(std::move(widget), std::move(cloud))) {}
 
 DictationController::DictationController(Parts parts) : parts_(std::move(parts)) {

@@ -58,9 +58,10 @@ CloudKeyField::CloudKeyField(const std::string& provider, QWidget* parent) : QWi
         if (save_->isEnabled()) save();
     });
 
-    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](AppSettings::Setting setting, const std::string& provider) {
-        if (setting == AppSettings::Setting::apiKey && provider == provider_) refreshHint();
-    });
+    connect(&AppSettings::shared(), &AppSettings::changed, this,
+            [this](AppSettings::Setting setting, const std::string& provider) {
+                if (setting == AppSettings::Setting::apiKey && provider == provider_) refreshHint();
+            });
     reload();
 }
 
@@ -90,7 +91,8 @@ QString CloudKeyField::fieldTitle(const std::string& provider) {
 }
 
 QString CloudKeyField::keyPage(const std::string& provider) {
-    if (auto p = ProviderModels::fromIdentifier(provider)) return QString::fromStdString(ProviderModels::of(*p).keyPage);
+    if (auto p = ProviderModels::fromIdentifier(provider))
+        return QString::fromStdString(ProviderModels::of(*p).keyPage);
     return {};
 }
 

@@ -65,7 +65,8 @@ DictionaryPage::DictionaryPage(Database& store, QWidget* parent) : QWidget(paren
     header->addAction(apply_);
     column->addWidget(header);
     connect(&AppSettings::shared(), &AppSettings::changed, apply_, [this](AppSettings::Setting setting) {
-        if (setting == AppSettings::Setting::applyDictionary) apply_->setChecked(AppSettings::shared().applyDictionary());
+        if (setting == AppSettings::Setting::applyDictionary)
+            apply_->setChecked(AppSettings::shared().applyDictionary());
     });
 
     auto* addBox = new RoundedBox(8, RoundedBox::quaternary(0.3), this);

@@ -352,7 +352,9 @@ void SettingsPage::setServerOK(std::optional<bool> ok) {
 // --- refreshing ---
 
 void SettingsPage::onSettingChanged(AppSettings::Setting setting) {
-    if (setting == AppSettings::Setting::provider && isVisible() && AppSettings::shared().provider() != probedProvider_) startProbe();
+    if (setting == AppSettings::Setting::provider && isVisible() &&
+        AppSettings::shared().provider() != probedProvider_)
+        startProbe();
     refresh();
 }
 
