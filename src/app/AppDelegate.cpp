@@ -151,7 +151,7 @@ platform::Task<> AppDelegate::runLaunchTask() {
     }
     if (!*alive) co_return;
     const bool signedIn = BackendClient::shared().isLoggedIn();
-    const bool needsModel = AppSettings::shared().provider() == "local" && ModelManager::shared().installed().empty();
+    const bool needsModel = AppSettings::shared().route().isLocal() && ModelManager::shared().installed().empty();
     if (!signedIn || needsModel) OnboardingWindowController::shared().show();
 }
 
@@ -185,9 +185,10 @@ void AppDelegate::setupStatusItem() {
     statusItem_->setMenu(menu);
     if (!languageWatch_) {
         languageWatch_ = std::make_unique<QObject>();
-        QObject::connect(&AppSettings::shared(), &AppSettings::changed, languageWatch_.get(), [this](const std::string& key) {
-            if (key == "lang") refreshLanguageChecks();
-        });
+        QObject::connect(&AppSettings::shared(), &AppSettings::changed, languageWatch_.get(),
+                         [this](AppSettings::Setting setting) {
+                             if (setting == AppSettings::Setting::language) refreshLanguageChecks();
+                         });
     }
 }
 

@@ -41,53 +41,27 @@ void check(const platform::HttpResponse& response, Provider provider) {
 }  // namespace
 
 const std::vector<Provider>& CloudTranscriber::allProviders() {
-    static const std::vector<Provider> all = {Provider::groq, Provider::openai, Provider::mistral, Provider::deepgram,
-                                              Provider::elevenlabs};
+    static const std::vector<Provider> all = [] {
+        std::vector<Provider> out;
+        for (const auto& e : ProviderModels::all()) out.push_back(e.provider);
+        return out;
+    }();
     return all;
 }
 
 std::optional<Provider> CloudTranscriber::providerFromRaw(const std::string& raw) {
-    for (Provider p : allProviders())
-        if (rawValue(p) == raw) return p;
-    return std::nullopt;
+    return ProviderModels::fromIdentifier(raw);
 }
 
-std::string CloudTranscriber::rawValue(Provider p) {
-    switch (p) {
-    case Provider::groq: return "groq";
-    case Provider::openai: return "openai";
-    case Provider::mistral: return "mistral";
-    case Provider::deepgram: return "deepgram";
-    case Provider::elevenlabs: return "elevenlabs";
-    }
-    return {};
-}
+std::string CloudTranscriber::rawValue(Provider p) { return ProviderModels::of(p).identifier; }
 
-std::string CloudTranscriber::displayName(Provider p) {
-    switch (p) {
-    case Provider::groq: return "Groq";
-    case Provider::openai: return "OpenAI";
-    case Provider::mistral: return "Mistral";
-    case Provider::deepgram: return "Deepgram";
-    case Provider::elevenlabs: return "ElevenLabs";
-    }
-    return {};
-}
+std::string CloudTranscriber::displayName(Provider p) { return ProviderModels::of(p).name; }
 
 std::vector<std::pair<std::string, std::string>> CloudTranscriber::models(Provider p) {
-    return ProviderModels::speech(rawValue(p));
+    return ProviderModels::of(p).speech;
 }
 
-std::string CloudTranscriber::defaultBaseURL(Provider p) {
-    switch (p) {
-    case Provider::groq: return "https://api.groq.com";
-    case Provider::openai: return "https://api.openai.com";
-    case Provider::mistral: return "https://api.mistral.ai";
-    case Provider::deepgram: return "https://api.deepgram.com";
-    case Provider::elevenlabs: return "https://api.elevenlabs.io";
-    }
-    return {};
-}
+std::string CloudTranscriber::defaultBaseURL(Provider p) { return ProviderModels::of(p).baseURL; }
 
 CloudTranscriber::CloudTranscriber() : CloudTranscriber(platform::Http::create(kTimeout), {}) {}
 
@@ -96,17 +70,16 @@ CloudTranscriber::CloudTranscriber(std::shared_ptr<platform::Http> http, std::ma
 
 CloudTranscriber::~CloudTranscriber() = default;
 
+std::unique_ptr<CloudTranscriber> CloudTranscriber::withBaseURL(const std::string& baseURL) {
+    std::map<Provider, std::string> bases;
+    for (Provider p : allProviders()) bases[p] = baseURL;
+    return std::make_unique<CloudTranscriber>(platform::Http::create(kTimeout), std::move(bases));
+}
+
 std::string CloudTranscriber::endpoint(Provider p) const {
     auto it = baseURLs_.find(p);
     const std::string base = it != baseURLs_.end() ? it->second : defaultBaseURL(p);
-    switch (p) {
-    case Provider::groq: return base + "/openai/v1/audio/transcriptions";
-    case Provider::openai:
-    case Provider::mistral: return base + "/v1/audio/transcriptions";
-    case Provider::deepgram: return base + "/v1/listen";
-    case Provider::elevenlabs: return base + "/v1/speech-to-text";
-    }
-    return base;
+    return base + ProviderModels::of(p).speechPath;
 }
 
 platform::Task<WhisperResult> CloudTranscriber::transcribe(std::string wav, std::string lang, Provider provider,
@@ -115,12 +88,16 @@ platform::Task<WhisperResult> CloudTranscriber::transcribe(std::string wav, std:
     if (key.empty()) throw AppError(10, "No " + displayName(provider) + " API key — add it in Settings.");
     // Each result is named before it is returned (GCC 12 mishandles co_return co_await).
     WhisperResult result;
-    switch (provider) {
-    case Provider::deepgram: result = co_await deepgram(std::move(wav), std::move(lang), std::move(model), key); break;
-    case Provider::elevenlabs:
-        result = co_await elevenlabs(std::move(wav), std::move(lang), std::move(model), key);
+    switch (ProviderModels::of(provider).speechAPI) {
+    case ProviderModels::SpeechAPI::deepgram:
+        result = co_await deepgram(std::move(wav), std::move(lang), provider, std::move(model), key);
         break;
-    default: result = co_await openAICompat(std::move(wav), std::move(lang), provider, std::move(model), key); break;
+    case ProviderModels::SpeechAPI::elevenLabs:
+        result = co_await elevenlabs(std::move(wav), std::move(lang), provider, std::move(model), key);
+        break;
+    case ProviderModels::SpeechAPI::openAI:
+        result = co_await openAICompat(std::move(wav), std::move(lang), provider, std::move(model), key);
+        break;
     }
     co_return result;
 }
@@ -169,10 +146,10 @@ platform::Task<WhisperResult> CloudTranscriber::openAICompat(std::string wav, st
     co_return WhisperResult{JsonDecoder::string(json, "text"), languageOf(lang)};
 }
 
-platform::Task<WhisperResult> CloudTranscriber::deepgram(std::string wav, std::string lang, std::string model,
-                                                         std::string key) {
+platform::Task<WhisperResult> CloudTranscriber::deepgram(std::string wav, std::string lang, Provider provider,
+                                                         std::string model, std::string key) {
     using platform::http::percentEncode;
-    std::string url = endpoint(Provider::deepgram) + "?model=" + percentEncode(model) +
+    std::string url = endpoint(provider) + "?model=" + percentEncode(model) +
                       "&smart_format=true&punctuate=true";
     url += lang != "auto" ? "&language=" + percentEncode(lang) : std::string("&detect_language=true");
     platform::HttpRequest request;
@@ -182,7 +159,7 @@ platform::Task<WhisperResult> CloudTranscriber::deepgram(std::string wav, std::s
     request.headers = {{"Authorization", "Token " + key}, {"Content-Type", "audio/wav"}};
     request.body = std::move(wav);
     const platform::HttpResponse response = co_await send(std::move(request));
-    check(response, Provider::deepgram);
+    check(response, provider);
     const auto json = JsonDecoder::parse(response.body);
     JsonDecoder::object(json, "transcription reply");
     const auto& channels = JsonDecoder::arrayField(JsonDecoder::objectField(json, "results"), "channels");
@@ -199,19 +176,19 @@ platform::Task<WhisperResult> CloudTranscriber::deepgram(std::string wav, std::s
     co_return WhisperResult{text, languageOf(lang)};
 }
 
-platform::Task<WhisperResult> CloudTranscriber::elevenlabs(std::string wav, std::string lang, std::string model,
-                                                           std::string key) {
+platform::Task<WhisperResult> CloudTranscriber::elevenlabs(std::string wav, std::string lang, Provider provider,
+                                                           std::string model, std::string key) {
     const std::string boundary = "Wendaro-" + platform::http::makeUuid();
     std::vector<std::pair<std::string, std::string>> fields = {{"model_id", model}};
     if (lang != "auto") fields.emplace_back("language_code", lang);
     platform::HttpRequest request;
     request.method = "POST";
-    request.url = endpoint(Provider::elevenlabs);
+    request.url = endpoint(provider);
     request.timeout = kTimeout;
     request.headers = {{"xi-api-key", key}, {"Content-Type", "multipart/form-data; boundary=" + boundary}};
     request.body = multipart(boundary, "file", wav, fields);
     const platform::HttpResponse response = co_await send(std::move(request));
-    check(response, Provider::elevenlabs);
+    check(response, provider);
     const auto json = JsonDecoder::parse(response.body);
     JsonDecoder::object(json, "transcription reply");
     co_return WhisperResult{JsonDecoder::string(json, "text"), languageOf(lang)};

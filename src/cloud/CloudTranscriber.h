@@ -1,6 +1,7 @@
 // Speech-to-text by a cloud provider with the user's own key: one HTTPS request per recording.
 #pragma once
 
+#include "state/ProviderModels.h"
 #include "state/WhisperResult.h"
 #include "platform/Task.h"
 
@@ -19,7 +20,8 @@ struct HttpResponse;
 
 class CloudTranscriber {
 public:
-    enum class Provider { groq, openai, mistral, deepgram, elevenlabs };
+    // The providers and what is known of them are the table of ProviderModels.
+    using Provider = CloudProvider;
 
     static const std::vector<Provider>& allProviders();
     static std::optional<Provider> providerFromRaw(const std::string& raw);
@@ -32,8 +34,10 @@ public:
 
     // A session with the 60 s request time-out, on the providers' real hosts.
     CloudTranscriber();
-    // Tests: another session, and other base addresses for some providers.
+    // Another session, and other base addresses for some providers (a fake on loopback in tests).
     CloudTranscriber(std::shared_ptr<platform::Http> http, std::map<Provider, std::string> baseURLs);
+    // The providers' real hosts except that every provider is sent to `baseURL`.
+    static std::unique_ptr<CloudTranscriber> withBaseURL(const std::string& baseURL);
     virtual ~CloudTranscriber();
 
     virtual platform::Task<WhisperResult> transcribe(std::string wav, std::string lang, Provider provider,
@@ -52,8 +56,10 @@ private:
     platform::Task<platform::HttpResponse> send(platform::HttpRequest request);
     platform::Task<WhisperResult> openAICompat(std::string wav, std::string lang, Provider provider, std::string model,
                                                std::string key);
-    platform::Task<WhisperResult> deepgram(std::string wav, std::string lang, std::string model, std::string key);
-    platform::Task<WhisperResult> elevenlabs(std::string wav, std::string lang, std::string model, std::string key);
+    platform::Task<WhisperResult> deepgram(std::string wav, std::string lang, Provider provider, std::string model,
+                                           std::string key);
+    platform::Task<WhisperResult> elevenlabs(std::string wav, std::string lang, Provider provider, std::string model,
+                                             std::string key);
 
     std::shared_ptr<platform::Http> http_;
     std::map<Provider, std::string> baseURLs_;

@@ -49,7 +49,12 @@ std::string trimmed(const std::string& s) {
 
 }  // namespace
 
-std::vector<Enhancer::Provider> Enhancer::allProviders() { return {Provider::groq, Provider::openai, Provider::mistral}; }
+std::vector<Enhancer::Provider> Enhancer::allProviders() {
+    std::vector<Provider> out;
+    for (const auto& e : ProviderModels::all())
+        if (e.enhances()) out.push_back(e.provider);
+    return out;
+}
 
 const std::vector<Enhancer::Mode>& Enhancer::modes() {
     static const std::vector<Mode> list = {
@@ -66,41 +71,22 @@ const std::vector<Enhancer::Mode>& Enhancer::modes() {
 }
 
 std::optional<Enhancer::Provider> Enhancer::providerFromRaw(const std::string& raw) {
-    if (raw == "groq") return Provider::groq;
-    if (raw == "openai") return Provider::openai;
-    if (raw == "mistral") return Provider::mistral;
+    const auto p = ProviderModels::fromIdentifier(raw);
+    if (p && ProviderModels::of(*p).enhances()) return p;
     return std::nullopt;
 }
 
-std::string Enhancer::rawValue(Provider p) {
-    switch (p) {
-    case Provider::groq: return "groq";
-    case Provider::openai: return "openai";
-    case Provider::mistral: return "mistral";
-    }
-    return {};
-}
+std::string Enhancer::rawValue(Provider p) { return ProviderModels::of(p).identifier; }
 
-std::string Enhancer::displayName(Provider p) {
-    switch (p) {
-    case Provider::groq: return "Groq";
-    case Provider::openai: return "OpenAI";
-    case Provider::mistral: return "Mistral";
-    }
-    return {};
-}
+std::string Enhancer::displayName(Provider p) { return ProviderModels::of(p).name; }
 
 std::vector<std::pair<std::string, std::string>> Enhancer::models(Provider p) {
-    return ProviderModels::enhancement(rawValue(p));
+    return ProviderModels::of(p).enhancement;
 }
 
 std::string Enhancer::endpoint(Provider p) {
-    switch (p) {
-    case Provider::groq: return "https://api.groq.com/openai/v1/chat/completions";
-    case Provider::openai: return "https://api.openai.com/v1/chat/completions";
-    case Provider::mistral: return "https://api.mistral.ai/v1/chat/completions";
-    }
-    return {};
+    const auto& e = ProviderModels::of(p);
+    return e.enhances() ? e.baseURL + e.chatPath : std::string();
 }
 
 std::string Enhancer::systemPrompt(const std::string& instruction, const std::string& language) {

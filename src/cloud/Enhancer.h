@@ -3,6 +3,7 @@
 // account service's enhancement uses too.
 #pragma once
 
+#include "state/ProviderModels.h"
 #include "platform/Http.h"
 #include "platform/Task.h"
 
@@ -15,7 +16,8 @@
 
 class Enhancer {
 public:
-    enum class Provider { groq, openai, mistral };
+    // The providers of ProviderModels that offer rewrite models.
+    using Provider = CloudProvider;
     struct Mode {
         std::string id;
         std::string name;
@@ -24,12 +26,13 @@ public:
 
     static std::vector<Provider> allProviders();
     static const std::vector<Mode>& modes();
+    // nullopt also for a provider that offers no rewrite.
     static std::optional<Provider> providerFromRaw(const std::string& raw);
     static std::string rawValue(Provider p);
     static std::string displayName(Provider p);
     // (model id, label) pairs; the first is the default.
     static std::vector<std::pair<std::string, std::string>> models(Provider p);
-    // The provider's chat-completion endpoint on its public API host.
+    // The provider's chat-completion endpoint on its public API host ("" when it offers no rewrite).
     static std::string endpoint(Provider p);
     // instruction + "\n\n" + the language sentence + " Output ONLY ...".
     static std::string systemPrompt(const std::string& instruction, const std::string& language);

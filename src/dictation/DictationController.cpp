@@ -23,9 +23,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <map>
-#include <string_view>
 
 namespace {
 
@@ -36,34 +33,29 @@ constexpr const char* kCopiedPressPaste = "Copied — press Ctrl+V to paste";
 constexpr const char* kAccessibilityPane =
     "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
 
-// For the end-to-end tests only: TOVRIN_TEST_CLOUD_BASE_URL points every cloud speech-to-text
-// provider at a fake on this machine. Anything but a loopback address is ignored, so no API key
-// can be sent elsewhere through it.
-std::unique_ptr<CloudTranscriber> makeCloudTranscriber() {
-    const char* base = std::getenv("TOVRIN_TEST_CLOUD_BASE_URL");
-    if (!base || std::string_view(base).rfind("http://127.0.0.1:", 0) != 0) return std::make_unique<CloudTranscriber>();
-    std::map<CloudTranscriber::Provider, std::string> urls;
-    for (CloudTranscriber::Provider p : CloudTranscriber::allProviders()) urls[p] = base;
-    return std::make_unique<CloudTranscriber>(platform::Http::create(60), std::move(urls));
-}
-
 }  // namespace
 
 namespace {
-DictationController::Parts withWidget(std::unique_ptr<RecordingWidget> widget) {
+DictationController::Parts withWidget(std::unique_ptr<RecordingWidget> widget,
+                                      std::unique_ptr<CloudTranscriber> cloud) {
     DictationController::Parts parts;
     parts.widget = std::move(widget);
+    parts.cloud = std::move(cloud);
     return parts;
 }
 }  // namespace
 
 DictationController::DictationController(std::unique_ptr<RecordingWidget> widget)
-    : DictationController(withWidget(std::move(widget))) {}
+    : DictationController(withWidget(std::move(widget), nullptr)) {}
+
+DictationController::DictationController(std::unique_ptr<RecordingWidget> widget,
+                                         std::unique_ptr<CloudTranscriber> cloud)
+    : DictationController(withWidget(std::move(widget), std::move(cloud))) {}
 
 DictationController::DictationController(Parts parts) : parts_(std::move(parts)) {
     if (!parts_.recorder) parts_.recorder = std::make_unique<AudioRecorder>();
     if (!parts_.whisper) parts_.whisper = std::make_unique<WhisperClient>();
-    if (!parts_.cloud) parts_.cloud = makeCloudTranscriber();
+    if (!parts_.cloud) parts_.cloud = std::make_unique<CloudTranscriber>();
     if (!parts_.transcriber) parts_.transcriber = std::make_unique<Transcriber>(*parts_.whisper, *parts_.cloud);
     if (!parts_.enhancer) parts_.enhancer = std::make_unique<Enhancer>();
     if (!parts_.injector) parts_.injector = std::make_unique<TextInjector>();

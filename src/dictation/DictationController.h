@@ -34,8 +34,10 @@ public:
         Database* history = nullptr;  // Database::shared() when left empty
     };
 
-    // The real collaborators, showing its work on `widget`.
+    // The real collaborators, showing its work on `widget`; cloud speech-to-text goes through
+    // `cloud` when given, else to the providers' real hosts.
     explicit DictationController(std::unique_ptr<RecordingWidget> widget);
+    DictationController(std::unique_ptr<RecordingWidget> widget, std::unique_ptr<CloudTranscriber> cloud);
     explicit DictationController(Parts parts);
     ~DictationController();
     DictationController(const DictationController&) = delete;

@@ -82,9 +82,11 @@ void HotkeyMonitor::start() {
     grabInUse_ = grab_ ? grab_ : platform::KeyGrab::hasShared() && !events_ ? &platform::KeyGrab::shared() : nullptr;
     if (!grabInUse_) return;
     settingsWatch_ = std::make_unique<QObject>();
-    QObject::connect(&AppSettings::shared(), &AppSettings::changed, settingsWatch_.get(), [this](const std::string& key) {
-        if (key == "pttKeyCode" || key == "cancelKeyCode") holdKeys();
-    });
+    QObject::connect(&AppSettings::shared(), &AppSettings::changed, settingsWatch_.get(),
+                     [this](AppSettings::Setting setting) {
+                         if (setting == AppSettings::Setting::pttKey || setting == AppSettings::Setting::cancelKey)
+                             holdKeys();
+                     });
     holdKeys();
 }
 

@@ -11,19 +11,19 @@ Transcriber::Transcriber(WhisperClient& local, CloudTranscriber& cloud) : local_
 Transcriber::~Transcriber() = default;
 
 platform::Task<WhisperResult> Transcriber::transcribe(std::string wav, std::string lang) {
-    const std::string provider = AppSettings::shared().provider();
+    const Route route = AppSettings::shared().route();
     std::exception_ptr remoteError;
-    if (provider == "tovrin") {
+    if (route.isAccount()) {
         try {
             WhisperResult result = co_await BackendClient::shared().transcribeRemote(wav, lang);
             co_return result;
         } catch (...) {
             remoteError = std::current_exception();
         }
-    } else if (auto cloudProvider = CloudTranscriber::providerFromRaw(provider)) {
+    } else if (auto cloudProvider = route.cloudProvider()) {
         try {
             WhisperResult result =
-                co_await cloud_.transcribe(wav, lang, *cloudProvider, AppSettings::shared().cloudModel(provider));
+                co_await cloud_.transcribe(wav, lang, *cloudProvider, AppSettings::shared().cloudModel(route.stored()));
             co_return result;
         } catch (...) {
             remoteError = std::current_exception();
@@ -46,11 +46,11 @@ platform::Task<WhisperResult> Transcriber::localFallback(std::string wav, std::s
 }
 
 platform::Task<bool> Transcriber::isHealthy() {
-    const std::string provider = AppSettings::shared().provider();
-    if (provider == "tovrin")
+    const Route route = AppSettings::shared().route();
+    if (route.isAccount())
         co_return BackendClient::shared().isLoggedIn() || EngineManager::shared().fallbackAvailable();
-    if (CloudTranscriber::providerFromRaw(provider)) {
-        const auto key = Secrets::get(Secrets::apiKeyAccount(provider));
+    if (route.cloudProvider()) {
+        const auto key = Secrets::get(Secrets::apiKeyAccount(route.stored()));
         co_return (key && !key->empty()) || EngineManager::shared().fallbackAvailable();
     }
     const bool healthy = co_await local_.isHealthy();

@@ -22,7 +22,7 @@ constexpr double kProbeInterval = 0.4;
 constexpr double kWarmupTimeout = 30;
 constexpr double kProviderWait = 90;
 
-bool isLocalProvider() { return AppSettings::shared().provider() == "local"; }
+bool isLocalProvider() { return AppSettings::shared().route().isLocal(); }
 
 }  // namespace
 
@@ -34,8 +34,8 @@ EngineManager& EngineManager::shared() {
 EngineManager::EngineManager() : probeSession_(platform::Http::create(kProbeTimeout)) {
     resetForTesting();
     // Whenever the provider changes, the server is brought into line again.
-    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const std::string& key) {
-        if (key == "provider") platform::MainQueue::post([this] { syncToProvider(); });
+    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](AppSettings::Setting setting) {
+        if (setting == AppSettings::Setting::provider) platform::MainQueue::post([this] { syncToProvider(); });
     });
 }
 

@@ -1,6 +1,8 @@
 // Every user setting, persisted in the defaults store and read at the moment of use.
 #pragma once
 
+#include "state/Route.h"
+
 #include <QObject>
 
 #include <cstdint>
@@ -9,9 +11,39 @@
 class AppSettings : public QObject {
     Q_OBJECT
 public:
+    // What a change notice names. The last three are kept per provider: the notice carries the
+    // provider's identifier with them.
+    enum class Setting {
+        provider,
+        language,
+        aiEnhance,
+        enhanceProvider,
+        enhanceMode,
+        customEnhanceInstruction,
+        sounds,
+        pauseOtherAudio,
+        inputDevice,
+        pttKey,
+        cancelKey,
+        widgetSize,
+        showInDock,
+        copyInsteadOfTyping,
+        applyDictionary,
+        launchAtLogin,
+        cloudModel,
+        enhanceModel,
+        apiKey,
+    };
+    Q_ENUM(Setting)
+
     static AppSettings& shared();
 
+    // The name the setting is stored under ("lang", "model_groq", the keychain's "groqApiKey").
+    static std::string storedKey(Setting setting, const std::string& provider = {});
+
     const std::string& provider() const { return provider_; }
+    // The "provider" setting, parsed.
+    const Route& route() const { return route_; }
     const std::string& language() const { return language_; }
     bool aiEnhanceEnabled() const { return aiEnhanceEnabled_; }
     const std::string& enhanceProvider() const { return enhanceProvider_; }
@@ -44,6 +76,8 @@ public:
     void setCopyInsteadOfTyping(bool v);
     void setApplyDictionary(bool v);
     void setLaunchAtLogin(bool v);
+    void setCloudModel(const std::string& provider, const std::string& model);
+    void setEnhanceModel(const std::string& provider, const std::string& model);
 
     // Stores a provider's API key (trimmed; blank removes it).
     void setAPIKey(const std::string& key, const std::string& provider);
@@ -54,13 +88,15 @@ public:
     void reload();
 
 signals:
-    // Fires after any setting changed (and after an API key was set), with the setting's key.
-    void changed(const std::string& key);
+    // Fires after any setting changed (and after an API key was set); `provider` names the
+    // provider of a per-provider setting and is empty for the others.
+    void changed(AppSettings::Setting setting, const std::string& provider);
 
 private:
     AppSettings();
 
     std::string provider_;
+    Route route_ = Route::account();
     std::string language_;
     bool aiEnhanceEnabled_ = false;
     std::string enhanceProvider_;

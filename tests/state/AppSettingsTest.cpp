@@ -1,4 +1,5 @@
 #include "state/AppSettings.h"
+#include "state/ProviderModels.h"
 #include "state/Secrets.h"
 #include "support/TestEnvironment.h"
 
@@ -51,6 +52,29 @@ TEST_F(AppSettingsTest, ChangesAreStoredWithTheirSideEffects) {
     EXPECT_EQ(settings().provider(), "local");
     EXPECT_EQ(settings().pttKeyCode(), 62);
     EXPECT_TRUE(settings().copyInsteadOfTyping());
+}
+
+TEST_F(AppSettingsTest, TheRouteIsParsedFromTheStoredProviderWhichKeepsItsValue) {
+    std::vector<std::string> values = {"local", "tovrin"};
+    for (const auto& e : ProviderModels::all()) values.push_back(e.identifier);
+    for (const auto& v : values) {
+        settings().setProvider(v);
+        settings().reload();
+        EXPECT_EQ(test::fakes().defaults.string("provider"), v);
+        EXPECT_EQ(settings().route().stored(), v) << v;
+        EXPECT_NE(settings().route().kind(), Route::Kind::unknown) << v;
+    }
+
+    // A value a later version wrote, or one in another case: no route of ours, and the stored
+    // value stays as it was.
+    for (const std::string v : {"whisperx", "Groq", ""}) {
+        test::fakes().defaults.setString("provider", v);
+        settings().reload();
+        EXPECT_EQ(settings().route().kind(), Route::Kind::unknown) << v;
+        EXPECT_FALSE(settings().route().cloudProvider()) << v;
+        EXPECT_EQ(settings().provider(), v);
+        EXPECT_EQ(test::fakes().defaults.string("provider"), v);
+    }
 }
 
 TEST_F(AppSettingsTest, ApiKeysAreTrimmedAndBlankKeysRemoved) {

@@ -3,7 +3,6 @@
 #include "state/AppSettings.h"
 #include "cloud/BackendClient.h"
 #include "cloud/Enhancer.h"
-#include "platform/Defaults.h"
 #include "ui/kit/Kestal.h"
 #include "ui/main/CloudKeyField.h"
 #include "ui/main/ToggleSwitch.h"
@@ -106,12 +105,10 @@ AIEnhancementSection::AIEnhancementSection(BackendClient& backend, QWidget* pare
     });
     connect(model_, &QComboBox::activated, this, [this](int index) {
         if (index < 0 || modelsOf_.empty()) return;
-        const std::string key = "enhModel_" + modelsOf_;
-        platform::Defaults::shared().setString(key, model_->itemData(index).toString().toStdString());
-        emit AppSettings::shared().changed(key);
+        AppSettings::shared().setEnhanceModel(modelsOf_, model_->itemData(index).toString().toStdString());
     });
 
-    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const std::string&) { refresh(); });
+    connect(&AppSettings::shared(), &AppSettings::changed, this, [this] { refresh(); });
     connect(&backend_, &BackendClient::changed, this, [this] { refresh(); });
     refresh();
 }

@@ -1,8 +1,8 @@
 #include "ui/main/CloudKeyField.h"
 
 #include "state/AppSettings.h"
+#include "state/ProviderModels.h"
 #include "state/Secrets.h"
-#include "cloud/CloudTranscriber.h"
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalSecondaryButtonStyle.h"
 #include "platform/Symbols.h"
@@ -58,9 +58,10 @@ CloudKeyField::CloudKeyField(const std::string& provider, QWidget* parent) : QWi
         if (save_->isEnabled()) save();
     });
 
-    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const std::string& key) {
-        if (key == Secrets::apiKeyAccount(provider_)) refreshHint();
-    });
+    connect(&AppSettings::shared(), &AppSettings::changed, this,
+            [this](AppSettings::Setting setting, const std::string& provider) {
+                if (setting == AppSettings::Setting::apiKey && provider == provider_) refreshHint();
+            });
     reload();
 }
 
@@ -84,17 +85,14 @@ std::string CloudKeyField::storedKey(const std::string& provider) {
 }
 
 QString CloudKeyField::fieldTitle(const std::string& provider) {
-    if (auto p = CloudTranscriber::providerFromRaw(provider))
-        return QString::fromStdString(CloudTranscriber::displayName(*p)) + " API key";
+    if (auto p = ProviderModels::fromIdentifier(provider))
+        return QString::fromStdString(ProviderModels::of(*p).name) + " API key";
     return QString::fromStdString(provider) + " API key";
 }
 
 QString CloudKeyField::keyPage(const std::string& provider) {
-    if (provider == "groq") return QStringLiteral("console.groq.com/keys (free)");
-    if (provider == "openai") return QStringLiteral("platform.openai.com/api-keys");
-    if (provider == "mistral") return QStringLiteral("console.mistral.ai/api-keys");
-    if (provider == "deepgram") return QStringLiteral("console.deepgram.com (free credits)");
-    if (provider == "elevenlabs") return QString::fromUtf8("elevenlabs.io \u2192 API keys");
+    if (auto p = ProviderModels::fromIdentifier(provider))
+        return QString::fromStdString(ProviderModels::of(*p).keyPage);
     return {};
 }
 

@@ -64,8 +64,9 @@ DictionaryPage::DictionaryPage(Database& store, QWidget* parent) : QWidget(paren
     });
     header->addAction(apply_);
     column->addWidget(header);
-    connect(&AppSettings::shared(), &AppSettings::changed, apply_, [this](const std::string& key) {
-        if (key == "dictApply") apply_->setChecked(AppSettings::shared().applyDictionary());
+    connect(&AppSettings::shared(), &AppSettings::changed, apply_, [this](AppSettings::Setting setting) {
+        if (setting == AppSettings::Setting::applyDictionary)
+            apply_->setChecked(AppSettings::shared().applyDictionary());
     });
 
     auto* addBox = new RoundedBox(8, RoundedBox::quaternary(0.3), this);

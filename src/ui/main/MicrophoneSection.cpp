@@ -47,8 +47,8 @@ MicrophoneSection::MicrophoneSection(QWidget* parent) : FormSection("Microphone"
     });
     connect(refresh_, &QToolButton::clicked, this, [this] { reloadDevices(); });
 
-    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const std::string& key) {
-        if (key == "inputDeviceUID") syncToSettings();
+    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](AppSettings::Setting setting) {
+        if (setting == AppSettings::Setting::inputDevice) syncToSettings();
     });
     rebuildPicker();
 }

@@ -5,7 +5,6 @@
 #include "cloud/CloudTranscriber.h"
 #include "engine/EngineManager.h"
 #include "engine/ModelManager.h"
-#include "platform/Defaults.h"
 #include "platform/Workspace.h"
 #include "ui/kit/AppIconManager.h"
 #include "ui/kit/AppIconPicker.h"
@@ -117,8 +116,8 @@ SettingsPage::SettingsPage(QWidget* parent) : QWidget(parent) {
     scroll_->setWidget(content);
     outer->addWidget(scroll_);
 
-    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const std::string& key) {
-        onSettingChanged(key);
+    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](AppSettings::Setting setting) {
+        onSettingChanged(setting);
     });
     connect(&EngineManager::shared(), &EngineManager::changed, this, [this] { refreshStatus(); });
     connect(&BackendClient::shared(), &BackendClient::changed, this, [this] { refresh(); });
@@ -136,8 +135,10 @@ QWidget* SettingsPage::buildTranscription(QWidget* parent) {
     QWidget* card = section->card();
 
     provider_ = picker("provider", nullptr);
-    provider_->addItem(QString::fromUtf8("On-device \u2014 private, on this computer"), QStringLiteral("local"));
-    provider_->addItem(QString::fromUtf8("Tovrin Cloud \u2014 fast, no setup"), QStringLiteral("tovrin"));
+    provider_->addItem(QString::fromUtf8("On-device \u2014 private, on this computer"),
+                       QString::fromStdString(Route::local().stored()));
+    provider_->addItem(QString::fromUtf8("Tovrin Cloud \u2014 fast, no setup"),
+                       QString::fromStdString(Route::account().stored()));
     provider_->insertSeparator(provider_->count());
     for (CloudTranscriber::Provider p : CloudTranscriber::allProviders())
         provider_->addItem(QString::fromStdString(CloudTranscriber::displayName(p)) +
@@ -213,9 +214,7 @@ QWidget* SettingsPage::buildTranscription(QWidget* parent) {
     section->addRow(cloudRows_);
     connect(cloudModel_, &QComboBox::activated, this, [this](int index) {
         if (index < 0 || cloudModelsOf_.empty()) return;
-        const std::string key = "model_" + cloudModelsOf_;
-        platform::Defaults::shared().setString(key, tagAt(cloudModel_, index).toStdString());
-        emit AppSettings::shared().changed(key);
+        AppSettings::shared().setCloudModel(cloudModelsOf_, tagAt(cloudModel_, index).toStdString());
     });
 
     language_ = picker("language", nullptr);
@@ -352,8 +351,10 @@ void SettingsPage::setServerOK(std::optional<bool> ok) {
 
 // --- refreshing ---
 
-void SettingsPage::onSettingChanged(const std::string& key) {
-    if (key == "provider" && isVisible() && AppSettings::shared().provider() != probedProvider_) startProbe();
+void SettingsPage::onSettingChanged(AppSettings::Setting setting) {
+    if (setting == AppSettings::Setting::provider && isVisible() &&
+        AppSettings::shared().provider() != probedProvider_)
+        startProbe();
     refresh();
 }
 
@@ -370,17 +371,18 @@ void SettingsPage::refreshStatus() {
 void SettingsPage::refresh() {
     const AppSettings& s = AppSettings::shared();
     const std::string& provider = s.provider();
+    const Route& route = s.route();
     select(provider_, provider);
 
-    localRows_->setVisible(provider == "local");
+    localRows_->setVisible(route.isLocal());
     const auto& user = BackendClient::shared().user();
-    tovrinSignedIn_->setVisible(provider == "tovrin" && user.has_value());
-    signInCaption_->setVisible(provider == "tovrin" && !user);
+    tovrinSignedIn_->setVisible(route.isAccount() && user.has_value());
+    signInCaption_->setVisible(route.isAccount() && !user);
     if (user)
         accountValue_->setText(QString::fromStdString(user->email) + QString::fromUtf8(" \u00b7 ") +
                                QString::number(user->creditBalance) + " credits");
 
-    const auto cloud = CloudTranscriber::providerFromRaw(provider);
+    const auto cloud = route.cloudProvider();
     cloudRows_->setVisible(cloud.has_value());
     if (cloud) {
         cloudKey_->setProvider(provider);

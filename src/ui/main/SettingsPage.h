@@ -8,6 +8,7 @@
 // probe starts afresh whenever the chosen provider changes, and never starts the engine itself.
 #pragma once
 
+#include "state/AppSettings.h"
 #include "platform/Task.h"
 #include "ui/kit/Kestal.h"
 
@@ -66,7 +67,7 @@ private:
 
     void refresh();
     void refreshStatus();
-    void onSettingChanged(const std::string& key);
+    void onSettingChanged(AppSettings::Setting setting);
 
     std::optional<bool> serverOK_;
     unsigned long probeGeneration_ = 0;

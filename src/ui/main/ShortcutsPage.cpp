@@ -294,8 +294,8 @@ ShortcutsPage::ShortcutsPage(QWidget* parent) : QWidget(parent) {
         if (code != AppSettings::shared().cancelKeyCode()) AppSettings::shared().setCancelKeyCode(code);
     });
 
-    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const std::string& key) {
-        if (key == "pttKeyCode" || key == "cancelKeyCode") refresh();
+    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](AppSettings::Setting setting) {
+        if (setting == AppSettings::Setting::pttKey || setting == AppSettings::Setting::cancelKey) refresh();
     });
     refresh();
 }

@@ -46,7 +46,10 @@ bool shown(QWidget* w) { return !w->isHidden(); }
 struct Notices : QObject {
     std::vector<std::string> keys;
     Notices() {
-        connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const std::string& key) { keys.push_back(key); });
+        connect(&AppSettings::shared(), &AppSettings::changed, this,
+                [this](AppSettings::Setting setting, const std::string& provider) {
+                    keys.push_back(AppSettings::storedKey(setting, provider));
+                });
     }
 };
 

@@ -278,7 +278,9 @@ TEST_F(SettingsPageTest, EachProviderBringsItsOwnRows) {
     std::vector<std::string> notices;
     auto listener = std::make_unique<QObject>();
     QObject::connect(&AppSettings::shared(), &AppSettings::changed, listener.get(),
-                     [&](const std::string& key) { notices.push_back(key); });
+                     [&](AppSettings::Setting setting, const std::string& provider) {
+                         notices.push_back(AppSettings::storedKey(setting, provider));
+                     });
     choose(test::child<QComboBox>(p, "cloudModel"), "whisper-large-v3");
     listener.reset();
     EXPECT_EQ(test::fakes().defaults.string("model_groq"), "whisper-large-v3");
