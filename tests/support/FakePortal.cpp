@@ -27,6 +27,22 @@ constexpr const char* kIntrospection = R"xml(<node>
 
 constexpr const char* kPath = "/org/freedesktop/portal/desktop";
 
+// A bus of our own with no service folders: the system's real portal must never be started on it
+// when the fake leaves (a test of a missing portal would otherwise meet the real one).
+constexpr const char* kBusConfig = R"xml(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:tmpdir=/tmp</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)xml";
+
 std::string option(GVariant* options, const char* key) {
     const char* value = nullptr;
     return options && g_variant_lookup(options, key, "&s", &value) ? value : "";
@@ -50,7 +66,10 @@ std::string preferredTrigger(GVariant* shortcuts) {
 }  // namespace
 
 FakePortal::FakePortal() {
-    daemon_.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    if (!busConfig_.open()) return;
+    busConfig_.write(kBusConfig);
+    busConfig_.flush();
+    daemon_.start("dbus-daemon", {"--config-file=" + busConfig_.fileName(), "--nofork", "--print-address=1"});
     if (!daemon_.waitForReadyRead(10000)) return;
     address_ = daemon_.readLine().trimmed().toStdString();
     portal_ = g_dbus_connection_new_for_address_sync(

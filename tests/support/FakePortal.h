@@ -7,6 +7,7 @@
 #include <gio/gio.h>
 
 #include <QProcess>
+#include <QTemporaryFile>
 
 #include <cstdint>
 #include <string>
@@ -58,6 +59,7 @@ private:
                  GVariant* results);
     void sendSignal(const std::string& path, const char* interface, const char* signal, GVariant* parameters);
 
+    QTemporaryFile busConfig_;
     QProcess daemon_;
     std::string address_;
     GDBusConnection* portal_ = nullptr;
