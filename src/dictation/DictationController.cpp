@@ -1,6 +1,7 @@
 #include "dictation/DictationController.h"
 
 #include "state/AppSettings.h"
+#include "state/WavImage.h"
 #include "state/Database.h"
 #include "state/Secrets.h"
 #include "cloud/BackendClient.h"
@@ -115,7 +116,7 @@ platform::Task<> DictationController::checkReachability() {
 
 void DictationController::finishRecording() {
     std::string wav = parts_.recorder->stop();
-    const double seconds = static_cast<double>(wav.size() > 44 ? wav.size() - 44 : 0) / 32000.0;
+    const double seconds = WavImage::durationSeconds(wav);
     if (seconds < kMinimumSeconds) {
         setState(State::idle);
         parts_.widget->hide();

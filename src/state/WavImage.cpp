@@ -5,6 +5,13 @@
 
 namespace WavImage {
 
+namespace {
+
+constexpr std::size_t kHeaderBytes = 44;
+constexpr double kBytesPerSecond = 32000;  // 16 kHz, 2 bytes a sample
+
+}  // namespace
+
 std::string make(const std::string& pcm16Mono16k) {
     const std::size_t length = std::min(pcm16Mono16k.size(), kMaxPCMBytes);
     auto le32 = [](std::string& s, std::uint32_t v) {
@@ -30,6 +37,10 @@ std::string make(const std::string& pcm16Mono16k) {
     le32(out, static_cast<std::uint32_t>(length));
     out.append(pcm16Mono16k, 0, length);
     return out;
+}
+
+double durationSeconds(const std::string& image) {
+    return image.size() > kHeaderBytes ? static_cast<double>(image.size() - kHeaderBytes) / kBytesPerSecond : 0;
 }
 
 }  // namespace WavImage

@@ -13,4 +13,7 @@ inline constexpr std::size_t kMaxPCMBytes = 0xFFFFFFFFull - 36 - 1;  // even, wh
 // The image of the samples (cut to kMaxPCMBytes).
 std::string make(const std::string& pcm16Mono16k);
 
+// How long the sound of an image made by `make` lasts, in seconds (0 for less than a header).
+double durationSeconds(const std::string& image);
+
 }  // namespace WavImage
