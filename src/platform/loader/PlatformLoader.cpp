@@ -188,6 +188,7 @@ void PlatformLoader::startDesktopServices(std::function<void(ControlCommand)> ke
             Defaults::shared().setString("remoteDesktopRestoreToken", token);
         };
         portal->onStateChanged = [](RemoteDesktopPortal::State state) {
+            if (state == RemoteDesktopPortal::State::granted) Defaults::shared().setBool("remoteDesktopGranted", true);
             SessionChoice now = SessionChoice::current();
             now.paste = state == RemoteDesktopPortal::State::granted ? PastePath::remoteDesktop : PastePath::clipboardOnly;
             SessionChoice::setCurrent(now);
@@ -200,7 +201,11 @@ void PlatformLoader::startDesktopServices(std::function<void(ControlCommand)> ke
             pastePermission_ = std::make_unique<PortalPastePermission>(*remoteDesktop_, storedToken);
             PastePermission::setShared(pastePermission_.get());
         }
-        remoteDesktop_->start(storedToken());
+        // On GNOME the dialog waits until the user has read why it comes (the first-run window, the
+        // Shortcuts page or the first paste ask for it); once granted, each start asks again at once.
+        const bool grantedBefore =
+            !storedToken().empty() || Defaults::shared().boolean("remoteDesktopGranted");
+        if (start.desktop != DesktopKind::gnome || grantedBefore) remoteDesktop_->start(storedToken());
     }
 }
 

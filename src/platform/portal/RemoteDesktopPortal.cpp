@@ -143,7 +143,7 @@ RemoteDesktopPortal::State RemoteDesktopPortal::state() const { return impl_->st
 std::uint32_t RemoteDesktopPortal::version() const { return impl_->version; }
 
 bool RemoteDesktopPortal::paste() {
-    if (impl_->state == State::closed) impl_->start();
+    if (impl_->state == State::closed || impl_->state == State::idle) impl_->start();
     if (impl_->state != State::granted) return false;
     const bool terminal = focusedIsTerminal && focusedIsTerminal();
     // The calls go out in order on one connection: every key pressed is released, modifiers last.

@@ -39,7 +39,8 @@ public:
     std::uint32_t version() const;
 
     // Sends Control+V (Control+Shift+V when `focusedIsTerminal` says so). False, sending nothing,
-    // unless the keyboard is granted; a closed session is opened again for the next paste.
+    // unless the keyboard is granted; a session not yet asked for, or closed, is opened for the
+    // next paste.
     bool paste() override;
 
     std::function<void(State)> onStateChanged;
