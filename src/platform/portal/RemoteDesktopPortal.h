@@ -38,6 +38,8 @@ public:
     // Sends Control+V (Control+Shift+V when `focusedIsTerminal` says so). False, sending nothing,
     // unless the keyboard is granted; a closed session is opened again for the next paste.
     bool paste() override;
+    // What `focusedIsTerminal` says: the paste then turns line breaks into spaces.
+    bool targetIsTerminal() const override;
 
     std::function<void(State)> onStateChanged;
     // A new restore token to keep for the next start.
