@@ -107,7 +107,7 @@ std::string pathVariable() { return "PATH=" + std::string(std::getenv("PATH") ? 
 
 std::string MutterStack::unavailable() {
     if (toolPath().empty()) return "the wlstack tool (../shared/tools/wayland/wlstack.sh) is not there";
-    for (const char* program : {"mutter", "Xwayland", "xdotool", "wl-copy", "wl-paste", "xclip", "gdbus"})
+    for (const char* program : {"mutter", "Xwayland", "xdotool", "wl-copy", "wl-paste", "gdbus"})
         if (!onPath(program)) return std::string(program) + " is not installed (scripts/install-deps installs it)";
     for (const char* file : {"/usr/libexec/xdg-desktop-portal", "/usr/libexec/xdg-desktop-portal-gnome"})
         if (access(file, X_OK) != 0) return std::string(file) + " is not installed (scripts/install-deps installs it)";
