@@ -34,7 +34,7 @@ public:
     // The desktop portal with GNOME's backend (RemoteDesktop); false when it did not come up.
     bool startPortal();
     // Waits for the portal's remote-desktop consent dialog and answers it: "Allow remote
-    // interaction" and Share, or Cancel. False when no dialog showed.
+    // interaction" and Share, or Cancel. False when no dialog showed or it stayed open.
     bool answerConsent(bool allow);
 
     // Runs `argv` with the stack's environment plus `extraEnv`, in the background, stopped with
