@@ -198,19 +198,24 @@ std::vector<X11Window> windowsOn(Display* d, pid_t pid) {
     Window* children = nullptr;
     unsigned int n = 0;
     auto* old = XSetErrorHandler(ignoreErrors);
-    if (XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &n)) {
-        for (unsigned int i = 0; i < n; ++i) {
-            const auto owner = cardinal(d, children[i], netPid);
+    // A reparenting window manager (mutter) puts a decorated window inside a frame of its own.
+    std::function<void(Window, int)> visit = [&](Window at, int depth) {
+        if (!XQueryTree(d, at, &root, &parent, &children, &n)) return;
+        const std::vector<Window> level(children, children + n);
+        if (children) XFree(children);
+        for (Window child : level) {
+            const auto owner = cardinal(d, child, netPid);
+            if (!owner && depth == 0) visit(child, 1);
             if (!owner || *owner != pid) continue;
             XWindowAttributes attrs{};
             X11Window w;
-            w.id = children[i];
-            w.viewable = XGetWindowAttributes(d, children[i], &attrs) && attrs.map_state == IsViewable;
-            w.title = utf8Title(d, children[i], netName, utf8);
+            w.id = child;
+            w.viewable = XGetWindowAttributes(d, child, &attrs) && attrs.map_state == IsViewable;
+            w.title = utf8Title(d, child, netName, utf8);
             out.push_back(std::move(w));
         }
-        if (children) XFree(children);
-    }
+    };
+    visit(DefaultRootWindow(d), 0);
     XSync(d, False);
     XSetErrorHandler(old);
     return out;

@@ -27,22 +27,6 @@ constexpr const char* kIntrospection = R"xml(<node>
 
 constexpr const char* kPath = "/org/freedesktop/portal/desktop";
 
-// A bus of our own with no service folders: the system's real portal must never be started on it
-// when the fake leaves (a test of a missing portal would otherwise meet the real one).
-constexpr const char* kBusConfig = R"xml(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:tmpdir=/tmp</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)xml";
-
 std::string option(GVariant* options, const char* key) {
     const char* value = nullptr;
     return options && g_variant_lookup(options, key, "&s", &value) ? value : "";
@@ -66,10 +50,17 @@ std::string preferredTrigger(GVariant* shortcuts) {
 }  // namespace
 
 FakePortal::FakePortal() {
-    if (!busConfig_.open()) return;
-    busConfig_.write(kBusConfig);
-    busConfig_.flush();
-    daemon_.start("dbus-daemon", {"--config-file=" + busConfig_.fileName(), "--nofork", "--print-address=1"});
+    // A session bus that starts no service: where the real portal is installed, the bus would
+    // otherwise start it for a call to a portal that vanished.
+    if (!config_.open()) return;
+    config_.write(R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>
+<policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/></policy>
+</busconfig>
+)");
+    config_.flush();
+    daemon_.start("dbus-daemon", {"--config-file=" + config_.fileName(), "--nofork", "--print-address=1"});
     if (!daemon_.waitForReadyRead(10000)) return;
     address_ = daemon_.readLine().trimmed().toStdString();
     portal_ = g_dbus_connection_new_for_address_sync(
@@ -181,6 +172,12 @@ void FakePortal::onCall(GDBusConnection*, const char* sender, const char*, const
             guint32 state = 0;
             g_variant_get(parameters, "(&o@a{sv}iu)", nullptr, nullptr, &code, &state);
             self->keys.push_back(std::to_string(code) + (state ? "+" : "-"));
+            if (self->holdKeyAnswers) {
+                self->heldKeys_.push_back(invocation);
+                g_variant_builder_clear(&results);
+                if (options) g_variant_unref(options);
+                return;
+            }
         }
         g_variant_builder_clear(&results);
         g_dbus_method_invocation_return_value(invocation, nullptr);
@@ -192,6 +189,11 @@ void FakePortal::shortcut(const char* signal) {
     sendSignal(kPath, "org.freedesktop.portal.GlobalShortcuts", signal,
          g_variant_new("(ost@a{sv})", session.c_str(), "push-to-talk", guint64(1),
                        g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0)));
+}
+
+void FakePortal::answerHeldKeys() {
+    for (GDBusMethodInvocation* invocation : heldKeys_) g_dbus_method_invocation_return_value(invocation, nullptr);
+    heldKeys_.clear();
 }
 
 void FakePortal::closeSession() {

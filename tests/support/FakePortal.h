@@ -42,6 +42,9 @@ public:
     std::string receivedRestoreToken;
     std::uint32_t receivedPersistMode = 0;
     std::vector<std::string> keys;  // "29+", "47-", … as NotifyKeyboardKeycode received them
+    // Key notifications are left unanswered until answerHeldKeys().
+    bool holdKeyAnswers = false;
+    void answerHeldKeys();
 
     std::vector<std::string> calls;  // "Interface.Method" without the common prefix
     const std::string session = "/org/freedesktop/portal/desktop/session/1_1/tovrin";
@@ -59,13 +62,14 @@ private:
                  GVariant* results);
     void sendSignal(const std::string& path, const char* interface, const char* signal, GVariant* parameters);
 
-    QTemporaryFile busConfig_;
+    QTemporaryFile config_;
     QProcess daemon_;
     std::string address_;
     GDBusConnection* portal_ = nullptr;
     GDBusNodeInfo* info_ = nullptr;
     std::vector<unsigned> registrations_;
     std::string client_;
+    std::vector<GDBusMethodInvocation*> heldKeys_;
 };
 
 }  // namespace test

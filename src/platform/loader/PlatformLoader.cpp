@@ -187,6 +187,9 @@ void PlatformLoader::startDesktopServices(std::function<void(ControlCommand)> ke
         portal->onRestoreToken = [](const std::string& token) {
             Defaults::shared().setString("remoteDesktopRestoreToken", token);
         };
+        // Wayland tells no program which window has the focus; an XWayland window it does tell,
+        // and an X11 terminal takes Control+Shift+V as on X11.
+        if (x11_) portal->focusedIsTerminal = [x11 = x11_] { return X11KeySynth(x11).targetIsTerminal(); };
         portal->onStateChanged = [](RemoteDesktopPortal::State state) {
             if (state == RemoteDesktopPortal::State::granted) Defaults::shared().setBool("remoteDesktopGranted", true);
             SessionChoice now = SessionChoice::current();

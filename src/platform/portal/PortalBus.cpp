@@ -190,13 +190,33 @@ void PortalBus::dropRequests() {
     while (!requests_.empty()) dropRequest(requests_.begin()->first);
 }
 
-void PortalBus::call(const std::string& path, const char* interface, const char* method, GVariant* parameters) {
+void PortalBus::call(const std::string& path, const char* interface, const char* method, GVariant* parameters,
+                     std::function<void()> done) {
     if (!bus_) {
         if (parameters) g_variant_unref(g_variant_ref_sink(parameters));
         return;
     }
-    g_dbus_connection_call(bus_, portalName, path.c_str(), interface, method, parameters, nullptr,
-                           G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, nullptr, nullptr);
+    if (!done) {
+        g_dbus_connection_call(bus_, portalName, path.c_str(), interface, method, parameters, nullptr,
+                               G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, nullptr, nullptr);
+        return;
+    }
+    struct Call {
+        std::function<void()> done;
+    };
+    g_dbus_connection_call(
+        bus_, portalName, path.c_str(), interface, method, parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs,
+        cancellable_,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<Call> call(static_cast<Call*>(data));
+            GError* error = nullptr;
+            GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+            const bool cancelled = error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
+            if (error) g_error_free(error);
+            if (reply) g_variant_unref(reply);
+            if (!cancelled) call->done();  // else the bus object is gone
+        },
+        new Call{std::move(done)});
 }
 
 void PortalBus::property(const char* interface, const char* name, std::function<void(GVariant*)> done) {

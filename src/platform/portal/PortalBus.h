@@ -47,8 +47,10 @@ public:
     // portal refuses outright (no portal, no such method) goes to `onError`.
     void request(const char* interface, const char* method, GVariant* parameters, const std::string& token,
                  ResponseHandler onResponse, ErrorHandler onError);
-    // A call whose answer nobody waits for (`Close`, key notifications).
-    void call(const std::string& path, const char* interface, const char* method, GVariant* parameters);
+    // A call whose answer matters only as a sign that it was handled (`Close`, key notifications):
+    // `done`, when given, runs once the portal answered or refused it (never after this object).
+    void call(const std::string& path, const char* interface, const char* method, GVariant* parameters,
+              std::function<void()> done = {});
     // Reads a property of the portal object; `done` gets null when it cannot be read.
     void property(const char* interface, const char* name, std::function<void(GVariant* value)> done);
 

@@ -4,6 +4,7 @@
 
 #include <gio/gio.h>
 
+#include <deque>
 #include <utility>
 #include <vector>
 
@@ -118,10 +119,32 @@ struct RemoteDesktopPortal::Impl : std::enable_shared_from_this<Impl> {
                                        }));
     }
 
+    // The portal may handle calls that arrive together in any order (a release before its press
+    // leaves the key down, repeating in the user's field): each key goes out once the one before
+    // it was handled.
+    std::deque<std::pair<int, bool>> keys;
+    bool sending = false;
+
     void key(int code, bool down) {
+        keys.emplace_back(code, down);
+        sendNextKey();
+    }
+
+    void sendNextKey() {
+        if (sending || keys.empty()) return;
+        if (session.empty()) return keys.clear();  // closed meanwhile: its keys went with it
+        const auto [code, down] = keys.front();
+        keys.pop_front();
+        sending = true;
         GVariant* options = g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0);
         bus->call(PortalBus::portalPath, kRemoteDesktop, "NotifyKeyboardKeycode",
-                  g_variant_new("(o@a{sv}iu)", session.c_str(), options, code, down ? 1u : 0u));
+                  g_variant_new("(o@a{sv}iu)", session.c_str(), options, code, down ? 1u : 0u),
+                  [weak = weak_from_this()] {
+                      if (auto self = weak.lock()) {
+                          self->sending = false;
+                          self->sendNextKey();
+                      }
+                  });
     }
 };
 
@@ -142,11 +165,13 @@ RemoteDesktopPortal::State RemoteDesktopPortal::state() const { return impl_->st
 
 std::uint32_t RemoteDesktopPortal::version() const { return impl_->version; }
 
+bool RemoteDesktopPortal::targetIsTerminal() const { return focusedIsTerminal && focusedIsTerminal(); }
+
 bool RemoteDesktopPortal::paste() {
     if (impl_->state == State::closed || impl_->state == State::idle) impl_->start();
     if (impl_->state != State::granted) return false;
-    const bool terminal = focusedIsTerminal && focusedIsTerminal();
-    // The calls go out in order on one connection: every key pressed is released, modifiers last.
+    const bool terminal = targetIsTerminal();
+    // Every key pressed is released, modifiers last.
     impl_->key(kLeftControl, true);
     if (terminal) impl_->key(kLeftShift, true);
     impl_->key(kV, true);

@@ -42,6 +42,8 @@ public:
     // unless the keyboard is granted; a session not yet asked for, or closed, is opened for the
     // next paste.
     bool paste() override;
+    // What `focusedIsTerminal` says: the paste then turns line breaks into spaces.
+    bool targetIsTerminal() const override;
 
     std::function<void(State)> onStateChanged;
     // A new restore token to keep for the next start.
