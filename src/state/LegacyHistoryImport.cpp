@@ -1,6 +1,5 @@
 #include "state/LegacyHistoryImport.h"
 
-#include "state/HistoryRow.h"
 #include "state/SqlStatement.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
@@ -81,10 +80,10 @@ std::optional<double> LegacyHistoryImport::parseInternetDateTime(const std::stri
     return static_cast<double>(days * 86400 + hour * 3600 + minute * 60 + second - offset);
 }
 
-std::optional<LegacyHistoryImport::Entry> LegacyHistoryImport::decode(const std::string& line) {
+std::optional<HistoryRow> LegacyHistoryImport::decode(const std::string& line) {
     const auto j = nlohmann::json::parse(line, nullptr, /*allow_exceptions=*/false);
     if (!j.is_object()) return std::nullopt;
-    Entry e;
+    HistoryRow e;
     const auto ts = j.find("ts");
     if (ts == j.end() || !ts->is_string()) return std::nullopt;
     const auto when = parseInternetDateTime(ts->get<std::string>());

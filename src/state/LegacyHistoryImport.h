@@ -4,6 +4,8 @@
 // next launch imports it whole, exactly once.
 #pragma once
 
+#include "state/HistoryRow.h"
+
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -14,15 +16,6 @@ struct sqlite3;
 class LegacyHistoryImport {
 public:
     static constexpr const char* fileName = "history.jsonl";
-
-    // One line of the file: {"ts", "text", "words", "seconds"[, "language"]}.
-    struct Entry {
-        double ts = 0;
-        std::string text;
-        int words = 0;
-        double seconds = 0;
-        std::optional<std::string> language;
-    };
 
     // Reads <folder>/history.jsonl; there is nothing to import when it is absent, cannot be read
     // or is not UTF-8.
@@ -37,8 +30,9 @@ public:
     // copy of those lines.
     void setFileAside() const;
 
-    // A line of the file, or nothing when it is not a whole record.
-    static std::optional<Entry> decode(const std::string& line);
+    // A line of the file ({"ts", "text", "words", "seconds"[, "language"]}) as a row without id,
+    // or nothing when it is not a whole record.
+    static std::optional<HistoryRow> decode(const std::string& line);
     // An internet date-time without fractional seconds ("2024-05-01T12:30:00Z", or with a
     // "+02:00" style offset) as seconds since 1970.
     static std::optional<double> parseInternetDateTime(const std::string& s);
