@@ -65,6 +65,9 @@ std::string lowerAscii(std::string s) {
     return s;
 }
 
+// Not the program's Unicode trim (platform::TextTools::trimmed): the server uses nothing of the
+// program's sources, and the form fields it trims (format, language) are ASCII words, where ASCII
+// blanks are all there is to trim.
 std::string trimmed(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n'))
         s.remove_prefix(1);

@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "state/AppSettings.h"
+#include "state/FailureText.h"
 #include "cloud/BackendClient.h"
 #include "dictation/AudioRecorder.h"
 #include "dictation/HotkeyMonitor.h"
@@ -11,6 +12,7 @@
 #include "platform/CrashReporter.h"
 #include "platform/DesktopNotifier.h"
 #include "platform/Http.h"
+#include "platform/Log.h"
 #include "platform/Machine.h"
 #include "platform/MainQueue.h"
 #include "platform/Paths.h"
@@ -146,7 +148,9 @@ platform::Task<> AppDelegate::runLaunchTask() {
     if (BackendClient::hasStoredSession()) {
         try {
             co_await BackendClient::shared().refresh();
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+            // The account client logged what the service answered; the launch goes on signed out.
+            qCInfo(logApp, "no session renewed at launch: %s", FailureText::forLog(e).c_str());
         }
     }
     if (!*alive) co_return;
@@ -295,13 +299,19 @@ void AppDelegate::openOnboarding() { OnboardingWindowController::shared().show()
 
 std::string AppDelegate::bugReportUrl() {
     const std::string version = TOVRIN_VERSION;
-    // The engine's log where it is written, with the home folder shown as "~" as people write it.
-    std::string log = platform::Paths::logs() + "/Tovrin/engine.log";
+    // The logs where they are written, with the home folder shown as "~" as people write it: the
+    // engine's, and the program's own diagnostic log.
     const std::string home = platform::Paths::home();
-    if (!home.empty() && home != "/" && log.rfind(home + "/", 0) == 0) log = "~" + log.substr(home.size());
+    const auto shown = [&home](std::string path) {
+        if (!home.empty() && home != "/" && path.rfind(home + "/", 0) == 0) path = "~" + path.substr(home.size());
+        return path;
+    };
+    const std::string engineLog = shown(platform::Paths::logs() + "/Tovrin/engine.log");
+    const std::string programLog = shown(platform::Paths::logs() + "/Tovrin/tovrin.log");
     const std::string body = "Що сталося:\n\nЩо я очікував:\n\n—\nTovrin " + version + " · " +
-                             platform::Machine::osVersionString() + "\nЛог движка: " + log +
-                             " (перетягни в цей лист, якщо проблема з диктовкою)";
+                             platform::Machine::osVersionString() + "\nЛог движка: " + engineLog +
+                             " (перетягни в цей лист, якщо проблема з диктовкою)\nЛог програми: " + programLog +
+                             " (перетягни в цей лист теж)";
     const std::string subject = "Tovrin bug report (" + version + ")";
     return std::string("mailto:") + kSupportMail + "?subject=" + queryEncoded(subject) + "&body=" + queryEncoded(body);
 }

@@ -8,7 +8,9 @@
 #include "cloud/JsonDecoder.h"
 #include "cloud/MeResponse.h"
 #include "cloud/UrlSyntax.h"
+#include "state/FailureText.h"
 #include "platform/Defaults.h"
+#include "platform/Log.h"
 #include "platform/MultipartBody.h"
 #include "platform/Keychain.h"
 #include "platform/TextTools.h"
@@ -141,6 +143,8 @@ platform::Task<std::string> BackendClient::request(std::string path, std::string
     try {
         reply = co_await http_->send(std::move(req));
     } catch (...) {
+        qCWarning(logCloud, "account service %s %s: %s", method.c_str(), path.c_str(),
+                  FailureText::forLog(std::current_exception()).c_str());
         // Whatever went wrong in transport, the user learns which server could not be reached.
         throw BackendError::network(platform::http::hostOf(baseURL()));
     }
@@ -160,7 +164,11 @@ platform::Task<std::string> BackendClient::request(std::string path, std::string
     try {
         envelope = APIErrorBody::fromJson(JsonDecoder::parse(reply.body));
     } catch (const DecodingError&) {
+        // A refusal without the service's error record: its status is all there is to tell.
     }
+    // The service's message is not logged: it may quote what was sent.
+    qCWarning(logCloud, "account service %s %s: HTTP %d%s%s", method.c_str(), path.c_str(), status,
+              envelope ? ", " : "", envelope ? envelope->error.code.c_str() : "");
     if (envelope) throw BackendError(envelope->error.code, envelope->error.message);
     throw BackendError::httpStatus(status);
 }
@@ -183,6 +191,7 @@ platform::Task<void> BackendClient::authenticate(std::string path, std::string e
         const std::string reply = co_await request(path, "POST", body, false, {}, 15);
         auth = AuthResponse::fromJson(JsonDecoder::parse(reply));
     } catch (...) {
+        qCWarning(logCloud, "%s failed: %s", path.c_str(), FailureText::forLog(std::current_exception()).c_str());
         setBusy(false);
         throw;
     }
@@ -210,6 +219,7 @@ platform::Task<void> BackendClient::refresh() {
         co_await performRefresh();
     } catch (...) {
         error = std::current_exception();
+        qCWarning(logCloud, "the session could not be renewed: %s", FailureText::forLog(error).c_str());
     }
     if (refreshFlight_ == flight) refreshFlight_.reset();
     flight->done = true;
@@ -231,6 +241,7 @@ platform::Task<void> BackendClient::performRefresh() {
     } catch (const BackendError& e) {
         // The service refused the token: the session is over. A "network" failure keeps it for a
         // later attempt. A sign-in or sign-out since the renewal began is left alone.
+        qCWarning(logCloud, "the renewal was refused (%s)", e.code().c_str());
         if (e.code() != "network" && epoch == sessionEpoch_) signOutLocally();
         throw;
     }
@@ -251,6 +262,8 @@ platform::Task<void> BackendClient::reloadProfile() {
         const json j = JsonDecoder::parse(reply);
         if (!j.is_null()) me = MeResponse::fromJson(j);
     } catch (...) {
+        qCWarning(logCloud, "the profile could not be reloaded: %s",
+                  FailureText::forLog(std::current_exception()).c_str());
         co_return;
     }
     // A profile that arrives after a sign-out must not bring the user back.
@@ -264,6 +277,8 @@ platform::Task<void> BackendClient::logout() {
             co_await request("auth/logout", "POST", body, true, {}, 15);
         } catch (...) {
             // The local sign-out happens whatever the service says, or when it cannot be reached.
+            qCWarning(logCloud, "the service was not told of the sign-out: %s",
+                      FailureText::forLog(std::current_exception()).c_str());
         }
     }
     signOutLocally();

@@ -4,50 +4,9 @@
 #include "state/AppError.h"
 #include "state/Secrets.h"
 #include "cloud/JsonDecoder.h"
+#include "platform/TextTools.h"
 
 #include <nlohmann/json.hpp>
-
-namespace {
-
-// Length of the white space or line end that starts at s[i] (0 when none): ASCII blanks and
-// controls plus the Unicode spaces and line separators.
-std::size_t spaceAt(const std::string& s, std::size_t i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (c == ' ' || (c >= 0x09 && c <= 0x0D)) return 1;
-    auto at = [&](std::size_t k) { return i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0; };
-    if (c == 0xC2 && (at(1) == 0x85 || at(1) == 0xA0)) return 2;
-    if (c == 0xE1 && at(1) == 0x9A && at(2) == 0x80) return 3;  // U+1680
-    if (c == 0xE2 && at(1) == 0x80 && ((at(2) >= 0x80 && at(2) <= 0x8A) || at(2) == 0xA8 || at(2) == 0xA9 || at(2) == 0xAF))
-        return 3;                                               // U+2000-200A, U+2028, U+2029, U+202F
-    if (c == 0xE2 && at(1) == 0x81 && at(2) == 0x9F) return 3;  // U+205F
-    if (c == 0xE3 && at(1) == 0x80 && at(2) == 0x80) return 3;  // U+3000
-    return 0;
-}
-
-bool isSpaceEndingAt(const std::string& s, std::size_t end, std::size_t& len) {
-    for (std::size_t n = 1; n <= 3 && n <= end; ++n) {
-        if (spaceAt(s, end - n) == n) {
-            len = n;
-            return true;
-        }
-    }
-    return false;
-}
-
-std::string trimmed(const std::string& s) {
-    std::size_t begin = 0;
-    while (begin < s.size()) {
-        const std::size_t n = spaceAt(s, begin);
-        if (n == 0) break;
-        begin += n;
-    }
-    std::size_t end = s.size();
-    std::size_t len = 0;
-    while (end > begin && isSpaceEndingAt(s, end, len)) end -= len;
-    return s.substr(begin, end - begin);
-}
-
-}  // namespace
 
 std::vector<Enhancer::Provider> Enhancer::allProviders() {
     std::vector<Provider> out;
@@ -154,6 +113,6 @@ platform::Task<std::string> Enhancer::enhance(std::string text, Provider provide
         if (first) content = c;
         first = false;
     }
-    const std::string result = trimmed(content);
+    const std::string result = platform::TextTools::trimmed(content);
     co_return result.empty() ? text : result;
 }

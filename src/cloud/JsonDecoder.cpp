@@ -1,6 +1,7 @@
 #include "cloud/JsonDecoder.h"
 
 #include "cloud/DecodingError.h"
+#include "platform/Log.h"
 
 #include <cmath>
 #include <limits>
@@ -11,6 +12,8 @@ json JsonDecoder::parse(const std::string& text) {
     try {
         return json::parse(text);
     } catch (const json::exception& e) {
+        // The parser's text quotes the reply, which may echo the request: only its error number.
+        qCWarning(logCloud, "a reply is not JSON (parse error %d)", e.id);
         throw DecodingError(std::string("The reply is not valid JSON: ") + e.what());
     }
 }

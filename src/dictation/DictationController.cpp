@@ -3,6 +3,7 @@
 #include "state/AppSettings.h"
 #include "state/WavImage.h"
 #include "state/Database.h"
+#include "state/FailureText.h"
 #include "state/Secrets.h"
 #include "cloud/BackendClient.h"
 #include "cloud/BackendError.h"
@@ -16,6 +17,7 @@
 #include "engine/WhisperClient.h"
 #include "platform/Accessibility.h"
 #include "platform/Http.h"
+#include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/TextTools.h"
 #include "platform/Pasteboard.h"
@@ -89,7 +91,8 @@ void DictationController::startRecording() {
     };
     try {
         parts_.recorder->start();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        qCWarning(logDictation, "the recording cannot start: %s", FailureText::forLog(e).c_str());
         parts_.widget->flashResult("Mic unavailable", false);
         playSound("Basso");
         return;
@@ -105,9 +108,11 @@ platform::Task<> DictationController::checkReachability() {
     bool healthy = false;
     try {
         healthy = co_await parts_.transcriber->isHealthy();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        qCWarning(logDictation, "the route's check failed: %s", FailureText::forLog(e).c_str());
         healthy = false;
     }
+    if (!healthy && *alive && state_ == State::recording) qCWarning(logDictation, "the chosen route cannot serve");
     if (healthy || !*alive || state_ != State::recording) co_return;
     discardRecording();
     parts_.widget->flashResult("Whisper server offline", false);
@@ -199,7 +204,8 @@ platform::Task<> DictationController::process(std::string wav, std::string langu
     bool failed = false;
     try {
         result = co_await parts_.transcriber->transcribe(std::move(wav), language);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        qCWarning(logDictation, "the transcription failed: %s", FailureText::forLog(e).c_str());
         failed = true;
     }
     if (!*alive) co_return;
@@ -273,11 +279,16 @@ platform::Task<std::string> DictationController::enhanceBounded(std::string text
                                                                 double timeout) {
     platform::CancelToken token;
     std::optional<std::string> rewritten;
+    bool failed = false;
     try {
         rewritten = co_await platform::within(maybeEnhance(text, language, token), timeout);
     } catch (const std::exception&) {
+        qCWarning(logDictation, "the rewrite failed; the text goes as transcribed: %s",
+                  FailureText::forLog(std::current_exception()).c_str());
         rewritten.reset();
+        failed = true;
     }
+    if (!rewritten && !failed) qCWarning(logDictation, "no rewrite within %.1f s; the text goes as transcribed", timeout);
     token.cancel();
     co_return rewritten ? *rewritten : text;
 }
@@ -307,9 +318,12 @@ platform::Task<std::string> DictationController::maybeEnhance(std::string text, 
         }
         co_return out;
     } catch (const BackendError& e) {
+        qCWarning(logDictation, "the account service's rewrite failed (%s); the text goes as transcribed",
+                  e.code().c_str());
         if (e.code() == "INSUFFICIENT_CREDITS" && *alive && !token.isCancelled())
             parts_.widget->flashResult("Out of credits — upgrade in Settings", false);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        qCWarning(logDictation, "the rewrite failed; the text goes as transcribed: %s", FailureText::forLog(e).c_str());
     }
     co_return text;
 }

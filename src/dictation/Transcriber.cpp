@@ -1,11 +1,13 @@
 #include "dictation/Transcriber.h"
 
 #include "state/AppSettings.h"
+#include "state/FailureText.h"
 #include "state/Secrets.h"
 #include "cloud/BackendClient.h"
 #include "cloud/CloudTranscriber.h"
 #include "engine/EngineManager.h"
 #include "engine/WhisperClient.h"
+#include "platform/Log.h"
 
 Transcriber::Transcriber(WhisperClient& local, CloudTranscriber& cloud) : local_(local), cloud_(cloud) {}
 Transcriber::~Transcriber() = default;
@@ -19,6 +21,8 @@ platform::Task<WhisperResult> Transcriber::transcribe(std::string wav, std::stri
             co_return result;
         } catch (...) {
             remoteError = std::current_exception();
+            qCWarning(logDictation, "the account service's transcription failed (%s); the on-device server is tried",
+                      FailureText::forLog(remoteError).c_str());
         }
     } else if (auto cloudProvider = route.cloudProvider()) {
         try {
@@ -27,6 +31,8 @@ platform::Task<WhisperResult> Transcriber::transcribe(std::string wav, std::stri
             co_return result;
         } catch (...) {
             remoteError = std::current_exception();
+            qCWarning(logDictation, "the cloud transcription failed (%s); the on-device server is tried",
+                      FailureText::forLog(remoteError).c_str());
         }
     } else {
         WhisperResult result = co_await local_.transcribe(std::move(wav), std::move(lang));
@@ -40,7 +46,10 @@ platform::Task<WhisperResult> Transcriber::transcribe(std::string wav, std::stri
 platform::Task<WhisperResult> Transcriber::localFallback(std::string wav, std::string lang,
                                                          std::exception_ptr remoteError) {
     const bool ready = co_await EngineManager::shared().ensureReadyForFallback();
-    if (!ready) std::rethrow_exception(remoteError);
+    if (!ready) {
+        qCWarning(logDictation, "no on-device server to fall back on");
+        std::rethrow_exception(remoteError);
+    }
     WhisperResult result = co_await local_.transcribe(std::move(wav), std::move(lang));
     co_return result;
 }

@@ -1,9 +1,11 @@
 #include "engine/EngineManager.h"
 
 #include "state/AppSettings.h"
+#include "state/FailureText.h"
 #include "state/WavImage.h"
 #include "engine/ModelManager.h"
 #include "platform/Http.h"
+#include "platform/Log.h"
 #include "platform/MultipartBody.h"
 #include "platform/Machine.h"
 #include "platform/MainQueue.h"
@@ -135,6 +137,8 @@ void EngineManager::launch() {
     child->setTerminationHandler([this, launchId](int status) {
         platform::MainQueue::post([this, launchId, status] {
             if (launchId != launchCount_ || !process_) return;  // a later launch owns the state now
+            qCWarning(logEngine, "the speech server ended by itself (status %d); its output is in %s", status,
+                      logURL().c_str());
             process_.reset();
             setState(false, status);
             restartLater(platform::MainQueue::now() - launchedAt_);
@@ -145,6 +149,7 @@ void EngineManager::launch() {
         launchedAt_ = platform::MainQueue::now();
         setState(true, std::nullopt);
     } else {
+        qCWarning(logEngine, "the speech server %s could not be started", spec.executable.c_str());
         child->setTerminationHandler(nullptr);
         setState(false, -1);
     }
@@ -174,6 +179,8 @@ void EngineManager::killStaleListeners() {
     try {
         if (staleListenerKiller_) staleListenerKiller_(port_);
     } catch (...) {
+        qCWarning(logEngine, "the listeners left on port %d cannot be ended: %s", port_,
+                  FailureText::forLog(std::current_exception()).c_str());
     }
 }
 
@@ -205,6 +212,9 @@ platform::Task<bool> EngineManager::waitUntilReady(double timeout) {
             const platform::HttpResponse response = co_await probeSession_->send(std::move(probe));
             ready = response.status == 200;
         } catch (...) {
+            // Refused until the server listens: only the end of the whole wait is worth a warning.
+            qCDebug(logEngine, "the speech server does not answer yet: %s",
+                    FailureText::forLog(std::current_exception()).c_str());
         }
         if (ready) {
             co_await warmup();
@@ -212,6 +222,7 @@ platform::Task<bool> EngineManager::waitUntilReady(double timeout) {
         }
         co_await platform::sleepFor(kProbeInterval);
     }
+    if (generation == generation_) qCWarning(logEngine, "the speech server did not answer within %.0f s", timeout);
     co_return false;
 }
 
@@ -232,6 +243,8 @@ platform::Task<void> EngineManager::warmup() {
         auto session = platform::Http::create(kWarmupTimeout);
         co_await session->send(std::move(request));
     } catch (...) {
+        qCWarning(logEngine, "the speech server's warm-up failed: %s",
+                  FailureText::forLog(std::current_exception()).c_str());
     }
 }
 

@@ -1,8 +1,10 @@
 #include "engine/ModelManager.h"
 
 #include "state/AppError.h"
+#include "state/FailureText.h"
 #include "platform/Defaults.h"
 #include "platform/Http.h"
+#include "platform/Log.h"
 #include "platform/Paths.h"
 
 #include <speech/Recognizer.h>
@@ -179,6 +181,8 @@ platform::Task<void> ModelManager::download(WhisperModel model) {
         if (ec) throw couldNotSave();
     } catch (...) {
         failure = std::current_exception();
+        qCWarning(logEngine, "the download of model %s failed: %s", model.id.c_str(),
+                  FailureText::forLog(failure).c_str());
     }
     if (failure) {
         std::error_code ec;

@@ -1,8 +1,10 @@
 #include "engine/WhisperClient.h"
 
 #include "state/AppError.h"
+#include "state/FailureText.h"
 #include "engine/EngineManager.h"
 #include "platform/Http.h"
+#include "platform/Log.h"
 #include "platform/MultipartBody.h"
 #include "platform/PortListeners.h"
 
@@ -49,8 +51,8 @@ bool serverIsOurs(const std::string& url) {
     const int port = portOf(url);
     unsigned uid = 0;
     if (port <= 0 || platform::PortListeners::onlyOurs(port, &uid)) return true;
-    qWarning("[WhisperClient] port %d is held by a process of user %u (%s), not ours: the server counts as offline",
-             port, uid, userName(uid).c_str());
+    qCWarning(logEngine, "port %d is held by a process of user %u (%s), not ours: the server counts as offline",
+              port, uid, userName(uid).c_str());
     return false;
 }
 
@@ -134,6 +136,8 @@ platform::Task<bool> WhisperClient::isHealthy() {
         const platform::HttpResponse response = co_await session_->send(std::move(request));
         co_return response.status == 200;
     } catch (...) {
+        qCWarning(logEngine, "the speech server at %s does not answer: %s", fixedServerBase_.c_str(),
+                  FailureText::forLog(std::current_exception()).c_str());
         co_return false;
     }
 }

@@ -1,6 +1,7 @@
 #include "platform/AppcastUpdater.h"
 
 #include "platform/Http.h"
+#include "platform/Log.h"
 
 #include <QDesktopServices>
 #include <QFontMetrics>
@@ -95,6 +96,7 @@ Task<> AppcastUpdater::check() {
         else
             problem = QString("The update feed answered with status %1.").arg(response.status);
     } catch (const HttpError& e) {
+        qCWarning(logPlatform, "the update feed cannot be read (%s): %s", e.host().c_str(), e.what());
         problem = QString::fromStdString(e.what());
     }
     checking_ = false;

@@ -1,6 +1,7 @@
 #include "platform/CrashReporter.h"
 
 #include "platform/Http.h"
+#include "platform/Log.h"
 #include "platform/Paths.h"
 
 #include <QDateTime>
@@ -148,7 +149,8 @@ Task<int> sendPending(const CrashReporterOptions& options) {
                 fs::remove(path, ec);
                 ++sent;
             }
-        } catch (const HttpError&) {
+        } catch (const HttpError& e) {
+            qCWarning(logPlatform, "crash reports wait for the next start (%s): %s", e.host().c_str(), e.what());
             break;  // offline: try again at the next start
         }
     }

@@ -1,5 +1,7 @@
 #include "platform/PortListeners.h"
 
+#include "platform/Log.h"
+
 #include <QProcess>
 #include <QStringList>
 
@@ -73,8 +75,12 @@ std::vector<int> listeners(int port) {
     lsof.setStandardErrorFile(QProcess::nullDevice());
     lsof.setStandardInputFile(QProcess::nullDevice());
     lsof.start(QIODevice::ReadOnly);
-    if (!lsof.waitForStarted(5000)) return {};
+    if (!lsof.waitForStarted(5000)) {
+        qCWarning(logPlatform, "cannot start lsof: %s", qUtf8Printable(lsof.errorString()));
+        return {};
+    }
     if (!lsof.waitForFinished(10000)) {
+        qCWarning(logPlatform, "lsof did not finish; the listeners on port %d are left alone", port);
         lsof.kill();
         lsof.waitForFinished(1000);
         return {};

@@ -82,6 +82,7 @@ Task<> raceRunner(Task<T> task, std::shared_ptr<RaceState<T>> state) {
         T v = co_await std::move(task);
         state->finish(std::optional<T>(std::move(v)));
     } catch (...) {
+        // Not logged here: the failure goes on to the awaiting caller, which logs it.
         state->finish(std::nullopt, std::current_exception());
     }
 }

@@ -59,6 +59,15 @@ std::string trimmed(const std::string& text) {
     return text.substr(b, e - b);
 }
 
+QString trimmedSpacesAndTabs(const QString& text) {
+    const auto blank = [](QChar c) { return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space; };
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && blank(text.at(start))) ++start;
+    while (end > start && blank(text.at(end - 1))) --end;
+    return text.mid(start, end - start);
+}
+
 std::string firstCharacters(const std::string& text, int count) {
     const QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, s);

@@ -1,5 +1,8 @@
-// Unicode helpers for core code that keeps text as UTF-8 std::string.
+// Unicode helpers for core code that keeps text as UTF-8 std::string (and for the fields of the
+// windows, as QString).
 #pragma once
+
+#include <QString>
 
 #include <string>
 
@@ -9,6 +12,10 @@ namespace platform::TextTools {
 bool isUtf8(const std::string& bytes);
 // `text` without leading and trailing white space and line ends.
 std::string trimmed(const std::string& text);
+// A field's text without leading and trailing spaces of every kind (no-break ones included) and
+// tabs. Line breaks stay: a field that holds one was filled in by mistake, and the check that
+// follows should see it rather than have it quietly dropped.
+QString trimmedSpacesAndTabs(const QString& text);
 // The first `count` user-perceived characters (grapheme clusters) of UTF-8 text.
 std::string firstCharacters(const std::string& text, int count);
 

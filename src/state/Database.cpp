@@ -1,25 +1,19 @@
 #include "state/Database.h"
 
+#include "state/LegacyHistoryImport.h"
+#include "state/SqlStatement.h"
 #include "state/WhisperResult.h"
+#include "platform/Log.h"
 #include "platform/DesktopNotifier.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"
 #include "platform/Scheduler.h"
-#include "platform/TextTools.h"
 
-#include <nlohmann/json.hpp>
 #include <sqlite3.h>
 
-#include <QtGlobal>
-
 #include <chrono>
-#include <cmath>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <limits>
-#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -78,173 +72,6 @@ bool isUnusable(int rc) {
            rc == SQLITE_IOERR_SHMOPEN || rc == SQLITE_IOERR_SHMSIZE || rc == SQLITE_IOERR_SHMMAP;
 }
 
-bool isCorruption(int rc) {
-    rc &= 0xff;
-    return rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB;
-}
-
-// One prepared statement, finalized when it goes out of scope. A statement that failed to
-// prepare is null: binds on it do nothing and a step returns the error it failed with.
-class Statement {
-public:
-    Statement(sqlite3* db, const std::string& sql) {
-        rc_ = db ? sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr) : SQLITE_CANTOPEN;
-        if (rc_ == SQLITE_OK && !stmt_) rc_ = SQLITE_MISUSE;
-    }
-    ~Statement() { sqlite3_finalize(stmt_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    explicit operator bool() const { return stmt_ != nullptr; }
-    void bind(int i, double v) { if (stmt_) sqlite3_bind_double(stmt_, i, v); }
-    void bind(int i, int v) { if (stmt_) sqlite3_bind_int(stmt_, i, v); }
-    void bind(int i, std::int64_t v) { if (stmt_) sqlite3_bind_int64(stmt_, i, v); }
-    void bind(int i, const std::string& v) {
-        // With its length: a NUL inside the text must not cut the rest off.
-        if (stmt_) sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-    }
-    void bind(int i, const std::optional<std::string>& v) {
-        if (!stmt_) return;
-        if (v) bind(i, *v);
-        else sqlite3_bind_null(stmt_, i);
-    }
-    // SQLITE_ROW, SQLITE_DONE or an error code (the preparation's, for a null statement).
-    int step() { return stmt_ ? sqlite3_step(stmt_) : rc_; }
-
-    std::int64_t int64(int col) const { return sqlite3_column_int64(stmt_, col); }
-    sqlite3_value* value(int col) const { return sqlite3_column_value(stmt_, col); }
-    int int32(int col) const { return sqlite3_column_int(stmt_, col); }
-    double real(int col) const { return sqlite3_column_double(stmt_, col); }
-    bool isNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
-    std::string text(int col) const {
-        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, col));
-        return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col))) : std::string();
-    }
-
-private:
-    sqlite3_stmt* stmt_ = nullptr;
-    int rc_ = SQLITE_OK;
-};
-
-// A step that ends a statement: DONE is success.
-int finished(int rc) { return rc == SQLITE_DONE ? SQLITE_OK : rc; }
-
-int clampToInt32(std::int64_t v) {
-    if (v > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
-    if (v < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
-    return static_cast<int>(v);
-}
-
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-// An internet date-time without fractional seconds ("2024-05-01T12:30:00Z", or with a "+02:00"
-// style offset) as seconds since 1970.
-std::optional<double> parseInternetDateTime(const std::string& s) {
-    auto digits = [&](std::size_t at, std::size_t n, int& out) {
-        if (at + n > s.size()) return false;
-        out = 0;
-        for (std::size_t i = at; i < at + n; ++i) {
-            if (s[i] < '0' || s[i] > '9') return false;
-            out = out * 10 + (s[i] - '0');
-        }
-        return true;
-    };
-    int year, month, day, hour, minute, second;
-    if (!digits(0, 4, year) || s.size() < 20 || s[4] != '-' || !digits(5, 2, month) || s[7] != '-' ||
-        !digits(8, 2, day) || s[10] != 'T' || !digits(11, 2, hour) || s[13] != ':' || !digits(14, 2, minute) ||
-        s[16] != ':' || !digits(17, 2, second))
-        return std::nullopt;
-    int offset = 0;
-    if (s.size() == 20 && s[19] == 'Z') {
-        offset = 0;
-    } else if (s.size() == 25 && (s[19] == '+' || s[19] == '-') && s[22] == ':') {
-        int oh, om;
-        if (!digits(20, 2, oh) || !digits(23, 2, om) || oh > 23 || om > 59) return std::nullopt;
-        offset = (oh * 60 + om) * 60 * (s[19] == '-' ? -1 : 1);
-    } else {
-        return std::nullopt;
-    }
-    static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || hour > 23 || minute > 59 || second > 59)
-        return std::nullopt;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    if (month == 2 && day == 29 && !leap) return std::nullopt;
-    const std::int64_t days = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-    return static_cast<double>(days * 86400 + hour * 3600 + minute * 60 + second - offset);
-}
-
-// One line of the older history file: {"ts", "text", "words", "seconds"[, "language"]}.
-struct LegacyEntry {
-    double ts = 0;
-    std::string text;
-    int words = 0;
-    double seconds = 0;
-    std::optional<std::string> language;
-};
-
-std::optional<LegacyEntry> decodeLegacyEntry(const std::string& line) {
-    const auto j = nlohmann::json::parse(line, nullptr, /*allow_exceptions=*/false);
-    if (!j.is_object()) return std::nullopt;
-    LegacyEntry e;
-    const auto ts = j.find("ts");
-    if (ts == j.end() || !ts->is_string()) return std::nullopt;
-    const auto when = parseInternetDateTime(ts->get<std::string>());
-    if (!when) return std::nullopt;
-    e.ts = *when;
-
-    const auto text = j.find("text");
-    if (text == j.end() || !text->is_string()) return std::nullopt;
-    e.text = text->get<std::string>();
-
-    const auto words = j.find("words");
-    if (words == j.end()) return std::nullopt;
-    if (words->is_number_integer()) {
-        e.words = clampToInt32(words->is_number_unsigned()
-                                   ? static_cast<std::int64_t>(std::min<std::uint64_t>(words->get<std::uint64_t>(),
-                                                                                       std::numeric_limits<std::int64_t>::max()))
-                                   : words->get<std::int64_t>());
-    } else if (words->is_number_float()) {
-        // A whole number written with a fraction part ("12.0") is still an integer.
-        const double w = words->get<double>();
-        if (!std::isfinite(w) || std::floor(w) != w || std::fabs(w) > 9.2e18) return std::nullopt;
-        e.words = clampToInt32(static_cast<std::int64_t>(w));
-    } else {
-        return std::nullopt;
-    }
-
-    const auto seconds = j.find("seconds");
-    if (seconds == j.end() || !seconds->is_number()) return std::nullopt;
-    e.seconds = seconds->get<double>();
-
-    const auto language = j.find("language");
-    if (language != j.end() && !language->is_null()) {
-        if (!language->is_string()) return std::nullopt;
-        e.language = language->get<std::string>();
-    }
-    return e;
-}
-
-// A kept row as one line of the pending file. The moment is written as seconds since 1970 in
-// full precision, so the row is recognised in the store after a round trip.
-std::string encodeKept(double ts, const std::string& text, int words, double seconds,
-                       const std::optional<std::string>& language) {
-    nlohmann::json j = nlohmann::json::object();
-    j["ts"] = ts;
-    j["text"] = text;
-    j["words"] = words;
-    j["seconds"] = seconds;
-    j["language"] = language ? nlohmann::json(*language) : nlohmann::json(nullptr);
-    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
 }  // namespace
 
 Database& Database::shared() {
@@ -256,10 +83,13 @@ Database& Database::shared() {
                 platform::Scheduler::main().post([sentence] {
                     try {
                         platform::DesktopNotifier::shared().notify("Tovrin", sentence);
-                    } catch (const std::logic_error&) {
+                    } catch (const std::logic_error& e) {
+                        // The sentence was logged when it was told.
+                        qCWarning(logStore, "cannot show a notice about the store: %s", e.what());
                     }
                 });
-            } catch (const std::logic_error&) {
+            } catch (const std::logic_error& e) {
+                qCWarning(logStore, "cannot show a notice about the store: %s", e.what());
             }
         };
         return options;
@@ -270,7 +100,10 @@ Database& Database::shared() {
 std::string Database::defaultFolder() { return platform::Paths::applicationSupport() + "/Wendaro"; }
 
 Database::Database(const std::string& folder, Options options)
-    : folder_(folder), path_(folder + "/wendaro.db"), options_(std::move(options)) {
+    : folder_(folder),
+      path_(folder + "/wendaro.db"),
+      options_(std::move(options)),
+      pending_(folder, options_.spareFolder) {
     platform::Paths::makePrivateFolder(folder);
     {
         std::lock_guard lock(mutex_);
@@ -280,8 +113,8 @@ Database::Database(const std::string& folder, Options options)
     // Rows an earlier run could not write: they land now, exactly once, or stay kept.
     {
         std::lock_guard lock(mutex_);
-        loadPending();
-        if (!kept_.empty() && flushPending() == Flush::kept) scheduleRetry();
+        pending_.load();
+        if (!pending_.empty() && flushPending() == Flush::kept) scheduleRetry();
     }
     // A damaged page shows only where it is read: the whole file is checked, without holding up
     // the start.
@@ -299,7 +132,7 @@ Database::~Database() {
     std::lock_guard lock(mutex_);
     closing_ = true;
     // A last try at quit; what still cannot be written waits in the pending file.
-    if (!kept_.empty()) flushPending();
+    if (!pending_.empty()) flushPending();
     closeStore();
 }
 
@@ -338,7 +171,7 @@ void Database::openStore(bool setAsideAllowed) {
     if (sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr) !=
         SQLITE_OK) {
         // Without a connection reads come back empty and history rows are kept for later.
-        qWarning("[Database] cannot open %s: %s", path_.c_str(), db ? sqlite3_errmsg(db) : "out of memory");
+        qCWarning(logStore, "cannot open %s: %s", path_.c_str(), db ? sqlite3_errmsg(db) : "out of memory");
         sqlite3_close(db);
         return;
     }
@@ -348,7 +181,7 @@ void Database::openStore(bool setAsideAllowed) {
     int rc = SQLITE_OK;
     std::string mode;
     {
-        Statement s(db_, "PRAGMA journal_mode");
+        SqlStatement s(db_, "PRAGMA journal_mode");
         rc = s.step();
         if (rc == SQLITE_ROW) mode = s.text(0);
     }
@@ -362,12 +195,12 @@ void Database::openStore(bool setAsideAllowed) {
     }
     // Readers are never held up by another process's write in write-ahead logging. The switch
     // writes to the file, so a file is checked before its first one.
-    if (!isCorruption(rc) && !mode.empty() && mode != "wal") {
+    if (!SqlStatement::isCorruption(rc) && !mode.empty() && mode != "wal") {
         if (looksCorrupt()) rc = SQLITE_CORRUPT;
         else exec("PRAGMA journal_mode=WAL");
     }
-    if (!isCorruption(rc) && !isUnusable(rc)) rc = exec(schema);
-    if (isCorruption(rc) || isUnusable(rc)) {
+    if (!SqlStatement::isCorruption(rc) && !isUnusable(rc)) rc = exec(schema);
+    if (SqlStatement::isCorruption(rc) || isUnusable(rc)) {
         const std::string reason = sqlite3_errmsg(db_);
         closeStore(/*leaveFilesAsTheyAre=*/true);
         if (!setAsideAllowed) return;
@@ -396,9 +229,9 @@ void Database::closeStore(bool leaveFilesAsTheyAre) {
 }
 
 bool Database::looksCorrupt() {
-    Statement s(db_, "PRAGMA quick_check");
+    SqlStatement s(db_, "PRAGMA quick_check");
     const int rc = s.step();
-    return isCorruption(rc) || (rc == SQLITE_ROW && s.text(0) != "ok");
+    return SqlStatement::isCorruption(rc) || (rc == SQLITE_ROW && s.text(0) != "ok");
 }
 
 // The unsound file keeps every byte under a new name, with its journal files beside it under the
@@ -406,10 +239,10 @@ bool Database::looksCorrupt() {
 std::string Database::setAsideCorrupt() {
     const std::string aside = platform::Paths::setAside(path_, ".corrupt");
     if (aside.empty()) {
-        qWarning("[Database] %s is not a sound database and cannot be moved aside", path_.c_str());
+        qCWarning(logStore, "%s is not a sound database and cannot be moved aside", path_.c_str());
         return {};
     }
-    qWarning("[Database] %s is not a sound database; kept as %s, a fresh store takes its place", path_.c_str(),
+    qCWarning(logStore, "%s is not a sound database; kept as %s, a fresh store takes its place", path_.c_str(),
              aside.c_str());
     for (const char* companion : {"-wal", "-shm", "-journal"}) {
         const std::string from = path_ + companion;
@@ -423,7 +256,7 @@ std::string Database::setAsideCorrupt() {
 
 bool Database::hasForeignSchema() {
     const auto foreignIn = [this](const char* table, const auto& known) {
-        Statement s(db_, std::string("PRAGMA table_info(") + table + ")");
+        SqlStatement s(db_, std::string("PRAGMA table_info(") + table + ")");
         while (s.step() == SQLITE_ROW) {
             const std::string name = s.text(1);
             bool ours = false;
@@ -440,7 +273,7 @@ void Database::tellOnce(const std::string& fact, const std::string& sentence) {
     for (const auto& t : told_)
         if (t == fact) return;
     told_.push_back(fact);
-    qWarning("[Database] %s", sentence.c_str());
+    qCWarning(logStore, "%s", sentence.c_str());
     if (options_.tell) options_.tell(sentence);
 }
 
@@ -463,9 +296,9 @@ void Database::backgroundCheck() {
     sqlite3_busy_timeout(check, kWaitMs);
     bool damaged = false;
     {
-        Statement s(check, "PRAGMA quick_check");
+        SqlStatement s(check, "PRAGMA quick_check");
         const int rc = s.step();
-        damaged = isCorruption(rc) || (rc == SQLITE_ROW && s.text(0) != "ok");
+        damaged = SqlStatement::isCorruption(rc) || (rc == SQLITE_ROW && s.text(0) != "ok");
     }
     {
         std::lock_guard lock(checkMutex_);
@@ -478,10 +311,10 @@ void Database::backgroundCheck() {
         std::lock_guard lock(mutex_);
         // The file checked has been replaced meanwhile (a write found it unsound first).
         if (closing_ || generation != generation_) return;
-        qWarning("[Database] %s has damaged pages", path_.c_str());
+        qCWarning(logStore, "%s has damaged pages", path_.c_str());
         closeStore(/*leaveFilesAsTheyAre=*/true);
         if (!replaceStore()) openStore(false);
-        if (!kept_.empty() && flushPending() == Flush::kept) scheduleRetry();
+        if (!pending_.empty() && flushPending() == Flush::kept) scheduleRetry();
     }
     postHistoryChanged();
 }
@@ -513,13 +346,13 @@ std::size_t copyReadableRows(sqlite3* from, sqlite3* to, const std::string& sele
     std::size_t copied = 0;
     std::int64_t cursor = std::numeric_limits<std::int64_t>::min();
     const auto probe = [&](std::int64_t after) {
-        Statement s(from, select);
+        SqlStatement s(from, select);
         s.bind(1, after);
         return s.step();
     };
     const auto readable = [](int rc) { return rc == SQLITE_ROW || rc == SQLITE_DONE; };
     for (;;) {
-        Statement rows(from, select);
+        SqlStatement rows(from, select);
         if (!rows) return copied;
         rows.bind(1, cursor);
         int rc;
@@ -532,7 +365,7 @@ std::size_t copyReadableRows(sqlite3* from, sqlite3* to, const std::string& sele
             sqlite3_finalize(out);
             cursor = rows.int64(0);
         }
-        if (rc == SQLITE_DONE || !isCorruption(rc)) return copied;
+        if (rc == SQLITE_DONE || !SqlStatement::isCorruption(rc)) return copied;
         // Past the damage: the first point from which the table reads again.
         std::int64_t bad = cursor, step = 1;
         std::optional<std::int64_t> good;
@@ -581,7 +414,7 @@ std::size_t Database::recoverFrom(const std::string& aside) {
         }
     }
     sqlite3_close(old);
-    qWarning("[Database] %zu history rows recovered from %s", recovered, aside.c_str());
+    qCWarning(logStore, "%zu history rows recovered from %s", recovered, aside.c_str());
     return recovered;
 }
 
@@ -589,7 +422,7 @@ int Database::exec(const char* sql) { return db_ ? sqlite3_exec(db_, sql, nullpt
 
 void Database::check(int rc, const char* what) {
     if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE) return;
-    qWarning("[Database] %s failed: %s", what, db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+    qCWarning(logStore, "%s failed: %s", what, db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
     const int primary = rc & 0xff;
     if (primary != SQLITE_BUSY && primary != SQLITE_LOCKED) writable_ = false;
 }
@@ -607,83 +440,13 @@ std::uint64_t Database::nextDictionaryVersion() {
 
 void Database::postHistoryChanged() { platform::NotificationCenter::shared().post(historyChanged); }
 
-void Database::loadPending() {
-    // The pending file beside the store, and the spare copy of a run that could not write it.
-    for (const std::string& file : {(fs::path(folder_) / pendingFileName).string(), spareFile(false)}) {
-        if (file.empty()) continue;
-        std::ifstream in(file, std::ios::binary);
-        if (!in) continue;
-        std::string line;
-        while (std::getline(in, line)) {
-            const auto j = nlohmann::json::parse(line, nullptr, /*allow_exceptions=*/false);
-            if (!j.is_object()) continue;
-            const auto ts = j.find("ts"), text = j.find("text"), words = j.find("words"), seconds = j.find("seconds"),
-                       language = j.find("language");
-            if (ts == j.end() || !ts->is_number() || text == j.end() || !text->is_string() || words == j.end() ||
-                !words->is_number_integer() || seconds == j.end() || !seconds->is_number())
-                continue;
-            KeptRow row;
-            row.ts = ts->get<double>();
-            row.text = text->get<std::string>();
-            row.words = clampToInt32(words->get<std::int64_t>());
-            row.seconds = seconds->get<double>();
-            if (language != j.end() && language->is_string()) row.language = language->get<std::string>();
-            // The same row in both files is one row.
-            bool known = false;
-            for (const auto& k : kept_)
-                known = known || (k.ts == row.ts && k.text == row.text && k.words == row.words &&
-                                  k.seconds == row.seconds && k.language == row.language);
-            if (!known) kept_.push_back(std::move(row));  // not fresh: it may have landed before the file was updated
-        }
-    }
-}
-
-std::string Database::spareFile(bool create) const {
-    const std::string folder = options_.spareFolder ? options_.spareFolder(create) : std::string();
-    if (folder.empty()) return {};
-    // One file per store folder, named by a hash of its path.
-    std::uint64_t hash = 1469598103934665603ull;
-    for (unsigned char c : folder_) hash = (hash ^ c) * 1099511628211ull;
-    char name[64];
-    std::snprintf(name, sizeof name, "/pending-history-%016llx.jsonl", static_cast<unsigned long long>(hash));
-    return folder + name;
-}
-
-// The pending file holds exactly the kept rows; it is replaced whole, so a crash leaves either
-// the old or the new list, never half a line. It goes once nothing is kept.
-void Database::savePending() {
-    const std::string file = (fs::path(folder_) / pendingFileName).string();
-    const std::string spare = spareFile(false);
-    std::error_code ec;
-    if (kept_.empty()) {
-        fs::remove(file, ec);
-        if (!spare.empty()) fs::remove(spare, ec);
-        return;
-    }
-    std::string content;
-    for (const auto& r : kept_) content += encodeKept(r.ts, r.text, r.words, r.seconds, r.language) + "\n";
-    if (platform::Paths::writePrivateFile(file, content)) {
-        if (!spare.empty()) fs::remove(spare, ec);
-        return;
-    }
-    // The store's disk is full or read-only: the rows go to another file system, and the next
-    // start takes them in from there.
-    const std::string fallback = spareFile(true);
-    if (!fallback.empty() && platform::Paths::writePrivateFile(fallback, content)) {
-        qWarning("[Database] cannot write %s: %zu history rows are kept in %s", file.c_str(), kept_.size(),
-                 fallback.c_str());
-        return;
-    }
-    qWarning("[Database] cannot write %s: %zu history rows are kept in memory only", file.c_str(), kept_.size());
-}
-
 // Writes every kept row in one transaction: all land or none. Each row that may be there already
 // is inserted only when it is absent, so none lands twice.
 Database::Flush Database::flushPending() {
-    if (kept_.empty()) return Flush::written;
+    if (pending_.empty()) return Flush::written;
     if (!writable_) openStore();
     if (foreignSchema_) {
-        savePending();
+        pending_.save();
         return Flush::kept;
     }
     int rc = db_ ? SQLITE_OK : SQLITE_CANTOPEN;
@@ -691,14 +454,14 @@ Database::Flush Database::flushPending() {
         if (!db_) break;
         sqlite3_busy_timeout(db_, kBriefWaitMs);
         rc = exec("BEGIN IMMEDIATE");
-        for (auto it = kept_.begin(); rc == SQLITE_OK && it != kept_.end(); ++it) {
-            Statement s(db_, it->fresh ? kInsertHistory : kInsertHistoryOnce);
+        for (auto it = pending_.rows().begin(); rc == SQLITE_OK && it != pending_.rows().end(); ++it) {
+            SqlStatement s(db_, it->fresh ? kInsertHistory : kInsertHistoryOnce);
             s.bind(1, it->ts);
             s.bind(2, it->text);
             s.bind(3, it->words);
             s.bind(4, it->seconds);
             s.bind(5, it->language);
-            rc = finished(s.step());
+            rc = SqlStatement::finished(s.step());
         }
         if (rc == SQLITE_OK) rc = exec("COMMIT");
         if (rc != SQLITE_OK) {
@@ -707,19 +470,18 @@ Database::Flush Database::flushPending() {
         }
         sqlite3_busy_timeout(db_, kWaitMs);
         // From here on every row's fate is uncertain until it is seen written.
-        for (auto& r : kept_) r.fresh = false;
+        pending_.markTried();
         if (rc == SQLITE_OK) {
-            kept_.clear();
-            savePending();
+            pending_.clear();
             retryDelay_ = 0;
             return Flush::written;
         }
         // A store found unsound is moved aside and the rows go into a fresh one.
-        if (attempt > 0 || !(isCorruption(rc) && looksCorrupt())) break;
+        if (attempt > 0 || !(SqlStatement::isCorruption(rc) && looksCorrupt())) break;
         if (!replaceStore()) openStore(false);
     }
-    qWarning("[Database] %zu history rows kept for a later write", kept_.size());
-    savePending();
+    qCWarning(logStore, "%zu history rows kept for a later write", pending_.size());
+    pending_.save();
     return Flush::kept;
 }
 
@@ -728,8 +490,10 @@ void Database::scheduleRetry() {
     platform::Scheduler* scheduler = nullptr;
     try {
         scheduler = &platform::Scheduler::main();
-    } catch (const std::logic_error&) {
-        return;  // no main queue (a tool): the next write or open tries again
+    } catch (const std::logic_error& e) {
+        // No main queue (a tool): the next write or open tries again.
+        qCInfo(logStore, "no retry of the kept history rows is armed: %s", e.what());
+        return;
     }
     if (retryScheduler_ == scheduler) return;  // one is armed already
     retryScheduler_ = scheduler;
@@ -752,7 +516,7 @@ bool Database::retryPending() {
     bool waiting = false;
     {
         std::lock_guard lock(mutex_);
-        if (kept_.empty()) return true;
+        if (pending_.empty()) return true;
         landed = flushPending() == Flush::written;
         waiting = !landed;
         if (waiting) scheduleRetry();
@@ -763,65 +527,23 @@ bool Database::retryPending() {
 
 std::size_t Database::pendingCount() {
     std::lock_guard lock(mutex_);
-    return kept_.size();
+    return pending_.size();
 }
 
-// The one-time import of the older line-per-record history. All rows go in one transaction and
-// the file is renamed only after the commit, so an import cut short (a crash, a full disk) leaves
-// the file in place and nothing half-imported: the next launch imports it whole, exactly once.
 void Database::migrateJSONL(const std::string& folder) {
-    const fs::path file = fs::path(folder) / "history.jsonl";
-    std::string content;
-    {
-        std::ifstream in(file, std::ios::binary);
-        if (!in) return;
-        content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (in.bad()) return;
-    }
-    if (!platform::TextTools::isUtf8(content)) return;
-
+    const LegacyHistoryImport import(folder);
+    if (!import.found()) return;
     {
         std::lock_guard lock(mutex_);
-        // Nowhere to put the rows: keep the file for a later launch rather than lose it.
-        if (!db_ || sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) return;
-        bool failed = false;
-        std::size_t imported = 0;
-        std::size_t start = 0;
-        while (start <= content.size() && !failed) {
-            std::size_t end = content.find('\n', start);
-            if (end == std::string::npos) end = content.size();
-            const std::string line = content.substr(start, end - start);
-            start = end + 1;
-            if (line.empty()) continue;
-            const auto entry = decodeLegacyEntry(line);
-            if (!entry) continue;
-            Statement insert(db_, kInsertHistory);
-            insert.bind(1, entry->ts);
-            insert.bind(2, entry->text);
-            insert.bind(3, entry->words);
-            insert.bind(4, entry->seconds);
-            insert.bind(5, entry->language);
-            if (insert.step() != SQLITE_DONE) {
-                failed = true;
-                break;
-            }
-            ++imported;
-            if (options_.legacyRowImported) options_.legacyRowImported(imported);
-        }
-        if (failed || sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-            return;
-        }
+        if (!import.writeInto(db_, options_.legacyRowImported)) return;
     }
-
-    // Never overwrite an earlier imported file: it may be the user's only copy of those lines.
-    platform::Paths::setAside(file.string(), ".imported");
+    import.setFileAside();
 }
 
 bool Database::insertHistory(const std::string& text, int words, double seconds,
                              const std::optional<std::string>& language) {
     std::lock_guard lock(mutex_);
-    KeptRow row;
+    PendingHistory::Row row;
     row.ts = now();
     row.text = text;
     row.words = words;
@@ -830,7 +552,7 @@ bool Database::insertHistory(const std::string& text, int words, double seconds,
     if (language && WhisperResult::isLanguageCode(*language)) row.language = language;
     // Rows kept earlier are tried again with this one; they are all announced by the caller.
     row.fresh = true;
-    kept_.push_back(std::move(row));
+    pending_.add(std::move(row));
     if (flushPending() == Flush::written) return true;
     scheduleRetry();
     return false;
@@ -854,7 +576,7 @@ std::string Database::historyQuery(const std::string& search, bool favoritesOnly
 
 std::vector<HistoryRow> Database::history(const std::string& search, bool favoritesOnly, int limit) {
     std::lock_guard lock(mutex_);
-    Statement s(db_, historyQuery(search, favoritesOnly));
+    SqlStatement s(db_, historyQuery(search, favoritesOnly));
     int index = 1;
     if (!search.empty()) s.bind(index++, "%" + search + "%");
     s.bind(index, limit);
@@ -871,7 +593,7 @@ std::vector<HistoryRow> Database::history(const std::string& search, bool favori
         r.favorite = s.int32(6) == 1;
         rows.push_back(std::move(r));
     }
-    check(finished(rc), "history query");
+    check(SqlStatement::finished(rc), "history query");
     return rows;
 }
 
@@ -879,9 +601,9 @@ void Database::toggleFavorite(std::int64_t id) {
     {
         std::lock_guard lock(mutex_);
         if (!writable_) openStore();
-        Statement s(db_, "UPDATE history SET favorite = 1 - favorite WHERE id=?");
+        SqlStatement s(db_, "UPDATE history SET favorite = 1 - favorite WHERE id=?");
         s.bind(1, id);
-        check(finished(s.step()), "favourite toggle");
+        check(SqlStatement::finished(s.step()), "favourite toggle");
     }
     postHistoryChanged();
 }
@@ -890,9 +612,9 @@ void Database::deleteHistory(std::int64_t id) {
     {
         std::lock_guard lock(mutex_);
         if (!writable_) openStore();
-        Statement s(db_, "DELETE FROM history WHERE id=?");
+        SqlStatement s(db_, "DELETE FROM history WHERE id=?");
         s.bind(1, id);
-        check(finished(s.step()), "history delete");
+        check(SqlStatement::finished(s.step()), "history delete");
     }
     postHistoryChanged();
 }
@@ -904,9 +626,8 @@ void Database::clearHistory() {
         const int rc = exec("DELETE FROM history");
         check(rc, "history clear");
         // What the user cleared includes the rows still waiting to be written.
-        if (rc == SQLITE_OK && !kept_.empty()) {
-            kept_.clear();
-            savePending();
+        if (rc == SQLITE_OK && !pending_.empty()) {
+            pending_.clear();
         }
     }
     postHistoryChanged();
@@ -914,7 +635,7 @@ void Database::clearHistory() {
 
 Database::Stats Database::stats() {
     std::lock_guard lock(mutex_);
-    Statement s(db_, "SELECT COUNT(*), COALESCE(SUM(words),0), COALESCE(SUM(seconds),0) FROM history");
+    SqlStatement s(db_, "SELECT COUNT(*), COALESCE(SUM(words),0), COALESCE(SUM(seconds),0) FROM history");
     Stats out;
     const int rc = s.step();
     if (rc == SQLITE_ROW) {
@@ -922,23 +643,23 @@ Database::Stats Database::stats() {
         out.words = s.int64(1);
         out.seconds = s.real(2);
     }
-    check(finished(rc), "history statistics");
+    check(SqlStatement::finished(rc), "history statistics");
     return out;
 }
 
 std::int64_t Database::historyCount() {
     std::lock_guard lock(mutex_);
-    Statement s(db_, "SELECT COUNT(*) FROM history");
+    SqlStatement s(db_, "SELECT COUNT(*) FROM history");
     std::int64_t count = 0;
     const int rc = s.step();
     if (rc == SQLITE_ROW) count = s.int64(0);
-    check(finished(rc), "history count");
+    check(SqlStatement::finished(rc), "history count");
     return count;
 }
 
 std::vector<DictRow> Database::dictAll() {
     std::lock_guard lock(mutex_);
-    Statement s(db_, "SELECT id,term,replacement,enabled FROM dictionary ORDER BY term COLLATE NOCASE");
+    SqlStatement s(db_, "SELECT id,term,replacement,enabled FROM dictionary ORDER BY term COLLATE NOCASE");
     std::vector<DictRow> rows;
     int rc;
     while ((rc = s.step()) == SQLITE_ROW) {
@@ -949,7 +670,7 @@ std::vector<DictRow> Database::dictAll() {
         r.enabled = s.int32(3) == 1;
         rows.push_back(std::move(r));
     }
-    check(finished(rc), "dictionary query");
+    check(SqlStatement::finished(rc), "dictionary query");
     return rows;
 }
 
@@ -957,10 +678,10 @@ bool Database::dictAdd(const std::string& term, const std::string& replacement) 
     std::lock_guard lock(mutex_);
     if (!writable_) openStore();
     if (foreignSchema_) return false;
-    Statement s(db_, "INSERT INTO dictionary(term,replacement) VALUES(?,?)");
+    SqlStatement s(db_, "INSERT INTO dictionary(term,replacement) VALUES(?,?)");
     s.bind(1, term);
     s.bind(2, replacement);
-    const int rc = finished(s.step());
+    const int rc = SqlStatement::finished(s.step());
     check(rc, "dictionary add");
     dictVersion_ = nextDictionaryVersion();
     return rc == SQLITE_OK;
@@ -970,12 +691,12 @@ bool Database::dictUpdate(const DictRow& row) {
     std::lock_guard lock(mutex_);
     if (!writable_) openStore();
     if (foreignSchema_) return false;
-    Statement s(db_, "UPDATE dictionary SET term=?,replacement=?,enabled=? WHERE id=?");
+    SqlStatement s(db_, "UPDATE dictionary SET term=?,replacement=?,enabled=? WHERE id=?");
     s.bind(1, row.term);
     s.bind(2, row.replacement);
     s.bind(3, row.enabled ? 1 : 0);
     s.bind(4, row.id);
-    const int rc = finished(s.step());
+    const int rc = SqlStatement::finished(s.step());
     check(rc, "dictionary update");
     dictVersion_ = nextDictionaryVersion();
     return rc == SQLITE_OK;
@@ -984,8 +705,8 @@ bool Database::dictUpdate(const DictRow& row) {
 void Database::dictDelete(std::int64_t id) {
     std::lock_guard lock(mutex_);
     if (!writable_) openStore();
-    Statement s(db_, "DELETE FROM dictionary WHERE id=?");
+    SqlStatement s(db_, "DELETE FROM dictionary WHERE id=?");
     s.bind(1, id);
-    check(finished(s.step()), "dictionary delete");
+    check(SqlStatement::finished(s.step()), "dictionary delete");
     dictVersion_ = nextDictionaryVersion();
 }

@@ -24,6 +24,7 @@
 
 #include "state/DictRow.h"
 #include "state/HistoryRow.h"
+#include "state/PendingHistory.h"
 
 #include <atomic>
 #include <cstddef>
@@ -89,7 +90,7 @@ public:
     Database& operator=(const Database&) = delete;
 
     // The file beside the store that keeps history rows not yet written.
-    static constexpr const char* pendingFileName = "pending-history.jsonl";
+    static constexpr const char* pendingFileName = PendingHistory::fileName;
 
     // History.
     // Writes the row, together with any kept earlier; true when it is in the store now. Waits only
@@ -129,15 +130,6 @@ public:
     const std::string& path() const { return path_; }
 
 private:
-    struct KeptRow {
-        double ts = 0;
-        std::string text;
-        int words = 0;
-        double seconds = 0;
-        std::optional<std::string> language;
-        // Never tried: it cannot be in the store already, so it needs no check before its insert.
-        bool fresh = false;
-    };
     enum class Flush { written, kept };
 
     int exec(const char* sql);
@@ -158,9 +150,6 @@ private:
     std::size_t recoverFrom(const std::string& aside);
     void tellOnce(const std::string& fact, const std::string& sentence);
     void migrateJSONL(const std::string& folder);
-    void loadPending();
-    void savePending();
-    std::string spareFile(bool create) const;
     Flush flushPending();
     void scheduleRetry();
     double now() const;
@@ -175,7 +164,7 @@ private:
     std::string folder_;
     std::string path_;
     Options options_;
-    std::vector<KeptRow> kept_;
+    PendingHistory pending_;
     bool closing_ = false;
     platform::Scheduler* retryScheduler_ = nullptr;  // the scheduler of the armed retry, if any
     double retryDelay_ = 0;  // grows while the kept rows cannot be written, back to the first once they are

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -15,4 +16,11 @@ struct HistoryRow {
     bool favorite = false;
 
     bool operator==(const HistoryRow&) const = default;
+
+    // A word count read from a file, held within the range of `words`.
+    static int clampedWords(std::int64_t count) {
+        if (count > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+        if (count < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
+        return static_cast<int>(count);
+    }
 };

@@ -270,6 +270,9 @@ TEST_F(AppDelegateTest, TheBugReportIsAPercentEncodedMail) {
     EXPECT_NE(url.find("%0A%D0%9B%D0%BE%D0%B3%20%D0%B4%D0%B2%D0%B8%D0%B6%D0%BA%D0%B0:%20~/.local/state/Tovrin/engine.log%20("),
               std::string::npos)
         << url;
+    EXPECT_NE(url.find("%0A%D0%9B%D0%BE%D0%B3%20%D0%BF%D1%80%D0%BE%D0%B3%D1%80%D0%B0%D0%BC%D0%B8:%20~/.local/state/Tovrin/tovrin.log%20("),
+              std::string::npos)
+        << "the program's own log is named beside the engine's";
     EXPECT_NE(url.find("Tovrin%20" TOVRIN_VERSION "%20%C2%B7%20"), std::string::npos);
     delegate->reportBug();
     EXPECT_EQ(test::fakes().workspace.opened.back(), url);

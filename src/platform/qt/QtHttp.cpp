@@ -1,5 +1,7 @@
 #include "platform/qt/QtHttp.h"
 
+#include "platform/Log.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -79,6 +81,16 @@ HttpError failureOf(QNetworkReply* reply) {
     return HttpError(kind, reply->url().host().toStdString(), message);
 }
 
+// A reply that refuses the request is logged with its status alone: the body may quote what was
+// sent. The address is given without its query.
+void logRefusal(QNetworkReply* reply, int status) {
+    if (status < 400) return;
+    const QUrl url = reply->url();
+    const QByteArray verb = reply->request().attribute(QNetworkRequest::CustomVerbAttribute).toByteArray();
+    qCWarning(logPlatform, "%s %s%s: HTTP %d", verb.isEmpty() ? "request" : verb.constData(),
+              qUtf8Printable(url.host()), qUtf8Printable(url.path()), status);
+}
+
 HttpResponse collect(QNetworkReply* reply, bool withBody) {
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid()) {
@@ -100,6 +112,7 @@ HttpResponse collect(QNetworkReply* reply, bool withBody) {
     }
     HttpResponse out;
     out.status = status.toInt();
+    logRefusal(reply, out.status);
     for (const auto& pair : reply->rawHeaderPairs())
         out.headers.emplace_back(pair.first.toStdString(), pair.second.toStdString());
     if (withBody) out.body = reply->readAll().toStdString();

@@ -1,5 +1,7 @@
 #include "platform/qt/QtProcess.h"
 
+#include "platform/Log.h"
+
 #include <QProcess>
 #include <QStringList>
 
@@ -54,7 +56,9 @@ bool QtProcess::launch(const ProcessSpec& spec) {
         }
     });
     process_->start(QIODevice::NotOpen);
-    return process_->waitForStarted(10000);
+    if (process_->waitForStarted(10000)) return true;
+    qCWarning(logPlatform, "cannot start %s: %s", spec.executable.c_str(), qUtf8Printable(process_->errorString()));
+    return false;
 }
 
 void QtProcess::setTerminationHandler(std::function<void(int status)> handler) { *handler_ = std::move(handler); }

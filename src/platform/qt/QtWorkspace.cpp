@@ -1,5 +1,7 @@
 #include "platform/qt/QtWorkspace.h"
 
+#include "platform/Log.h"
+
 #include <QDesktopServices>
 #include <QDir>
 #include <QDirIterator>
@@ -15,10 +17,16 @@ namespace {
 
 // The system's privacy settings: the desktop's settings program where one is known.
 bool openSystemSettings(const QString& pane) {
+    const auto start = [](const QString& program, const QStringList& arguments) {
+        if (QProcess::startDetached(program, arguments)) return true;
+        qCWarning(logPlatform, "cannot start %s", qUtf8Printable(program));
+        return false;
+    };
     const QString gnome = QStandardPaths::findExecutable("gnome-control-center");
-    if (!gnome.isEmpty()) return QProcess::startDetached(gnome, {pane.contains("Microphone") ? "microphone" : "privacy"});
+    if (!gnome.isEmpty()) return start(gnome, {pane.contains("Microphone") ? "microphone" : "privacy"});
     const QString kde = QStandardPaths::findExecutable("systemsettings");
-    if (!kde.isEmpty()) return QProcess::startDetached(kde, {});
+    if (!kde.isEmpty()) return start(kde, {});
+    qCInfo(logPlatform, "no settings program of the desktop found");
     return false;
 }
 
@@ -60,14 +68,22 @@ bool QtWorkspace::openUrl(const std::string& url) {
     const QUrl u(QString::fromStdString(url), QUrl::StrictMode);
     if (!u.isValid() || u.scheme().isEmpty()) return false;
     if (u.scheme() == "x-apple.systempreferences") return openSystemSettings(u.toString());
-    if (u.scheme() == "mailto" && !hasSchemeHandler(u.scheme())) return false;
-    return QDesktopServices::openUrl(u);
+    // The address itself is not logged: a checkout link carries its session.
+    if (u.scheme() == "mailto" && !hasSchemeHandler(u.scheme())) {
+        qCInfo(logPlatform, "no program for mailto links");
+        return false;
+    }
+    if (QDesktopServices::openUrl(u)) return true;
+    qCWarning(logPlatform, "the desktop could not open a %s link", qUtf8Printable(u.scheme()));
+    return false;
 }
 
 bool QtWorkspace::revealFile(const std::string& path) {
     const QFileInfo info(QString::fromStdString(path));
     const QString folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(folder))) return true;
+    qCWarning(logPlatform, "the desktop could not show the folder %s", qUtf8Printable(folder));
+    return false;
 }
 
 }  // namespace platform

@@ -1,6 +1,8 @@
 #include "platform/secret/SecretServiceKeychain.h"
 
 #include <libsecret/secret.h>
+// After GLib's headers, which use "signals" as a name: Qt defines it as a keyword.
+#include "platform/Log.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -55,6 +57,7 @@ struct SecretServiceKeychain::Worker {
         uint64_t generation = 0;
         bool failed = false;  // tried and refused; tried again when asked to
     };
+    bool toldNoService = false;                         // the first failed opening is logged, not every one
     std::map<Key, Write> unsaved;                      // writes not yet known to be in the service
     std::map<Key, std::pair<uint64_t, bool>> outcome;  // per item: the last write that finished, and whether it landed
     uint64_t generation = 0;
@@ -129,6 +132,10 @@ struct SecretServiceKeychain::Worker {
         }
         // libsecret opens the service on that same shared connection.
         service = secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_OPEN_SESSION, nullptr, &error);
+        if (!service && !toldNoService) {
+            toldNoService = true;
+            qCWarning(logPlatform, "no keychain service: %s", error ? error->message : "none on the bus");
+        }
         clear(error);
         return service;
     }
@@ -221,6 +228,10 @@ struct SecretServiceKeychain::Worker {
         auto* call = static_cast<StoreCall*>(data);
         GError* error = nullptr;
         const bool ok = secret_service_store_finish(SECRET_SERVICE(source), result, &error) && !error;
+        // The item's name only, never its value.
+        if (!ok)
+            qCWarning(logPlatform, "the keychain did not store %s/%s: %s", call->key.first.c_str(),
+                      call->key.second.c_str(), error ? error->message : "refused");
         clear(error);
         Worker* self = call->worker;
         self->storing = false;

@@ -1,18 +1,11 @@
 #include "ui/kit/AccountForm.h"
 
+#include "state/FailureText.h"
 #include "cloud/BackendError.h"
+#include "platform/Log.h"
+#include "platform/TextTools.h"
 
 #include <QTextBoundaryFinder>
-
-QString AccountForm::trimmedEmail(const QString& email) {
-    // Spaces of every kind (no-break ones included) and tabs; line breaks are left alone.
-    auto blank = [](QChar c) { return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space; };
-    qsizetype start = 0;
-    qsizetype end = email.size();
-    while (start < end && blank(email[start])) ++start;
-    while (end > start && blank(email[end - 1])) --end;
-    return email.mid(start, end - start);
-}
 
 int AccountForm::perceivedLength(const QString& text) {
     if (text.isEmpty()) return 0;
@@ -23,7 +16,7 @@ int AccountForm::perceivedLength(const QString& text) {
 }
 
 std::optional<QString> AccountForm::validate(const QString& email, const QString& password, int shortestEmail) {
-    const QString trimmed = trimmedEmail(email);
+    const QString trimmed = platform::TextTools::trimmedSpacesAndTabs(email);
     if (!trimmed.contains('@') || !trimmed.contains('.') || perceivedLength(trimmed) < shortestEmail)
         return QStringLiteral("Enter a valid email address.");
     if (perceivedLength(password) < 8) return QStringLiteral("Password needs at least 8 characters.");
@@ -38,6 +31,8 @@ platform::Task<std::optional<QString>> AccountForm::attempt(SignIn signIn, std::
         co_await std::move(request);
     } catch (...) {
         failure = std::current_exception();
+        // The account client logged what the service answered.
+        qCDebug(logUi, "the sign-in form's request failed: %s", FailureText::forLog(failure).c_str());
     }
     std::optional<QString> message;
     if (failure) message = failureMessage(failure, alreadyRegistered);
@@ -45,6 +40,7 @@ platform::Task<std::optional<QString>> AccountForm::attempt(SignIn signIn, std::
 }
 
 QString AccountForm::failureMessage(std::exception_ptr error, const QString& alreadyRegistered) {
+    // Only the words shown: the failure was logged where it was caught.
     try {
         std::rethrow_exception(error);
     } catch (const BackendError& e) {

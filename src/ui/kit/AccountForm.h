@@ -16,8 +16,6 @@ class AccountForm {
 public:
     AccountForm() = delete;
 
-    // The address without leading and trailing spaces (of any kind) and tabs; line breaks stay.
-    static QString trimmedEmail(const QString& email);
     // Length in user-perceived characters.
     static int perceivedLength(const QString& text);
     // The text shown for a failed sign-in or sign-up; `alreadyRegistered` is the form's own

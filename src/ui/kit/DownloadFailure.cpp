@@ -4,6 +4,7 @@
 
 std::optional<QString> DownloadFailure::text(std::exception_ptr failure) {
     if (!failure) return std::nullopt;
+    // Only the words shown: the model manager logged the failure where it happened.
     try {
         std::rethrow_exception(failure);
     } catch (const platform::HttpError& e) {

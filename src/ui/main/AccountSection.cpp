@@ -2,6 +2,7 @@
 
 #include "ui/kit/AccountForm.h"
 
+#include "state/FailureText.h"
 #include "cloud/BackendClient.h"
 #include "cloud/BackendError.h"
 #include "ui/kit/Kestal.h"
@@ -10,6 +11,8 @@
 #include "ui/kit/KestalPrimaryButtonStyle.h"
 #include "ui/kit/KestalSecondaryButtonStyle.h"
 #include "ui/kit/ActivitySpinner.h"
+#include "platform/Log.h"
+#include "platform/TextTools.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -27,6 +30,7 @@ QPushButton* smallButton(const QString& title, QWidget* parent, const QColor& co
     return b;
 }
 
+// Only the words shown: the failure was logged where it was caught.
 QString describe(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
@@ -167,7 +171,7 @@ AccountSection::AccountSection(BackendClient& backend, QWidget* parent)
     sync();
 }
 
-QString AccountSection::trimmedEmail(const QString& email) { return AccountForm::trimmedEmail(email); }
+QString AccountSection::trimmedEmail(const QString& email) { return platform::TextTools::trimmedSpacesAndTabs(email); }
 
 std::optional<QString> AccountSection::validate(const QString& email, const QString& password) {
     return AccountForm::validate(email, password);
@@ -231,8 +235,12 @@ platform::Task<void> AccountSection::runCheckout(std::string plan) {
     try {
         platform::Task<void> purchase = backend_.checkout(std::move(plan));
         co_await std::move(purchase);
+    } catch (const BackendError& e) {
+        failure = std::current_exception();
+        qCWarning(logUi, "the checkout failed (%s)", e.code().c_str());
     } catch (...) {
         failure = std::current_exception();
+        qCWarning(logUi, "the checkout failed: %s", FailureText::forLog(failure).c_str());
     }
     if (!self) co_return;
     if (failure) self->setErrorText(describe(failure));

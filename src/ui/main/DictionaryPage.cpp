@@ -5,6 +5,7 @@
 #include "ui/kit/Kestal.h"
 #include "ui/kit/KestalPrimaryButtonStyle.h"
 #include "platform/Symbols.h"
+#include "platform/TextTools.h"
 #include "ui/main/DictRowView.h"
 #include "ui/main/PageHeader.h"
 #include "ui/main/RoundedBox.h"
@@ -38,17 +39,7 @@ QLineEdit* plainField(const QString& placeholder, QWidget* parent) {
     return field;
 }
 
-bool isTrimmable(QChar c) { return c == QChar('\t') || c.category() == QChar::Separator_Space; }
-
 }  // namespace
-
-QString DictionaryPage::trimmed(const QString& text) {
-    qsizetype start = 0;
-    qsizetype end = text.size();
-    while (start < end && isTrimmable(text.at(start))) ++start;
-    while (end > start && isTrimmable(text.at(end - 1))) --end;
-    return text.mid(start, end - start);
-}
 
 DictionaryPage::DictionaryPage(Database& store, QWidget* parent) : QWidget(parent), store_(store) {
     auto* column = new QVBoxLayout(this);
@@ -161,8 +152,8 @@ void DictionaryPage::updateAddButton() {
 }
 
 void DictionaryPage::addTerm() {
-    const QString term = trimmed(newTerm_->text());
-    const QString replacement = trimmed(newReplacement_->text());
+    const QString term = platform::TextTools::trimmedSpacesAndTabs(newTerm_->text());
+    const QString replacement = platform::TextTools::trimmedSpacesAndTabs(newReplacement_->text());
     if (term.isEmpty() || replacement.isEmpty()) return;
     if (!store_.dictAdd(term.toStdString(), replacement.toStdString())) {
         showNotSaved();

@@ -41,9 +41,6 @@ public:
     std::vector<DictRow> filtered() const;
     std::optional<std::int64_t> editing() const { return editing_; }
 
-    // Trims spaces and tabs (not line breaks) from both ends.
-    static QString trimmed(const QString& text);
-
     // The number of rows in the list.
     int rowViewCount() const { return model_.rowCount(); }
     // The widget of the list's row `index`: the row being edited, or as the pointer over it makes it.

@@ -2,6 +2,8 @@
 
 #include "engine/EngineManager.h"
 #include "engine/ModelManager.h"
+#include "state/FailureText.h"
+#include "platform/Log.h"
 #include "ui/kit/DownloadFailure.h"
 #include "ui/main/LocalModelRow.h"
 
@@ -59,6 +61,8 @@ platform::Task<void> LocalModelsView::fetch(WhisperModel model) {
         finished = ours;
     } catch (...) {
         failure = std::current_exception();
+        // The model manager logged the failure.
+        qCDebug(logUi, "the model row shows a failed download: %s", FailureText::forLog(failure).c_str());
     }
     // The row says why the model did not come (a cancel says nothing) and offers the download
     // again, the manager being idle now.

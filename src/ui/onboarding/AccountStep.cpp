@@ -10,6 +10,7 @@
 #include "ui/kit/KestalPrimaryButtonStyle.h"
 #include "ui/kit/KestalSecondaryButtonStyle.h"
 #include "ui/kit/ActivitySpinner.h"
+#include "platform/TextTools.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -83,7 +84,7 @@ void AccountStep::appear() {
     if (backend_.isLoggedIn() && next_) next_();
 }
 
-QString AccountStep::trimmedEmail(const QString& email) { return AccountForm::trimmedEmail(email); }
+QString AccountStep::trimmedEmail(const QString& email) { return platform::TextTools::trimmedSpacesAndTabs(email); }
 
 int AccountStep::perceivedLength(const QString& text) { return AccountForm::perceivedLength(text); }
 

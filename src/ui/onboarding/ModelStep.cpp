@@ -2,6 +2,8 @@
 
 #include "engine/EngineManager.h"
 #include "engine/ModelManager.h"
+#include "state/FailureText.h"
+#include "platform/Log.h"
 #include "platform/Http.h"
 #include "platform/Machine.h"
 #include "ui/kit/DownloadFailure.h"
@@ -177,6 +179,8 @@ platform::Task<> ModelStep::fetch(WhisperModel model) {
         co_await std::move(transfer);
     } catch (...) {
         failure = std::current_exception();
+        // The model manager logged the failure.
+        qCDebug(logUi, "the first-run window shows a failed download: %s", FailureText::forLog(failure).c_str());
     }
     if (!self) co_return;
     if (failure) {
