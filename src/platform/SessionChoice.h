@@ -37,6 +37,8 @@ struct SessionChoice {
     KeySource key = KeySource::x11;
     ClipboardPath clipboard = ClipboardPath::system;
     PastePath paste = PastePath::x11;
+    // The key the desktop bound for us, as it names it ("Menu", "F9"); empty when it said none.
+    std::string keyTrigger;
 
     bool operator==(const SessionChoice&) const = default;
 

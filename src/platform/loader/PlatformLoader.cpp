@@ -3,6 +3,8 @@
 #include "platform/loader/ClipboardOnlyKeySynth.h"
 #include "platform/loader/SessionAccessibility.h"
 #include "platform/Defaults.h"
+#include "platform/MainQueue.h"
+#include "platform/NotificationCenter.h"
 #include "platform/evdev/EvdevKeyEvents.h"
 #include "platform/portal/GlobalShortcutsPortal.h"
 #include "platform/portal/RemoteDesktopPortal.h"
@@ -15,6 +17,7 @@
 #include "platform/x11/X11KeyGrab.h"
 #include "platform/x11/X11KeySynth.h"
 #include "platform/wayland/DataControlPasteboard.h"
+#include "platform/wayland/KdeFakeInputKeySynth.h"
 #include "platform/wayland/VirtualKeyboardKeySynth.h"
 #include "platform/wayland/WaylandConnection.h"
 #include "platform/wayland/WaylandGlobals.h"
@@ -27,7 +30,8 @@ SessionProbe::Backends PlatformLoader::builtBackends() {
     SessionProbe::Backends built;
     built.dataControl = true;
     built.virtualKeyboard = true;
-    // The portals answer after start-up (startDesktopServices); kdeFakeInput has no backend yet.
+    built.kdeFakeInput = true;
+    // The portals answer after start-up (startDesktopServices).
     return built;
 }
 
@@ -43,7 +47,7 @@ SessionProbe::Facts PlatformLoader::probeSession() {
 
 PlatformLoader::PlatformLoader(_XDisplay* x11) : x11_(x11) {}
 
-PlatformLoader::~PlatformLoader() = default;
+PlatformLoader::~PlatformLoader() { grantRetry_.cancel(); }
 
 WaylandConnection* PlatformLoader::wayland() {
     if (!wayland_) wayland_ = std::make_unique<WaylandConnection>();
@@ -124,6 +128,15 @@ SessionChoice PlatformLoader::install(SessionChoice choice) {
         }
         [[fallthrough]];
     case PastePath::kdeFakeInput:
+        if (WaylandConnection* connection = wayland(); connection && choice.clipboard == ClipboardPath::dataControl) {
+            auto keys = std::make_unique<KdeFakeInputKeySynth>(*connection);
+            if (keys->ok()) {
+                choice.paste = PastePath::kdeFakeInput;
+                keySynth_ = std::move(keys);
+                break;
+            }
+        }
+        [[fallthrough]];
     case PastePath::remoteDesktop:
     case PastePath::clipboardOnly:
         choice.paste = PastePath::clipboardOnly;
@@ -140,7 +153,22 @@ SessionChoice PlatformLoader::install(SessionChoice choice) {
     return choice;
 }
 
-void PlatformLoader::startDesktopServices(std::function<void(ControlCommand)> keyCommand) {
+namespace {
+
+// The trigger to suggest to the desktop for the stored push-to-talk key. KDE cannot bind a lone
+// modifier (Plasma 5.27 stores a name such as "Control_R" as a garbled key), and there a changed
+// suggestion under the same session clears the binding instead of moving it: every key setting
+// is suggested there as Menu, and the user picks another key in System Settings if they like.
+std::string preferredTrigger(DesktopKind desktop) {
+    if (desktop == DesktopKind::kde) return GlobalShortcutsPortal::triggerForKeyCode(KeyCode::function);
+    const std::int64_t keyCode =
+        Defaults::shared().object("pttKeyCode") ? Defaults::shared().integer("pttKeyCode") : KeyCode::function;
+    return GlobalShortcutsPortal::triggerForKeyCode(static_cast<int>(keyCode));
+}
+
+}  // namespace
+
+void PlatformLoader::startDesktopServices(std::function<void(ControlCommand)> keyCommand, bool grantJustWritten) {
     const SessionChoice start = SessionChoice::current();
     if (start.desktop == DesktopKind::x11) return;
 
@@ -155,32 +183,61 @@ void PlatformLoader::startDesktopServices(std::function<void(ControlCommand)> ke
                 now.key = KeySource::desktopShortcut;
             else if (now.key == KeySource::desktopShortcut)
                 now.key = fallback;
+            now.keyTrigger = shortcutBound_ ? shortcuts_->triggerDescription() : std::string();
             SessionChoice::setCurrent(now);
         };
-        const std::int64_t keyCode = Defaults::shared().object("pttKeyCode") ? Defaults::shared().integer("pttKeyCode")
-                                                                              : KeyCode::function;
-        shortcuts_->start(GlobalShortcutsPortal::triggerForKeyCode(static_cast<int>(keyCode)));
+        suggestedTrigger_ = preferredTrigger(start.desktop);
+        shortcuts_->start(suggestedTrigger_);
+        // A new key setting is suggested to the desktop at once: the session is opened anew with it
+        // (under the same token, so the desktop's record of our shortcut is the one updated).
+        settingsWatch_ = std::make_unique<QObject>();
+        QObject::connect(&NotificationCenter::shared(), &NotificationCenter::posted, settingsWatch_.get(),
+                         [this, desktop = start.desktop](const std::string& name) {
+                             if (name != "wendaro.pttKeyChanged") return;
+                             const std::string trigger = preferredTrigger(desktop);
+                             if (trigger == suggestedTrigger_) return;
+                             suggestedTrigger_ = trigger;
+                             shortcuts_->rebind(trigger);
+                         });
     }
 
     // GNOME and KDE send keys for a program only through the RemoteDesktop portal; the desktop asks
-    // the user once (at each start before portal version 2).
-    if (start.paste == PastePath::clipboardOnly &&
-        (start.desktop == DesktopKind::gnome || start.desktop == DesktopKind::kde)) {
-        auto portal = std::make_unique<RemoteDesktopPortal>();
-        remoteDesktop_ = portal.get();
-        portal->onRestoreToken = [](const std::string& token) {
-            Defaults::shared().setString("remoteDesktopRestoreToken", token);
-        };
-        portal->onStateChanged = [](RemoteDesktopPortal::State state) {
+    // the user once (at each start before portal version 2). On KDE, KWin's fake input needs no
+    // question: when the desktop entry that grants it was only just written, KWin may not have
+    // read it yet when we asked, so it is asked for once more, a little later, before the portal.
+    if (start.paste != PastePath::clipboardOnly) return;
+    if (start.desktop == DesktopKind::kde && start.clipboard == ClipboardPath::dataControl && grantJustWritten) {
+        grantRetry_ = MainQueue::after(kGrantRetryDelay, [this] {
+            auto connection = std::make_unique<WaylandConnection>();
+            auto keys = std::make_unique<KdeFakeInputKeySynth>(*connection);
+            if (!keys->ok()) return startRemoteDesktop();
+            fakeInputConnection_ = std::move(connection);
+            keySynth_ = std::move(keys);
+            KeySynth::setShared(keySynth_.get());
             SessionChoice now = SessionChoice::current();
-            now.paste = state == RemoteDesktopPortal::State::granted ? PastePath::remoteDesktop : PastePath::clipboardOnly;
+            now.paste = PastePath::kdeFakeInput;
             SessionChoice::setCurrent(now);
-        };
-        // Until the user grants it, its paste sends nothing and says so, as the fallback did.
-        keySynth_ = std::move(portal);
-        KeySynth::setShared(keySynth_.get());
-        remoteDesktop_->start(Defaults::shared().string("remoteDesktopRestoreToken").value_or(""));
+        });
+        return;
     }
+    if (start.desktop == DesktopKind::gnome || start.desktop == DesktopKind::kde) startRemoteDesktop();
+}
+
+void PlatformLoader::startRemoteDesktop() {
+    auto portal = std::make_unique<RemoteDesktopPortal>();
+    remoteDesktop_ = portal.get();
+    portal->onRestoreToken = [](const std::string& token) {
+        Defaults::shared().setString("remoteDesktopRestoreToken", token);
+    };
+    portal->onStateChanged = [](RemoteDesktopPortal::State state) {
+        SessionChoice now = SessionChoice::current();
+        now.paste = state == RemoteDesktopPortal::State::granted ? PastePath::remoteDesktop : PastePath::clipboardOnly;
+        SessionChoice::setCurrent(now);
+    };
+    // Until the user grants it, its paste sends nothing and says so, as the fallback did.
+    keySynth_ = std::move(portal);
+    KeySynth::setShared(keySynth_.get());
+    remoteDesktop_->start(Defaults::shared().string("remoteDesktopRestoreToken").value_or(""));
 }
 
 }  // namespace platform
