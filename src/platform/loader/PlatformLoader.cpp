@@ -3,6 +3,8 @@
 #include "platform/loader/ClipboardOnlyKeySynth.h"
 #include "platform/loader/SessionAccessibility.h"
 #include "platform/Defaults.h"
+#include "platform/DesktopEntry.h"
+#include "platform/Log.h"
 #include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
 #include "platform/evdev/EvdevKeyEvents.h"
@@ -37,10 +39,13 @@ SessionProbe::Backends PlatformLoader::builtBackends() {
 
 SessionProbe::Facts PlatformLoader::probeSession() {
     SessionProbe::Facts facts = SessionProbe::fromEnvironment();
-    if (facts.waylandDisplay)
+    if (facts.waylandDisplay) {
         if (const auto globals = WaylandGlobals::query())
             facts.globals = {globals->virtualKeyboard, globals->dataControl, globals->foreignToplevel,
                              globals->kdeFakeInput};
+        else
+            qCWarning(logPlatform) << "the Wayland compositor did not list its interfaces in time";
+    }
     // facts.portal: from the desktop portal, asked without waiting on the main thread.
     return facts;
 }
@@ -50,7 +55,10 @@ PlatformLoader::PlatformLoader(_XDisplay* x11) : x11_(x11) {}
 PlatformLoader::~PlatformLoader() { grantRetry_.cancel(); }
 
 WaylandConnection* PlatformLoader::wayland() {
-    if (!wayland_) wayland_ = std::make_unique<WaylandConnection>();
+    if (!wayland_) {
+        wayland_ = std::make_unique<WaylandConnection>();
+        if (!wayland_->ok()) qCWarning(logPlatform) << "the Wayland compositor did not answer in time";
+    }
     return wayland_->ok() ? wayland_.get() : nullptr;
 }
 
@@ -206,11 +214,20 @@ void PlatformLoader::startDesktopServices(std::function<void(ControlCommand)> ke
     // question: when the desktop entry that grants it was only just written, KWin may not have
     // read it yet when we asked, so it is asked for once more, a little later, before the portal.
     if (start.paste != PastePath::clipboardOnly) return;
-    if (start.desktop == DesktopKind::kde && start.clipboard == ClipboardPath::dataControl && grantJustWritten) {
+    // KWin does not carry XWayland's clipboard over to native programs: without data-control a
+    // chord would paste whatever the clipboard held before.
+    if (start.desktop == DesktopKind::kde && start.clipboard != ClipboardPath::dataControl) {
+        qCWarning(logPlatform) << "no data-control clipboard: the text is left on the clipboard";
+        return;
+    }
+    if (start.desktop == DesktopKind::kde && grantJustWritten) {
         grantRetry_ = MainQueue::after(kGrantRetryDelay, [this] {
             auto connection = std::make_unique<WaylandConnection>();
             auto keys = std::make_unique<KdeFakeInputKeySynth>(*connection);
-            if (!keys->ok()) return startRemoteDesktop();
+            if (!keys->ok()) {
+                qCWarning(logPlatform) << "KWin offers no fake input to this program; asking the RemoteDesktop portal";
+                return startRemoteDesktop();
+            }
             fakeInputConnection_ = std::move(connection);
             keySynth_ = std::move(keys);
             KeySynth::setShared(keySynth_.get());
@@ -220,6 +237,10 @@ void PlatformLoader::startDesktopServices(std::function<void(ControlCommand)> ke
         });
         return;
     }
+    if (start.desktop == DesktopKind::kde)
+        qCWarning(logPlatform) << "KWin offers no fake input to this program (is its desktop entry"
+                               << QString::fromStdString(DesktopEntry::path())
+                               << "stale?); asking the RemoteDesktop portal";
     if (start.desktop == DesktopKind::gnome || start.desktop == DesktopKind::kde) startRemoteDesktop();
 }
 

@@ -61,8 +61,8 @@ WaylandConnection::WaylandConnection() {
     registry_ = wl_display_get_registry(display_);
     wl_registry_add_listener(registry_, &listener, this);
     // Two round trips: the globals, then what binding them sent. A compositor that does not
-    // answer within a second is not waited for.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    // answer within three seconds is not waited for (a busy KWin has taken more than one).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     if (!roundtrip(deadline) || !roundtrip(deadline)) {
         broken_ = true;
         return;
