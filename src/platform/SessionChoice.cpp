@@ -12,7 +12,8 @@ SessionChoice g_current;
 std::string SessionChoice::keyStatus() const {
     switch (key) {
     case KeySource::x11: return "Key: X11";
-    case KeySource::desktopShortcut: return "Key: desktop shortcut";
+    case KeySource::desktopShortcut:
+        return keyTrigger.empty() ? "Key: desktop shortcut" : "Key: desktop shortcut (" + keyTrigger + ")";
     case KeySource::compositorBinding: return "Key: compositor binding";
     case KeySource::xwaylandOnly: return "Key: X11 programs only";
     case KeySource::inputDevices: return "Key: input devices";

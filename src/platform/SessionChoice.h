@@ -37,8 +37,8 @@ struct SessionChoice {
     KeySource key = KeySource::x11;
     ClipboardPath clipboard = ClipboardPath::system;
     PastePath paste = PastePath::x11;
-    // The push-to-talk key as the desktop describes it where the desktop owns the key (the
-    // GlobalShortcuts portal's trigger, e.g. "Ctrl+Alt+D"); empty elsewhere.
+    // The push-to-talk key as the desktop names it where the desktop owns the key (the
+    // GlobalShortcuts portal's trigger: "Ctrl+Alt+D", "Menu"); empty when it said none.
     std::string keyTrigger;
 
     bool operator==(const SessionChoice&) const = default;

@@ -189,33 +189,39 @@ int ignoreErrors(Display*, XErrorEvent*) { return 0; }
 
 constexpr const char* kOnboardingTitle = "Welcome to Tovrin";
 
+// The windows of `pid` among the children of `parent`, and further down (two levels) in windows of
+// no process (a window manager that reparents, such as KWin, puts each client in a frame and a
+// wrapper).
+void windowsBelow(Display* d, Window parent, pid_t pid, Atom netPid, Atom netName, Atom utf8, int depth,
+                  std::vector<X11Window>& out) {
+    Window root = 0, above = 0;
+    Window* children = nullptr;
+    unsigned int n = 0;
+    if (!XQueryTree(d, parent, &root, &above, &children, &n)) return;
+    for (unsigned int i = 0; i < n; ++i) {
+        const auto owner = cardinal(d, children[i], netPid);
+        if (!owner) {
+            if (depth > 0) windowsBelow(d, children[i], pid, netPid, netName, utf8, depth - 1, out);
+            continue;
+        }
+        if (*owner != pid) continue;
+        XWindowAttributes attrs{};
+        X11Window w;
+        w.id = children[i];
+        w.viewable = XGetWindowAttributes(d, children[i], &attrs) && attrs.map_state == IsViewable;
+        w.title = utf8Title(d, children[i], netName, utf8);
+        out.push_back(std::move(w));
+    }
+    if (children) XFree(children);
+}
+
 std::vector<X11Window> windowsOn(Display* d, pid_t pid) {
     std::vector<X11Window> out;
     const Atom netPid = XInternAtom(d, "_NET_WM_PID", False);
     const Atom netName = XInternAtom(d, "_NET_WM_NAME", False);
     const Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
-    Window root = 0, parent = 0;
-    Window* children = nullptr;
-    unsigned int n = 0;
     auto* old = XSetErrorHandler(ignoreErrors);
-    // A reparenting window manager (mutter) puts a decorated window inside a frame of its own.
-    std::function<void(Window, int)> visit = [&](Window at, int depth) {
-        if (!XQueryTree(d, at, &root, &parent, &children, &n)) return;
-        const std::vector<Window> level(children, children + n);
-        if (children) XFree(children);
-        for (Window child : level) {
-            const auto owner = cardinal(d, child, netPid);
-            if (!owner && depth == 0) visit(child, 1);
-            if (!owner || *owner != pid) continue;
-            XWindowAttributes attrs{};
-            X11Window w;
-            w.id = child;
-            w.viewable = XGetWindowAttributes(d, child, &attrs) && attrs.map_state == IsViewable;
-            w.title = utf8Title(d, child, netName, utf8);
-            out.push_back(std::move(w));
-        }
-    };
-    visit(DefaultRootWindow(d), 0);
+    windowsBelow(d, DefaultRootWindow(d), pid, netPid, netName, utf8, 2, out);
     XSync(d, False);
     XSetErrorHandler(old);
     return out;

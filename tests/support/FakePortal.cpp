@@ -1,5 +1,8 @@
 #include "support/FakePortal.h"
 
+#include <cstdlib>
+#include <unistd.h>
+
 namespace test {
 
 namespace {

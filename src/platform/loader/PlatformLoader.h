@@ -6,11 +6,15 @@
 #pragma once
 
 #include "platform/ControlLine.h"
+#include "platform/Scheduler.h"
 #include "platform/SessionChoice.h"
 #include "platform/SessionProbe.h"
 
 #include <functional>
 #include <memory>
+#include <string>
+
+#include <QObject>
 
 struct _XDisplay;
 
@@ -52,10 +56,17 @@ public:
     // In a Wayland session, asks the desktop's portals for what the session did not offer at
     // once: the push-to-talk key through the GlobalShortcuts portal (its presses and releases go
     // to `keyCommand`), the paste chord through the RemoteDesktop portal. Each answer comes later
-    // and updates SessionChoice::current(); nothing here waits.
-    void startDesktopServices(std::function<void(ControlCommand)> keyCommand);
+    // and updates SessionChoice::current(); nothing here waits. `grantJustWritten`: the desktop
+    // entry was rewritten at this start (KDE's fake input is asked for once more before the
+    // RemoteDesktop portal). The push-to-talk key follows the key setting ("wendaro.pttKeyChanged").
+    void startDesktopServices(std::function<void(ControlCommand)> keyCommand, bool grantJustWritten = false);
+
+    // How long KWin may take to read a desktop entry written just now.
+    static constexpr double kGrantRetryDelay = 2.0;
 
 private:
+    void startRemoteDesktop(DesktopKind desktop);
+
     _XDisplay* x11_;
     // Opened when a Wayland backend is installed; outlives them.
     std::unique_ptr<WaylandConnection> wayland_;
@@ -70,6 +81,11 @@ private:
     std::unique_ptr<EvdevKeyEvents> inputDevices_;
     std::unique_ptr<GlobalShortcutsPortal> shortcuts_;
     bool shortcutBound_ = false;
+    std::string suggestedTrigger_;
+    std::unique_ptr<QObject> settingsWatch_;
+    // A connection of its own for fake input granted after start-up (KWin grants per connection).
+    std::unique_ptr<WaylandConnection> fakeInputConnection_;
+    TimerHandle grantRetry_;
     RemoteDesktopPortal* remoteDesktop_ = nullptr;  // the installed key synth, when it is that
     std::unique_ptr<PastePermission> pastePermission_;  // over remoteDesktop_, on GNOME
     std::unique_ptr<CustomShortcut> customShortcut_;    // on GNOME

@@ -2,6 +2,7 @@
 
 #include "platform/xdg/DBusDesktopNotifier.h"
 #include "platform/ControlLine.h"
+#include "platform/DesktopEntry.h"
 #include "platform/InstanceLock.h"
 #include "platform/loader/PlatformLoader.h"
 #include "platform/xdg/JsonFileDefaults.h"
@@ -282,11 +283,14 @@ Runtime::Runtime(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
     // The backends that depend on the desktop session, as the probe decides.
     auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
     impl_->loader = std::make_unique<PlatformLoader>(x11 ? x11->display() : nullptr);
+    // KWin grants fake input by the desktop entry, read when our connection opens: bring it up to
+    // date with this executable before the probe connects.
+    const bool entryWritten = DesktopEntry::ensure() == DesktopEntry::Update::written;
     const SessionChoice wanted = SessionProbe::decide(PlatformLoader::probeSession(), PlatformLoader::builtBackends());
     SessionChoice::setCurrent(impl_->loader->install(wanted));
     impl_->loader->startDesktopServices([this](ControlCommand command) {
         if (onControl) onControl(command);
-    });
+    }, entryWritten);
 
     impl_->soundServer = std::make_unique<PulseSoundServer>();
     SoundServer::setShared(impl_->soundServer.get());

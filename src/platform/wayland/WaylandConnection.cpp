@@ -1,5 +1,6 @@
 #include "platform/wayland/WaylandConnection.h"
 
+#include "fake-input-client-protocol.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
@@ -37,6 +38,10 @@ void WaylandConnection::onGlobal(void* data, wl_registry* registry, uint32_t nam
     } else if (!std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) && !self->dataControl_) {
         self->dataControl_ = static_cast<zwlr_data_control_manager_v1*>(
             wl_registry_bind(registry, name, &zwlr_data_control_manager_v1_interface, 1));
+    } else if (!std::strcmp(interface, org_kde_kwin_fake_input_interface.name) && version >= 4 && !self->fakeInput_) {
+        // Version 4 brought keyboard keys.
+        self->fakeInput_ =
+            static_cast<org_kde_kwin_fake_input*>(wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
     } else if (!std::strcmp(interface, zwlr_foreign_toplevel_manager_v1_interface.name) && !self->boundToplevels_) {
         // Its listener goes on before the next read: the windows that exist are announced at once.
         self->boundToplevels_ = true;
@@ -56,8 +61,8 @@ WaylandConnection::WaylandConnection() {
     registry_ = wl_display_get_registry(display_);
     wl_registry_add_listener(registry_, &listener, this);
     // Two round trips: the globals, then what binding them sent. A compositor that does not
-    // answer within a second is not waited for.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    // answer within three seconds is not waited for (a busy KWin has taken more than one).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     if (!roundtrip(deadline) || !roundtrip(deadline)) {
         broken_ = true;
         return;
@@ -72,6 +77,7 @@ WaylandConnection::~WaylandConnection() {
     toplevels_.reset();
     if (dataControl_) zwlr_data_control_manager_v1_destroy(dataControl_);
     if (virtualKeyboard_) zwp_virtual_keyboard_manager_v1_destroy(virtualKeyboard_);
+    if (fakeInput_) org_kde_kwin_fake_input_destroy(fakeInput_);
     if (seat_) wl_seat_destroy(seat_);
     if (registry_) wl_registry_destroy(registry_);
     wl_display_flush(display_);

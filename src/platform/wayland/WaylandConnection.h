@@ -14,6 +14,7 @@ struct wl_registry;
 struct wl_seat;
 struct zwp_virtual_keyboard_manager_v1;
 struct zwlr_data_control_manager_v1;
+struct org_kde_kwin_fake_input;
 class QSocketNotifier;
 
 namespace platform {
@@ -35,6 +36,8 @@ public:
     wl_seat* seat() const { return seat_; }
     zwp_virtual_keyboard_manager_v1* virtualKeyboardManager() const { return virtualKeyboard_; }
     zwlr_data_control_manager_v1* dataControlManager() const { return dataControl_; }
+    // KWin's fake input (version 4 or later), offered only to programs its desktop entry names.
+    org_kde_kwin_fake_input* kdeFakeInput() const { return fakeInput_; }
     // The windows, as far as the compositor tells (zwlr_foreign_toplevel_manager_v1).
     const WaylandToplevels& toplevels() const { return *toplevels_; }
 
@@ -57,6 +60,7 @@ private:
     wl_seat* seat_ = nullptr;
     zwp_virtual_keyboard_manager_v1* virtualKeyboard_ = nullptr;
     zwlr_data_control_manager_v1* dataControl_ = nullptr;
+    org_kde_kwin_fake_input* fakeInput_ = nullptr;
     std::unique_ptr<WaylandToplevels> toplevels_ = std::make_unique<WaylandToplevels>();
     bool boundToplevels_ = false;
     WaylandGlobals globals_;

@@ -62,7 +62,7 @@ std::optional<WaylandGlobals> WaylandGlobals::query() {
     WaylandGlobals found;
     wl_registry* registry = wl_display_get_registry(display);
     wl_registry_add_listener(registry, &kListener, &found);
-    const bool answered = answeredWithin(display, std::chrono::seconds(1));
+    const bool answered = answeredWithin(display, std::chrono::seconds(3));
     wl_registry_destroy(registry);
     wl_display_disconnect(display);
     if (!answered) return std::nullopt;

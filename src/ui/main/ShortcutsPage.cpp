@@ -102,8 +102,22 @@ QString ShortcutsPage::keyAdvice(const platform::SessionChoice& choice, int pttC
     const QString program = programCommand();
     const QString toggle = program + " --toggle";
     switch (choice.key) {
-    case KeySource::x11:
-    case KeySource::desktopShortcut: return {};
+    case KeySource::x11: return {};
+    case KeySource::desktopShortcut: {
+        if (choice.desktop != DesktopKind::kde) return {};
+        // KDE names the shortcut's group after our session: "tovrin".
+        const QString where = QString::fromUtf8("System Settings \u2192 Shortcuts \u2192 tovrin");
+        if (choice.keyTrigger.empty()) return "KDE has no key bound for push-to-talk yet: choose one in " + where + ".";
+        const QString trigger = QString::fromStdString(choice.keyTrigger);
+        QString advice;
+        if (pttCode != platform::KeyCode::function)
+            advice = "KDE cannot bind " + keyName(pttCode) + " alone, so Tovrin asked for Menu. ";
+        static const QStringList leaky = {"Menu", "Ctrl", "Alt", "Meta", "Shift"};
+        if (leaky.contains(trigger))
+            advice += "KDE keeps the press of " + trigger + " from the program in front but lets its release "
+                      "through to it; Pause or F9 do not: change the key in " + where + ".";
+        return advice.trimmed();
+    }
     case KeySource::compositorBinding:
         if (choice.desktop == DesktopKind::sway) {
             if (pttCode == platform::KeyCode::function)

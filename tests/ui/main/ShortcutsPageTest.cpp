@@ -143,6 +143,20 @@ TEST_F(ShortcutsPageTest, TheSessionStatusAndWhatToDoWhenTheKeyCannotReachUs) {
         EXPECT_TRUE(label(page, "sessionBindings")->text().contains("--release Menu exec"));
     }
 
+    // KDE: the key the desktop bound is shown. It cannot bind Right Ctrl alone, and a bound Menu
+    // lets its release through to the program in front: a key that does not is suggested.
+    SessionChoice kde{DesktopKind::kde, KeySource::desktopShortcut, ClipboardPath::dataControl, PastePath::kdeFakeInput};
+    kde.keyTrigger = "Menu";
+    SessionChoice::setCurrent(kde);
+    {
+        ShortcutsPage page;
+        EXPECT_EQ(label(page, "sessionStatus")->text(),
+                  QString::fromUtf8("Key: desktop shortcut (Menu) \u00b7 Paste: KDE fake input"));
+        const QString kdeAdvice = label(page, "sessionAdvice")->text();
+        EXPECT_TRUE(kdeAdvice.startsWith("KDE cannot bind Right Ctrl alone, so Tovrin asked for Menu.")) << kdeAdvice.toStdString();
+        EXPECT_TRUE(kdeAdvice.contains("Pause or F9")) << kdeAdvice.toStdString();
+    }
+
     SessionChoice::setCurrent({DesktopKind::gnome, KeySource::xwaylandOnly, ClipboardPath::system, PastePath::clipboardOnly});
     ShortcutsPage gnome;
     EXPECT_TRUE(label(gnome, "sessionBindings")->isHidden());
