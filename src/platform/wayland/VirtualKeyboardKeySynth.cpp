@@ -100,7 +100,7 @@ bool VirtualKeyboardKeySynth::paste() {
     if (!keyboard_ || !connection_.ok()) return false;
     // The active window as of the latest events.
     connection_.dispatchArrived();
-    const bool terminal = TerminalApps::contains(connection_.toplevels().activeAppId());
+    const bool terminal = targetIsTerminal();
     if (!settled_) {
         chordWaiting_ = true;
         waitingForTerminal_ = terminal;
@@ -121,6 +121,10 @@ void VirtualKeyboardKeySynth::key(unsigned code, bool down) {
 }
 
 // The whole chord goes out in one flush: no modifier can be left down by a chord cut short.
+bool VirtualKeyboardKeySynth::targetIsTerminal() const {
+    return TerminalApps::contains(connection_.toplevels().activeAppId());
+}
+
 void VirtualKeyboardKeySynth::sendChord(bool terminal) {
     if (!keyboard_ || !connection_.ok()) return;
     key(control_, true);

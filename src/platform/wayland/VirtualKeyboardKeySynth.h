@@ -31,6 +31,8 @@ public:
     bool ok() const { return keyboard_ != nullptr; }
     // Sends the chord; one asked for while the keymap settles goes out when it has.
     bool paste() override;
+    // The active window belongs to a terminal: the paste then turns line breaks into spaces.
+    bool targetIsTerminal() const override;
 
 private:
     void sendChord(bool terminal);
