@@ -129,15 +129,21 @@ std::string CloudTranscriber::multipart(const std::string& boundary, const std::
 
 platform::Task<WhisperResult> CloudTranscriber::openAICompat(std::string wav, std::string lang, Provider provider,
                                                              std::string model, std::string key) {
-    const std::string boundary = "Wendaro-" + platform::http::makeUuid();
     std::vector<std::pair<std::string, std::string>> fields = {{"model", model}, {"response_format", "json"}};
     if (lang != "auto") fields.emplace_back("language", lang);
+    co_return co_await postForm(provider, {"Authorization", "Bearer " + key}, std::move(wav), std::move(lang),
+                                std::move(fields));
+}
+
+platform::Task<WhisperResult> CloudTranscriber::postForm(Provider provider, std::pair<std::string, std::string> auth,
+                                                         std::string wav, std::string lang,
+                                                         std::vector<std::pair<std::string, std::string>> fields) {
+    const std::string boundary = "Wendaro-" + platform::http::makeUuid();
     platform::HttpRequest request;
     request.method = "POST";
     request.url = endpoint(provider);
     request.timeout = kTimeout;
-    request.headers = {{"Authorization", "Bearer " + key},
-                       {"Content-Type", "multipart/form-data; boundary=" + boundary}};
+    request.headers = {std::move(auth), {"Content-Type", "multipart/form-data; boundary=" + boundary}};
     request.body = multipart(boundary, "file", wav, fields);
     const platform::HttpResponse response = co_await send(std::move(request));
     check(response, provider);
@@ -178,20 +184,9 @@ platform::Task<WhisperResult> CloudTranscriber::deepgram(std::string wav, std::s
 
 platform::Task<WhisperResult> CloudTranscriber::elevenlabs(std::string wav, std::string lang, Provider provider,
                                                            std::string model, std::string key) {
-    const std::string boundary = "Wendaro-" + platform::http::makeUuid();
     std::vector<std::pair<std::string, std::string>> fields = {{"model_id", model}};
     if (lang != "auto") fields.emplace_back("language_code", lang);
-    platform::HttpRequest request;
-    request.method = "POST";
-    request.url = endpoint(provider);
-    request.timeout = kTimeout;
-    request.headers = {{"xi-api-key", key}, {"Content-Type", "multipart/form-data; boundary=" + boundary}};
-    request.body = multipart(boundary, "file", wav, fields);
-    const platform::HttpResponse response = co_await send(std::move(request));
-    check(response, provider);
-    const auto json = JsonDecoder::parse(response.body);
-    JsonDecoder::object(json, "transcription reply");
-    co_return WhisperResult{JsonDecoder::string(json, "text"), languageOf(lang)};
+    co_return co_await postForm(provider, {"xi-api-key", key}, std::move(wav), std::move(lang), std::move(fields));
 }
 
 std::optional<std::string> CloudTranscriber::errorMessage(const std::string& body) {

@@ -56,6 +56,10 @@ private:
     platform::Task<platform::HttpResponse> send(platform::HttpRequest request);
     platform::Task<WhisperResult> openAICompat(std::string wav, std::string lang, Provider provider, std::string model,
                                                std::string key);
+    // The form both OpenAI-like and ElevenLabs take: the WAV file and `fields`, authorised by the
+    // header `auth`; the reply's "text".
+    platform::Task<WhisperResult> postForm(Provider provider, std::pair<std::string, std::string> auth, std::string wav,
+                                           std::string lang, std::vector<std::pair<std::string, std::string>> fields);
     platform::Task<WhisperResult> deepgram(std::string wav, std::string lang, Provider provider, std::string model,
                                            std::string key);
     platform::Task<WhisperResult> elevenlabs(std::string wav, std::string lang, Provider provider, std::string model,
