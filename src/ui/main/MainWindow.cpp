@@ -19,18 +19,15 @@ MainWindow::MainWindow(MainNav& nav, BackendClient& backend, Database& store, QW
     setMinimumSize(minimumWidth, minimumHeight);
     setAutoFillBackground(true);
     QPalette pal = palette();
-    pal.setColor(QPalette::Window, Kestal::bg);
-    pal.setColor(QPalette::WindowText, Kestal::text);
-    pal.setColor(QPalette::Base, Kestal::surface);
-    pal.setColor(QPalette::AlternateBase, Kestal::elev);
-    pal.setColor(QPalette::Text, Kestal::text);
-    pal.setColor(QPalette::PlaceholderText, Kestal::faint);
-    pal.setColor(QPalette::Button, Kestal::surface);
-    pal.setColor(QPalette::ButtonText, Kestal::text);
-    pal.setColor(QPalette::Highlight, Kestal::blue);
-    pal.setColor(QPalette::HighlightedText, Kestal::text);
-    pal.setColor(QPalette::ToolTipBase, Kestal::elev);
-    pal.setColor(QPalette::ToolTipText, Kestal::text);
+    const std::pair<QPalette::ColorRole, QColor> roles[] = {
+        {QPalette::Window, Kestal::bg},          {QPalette::WindowText, Kestal::text},
+        {QPalette::Base, Kestal::surface},       {QPalette::AlternateBase, Kestal::elev},
+        {QPalette::Text, Kestal::text},          {QPalette::PlaceholderText, Kestal::faint},
+        {QPalette::Button, Kestal::surface},     {QPalette::ButtonText, Kestal::text},
+        {QPalette::Highlight, Kestal::blue},     {QPalette::HighlightedText, Kestal::text},
+        {QPalette::ToolTipBase, Kestal::elev},   {QPalette::ToolTipText, Kestal::text},
+    };
+    for (const auto& [role, color] : roles) pal.setColor(role, color);
     setPalette(pal);
 
     auto* row = new QHBoxLayout(this);
