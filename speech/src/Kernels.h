@@ -43,8 +43,7 @@ struct KernelSet {
     float (*logSumExp)(const float* x, int64_t n, int64_t* argmax);  // argmax may be null
     float (*dot)(const float* a, const float* b, int64_t n);
     void (*axpy)(float a, const float* x, float* y, int64_t n);  // y += a x
-    // Cross-attention on f16 keys (transposed, row stride ld) and values (row stride ld).
-    void (*scoresHalf)(const float* q, const uint16_t* kt, int64_t ld, int64_t dh, int64_t n, float* s);
+    // Cross-attention on f16 values (row stride ld): o = sum of p[t] v[t] over n rows of dh.
     void (*weightedSumHalf)(const float* p, const uint16_t* v, int64_t ld, int64_t n, int64_t dh, float* o);
     void (*toHalf)(const float* src, int64_t n, uint16_t* dst, int64_t dstStride);
     void (*toFloat)(const void* src, bool half, int64_t n, float* dst);
@@ -77,6 +76,9 @@ struct KernelSet {
     static constexpr int kQ8Block = 32;
     int64_t q8PanelBytes(int64_t k) const { return (k + kQ8Block - 1) / kQ8Block * qnr * (4 + kQ8Block); }
 };
+
+// v rounded up to a multiple of m.
+inline int64_t roundUp(int64_t v, int64_t m) { return (v + m - 1) / m * m; }
 
 // The set the engine runs. Throws speech::Error when TOVRIN_SPEECH_ISA names no set or one
 // the processor cannot run.

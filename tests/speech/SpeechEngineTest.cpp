@@ -605,10 +605,10 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
             ks->toFloat(kh.data(), true, dh * T, back.data());
             for (int i = 0; i < dh * T; ++i) ASSERT_NEAR(back[i], kf[i], 1e-3) << i;
             std::vector<float> sc(T), o(dh);
-            ks->scoresHalf(q.data(), kh.data(), T, dh, T, sc.data());  // kh as dh x T
+            ks->matvec(kh.data(), true, dh, 0, T, dh, q.data(), sc.data(), nullptr);  // kh as T x dh: keys
             for (int t = 0; t < T; ++t) {
                 double want = 0;
-                for (int j = 0; j < dh; ++j) want += q[j] * back[j * T + t];
+                for (int j = 0; j < dh; ++j) want += q[j] * back[t * dh + j];
                 ASSERT_NEAR(sc[t], want, 1e-4) << t;
             }
             ks->weightedSumHalf(p.data(), kh.data(), dh, T, dh, o.data());  // kh as T x dh
