@@ -65,6 +65,15 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads, WeightType we
     const int64_t dh = d / hp.nAudioHead;
     ws_.kPanels.resize(std::size_t(hp.nAudioHead * roundUp(T, nr) * dh));
     ws_.vPanels.resize(std::size_t(hp.nAudioHead * roundUp(dh, nr) * T));
+    if (attentionQ8()) {
+        constexpr int64_t qk = KernelSet::kQ8Block;
+        const int qnr = k_.qnr;
+        ws_.qq.resize(std::size_t(T * d));
+        ws_.qScales.resize(std::size_t(T * d / qk));
+        ws_.qSums.resize(std::size_t(T * d / qk));
+        ws_.kq.resize(std::size_t(hp.nAudioHead * ((T + qnr - 1) / qnr) * k_.q8PanelBytes(dh)));
+        ws_.vq.resize(std::size_t(hp.nAudioHead * ((dh + qnr - 1) / qnr) * k_.q8PanelBytes(T)));
+    }
 
     const int64_t dt = hp.nTextState;
     const std::size_t crossCount = std::size_t(hp.nTextLayer) * std::size_t(T * dt);
@@ -137,7 +146,13 @@ void WhisperEngine::logMel(const float* samples, std::size_t count, float* mel) 
     });
 }
 
+bool WhisperEngine::attentionQ8() const {
+    const HyperParams& hp = file_.hp;
+    return weights_ == WeightType::Q8 && (hp.nAudioState / hp.nAudioHead) % KernelSet::kQ8Block == 0;
+}
+
 void WhisperEngine::selfAttention(const float* q, const float* k, const float* v, int64_t ldqkv, float* out) {
+    if (attentionQ8()) return selfAttentionQ8(q, k, v, ldqkv, out);
     const HyperParams& hp = file_.hp;
     const int64_t d = hp.nAudioState, H = hp.nAudioHead, dh = d / H, T = curT_;
     const int mr = k_.mr, nr = k_.nr;
@@ -397,6 +412,109 @@ const float* WhisperEngine::step(int token) {
     products_.matvecs({{&w_->decoder_token_embedding, nullptr, ws_.dy.data(), ws_.logits.data()}});
     ++pos_;
     return ws_.logits.data();
+}
+
+// The same attention in 8 bits: the queries quantized row by row, the keys and values packed
+// per head into 8-bit panels like weights, the scores computed with the 8-bit tiles, and each
+// block of exponentials quantized (per block of 32 keys, as activations) before it weights
+// the values.
+void WhisperEngine::selfAttentionQ8(const float* q, const float* k, const float* v, int64_t ldqkv, float* out) {
+    const HyperParams& hp = file_.hp;
+    constexpr int64_t qk = KernelSet::kQ8Block;
+    const int64_t d = hp.nAudioState, H = hp.nAudioHead, dh = d / H, T = curT_;
+    const int mr = k_.qmr, nr = k_.qnr;
+    const int64_t kPanels = (T + nr - 1) / nr, vPanels = (dh + nr - 1) / nr;
+    const int64_t kPanelBytes = k_.q8PanelBytes(dh), vPanelBytes = k_.q8PanelBytes(T);
+    const int64_t rowBlocks = d / qk, headBlocks = dh / qk, tBlocks = (T + qk - 1) / qk;
+    int8_t* qq = ws_.qq.data();
+    float* qs = ws_.qScales.data();
+    int32_t* qsum = ws_.qSums.data();
+    uint8_t* kq = ws_.kq.data();
+    uint8_t* vq = ws_.vq.data();
+    const int64_t qChunks = (T + 31) / 32;
+    pool_.run(qChunks + H * (kPanels + vPanels), [&](int64_t t) {
+        if (t < qChunks) {
+            for (int64_t r = t * 32; r < std::min(T, (t + 1) * 32); ++r)
+                k_.quantize(q + r * ldqkv, d, qq + r * d, qs + r * rowBlocks, qsum + r * rowBlocks);
+            return;
+        }
+        t -= qChunks;
+        const int64_t h = t / (kPanels + vPanels), p = t % (kPanels + vPanels);
+        if (p < kPanels) {
+            const int count = int(std::min<int64_t>(nr, T - p * nr));
+            k_.packQ8(k + h * dh, false, ldqkv, p * nr, count, dh, kq + (h * kPanels + p) * kPanelBytes);
+            return;
+        }
+        // The values' columns are the rows of this product's weight: transposed first.
+        const int64_t pv = p - kPanels;
+        const int count = int(std::min<int64_t>(nr, dh - pv * nr));
+        float* vt = ThreadPool::scratch(std::size_t(count * T));
+        for (int64_t j = 0; j < T; ++j)
+            for (int c = 0; c < count; ++c) vt[c * T + j] = v[j * ldqkv + h * dh + pv * nr + c];
+        k_.packQ8(vt, false, T, 0, count, T, vq + (h * vPanels + pv) * vPanelBytes);
+    });
+    // As in selfAttention, with the exponentials of each block of keys quantized before the
+    // product with the values.
+    const int64_t qb = 16 * mr, blocks = (T + qb - 1) / qb, kb = roundUp(256, std::max<int64_t>(nr, qk));
+    const int64_t kbBlocks = kb / qk;
+    const float scale = 1.0f / std::sqrt(float(dh));
+    pool_.run(H * blocks, [&](int64_t t) {
+        const int64_t h = t / blocks, b = t % blocks;
+        const int64_t r0 = b * qb, r1 = std::min(T, r0 + qb);
+        float* s = ThreadPool::scratch(std::size_t(qb * kb + 2 * qb + 2 * qb * kbBlocks + qb * kb / 4));
+        float* top = s + qb * kb;
+        float* sum = top + qb;
+        float* ps = sum + qb;
+        auto* psum = reinterpret_cast<int32_t*>(ps + qb * kbBlocks);
+        auto* pq = reinterpret_cast<int8_t*>(psum + qb * kbBlocks);
+        const uint8_t* kh = kq + h * kPanels * kPanelBytes;
+        for (int64_t t0 = 0; t0 < T; t0 += kb) {
+            const int64_t n = std::min(kb, T - t0), nBlocks = (n + qk - 1) / qk;
+            const bool first = t0 == 0;
+            for (int64_t r = r0; r < r1; r += mr) {
+                const int rows = int(std::min<int64_t>(mr, r1 - r));
+                const int64_t a = r * rowBlocks + h * headBlocks;
+                for (int64_t p = t0 / nr; p * nr < t0 + n; ++p) {
+                    const int cols = int(std::min<int64_t>(nr, T - p * nr));
+                    k_.tileQ8(qq + r * d + h * dh, d, qs + a, qsum + a, rowBlocks, rows, kh + p * kPanelBytes,
+                              headBlocks, s + (r - r0) * kb + (p * nr - t0), kb, cols, nullptr, 0);
+                }
+            }
+            for (int64_t r = r0; r < r1; ++r) {
+                const int64_t i = r - r0;
+                if (first) {
+                    top[i] = -std::numeric_limits<float>::infinity();
+                    sum[i] = k_.expShifted(s + i * kb, n, scale, &top[i]);
+                } else {
+                    const float before = top[i];
+                    const float add = k_.expShifted(s + i * kb, n, scale, &top[i]);
+                    if (top[i] > before) {
+                        const float w = std::exp(before - top[i]);
+                        float* o = out + r * d + h * dh;
+                        for (int64_t j = 0; j < dh; ++j) o[j] *= w;
+                        sum[i] *= w;
+                    }
+                    sum[i] += add;
+                }
+                k_.quantize(s + i * kb, n, pq + i * kb, ps + i * kbBlocks, psum + i * kbBlocks);
+            }
+            for (int64_t r = r0; r < r1; r += mr) {
+                const int rows = int(std::min<int64_t>(mr, r1 - r));
+                const int64_t i = r - r0;
+                for (int64_t pv = 0; pv < vPanels; ++pv) {
+                    const int cols = int(std::min<int64_t>(nr, dh - pv * nr));
+                    const uint8_t* panel = vq + (h * vPanels + pv) * vPanelBytes + (t0 / qk) * (vPanelBytes / tBlocks);
+                    k_.tileQ8(pq + i * kb, kb, ps + i * kbBlocks, psum + i * kbBlocks, kbBlocks, rows, panel, nBlocks,
+                              out + r * d + h * dh + pv * nr, d, cols, nullptr, first ? 0 : kGemmAccumulate);
+                }
+            }
+        }
+        for (int64_t r = r0; r < r1; ++r) {
+            const float inv = 1.0f / sum[r - r0];
+            float* o = out + r * d + h * dh;
+            for (int64_t j = 0; j < dh; ++j) o[j] *= inv;
+        }
+    });
 }
 
 DecodeResult WhisperEngine::decodeGreedy(const std::string& language, int maxTokens) {
