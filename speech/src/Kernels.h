@@ -56,11 +56,13 @@ struct KernelSet {
     // same way just before each product.
     int qmr;  // rows of a micro-tile
     int qnr;  // columns of a packed panel
+    int qColumnBytes;  // bytes a panel holds per column and block
+    int qWeightMax;    // the panels keep weights |q| <= qWeightMax (127, or 63 where the products need 7 bits)
     // x[0, k) in blocks, zero-padded to whole blocks: values q, scales, and (if not null) each
     // block's sum of q.
     void (*quantize)(const float* x, int64_t k, int8_t* q, float* scales, int32_t* sums);
     // Rows [n0, n0 + count) of B (N x K, f32 or f16) into one panel of qnr columns,
-    // q8PanelBytes(k) bytes.
+    // q8PanelBytes(k) bytes, in blocks of qWeightMax levels (s = max|w| / qWeightMax).
     void (*packQ8)(const void* b, bool half, int64_t ldb, int64_t n0, int count, int64_t k, uint8_t* panel);
     // C[rows x cols] (op) A B over `blocks` blocks of K; A quantized row by row (values aq with
     // row stride ldq; scales as and sums asum with row stride lds); B a packed panel from its
@@ -74,7 +76,7 @@ struct KernelSet {
                      const float* xs, float* y, const float* bias);
 
     static constexpr int kQ8Block = 32;
-    int64_t q8PanelBytes(int64_t k) const { return (k + kQ8Block - 1) / kQ8Block * qnr * (4 + kQ8Block); }
+    int64_t q8PanelBytes(int64_t k) const { return (k + kQ8Block - 1) / kQ8Block * qnr * qColumnBytes; }
 };
 
 // v rounded up to a multiple of m.

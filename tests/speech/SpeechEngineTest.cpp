@@ -513,24 +513,30 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
             for (int j = 0; j < N; ++j) ASSERT_NEAR(y[j], c0[j], 1e-4) << j;
         }
         {  // 8-bit products: blocks of 32 (K = 77 ends in a partial block) against plain loops
-            auto plainQuantize = [](const float* x, int k, std::vector<int>& q, std::vector<float>& sc) {
+            auto plainQuantize = [](const float* x, int k, std::vector<int>& q, std::vector<float>& sc,
+                                    float levels = 127.0f) {
                 const int blocks = (k + 31) / 32;
                 q.assign(std::size_t(blocks) * 32, 0);
                 sc.assign(std::size_t(blocks), 0.0f);
                 for (int b = 0; b < blocks; ++b) {
                     float amax = 0;
                     for (int i = b * 32; i < std::min(k, b * 32 + 32); ++i) amax = std::max(amax, std::fabs(x[i]));
-                    sc[b] = amax / 127.0f;
+                    sc[b] = amax / levels;
                     for (int i = b * 32; i < std::min(k, b * 32 + 32); ++i)
-                        q[i] = amax > 0 ? int(std::nearbyint(x[i] * (127.0f / amax))) : 0;
+                        q[i] = amax > 0 ? int(std::nearbyint(x[i] * (levels / amax))) : 0;
                 }
             };
             const int blocks = (K + 31) / 32;
-            std::vector<std::vector<int>> aq(M), bq(N);
-            std::vector<std::vector<float>> as(M), bs(N);
+            // The decoder's rows keep 8 bits; the panels keep the set's weight levels.
+            std::vector<std::vector<int>> aq(M), bq(N), pq(N);
+            std::vector<std::vector<float>> as(M), bs(N), ps(N);
             for (int i = 0; i < M; ++i) plainQuantize(a.data() + i * K, K, aq[i], as[i]);
-            for (int j = 0; j < N; ++j) plainQuantize(b.data() + j * K, K, bq[j], bs[j]);
-            auto plainDot = [&](int i, int j) {
+            for (int j = 0; j < N; ++j) {
+                plainQuantize(b.data() + j * K, K, bq[j], bs[j]);
+                plainQuantize(b.data() + j * K, K, pq[j], ps[j], float(ks->qWeightMax));
+            }
+            auto plainDotOf = [&](int i, int j, const std::vector<std::vector<int>>& bq,
+                                  const std::vector<std::vector<float>>& bs) {
                 double s = bias[j];
                 for (int bb = 0; bb < blocks; ++bb) {
                     long sum = 0;
@@ -539,6 +545,7 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
                 }
                 return s;
             };
+            auto plainDot = [&](int i, int j) { return plainDotOf(i, j, bq, bs); };
             std::vector<int8_t> q8(std::size_t(M) * blocks * 32);
             std::vector<float> sc(std::size_t(M) * blocks);
             std::vector<int32_t> sums(std::size_t(M) * blocks);
@@ -559,7 +566,7 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
                                N, cols, bias.data() + p * ks->qnr, 0);
             }
             for (int i = 0; i < M; ++i)
-                for (int j = 0; j < N; ++j) ASSERT_NEAR(c[i * N + j], plainDot(i, j), 1e-4) << i << " " << j;
+                for (int j = 0; j < N; ++j) ASSERT_NEAR(c[i * N + j], plainDotOf(i, j, pq, ps), 1e-4) << i << " " << j;
             std::vector<int8_t> wq(std::size_t(N) * blocks * 32);
             std::vector<float> ws(std::size_t(N) * blocks), y(N);
             for (int j = 0; j < N; ++j) ks->quantize(b.data() + j * K, K, wq.data() + j * blocks * 32, ws.data() + j * blocks, nullptr);
