@@ -97,7 +97,7 @@ void ProductDriver::quantizeRows(int64_t m, const float* a, int64_t lda, int64_t
     const int64_t chunk = 32;
     pool_.run((m + chunk - 1) / chunk, [&](int64_t c) {
         for (int64_t r = c * chunk; r < std::min(m, (c + 1) * chunk); ++r)
-            k_.quantize(a + r * lda, k, aq_.data() + r * blocks * qk, aScales_.data() + r * blocks,
+            k_.quantizeA(a + r * lda, k, aq_.data() + r * blocks * qk, aScales_.data() + r * blocks,
                         aSums_.data() + r * blocks);
     });
 }

@@ -435,7 +435,7 @@ void WhisperEngine::selfAttentionQ8(const float* q, const float* k, const float*
     pool_.run(qChunks + H * (kPanels + vPanels), [&](int64_t t) {
         if (t < qChunks) {
             for (int64_t r = t * 32; r < std::min(T, (t + 1) * 32); ++r)
-                k_.quantize(q + r * ldqkv, d, qq + r * d, qs + r * rowBlocks, qsum + r * rowBlocks);
+                k_.quantizeA(q + r * ldqkv, d, qq + r * d, qs + r * rowBlocks, qsum + r * rowBlocks);
             return;
         }
         t -= qChunks;
@@ -496,7 +496,7 @@ void WhisperEngine::selfAttentionQ8(const float* q, const float* k, const float*
                     }
                     sum[i] += add;
                 }
-                k_.quantize(s + i * kb, n, pq + i * kb, ps + i * kbBlocks, psum + i * kbBlocks);
+                k_.quantizeA(s + i * kb, n, pq + i * kb, ps + i * kbBlocks, psum + i * kbBlocks);
             }
             for (int64_t r = r0; r < r1; r += mr) {
                 const int rows = int(std::min<int64_t>(mr, r1 - r));

@@ -555,13 +555,18 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
                 for (int t = 0; t < blocks * 32; ++t) ASSERT_EQ(q8[i * blocks * 32 + t], aq[i][t]) << i << " " << t;
                 for (int bb = 0; bb < blocks; ++bb) ASSERT_EQ(sc[i * blocks + bb], as[i][bb]);
             }
+            // The tiles read A as quantizeA stores it.
+            std::vector<int8_t> qa(q8.size());
+            for (int i = 0; i < M; ++i)
+                ks->quantizeA(a.data() + i * K, K, qa.data() + i * blocks * 32, sc.data() + i * blocks,
+                              sums.data() + i * blocks);
             std::vector<uint8_t> panel(std::size_t(ks->q8PanelBytes(K)));
             std::vector<float> c(M * N, 0.0f);
             for (int p = 0; p * ks->qnr < N; ++p) {
                 int cols = std::min(ks->qnr, N - p * ks->qnr);
                 ks->packQ8(bh.data(), true, K, p * ks->qnr, cols, K, panel.data());
                 for (int r = 0; r < M; r += ks->qmr)
-                    ks->tileQ8(q8.data() + r * blocks * 32, blocks * 32, sc.data() + r * blocks, sums.data() + r * blocks,
+                    ks->tileQ8(qa.data() + r * blocks * 32, blocks * 32, sc.data() + r * blocks, sums.data() + r * blocks,
                                blocks, std::min(ks->qmr, M - r), panel.data(), blocks, c.data() + r * N + p * ks->qnr,
                                N, cols, bias.data() + p * ks->qnr, 0);
             }
