@@ -3,6 +3,7 @@
 #include "MappedFile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>

@@ -13,7 +13,6 @@
 #include "ThreadPool.h"
 #include "speech/Recognizer.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>

@@ -63,9 +63,10 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads, WeightType we
     for (auto* b : {&ws_.x, &ws_.y, &ws_.att}) b->resize(std::size_t(T * d));
     ws_.hidden.resize(std::size_t(T * 4 * d));
     const int64_t dh = d / hp.nAudioHead;
-    ws_.kPanels.resize(std::size_t(hp.nAudioHead * roundUp(T, nr) * dh));
-    ws_.vPanels.resize(std::size_t(hp.nAudioHead * roundUp(dh, nr) * T));
-    if (attentionQ8()) {
+    if (!attentionQ8()) {
+        ws_.kPanels.resize(std::size_t(hp.nAudioHead * roundUp(T, nr) * dh));
+        ws_.vPanels.resize(std::size_t(hp.nAudioHead * roundUp(dh, nr) * T));
+    } else {
         constexpr int64_t qk = KernelSet::kQ8Block;
         const int qnr = k_.qnr;
         ws_.qq.resize(std::size_t(T * d));
