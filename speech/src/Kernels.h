@@ -43,8 +43,7 @@ struct KernelSet {
     float (*logSumExp)(const float* x, int64_t n, int64_t* argmax);  // argmax may be null
     float (*dot)(const float* a, const float* b, int64_t n);
     void (*axpy)(float a, const float* x, float* y, int64_t n);  // y += a x
-    // Cross-attention on f16 keys (transposed, row stride ld) and values (row stride ld).
-    void (*scoresHalf)(const float* q, const uint16_t* kt, int64_t ld, int64_t dh, int64_t n, float* s);
+    // Cross-attention on f16 values (row stride ld): o = sum of p[t] v[t] over n rows of dh.
     void (*weightedSumHalf)(const float* p, const uint16_t* v, int64_t ld, int64_t n, int64_t dh, float* o);
     void (*toHalf)(const float* src, int64_t n, uint16_t* dst, int64_t dstStride);
     void (*toFloat)(const void* src, bool half, int64_t n, float* dst);
@@ -57,15 +56,20 @@ struct KernelSet {
     // same way just before each product.
     int qmr;  // rows of a micro-tile
     int qnr;  // columns of a packed panel
+    int qColumnBytes;  // bytes a panel holds per column and block
+    int qWeightMax;    // the panels keep weights |q| <= qWeightMax (127, or 63 where the products need 7 bits)
     // x[0, k) in blocks, zero-padded to whole blocks: values q, scales, and (if not null) each
     // block's sum of q.
     void (*quantize)(const float* x, int64_t k, int8_t* q, float* scales, int32_t* sums);
+    // The same for the rows of A of tileQ8, stored as this set's tiles read them (the values
+    // are not q where the tiles take them offset).
+    void (*quantizeA)(const float* x, int64_t k, int8_t* q, float* scales, int32_t* sums);
     // Rows [n0, n0 + count) of B (N x K, f32 or f16) into one panel of qnr columns,
-    // q8PanelBytes(k) bytes.
+    // q8PanelBytes(k) bytes, in blocks of qWeightMax levels (s = max|w| / qWeightMax).
     void (*packQ8)(const void* b, bool half, int64_t ldb, int64_t n0, int count, int64_t k, uint8_t* panel);
-    // C[rows x cols] (op) A B over `blocks` blocks of K; A quantized row by row (values aq with
-    // row stride ldq; scales as and sums asum with row stride lds); B a packed panel from its
-    // first block on; rows <= qmr, cols <= qnr, bias may be null.
+    // C[rows x cols] (op) A B over `blocks` blocks of K; A quantized row by row by quantizeA
+    // (values aq with row stride ldq; scales as and sums asum with row stride lds); B a packed
+    // panel from its first block on; rows <= qmr, cols <= qnr, bias may be null.
     void (*tileQ8)(const int8_t* aq, int64_t ldq, const float* as, const int32_t* asum, int64_t lds, int rows,
                    const uint8_t* panel, int64_t blocks, float* c, int64_t ldc, int cols, const float* bias,
                    int flags);
@@ -75,8 +79,11 @@ struct KernelSet {
                      const float* xs, float* y, const float* bias);
 
     static constexpr int kQ8Block = 32;
-    int64_t q8PanelBytes(int64_t k) const { return (k + kQ8Block - 1) / kQ8Block * qnr * (4 + kQ8Block); }
+    int64_t q8PanelBytes(int64_t k) const { return (k + kQ8Block - 1) / kQ8Block * qnr * qColumnBytes; }
 };
+
+// v rounded up to a multiple of m.
+inline int64_t roundUp(int64_t v, int64_t m) { return (v + m - 1) / m * m; }
 
 // The set the engine runs. Throws speech::Error when TOVRIN_SPEECH_ISA names no set or one
 // the processor cannot run.

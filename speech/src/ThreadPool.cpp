@@ -19,6 +19,12 @@ ThreadPool::ThreadPool(int threads) {
     for (int i = 1; i < threads; ++i) workers_.emplace_back([this] { workerLoop(); });
 }
 
+float* ThreadPool::scratch(std::size_t n) {
+    thread_local std::vector<float> buf;
+    if (buf.size() < n) buf.resize(n);
+    return buf.data();
+}
+
 ThreadPool::~ThreadPool() {
     stop_.store(true);
     wake_.fetch_add(1);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <thread>
 #include <vector>
@@ -21,6 +22,9 @@ public:
     ThreadPool& operator=(const ThreadPool&) = delete;
 
     int size() const { return int(workers_.size()) + 1; }
+
+    // Scratch memory of the calling thread (n floats), grown on demand and kept.
+    static float* scratch(std::size_t n);
 
     template <class F>
     void run(int64_t n, F&& fn) {

@@ -6,6 +6,8 @@
 #include "HugePageBuffer.h"
 #include "Kernels.h"
 #include "ModelFile.h"
+#include "ModelWeights.h"
+#include "ProductDriver.h"
 #include "ThreadPool.h"
 #include "Tokenizer.h"
 #include "WindowDecoder.h"
@@ -19,27 +21,6 @@
 namespace speech {
 
 class MappedFile;
-
-// A weight matrix (rows x cols, row-major): as stored in the file (f32 or f16), or in 8-bit
-// blocks (q8: each row cols rounded up to whole blocks of int8 values, `scales` one float per
-// block of each row).
-struct Weight {
-    const void* data = nullptr;
-    bool half = false;
-    int64_t rows = 0, cols = 0;
-    bool q8 = false;
-    const float* scales = nullptr;
-};
-
-// A weight packed once, when the model is loaded, into the panels the matrix products read:
-// f16 panels for an f16 weight (no more memory than in the file), f32 panels otherwise.
-// With q8, 8-bit panels (KernelSet::packQ8) instead.
-struct Panels {
-    const void* data = nullptr;
-    bool half = false;
-    int64_t n = 0, k = 0;  // output columns (the weight's rows) and the inner dimension
-    bool q8 = false;
-};
 
 struct StageTimes {
     double melMs = 0, encoderMs = 0, crossMs = 0, decoderMs = 0;
@@ -108,23 +89,11 @@ public:
     std::vector<float> encoderBuffer() const;
 
 private:
-    struct EncoderLayer;
-    struct DecoderLayer;
-
-    void gemmPacked(int64_t m, const float* a, int64_t lda, const Panels& w, float* c, int64_t ldc,
-                    const float* bias, int flags);
-    void packWeight(const Weight& w, void* dst);
-    // Quantizes the m rows of A for an 8-bit product into ws_.aq / aScales / aSums.
-    void quantizeRows(int64_t m, const float* a, int64_t lda, int64_t k);
-    void packEncoderWeights();
-    void layerNormRows(int64_t m, const float* x, int64_t d, const std::vector<float>& w,
-                       const std::vector<float>& b, float* out);
     void selfAttention(const float* q, const float* k, const float* v, int64_t ld, float* out);
-    // Products of the given matrices with vectors, all in one job; each piece of rows then
-    // goes through gelu, or is added into `residual`, if asked.
-    void matvecs(std::initializer_list<std::tuple<const Weight*, const float*, const float*, float*>> jobs,
-                 bool gelu = false, float* residual = nullptr);
-    void moveDecoderWeights();
+    // With 8-bit weights, the encoder's attention runs in 8 bits too, where the head width is
+    // a whole number of blocks.
+    bool attentionQ8() const;
+    void selfAttentionQ8(const float* q, const float* k, const float* v, int64_t ld, float* out);
 
     std::unique_ptr<MappedFile> map_;
     ModelFile file_;
@@ -132,22 +101,14 @@ private:
     const KernelSet& k_;
     ThreadPool pool_;
     WeightType weights_;
-
-    std::vector<std::unique_ptr<EncoderLayer>> enc_;  // encoder.blocks.N
-    std::vector<std::unique_ptr<DecoderLayer>> dec_;  // decoder.blocks.N
-    std::vector<float> encoder_positional_embedding_, decoder_positional_embedding_;
-    Weight encoder_conv1_, encoder_conv2_, decoder_token_embedding_;
-    std::vector<float> encoder_conv1_b_, encoder_conv2_b_;
-    Panels encoder_conv1_p_, encoder_conv2_p_;
-    std::vector<float> encoder_ln_post_w_, encoder_ln_post_b_, decoder_ln_w_, decoder_ln_b_;
-    HugePageBuffer panels_;  // every weight of the encoder and the cross-attention keys/values
+    ProductDriver products_;
+    std::unique_ptr<ModelWeights> w_;
 
     // Cross-attention keys and values in f16, per layer and head a positions x head-width
     // block: they are read in full for every token, and large-v3 has to fit in about 3.5 GB.
     HugePageBuffer crossBuf_;
     uint16_t* crossK_ = nullptr;
     uint16_t* crossV_ = nullptr;
-    HugePageBuffer decoderWeights_;  // the decoder's matrices, moved out of the mapping (in 8 bits with Q8)
     static constexpr int64_t kCrossParts = 8;  // at most, per head
 
     // Buffers the forward pass works in, sized when the model is loaded (mel and enc on the
@@ -172,6 +133,14 @@ private:
         std::vector<float> hidden;     // T x 4d: MLP hidden; also T x 3d fused q|k|v and T x 2dt cross k|v
         std::vector<float> kPanels;    // H x (T rounded up to nr) x dh: keys packed per head
         std::vector<float> vPanels;    // H x (dh rounded up to nr) x T: values packed per head
+        // Instead, in 8 bits (attentionQ8): queries T x d quantized (a scale and a sum per
+        // block of 32), keys and values packed per head into 8-bit panels (qnr keys of dh
+        // values; qnr value columns of T).
+        std::vector<int8_t> qq;
+        std::vector<float> qScales;
+        std::vector<int32_t> qSums;
+        std::vector<uint8_t> kq;       // H x ceil(T / qnr) x q8PanelBytes(dh)
+        std::vector<uint8_t> vq;       // H x ceil(dh / qnr) x q8PanelBytes(T)
         // Decoder, one token at a time.
         std::vector<float> selfK, selfV;  // n_text_layer x n_text_ctx x dt: self-attention cache
         std::vector<float> dx;            // dt: the residual stream
@@ -183,13 +152,6 @@ private:
         std::vector<float> crossLse;      // H x kCrossParts: log-sum-exp of each part of a head's positions
         std::vector<float> crossPart;     // kCrossParts x dt: each part's attention output
         std::vector<float> logits;        // n_vocab
-        // 8-bit products: the rows of A quantized (m x K rounded up to blocks; a scale and a
-        // sum per block), and up to three vectors of a matrix-vector job.
-        std::vector<int8_t> aq;
-        std::vector<float> aScales;
-        std::vector<int32_t> aSums;
-        std::vector<int8_t> xq;
-        std::vector<float> xScales;
         // Whole recordings.
         std::vector<float> mel;  // kFrames x n_mels
         std::vector<float> enc;  // T x d: encoder output

@@ -15,11 +15,17 @@ namespace speech {
 
 class WhisperEngine;
 
+// A window is silence when its no-speech probability is above kNoSpeechThreshold and its
+// tokens' average log-probability below kLogprobThreshold; text below the latter alone is
+// unlikely, and decoded again.
+constexpr float kNoSpeechThreshold = 0.6f;
+constexpr float kLogprobThreshold = -1.0f;
+
 struct DecodeOptions {
-    bool fallback = true;                     // decode again at higher temperatures
-    float compressionRatioThreshold = 2.4f;   // above: the text repeats itself
-    float logprobThreshold = -1.0f;           // average token log-probability below: unlikely
-    float noSpeechThreshold = 0.6f;           // with a low log-probability: silence
+    bool fallback = true;                          // decode again at higher temperatures
+    float compressionRatioThreshold = 2.4f;        // above: the text repeats itself
+    float logprobThreshold = kLogprobThreshold;    // average token log-probability below: unlikely
+    float noSpeechThreshold = kNoSpeechThreshold;  // with a low log-probability: silence
     uint64_t seed = 0;                        // of the sampler at temperatures above 0
 };
 

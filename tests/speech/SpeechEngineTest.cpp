@@ -513,24 +513,30 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
             for (int j = 0; j < N; ++j) ASSERT_NEAR(y[j], c0[j], 1e-4) << j;
         }
         {  // 8-bit products: blocks of 32 (K = 77 ends in a partial block) against plain loops
-            auto plainQuantize = [](const float* x, int k, std::vector<int>& q, std::vector<float>& sc) {
+            auto plainQuantize = [](const float* x, int k, std::vector<int>& q, std::vector<float>& sc,
+                                    float levels = 127.0f) {
                 const int blocks = (k + 31) / 32;
                 q.assign(std::size_t(blocks) * 32, 0);
                 sc.assign(std::size_t(blocks), 0.0f);
                 for (int b = 0; b < blocks; ++b) {
                     float amax = 0;
                     for (int i = b * 32; i < std::min(k, b * 32 + 32); ++i) amax = std::max(amax, std::fabs(x[i]));
-                    sc[b] = amax / 127.0f;
+                    sc[b] = amax / levels;
                     for (int i = b * 32; i < std::min(k, b * 32 + 32); ++i)
-                        q[i] = amax > 0 ? int(std::nearbyint(x[i] * (127.0f / amax))) : 0;
+                        q[i] = amax > 0 ? int(std::nearbyint(x[i] * (levels / amax))) : 0;
                 }
             };
             const int blocks = (K + 31) / 32;
-            std::vector<std::vector<int>> aq(M), bq(N);
-            std::vector<std::vector<float>> as(M), bs(N);
+            // The decoder's rows keep 8 bits; the panels keep the set's weight levels.
+            std::vector<std::vector<int>> aq(M), bq(N), pq(N);
+            std::vector<std::vector<float>> as(M), bs(N), ps(N);
             for (int i = 0; i < M; ++i) plainQuantize(a.data() + i * K, K, aq[i], as[i]);
-            for (int j = 0; j < N; ++j) plainQuantize(b.data() + j * K, K, bq[j], bs[j]);
-            auto plainDot = [&](int i, int j) {
+            for (int j = 0; j < N; ++j) {
+                plainQuantize(b.data() + j * K, K, bq[j], bs[j]);
+                plainQuantize(b.data() + j * K, K, pq[j], ps[j], float(ks->qWeightMax));
+            }
+            auto plainDotOf = [&](int i, int j, const std::vector<std::vector<int>>& bq,
+                                  const std::vector<std::vector<float>>& bs) {
                 double s = bias[j];
                 for (int bb = 0; bb < blocks; ++bb) {
                     long sum = 0;
@@ -539,6 +545,7 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
                 }
                 return s;
             };
+            auto plainDot = [&](int i, int j) { return plainDotOf(i, j, bq, bs); };
             std::vector<int8_t> q8(std::size_t(M) * blocks * 32);
             std::vector<float> sc(std::size_t(M) * blocks);
             std::vector<int32_t> sums(std::size_t(M) * blocks);
@@ -548,18 +555,23 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
                 for (int t = 0; t < blocks * 32; ++t) ASSERT_EQ(q8[i * blocks * 32 + t], aq[i][t]) << i << " " << t;
                 for (int bb = 0; bb < blocks; ++bb) ASSERT_EQ(sc[i * blocks + bb], as[i][bb]);
             }
+            // The tiles read A as quantizeA stores it.
+            std::vector<int8_t> qa(q8.size());
+            for (int i = 0; i < M; ++i)
+                ks->quantizeA(a.data() + i * K, K, qa.data() + i * blocks * 32, sc.data() + i * blocks,
+                              sums.data() + i * blocks);
             std::vector<uint8_t> panel(std::size_t(ks->q8PanelBytes(K)));
             std::vector<float> c(M * N, 0.0f);
             for (int p = 0; p * ks->qnr < N; ++p) {
                 int cols = std::min(ks->qnr, N - p * ks->qnr);
                 ks->packQ8(bh.data(), true, K, p * ks->qnr, cols, K, panel.data());
                 for (int r = 0; r < M; r += ks->qmr)
-                    ks->tileQ8(q8.data() + r * blocks * 32, blocks * 32, sc.data() + r * blocks, sums.data() + r * blocks,
+                    ks->tileQ8(qa.data() + r * blocks * 32, blocks * 32, sc.data() + r * blocks, sums.data() + r * blocks,
                                blocks, std::min(ks->qmr, M - r), panel.data(), blocks, c.data() + r * N + p * ks->qnr,
                                N, cols, bias.data() + p * ks->qnr, 0);
             }
             for (int i = 0; i < M; ++i)
-                for (int j = 0; j < N; ++j) ASSERT_NEAR(c[i * N + j], plainDot(i, j), 1e-4) << i << " " << j;
+                for (int j = 0; j < N; ++j) ASSERT_NEAR(c[i * N + j], plainDotOf(i, j, pq, ps), 1e-4) << i << " " << j;
             std::vector<int8_t> wq(std::size_t(N) * blocks * 32);
             std::vector<float> ws(std::size_t(N) * blocks), y(N);
             for (int j = 0; j < N; ++j) ks->quantize(b.data() + j * K, K, wq.data() + j * blocks * 32, ws.data() + j * blocks, nullptr);
@@ -605,10 +617,10 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
             ks->toFloat(kh.data(), true, dh * T, back.data());
             for (int i = 0; i < dh * T; ++i) ASSERT_NEAR(back[i], kf[i], 1e-3) << i;
             std::vector<float> sc(T), o(dh);
-            ks->scoresHalf(q.data(), kh.data(), T, dh, T, sc.data());  // kh as dh x T
+            ks->matvec(kh.data(), true, dh, 0, T, dh, q.data(), sc.data(), nullptr);  // kh as T x dh: keys
             for (int t = 0; t < T; ++t) {
                 double want = 0;
-                for (int j = 0; j < dh; ++j) want += q[j] * back[j * T + t];
+                for (int j = 0; j < dh; ++j) want += q[j] * back[t * dh + j];
                 ASSERT_NEAR(sc[t], want, 1e-4) << t;
             }
             ks->weightedSumHalf(p.data(), kh.data(), dh, T, dh, o.data());  // kh as T x dh
