@@ -20,6 +20,26 @@ double nowMs() {
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
+// One row's scores of a block of keys, turned into weights of the running (online) softmax: `top`
+// is the row's largest score so far and `sum` its sum of weights; when a larger score arrives, the
+// output row so far (`o`, `dh` values) and the sum are rescaled to it.
+void runningSoftmax(const KernelSet& k, float* scores, int64_t n, float scale, bool first, float& top, float& sum,
+                    float* o, int64_t dh) {
+    if (first) {
+        top = -std::numeric_limits<float>::infinity();
+        sum = k.expShifted(scores, n, scale, &top);
+        return;
+    }
+    const float before = top;
+    const float add = k.expShifted(scores, n, scale, &top);
+    if (top > before) {
+        const float w = std::exp(before - top);
+        for (int64_t j = 0; j < dh; ++j) o[j] *= w;
+        sum *= w;
+    }
+    sum += add;
+}
+
 }  // namespace
 
 WhisperEngine::WhisperEngine(const std::string& path, int threads, WeightType weights)
@@ -198,20 +218,7 @@ void WhisperEngine::selfAttention(const float* q, const float* k, const float* v
             }
             for (int64_t r = r0; r < r1; ++r) {
                 const int64_t i = r - r0;
-                if (first) {
-                    top[i] = -std::numeric_limits<float>::infinity();
-                    sum[i] = k_.expShifted(s + i * kb, n, scale, &top[i]);
-                    continue;
-                }
-                const float before = top[i];
-                const float add = k_.expShifted(s + i * kb, n, scale, &top[i]);
-                if (top[i] > before) {
-                    const float w = std::exp(before - top[i]);
-                    float* o = out + r * d + h * dh;
-                    for (int64_t j = 0; j < dh; ++j) o[j] *= w;
-                    sum[i] *= w;
-                }
-                sum[i] += add;
+                runningSoftmax(k_, s + i * kb, n, scale, first, top[i], sum[i], out + r * d + h * dh, dh);
             }
             for (int64_t r = r0; r < r1; r += mr) {
                 int rows = int(std::min<int64_t>(mr, r1 - r));
@@ -483,20 +490,7 @@ void WhisperEngine::selfAttentionQ8(const float* q, const float* k, const float*
             }
             for (int64_t r = r0; r < r1; ++r) {
                 const int64_t i = r - r0;
-                if (first) {
-                    top[i] = -std::numeric_limits<float>::infinity();
-                    sum[i] = k_.expShifted(s + i * kb, n, scale, &top[i]);
-                } else {
-                    const float before = top[i];
-                    const float add = k_.expShifted(s + i * kb, n, scale, &top[i]);
-                    if (top[i] > before) {
-                        const float w = std::exp(before - top[i]);
-                        float* o = out + r * d + h * dh;
-                        for (int64_t j = 0; j < dh; ++j) o[j] *= w;
-                        sum[i] *= w;
-                    }
-                    sum[i] += add;
-                }
+                runningSoftmax(k_, s + i * kb, n, scale, first, top[i], sum[i], out + r * d + h * dh, dh);
                 k_.quantizeA(s + i * kb, n, pq + i * kb, ps + i * kbBlocks, psum + i * kbBlocks);
             }
             for (int64_t r = r0; r < r1; r += mr) {
