@@ -200,6 +200,10 @@ void PlatformLoader::startDesktopServices(std::function<void(ControlCommand)> ke
         shortcuts_->onPressed = [keyCommand] { keyCommand(ControlCommand::pttDown); };
         shortcuts_->onReleased = [keyCommand] { keyCommand(ControlCommand::pttUp); };
         shortcuts_->onStateChanged = [this, fallback = start.key](GlobalShortcutsPortal::State state) {
+            if (state == GlobalShortcutsPortal::State::refused || state == GlobalShortcutsPortal::State::unavailable)
+                qCInfo(logPlatform) << "the desktop's GlobalShortcuts portal"
+                                    << (state == GlobalShortcutsPortal::State::refused ? "refused" : "is not there")
+                                    << "; the key comes from the other sources";
             SessionChoice now = SessionChoice::current();
             shortcutBound_ = state == GlobalShortcutsPortal::State::bound;
             if (shortcutBound_)
