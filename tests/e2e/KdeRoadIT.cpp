@@ -6,6 +6,7 @@
 // field and in a native Qt 6 field, the field never sees the press, the user's clipboard (text,
 // an image) comes back byte for byte, and the second start finds the shortcut still bound.
 #include "e2e/Road.h"
+#include "e2e/WaylandRoadFixture.h"
 #include "support/KwinStack.h"
 #include "support/PulseServer.h"
 
@@ -36,7 +37,7 @@ std::string pngImage() {
     return png.toStdString();
 }
 
-class KdeRoadIT : public ::testing::Test {
+class KdeRoadIT : public WaylandRoadFixture<test::KwinStack> {
 protected:
     static void SetUpTestSuite() {
         if (skip_ = test::KwinStack::unavailable(); !skip_.empty()) return;
@@ -67,29 +68,6 @@ protected:
         xdisplay_ = stack_->xwaylandDisplay();
         if (xdisplay_.empty()) error_ = "KWin has no XWayland display";
     }
-    static void TearDownTestSuite() {
-        stack_.reset();
-        stopGroup(recognizer_);
-        pulse_.reset();
-        std::error_code ec;
-        if (!scratch_.empty() && scratch_ != "/tmp") fs::remove_all(scratch_, ec);
-    }
-    void SetUp() override {
-        if (!skip_.empty()) GTEST_SKIP() << skip_;
-        ASSERT_TRUE(error_.empty()) << error_;
-    }
-    void TearDown() override {
-        if (HasFailure() && program_ > 0) {
-            std::fprintf(stderr, "program log:\n%s\n", readFile(programLog()).c_str());
-            if (titles_)
-                for (const auto& t : titles_->seen()) std::fprintf(stderr, "widget title: %s\n", t.c_str());
-        }
-        titles_.reset();
-        if (program_ > 0) stack_->stop(program_);
-        program_ = -1;
-    }
-
-    std::string programLog() const { return stack_->work() + "/program.log"; }
     std::string shortcuts() const { return readFile(stack_->home() + "/.config/kglobalshortcutsrc"); }
 
     // Whether the program's GlobalShortcuts session (named after its fixed token) is open.
@@ -156,27 +134,6 @@ protected:
         EXPECT_TRUE(waitUntil([&] { return waitpid(keys, &status, WNOHANG) == keys; }, holdMs / 1000.0 + 5));
         stack_->stop(keys);
     }
-
-    std::vector<std::pair<std::string, std::string>> clipboard() {
-        std::vector<std::pair<std::string, std::string>> out;
-        std::string list;
-        stack_->run({"wl-paste", "--list-types"}, &list);
-        std::stringstream types(list);
-        for (std::string type; std::getline(types, type);) {
-            if (type.empty()) continue;
-            std::string bytes;
-            stack_->run({"wl-paste", "--no-newline", "--type", type}, &bytes);
-            out.emplace_back(type, bytes);
-        }
-        return out;
-    }
-
-    static inline std::string skip_, error_, scratch_, xdisplay_;
-    static inline std::unique_ptr<test::PulseServer> pulse_;
-    static inline std::unique_ptr<test::KwinStack> stack_;
-    static inline pid_t recognizer_ = -1;
-    pid_t program_ = -1;
-    std::unique_ptr<TitleWatch> titles_;
 };
 
 TEST_F(KdeRoadIT, HoldingMenuPastesTheSentenceIntoAGtkFieldThatNeverSeesThePressAndTheTextClipboardComesBack) {

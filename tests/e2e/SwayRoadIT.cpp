@@ -6,6 +6,7 @@
 // user's clipboard comes back byte for byte. The speech goes to the test recogniser on the fixed
 // port, so the sentence pasted is the sentence spoken.
 #include "e2e/Road.h"
+#include "e2e/WaylandRoadFixture.h"
 #include "support/PulseServer.h"
 #include "support/SwayStack.h"
 
@@ -70,7 +71,7 @@ void giveToNobody(const std::string& path) {
     }
 }
 
-class SwayRoadIT : public ::testing::Test {
+class SwayRoadIT : public WaylandRoadFixture<test::SwayStack> {
 protected:
     static void SetUpTestSuite() {
         if (skip_ = test::SwayStack::unavailable(); !skip_.empty()) return;
@@ -115,29 +116,6 @@ protected:
         xdisplay_ = stack_->xwaylandDisplay();
         if (xdisplay_.empty()) error_ = "sway has no XWayland display";
     }
-    static void TearDownTestSuite() {
-        stack_.reset();
-        stopGroup(recognizer_);
-        pulse_.reset();
-        std::error_code ec;
-        if (!scratch_.empty() && scratch_ != "/tmp") fs::remove_all(scratch_, ec);
-    }
-    void SetUp() override {
-        if (!skip_.empty()) GTEST_SKIP() << skip_;
-        ASSERT_TRUE(error_.empty()) << error_;
-    }
-    void TearDown() override {
-        if (HasFailure() && program_ > 0) {
-            std::fprintf(stderr, "program log:\n%s\n", readFile(programLog()).c_str());
-            if (titles_)
-                for (const auto& t : titles_->seen()) std::fprintf(stderr, "widget title: %s\n", t.c_str());
-        }
-        titles_.reset();
-        if (program_ > 0) stack_->stop(program_);
-        program_ = -1;
-    }
-
-    std::string programLog() const { return stack_->work() + "/program.log"; }
 
     // The program as a new user of the session with default settings (the on-device route),
     // then `focusAppId` focused again (a new user's first window takes the focus).
@@ -197,28 +175,8 @@ protected:
         stack_->stop(keys);
     }
 
-    // Every type the clipboard offers with its bytes, as another client reads it.
-    std::vector<std::pair<std::string, std::string>> clipboard() {
-        std::vector<std::pair<std::string, std::string>> out;
-        std::string list;
-        stack_->run({"wl-paste", "--list-types"}, &list);
-        std::stringstream types(list);
-        for (std::string type; std::getline(types, type);) {
-            if (type.empty()) continue;
-            std::string bytes;
-            stack_->run({"wl-paste", "--no-newline", "--type", type}, &bytes);
-            out.emplace_back(type, bytes);
-        }
-        return out;
-    }
 
-    static inline std::string skip_, error_, scratch_, xdisplay_;
-    static inline std::unique_ptr<test::PulseServer> pulse_;
-    static inline std::unique_ptr<test::SwayStack> stack_;
-    static inline pid_t recognizer_ = -1;
-    pid_t program_ = -1;
     double recordingAt_ = 0;
-    std::unique_ptr<TitleWatch> titles_;
 };
 
 TEST_F(SwayRoadIT, HoldingMenuTypesTheSentenceIntoAGtkFieldThatNeverSeesMenuAndTheTextClipboardComesBack) {
