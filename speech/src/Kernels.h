@@ -57,20 +57,19 @@ struct KernelSet {
     int qmr;  // rows of a micro-tile
     int qnr;  // columns of a packed panel
     int qColumnBytes;  // bytes a panel holds per column and block
-    int qWeightMax;    // the panels keep weights |q| <= qWeightMax (127, or 63 where the products need 7 bits)
-    // x[0, k) in blocks, zero-padded to whole blocks: values q, scales, and (if not null) each
-    // block's sum of q.
-    void (*quantize)(const float* x, int64_t k, int8_t* q, float* scales, int32_t* sums);
+    int qWeightMax;    // the panels keep weights |q| <= qWeightMax (127, or fewer where the products need it)
+    // x[0, k) in blocks, zero-padded to whole blocks: values q and scales.
+    void (*quantize)(const float* x, int64_t k, int8_t* q, float* scales);
     // The same for the rows of A of tileQ8, stored as this set's tiles read them (the values
     // are not q where the tiles take them offset).
-    void (*quantizeA)(const float* x, int64_t k, int8_t* q, float* scales, int32_t* sums);
+    void (*quantizeA)(const float* x, int64_t k, int8_t* q, float* scales);
     // Rows [n0, n0 + count) of B (N x K, f32 or f16) into one panel of qnr columns,
     // q8PanelBytes(k) bytes, in blocks of qWeightMax levels (s = max|w| / qWeightMax).
     void (*packQ8)(const void* b, bool half, int64_t ldb, int64_t n0, int count, int64_t k, uint8_t* panel);
     // C[rows x cols] (op) A B over `blocks` blocks of K; A quantized row by row by quantizeA
-    // (values aq with row stride ldq; scales as and sums asum with row stride lds); B a packed
+    // (values aq with row stride ldq; scales as with row stride lds); B a packed
     // panel from its first block on; rows <= qmr, cols <= qnr, bias may be null.
-    void (*tileQ8)(const int8_t* aq, int64_t ldq, const float* as, const int32_t* asum, int64_t lds, int rows,
+    void (*tileQ8)(const int8_t* aq, int64_t ldq, const float* as, int64_t lds, int rows,
                    const uint8_t* panel, int64_t blocks, float* c, int64_t ldc, int cols, const float* bias,
                    int flags);
     // y[r] = W[r] . x + bias[r] for r in [r0, r1): W row-major, each row `blocks` blocks of

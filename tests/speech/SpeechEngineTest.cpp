@@ -513,6 +513,16 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
             for (int j = 0; j < N; ++j) ASSERT_NEAR(y[j], c0[j], 1e-4) << j;
         }
         {  // 8-bit products: blocks of 32 (K = 77 ends in a partial block) against plain loops
+            // Two rows of each hold the largest values of both signs, where a narrow sum inside
+            // a kernel would saturate.
+            std::vector<float> a8 = a, b8 = b;
+            std::vector<uint16_t> bh8 = bh;
+            for (int k = 0; k < K; ++k) {
+                a8[k] = b8[k] = 1.0f;
+                a8[K + k] = b8[K + k] = -1.0f;
+                bh8[k] = 0x3C00;
+                bh8[K + k] = 0xBC00;
+            }
             auto plainQuantize = [](const float* x, int k, std::vector<int>& q, std::vector<float>& sc,
                                     float levels = 127.0f) {
                 const int blocks = (k + 31) / 32;
@@ -530,10 +540,10 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
             // The decoder's rows keep 8 bits; the panels keep the set's weight levels.
             std::vector<std::vector<int>> aq(M), bq(N), pq(N);
             std::vector<std::vector<float>> as(M), bs(N), ps(N);
-            for (int i = 0; i < M; ++i) plainQuantize(a.data() + i * K, K, aq[i], as[i]);
+            for (int i = 0; i < M; ++i) plainQuantize(a8.data() + i * K, K, aq[i], as[i]);
             for (int j = 0; j < N; ++j) {
-                plainQuantize(b.data() + j * K, K, bq[j], bs[j]);
-                plainQuantize(b.data() + j * K, K, pq[j], ps[j], float(ks->qWeightMax));
+                plainQuantize(b8.data() + j * K, K, bq[j], bs[j]);
+                plainQuantize(b8.data() + j * K, K, pq[j], ps[j], float(ks->qWeightMax));
             }
             auto plainDotOf = [&](int i, int j, const std::vector<std::vector<int>>& bq,
                                   const std::vector<std::vector<float>>& bs) {
@@ -548,33 +558,30 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
             auto plainDot = [&](int i, int j) { return plainDotOf(i, j, bq, bs); };
             std::vector<int8_t> q8(std::size_t(M) * blocks * 32);
             std::vector<float> sc(std::size_t(M) * blocks);
-            std::vector<int32_t> sums(std::size_t(M) * blocks);
             for (int i = 0; i < M; ++i) {
-                ks->quantize(a.data() + i * K, K, q8.data() + i * blocks * 32, sc.data() + i * blocks,
-                             sums.data() + i * blocks);
+                ks->quantize(a8.data() + i * K, K, q8.data() + i * blocks * 32, sc.data() + i * blocks);
                 for (int t = 0; t < blocks * 32; ++t) ASSERT_EQ(q8[i * blocks * 32 + t], aq[i][t]) << i << " " << t;
                 for (int bb = 0; bb < blocks; ++bb) ASSERT_EQ(sc[i * blocks + bb], as[i][bb]);
             }
             // The tiles read A as quantizeA stores it.
             std::vector<int8_t> qa(q8.size());
             for (int i = 0; i < M; ++i)
-                ks->quantizeA(a.data() + i * K, K, qa.data() + i * blocks * 32, sc.data() + i * blocks,
-                              sums.data() + i * blocks);
+                ks->quantizeA(a8.data() + i * K, K, qa.data() + i * blocks * 32, sc.data() + i * blocks);
             std::vector<uint8_t> panel(std::size_t(ks->q8PanelBytes(K)));
             std::vector<float> c(M * N, 0.0f);
             for (int p = 0; p * ks->qnr < N; ++p) {
                 int cols = std::min(ks->qnr, N - p * ks->qnr);
-                ks->packQ8(bh.data(), true, K, p * ks->qnr, cols, K, panel.data());
+                ks->packQ8(bh8.data(), true, K, p * ks->qnr, cols, K, panel.data());
                 for (int r = 0; r < M; r += ks->qmr)
-                    ks->tileQ8(qa.data() + r * blocks * 32, blocks * 32, sc.data() + r * blocks, sums.data() + r * blocks,
-                               blocks, std::min(ks->qmr, M - r), panel.data(), blocks, c.data() + r * N + p * ks->qnr,
-                               N, cols, bias.data() + p * ks->qnr, 0);
+                    ks->tileQ8(qa.data() + r * blocks * 32, blocks * 32, sc.data() + r * blocks, blocks,
+                               std::min(ks->qmr, M - r), panel.data(), blocks, c.data() + r * N + p * ks->qnr, N, cols,
+                               bias.data() + p * ks->qnr, 0);
             }
             for (int i = 0; i < M; ++i)
                 for (int j = 0; j < N; ++j) ASSERT_NEAR(c[i * N + j], plainDotOf(i, j, pq, ps), 1e-4) << i << " " << j;
             std::vector<int8_t> wq(std::size_t(N) * blocks * 32);
             std::vector<float> ws(std::size_t(N) * blocks), y(N);
-            for (int j = 0; j < N; ++j) ks->quantize(b.data() + j * K, K, wq.data() + j * blocks * 32, ws.data() + j * blocks, nullptr);
+            for (int j = 0; j < N; ++j) ks->quantize(b8.data() + j * K, K, wq.data() + j * blocks * 32, ws.data() + j * blocks);
             ks->matvecQ8(wq.data(), ws.data(), 0, N, blocks, q8.data(), sc.data(), y.data(), bias.data());
             for (int j = 0; j < N; ++j) ASSERT_NEAR(y[j], plainDot(0, j), 1e-4) << j;
         }
