@@ -461,7 +461,7 @@ TEST(Utf8, InvalidSequencesAreReplaced) {
 TEST(Kernels, EverySetAgreesWithPlainLoops) {
     std::mt19937 rng(5);
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
-    const int M = 29, N = 45, K = 77;
+    const int M = 29, N = 45, K = 541;
     std::vector<float> a(M * K), b(N * K), bias(N), c0(M * N);
     for (auto& v : a) v = u(rng);
     for (auto& v : b) v = u(rng);
@@ -512,7 +512,7 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
                        bias.data());
             for (int j = 0; j < N; ++j) ASSERT_NEAR(y[j], c0[j], 1e-4) << j;
         }
-        {  // 8-bit products: blocks of 32 (K = 77 ends in a partial block) against plain loops
+        {  // 8-bit products: blocks of 32 (K = 541: more than sixteen, the last partial) against plain loops
             // Two rows of each hold the largest values of both signs, where a narrow sum inside
             // a kernel would saturate.
             std::vector<float> a8 = a, b8 = b;
