@@ -61,15 +61,16 @@ struct KernelSet {
     // x[0, k) in blocks, zero-padded to whole blocks: values q and scales.
     void (*quantize)(const float* x, int64_t k, int8_t* q, float* scales);
     // The same for the rows of A of tileQ8, stored as this set's tiles read them (the values
-    // are not q where the tiles take them offset).
-    void (*quantizeA)(const float* x, int64_t k, int8_t* q, float* scales);
+    // are not q where the tiles take them offset), with each block's correction for an offset
+    // of the weights (-128 times the block's sum of q where the panels keep w + 128, else 0).
+    void (*quantizeA)(const float* x, int64_t k, int8_t* q, float* scales, int32_t* corrections);
     // Rows [n0, n0 + count) of B (N x K, f32 or f16) into one panel of qnr columns,
     // q8PanelBytes(k) bytes, in blocks of qWeightMax levels (s = max|w| / qWeightMax).
     void (*packQ8)(const void* b, bool half, int64_t ldb, int64_t n0, int count, int64_t k, uint8_t* panel);
     // C[rows x cols] (op) A B over `blocks` blocks of K; A quantized row by row by quantizeA
-    // (values aq with row stride ldq; scales as with row stride lds); B a packed
+    // (values aq with row stride ldq; scales as and corrections ac with row stride lds); B a packed
     // panel from its first block on; rows <= qmr, cols <= qnr, bias may be null.
-    void (*tileQ8)(const int8_t* aq, int64_t ldq, const float* as, int64_t lds, int rows,
+    void (*tileQ8)(const int8_t* aq, int64_t ldq, const float* as, const int32_t* ac, int64_t lds, int rows,
                    const uint8_t* panel, int64_t blocks, float* c, int64_t ldc, int cols, const float* bias,
                    int flags);
     // y[r] = W[r] . x + bias[r] for r in [r0, r1): W row-major, each row `blocks` blocks of

@@ -67,7 +67,7 @@ void ProductDriver::gemm(int64_t m, const float* a, int64_t lda, const Panels& w
                     for (int64_t r = r0; r < r1; r += mr) {
                         int rows = int(std::min<int64_t>(mr, r1 - r));
                         k_.tileQ8(aq_.data() + r * qBlocks * qk + b0 * qk, qBlocks * qk,
-                                  aScales_.data() + r * qBlocks + b0, qBlocks,
+                                  aScales_.data() + r * qBlocks + b0, aCorrections_.data() + r * qBlocks + b0, qBlocks,
                                   rows, panel, nb, c + r * ldc + p * nr, ldc, cols, bp, f);
                     }
                 } else if (w.half) {
@@ -92,11 +92,15 @@ void ProductDriver::quantizeRows(int64_t m, const float* a, int64_t lda, int64_t
     constexpr int64_t qk = KernelSet::kQ8Block;
     const int64_t blocks = (k + qk - 1) / qk;
     if (aq_.size() < std::size_t(m * blocks * qk)) aq_.resize(std::size_t(m * blocks * qk));
-    if (aScales_.size() < std::size_t(m * blocks)) aScales_.resize(std::size_t(m * blocks));
+    if (aScales_.size() < std::size_t(m * blocks)) {
+        aScales_.resize(std::size_t(m * blocks));
+        aCorrections_.resize(std::size_t(m * blocks));
+    }
     const int64_t chunk = 32;
     pool_.run((m + chunk - 1) / chunk, [&](int64_t c) {
         for (int64_t r = c * chunk; r < std::min(m, (c + 1) * chunk); ++r)
-            k_.quantizeA(a + r * lda, k, aq_.data() + r * blocks * qk, aScales_.data() + r * blocks);
+            k_.quantizeA(a + r * lda, k, aq_.data() + r * blocks * qk, aScales_.data() + r * blocks,
+                         aCorrections_.data() + r * blocks);
     });
 }
 

@@ -58,15 +58,16 @@ public:
                        float* out);
 
 private:
-    // Quantizes the m rows of A for an 8-bit product into aq_ / aScales_.
+    // Quantizes the m rows of A for an 8-bit product into aq_ / aScales_ / aCorrections_.
     void quantizeRows(int64_t m, const float* a, int64_t lda, int64_t k);
 
     const KernelSet& k_;
     ThreadPool& pool_;
-    // 8-bit products: the rows of A quantized (m x K rounded up to blocks; a scale per
-    // block), grown on demand and kept; up to three vectors of a matrix-vector job.
+    // 8-bit products: the rows of A quantized (m x K rounded up to blocks; a scale and a
+    // correction per block), grown on demand and kept; up to three vectors of a matrix-vector job.
     std::vector<int8_t> aq_;
     std::vector<float> aScales_;
+    std::vector<int32_t> aCorrections_;
     std::vector<int8_t> xq_;
     std::vector<float> xScales_;
 };

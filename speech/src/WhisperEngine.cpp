@@ -91,6 +91,7 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads, WeightType we
         const int qnr = k_.qnr;
         ws_.qq.resize(std::size_t(T * d));
         ws_.qScales.resize(std::size_t(T * d / qk));
+        ws_.qCorrections.resize(std::size_t(T * d / qk));
         ws_.kq.resize(std::size_t(hp.nAudioHead * ((T + qnr - 1) / qnr) * k_.q8PanelBytes(dh)));
         ws_.vq.resize(std::size_t(hp.nAudioHead * ((dh + qnr - 1) / qnr) * k_.q8PanelBytes(T)));
     }
@@ -435,13 +436,14 @@ void WhisperEngine::selfAttentionQ8(const float* q, const float* k, const float*
     const int64_t rowBlocks = d / qk, headBlocks = dh / qk, tBlocks = (T + qk - 1) / qk;
     int8_t* qq = ws_.qq.data();
     float* qs = ws_.qScales.data();
+    int32_t* qc = ws_.qCorrections.data();
     uint8_t* kq = ws_.kq.data();
     uint8_t* vq = ws_.vq.data();
     const int64_t qChunks = (T + 31) / 32;
     pool_.run(qChunks + H * (kPanels + vPanels), [&](int64_t t) {
         if (t < qChunks) {
             for (int64_t r = t * 32; r < std::min(T, (t + 1) * 32); ++r)
-                k_.quantizeA(q + r * ldqkv, d, qq + r * d, qs + r * rowBlocks);
+                k_.quantizeA(q + r * ldqkv, d, qq + r * d, qs + r * rowBlocks, qc + r * rowBlocks);
             return;
         }
         t -= qChunks;
@@ -467,11 +469,12 @@ void WhisperEngine::selfAttentionQ8(const float* q, const float* k, const float*
     pool_.run(H * blocks, [&](int64_t t) {
         const int64_t h = t / blocks, b = t % blocks;
         const int64_t r0 = b * qb, r1 = std::min(T, r0 + qb);
-        float* s = ThreadPool::scratch(std::size_t(qb * kb + 2 * qb + qb * kbBlocks + qb * kb / 4));
+        float* s = ThreadPool::scratch(std::size_t(qb * kb + 2 * qb + 2 * qb * kbBlocks + qb * kb / 4));
         float* top = s + qb * kb;
         float* sum = top + qb;
         float* ps = sum + qb;
-        auto* pq = reinterpret_cast<int8_t*>(ps + qb * kbBlocks);
+        auto* pc = reinterpret_cast<int32_t*>(ps + qb * kbBlocks);
+        auto* pq = reinterpret_cast<int8_t*>(pc + qb * kbBlocks);
         const uint8_t* kh = kq + h * kPanels * kPanelBytes;
         for (int64_t t0 = 0; t0 < T; t0 += kb) {
             const int64_t n = std::min(kb, T - t0), nBlocks = (n + qk - 1) / qk;
@@ -481,14 +484,14 @@ void WhisperEngine::selfAttentionQ8(const float* q, const float* k, const float*
                 const int64_t a = r * rowBlocks + h * headBlocks;
                 for (int64_t p = t0 / nr; p * nr < t0 + n; ++p) {
                     const int cols = int(std::min<int64_t>(nr, T - p * nr));
-                    k_.tileQ8(qq + r * d + h * dh, d, qs + a, rowBlocks, rows, kh + p * kPanelBytes,
+                    k_.tileQ8(qq + r * d + h * dh, d, qs + a, qc + a, rowBlocks, rows, kh + p * kPanelBytes,
                               headBlocks, s + (r - r0) * kb + (p * nr - t0), kb, cols, nullptr, 0);
                 }
             }
             for (int64_t r = r0; r < r1; ++r) {
                 const int64_t i = r - r0;
                 runningSoftmax(k_, s + i * kb, n, scale, first, top[i], sum[i], out + r * d + h * dh, dh);
-                k_.quantizeA(s + i * kb, n, pq + i * kb, ps + i * kbBlocks);
+                k_.quantizeA(s + i * kb, n, pq + i * kb, ps + i * kbBlocks, pc + i * kbBlocks);
             }
             for (int64_t r = r0; r < r1; r += mr) {
                 const int rows = int(std::min<int64_t>(mr, r1 - r));
@@ -496,7 +499,7 @@ void WhisperEngine::selfAttentionQ8(const float* q, const float* k, const float*
                 for (int64_t pv = 0; pv < vPanels; ++pv) {
                     const int cols = int(std::min<int64_t>(nr, dh - pv * nr));
                     const uint8_t* panel = vq + (h * vPanels + pv) * vPanelBytes + (t0 / qk) * (vPanelBytes / tBlocks);
-                    k_.tileQ8(pq + i * kb, kb, ps + i * kbBlocks, kbBlocks, rows, panel, nBlocks,
+                    k_.tileQ8(pq + i * kb, kb, ps + i * kbBlocks, pc + i * kbBlocks, kbBlocks, rows, panel, nBlocks,
                               out + r * d + h * dh + pv * nr, d, cols, nullptr, first ? 0 : kGemmAccumulate);
                 }
             }

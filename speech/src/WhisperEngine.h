@@ -133,11 +133,12 @@ private:
         std::vector<float> hidden;     // T x 4d: MLP hidden; also T x 3d fused q|k|v and T x 2dt cross k|v
         std::vector<float> kPanels;    // H x (T rounded up to nr) x dh: keys packed per head
         std::vector<float> vPanels;    // H x (dh rounded up to nr) x T: values packed per head
-        // Instead, in 8 bits (attentionQ8): queries T x d quantized (a scale per block of
-        // 32), keys and values packed per head into 8-bit panels (qnr keys of dh
+        // Instead, in 8 bits (attentionQ8): queries T x d quantized (a scale and a correction
+        // per block of 32), keys and values packed per head into 8-bit panels (qnr keys of dh
         // values; qnr value columns of T).
         std::vector<int8_t> qq;
         std::vector<float> qScales;
+        std::vector<int32_t> qCorrections;
         std::vector<uint8_t> kq;       // H x ceil(T / qnr) x q8PanelBytes(dh)
         std::vector<uint8_t> vq;       // H x ceil(dh / qnr) x q8PanelBytes(T)
         // Decoder, one token at a time.

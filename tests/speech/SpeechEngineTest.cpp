@@ -565,15 +565,17 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
             }
             // The tiles read A as quantizeA stores it.
             std::vector<int8_t> qa(q8.size());
+            std::vector<int32_t> corr(sc.size());
             for (int i = 0; i < M; ++i)
-                ks->quantizeA(a8.data() + i * K, K, qa.data() + i * blocks * 32, sc.data() + i * blocks);
+                ks->quantizeA(a8.data() + i * K, K, qa.data() + i * blocks * 32, sc.data() + i * blocks,
+                              corr.data() + i * blocks);
             std::vector<uint8_t> panel(std::size_t(ks->q8PanelBytes(K)));
             std::vector<float> c(M * N, 0.0f);
             for (int p = 0; p * ks->qnr < N; ++p) {
                 int cols = std::min(ks->qnr, N - p * ks->qnr);
                 ks->packQ8(bh8.data(), true, K, p * ks->qnr, cols, K, panel.data());
                 for (int r = 0; r < M; r += ks->qmr)
-                    ks->tileQ8(qa.data() + r * blocks * 32, blocks * 32, sc.data() + r * blocks, blocks,
+                    ks->tileQ8(qa.data() + r * blocks * 32, blocks * 32, sc.data() + r * blocks, corr.data() + r * blocks, blocks,
                                std::min(ks->qmr, M - r), panel.data(), blocks, c.data() + r * N + p * ks->qnr, N, cols,
                                bias.data() + p * ks->qnr, 0);
             }
