@@ -45,20 +45,7 @@ protected:
             skip_ = "the test recogniser is not built (libpocketsphinx-dev is missing)";
             return;
         }
-        pulse_ = std::make_unique<test::PulseServer>();
-        if (!pulse_->start()) {
-            error_ = "PulseAudio: " + pulse_->error();
-            return;
-        }
-        char tmpl[] = "/tmp/tovrin-kderoad-XXXXXX";
-        scratch_ = mkdtemp(tmpl) ? tmpl : "/tmp";
-        recognizer_ = launch({TOVRIN_SPHINX_RECOGNIZER, TOVRIN_E2E_GRAMMAR, "8756", scratch_ + "/recognizer.log",
-                              scratch_ + "/last.wav"},
-                             pulse_->environment(), scratch_ + "/recognizer.out");
-        if (!waitUntil([] { return alive(recognizer_) && answers200(8756, "/health"); }, 30, 0.2)) {
-            error_ = "the test recogniser did not start";
-            return;
-        }
+        if (!startMicrophoneAndRecognizer("kderoad", false)) return;
         stack_ = std::make_unique<test::KwinStack>();
         if (!stack_->ok()) {
             error_ = stack_->error();

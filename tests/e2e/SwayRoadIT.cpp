@@ -83,30 +83,8 @@ protected:
             skip_ = "this build of the program has no key commands (tovrin --ptt-down) for sway's binding";
             return;
         }
-        pulse_ = std::make_unique<test::PulseServer>();
-        if (!pulse_->start()) {
-            error_ = "PulseAudio: " + pulse_->error();
-            return;
-        }
-        // The program runs as the sway session's user: let it reach the microphone's socket.
-        for (fs::path p = pulse_->address().substr(5); p.has_parent_path() && p != "/tmp"; p = p.parent_path()) {
-            std::error_code ec;
-            fs::permissions(p, fs::perms::others_exec | (fs::is_socket(p) ? fs::perms::others_all : fs::perms::none),
-                            fs::perm_options::add, ec);
-        }
-        char tmpl[] = "/tmp/tovrin-swayroad-XXXXXX";
-        scratch_ = mkdtemp(tmpl) ? tmpl : "/tmp";
-        // The recogniser stands in for our engine on the fixed port, so it runs as the program's
-        // user: a port held by another user's process is never trusted.
-        fs::permissions(scratch_, fs::perms::all, fs::perm_options::add);
-        recognizer_ = launch({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                              TOVRIN_SPHINX_RECOGNIZER, TOVRIN_E2E_GRAMMAR, "8756", scratch_ + "/recognizer.log",
-                              scratch_ + "/last.wav"},
-                             pulse_->environment(), scratch_ + "/recognizer.out");
-        if (!waitUntil([] { return alive(recognizer_) && answers200(8756, "/health"); }, 30, 0.2)) {
-            error_ = "the test recogniser did not start";
-            return;
-        }
+        // The program runs as the sway session's user, and so does the recogniser.
+        if (!startMicrophoneAndRecognizer("swayroad", true)) return;
         stack_ = std::make_unique<test::SwayStack>();
         if (!stack_->ok()) {
             error_ = stack_->error();

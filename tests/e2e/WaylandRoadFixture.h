@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -44,6 +45,39 @@ protected:
     }
 
     std::string programLog() const { return stack_->work() + "/program.log"; }
+
+    // PulseAudio with its virtual microphone and the test recogniser on the engine's port, its
+    // files in a scratch folder named after `name`. When the program runs as the session's own
+    // user (`asNobody`), so does the recogniser (a port held by another user's process is never
+    // trusted), and both may reach the microphone's socket. Sets error_ and returns false when
+    // either does not start.
+    static bool startMicrophoneAndRecognizer(const std::string& name, bool asNobody) {
+        namespace fs = std::filesystem;
+        pulse_ = std::make_unique<test::PulseServer>();
+        if (!pulse_->start()) {
+            error_ = "PulseAudio: " + pulse_->error();
+            return false;
+        }
+        std::string tmpl = "/tmp/tovrin-" + name + "-XXXXXX";
+        scratch_ = mkdtemp(tmpl.data()) ? tmpl : "/tmp";
+        std::vector<std::string> command = {TOVRIN_SPHINX_RECOGNIZER, TOVRIN_E2E_GRAMMAR, "8756",
+                                            scratch_ + "/recognizer.log", scratch_ + "/last.wav"};
+        if (asNobody) {
+            for (fs::path p = pulse_->address().substr(5); p.has_parent_path() && p != "/tmp"; p = p.parent_path()) {
+                std::error_code ec;
+                fs::permissions(p, fs::perms::others_exec | (fs::is_socket(p) ? fs::perms::others_all : fs::perms::none),
+                                fs::perm_options::add, ec);
+            }
+            fs::permissions(scratch_, fs::perms::all, fs::perm_options::add);
+            command.insert(command.begin(), {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+        }
+        recognizer_ = launch(command, pulse_->environment(), scratch_ + "/recognizer.out");
+        if (!waitUntil([] { return alive(recognizer_) && answers200(8756, "/health"); }, 30, 0.2)) {
+            error_ = "the test recogniser did not start";
+            return false;
+        }
+        return true;
+    }
 
     // Every type the clipboard offers with its bytes, as another client reads it.
     std::vector<std::pair<std::string, std::string>> clipboard() {
