@@ -107,19 +107,7 @@ protected:
 
     // Holds Menu (through fake input) while `sentence` plays into the microphone.
     void holdMenuAndSay(const std::string& sentence) {
-        const std::string wav = scratch_ + "/clip.wav";
-        ASSERT_TRUE(test::PulseServer::speak(sentence, wav));
-        const auto samples = test::PulseServer::readAs16kMono(wav);
-        ASSERT_TRUE(samples);
-        const int holdMs = static_cast<int>(samples->size() / 16.0) + 1500;
-        const pid_t keys = stack_->spawn({test::KwinStack::helpers() + "/kde_fakekey", std::string(kMenuKey) + ":1",
-                                          "sleep:" + std::to_string(holdMs), std::string(kMenuKey) + ":0"});
-        ASSERT_TRUE(titles_->waitFor("Recording", 3)) << "the widget never showed the recording";
-        waitUntil([] { return false; }, 0.3);  // the microphone is read by now, even on a busy machine
-        EXPECT_TRUE(pulse_->play(wav));
-        int status = 0;
-        EXPECT_TRUE(waitUntil([&] { return waitpid(keys, &status, WNOHANG) == keys; }, holdMs / 1000.0 + 5));
-        stack_->stop(keys);
+        holdKeyAndSay(test::KwinStack::helpers() + "/kde_fakekey", kMenuKey, sentence);
     }
 };
 

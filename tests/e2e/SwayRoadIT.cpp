@@ -133,28 +133,11 @@ protected:
         ASSERT_TRUE(settled) << "the focus never stayed on " << focusAppId;
     }
 
-    // Holds Menu (through the virtual keyboard) while `sentence` plays into the microphone.
-    // recordingAt_: when the widget showed the recording (seconds since 1970). The time from the
-    // press to the recording is measured by bench/wayland/sway-key-bench.
+    // Holds Menu (through the virtual keyboard) while `sentence` plays into the microphone. The
+    // time from the press to the recording is measured by bench/wayland/sway-key-bench.
     void holdMenuAndSay(const std::string& sentence) {
-        const std::string wav = scratch_ + "/clip.wav";
-        ASSERT_TRUE(test::PulseServer::speak(sentence, wav));
-        const auto samples = test::PulseServer::readAs16kMono(wav);
-        ASSERT_TRUE(samples);
-        const int holdMs = static_cast<int>(samples->size() / 16.0) + 1500;
-        const pid_t keys = stack_->spawn({"/tmp/tovrin-wlstack-build/vk_keys", std::string(kMenuKey) + ":1",
-                                          "sleep:" + std::to_string(holdMs), std::string(kMenuKey) + ":0"});
-        ASSERT_TRUE(titles_->waitFor("Recording", 3)) << "the widget never showed the recording";
-        recordingAt_ = titles_->firstSeenAt("Recording").value_or(0);
-        waitUntil([] { return false; }, 0.3);  // the microphone is read by now, even on a busy machine
-        EXPECT_TRUE(pulse_->play(wav));
-        int status = 0;
-        EXPECT_TRUE(waitUntil([&] { return waitpid(keys, &status, WNOHANG) == keys; }, holdMs / 1000.0 + 5));
-        stack_->stop(keys);
+        holdKeyAndSay("/tmp/tovrin-wlstack-build/vk_keys", kMenuKey, sentence);
     }
-
-
-    double recordingAt_ = 0;
 };
 
 TEST_F(SwayRoadIT, HoldingMenuTypesTheSentenceIntoAGtkFieldThatNeverSeesMenuAndTheTextClipboardComesBack) {

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <sys/wait.h>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -94,12 +95,32 @@ protected:
         return out;
     }
 
+    // Holds the key `code` through `keyTool` (a program of the stack that takes code:1,
+    // sleep:ms, code:0) while `sentence` plays into the microphone. recordingAt_: when the widget
+    // showed the recording (seconds since 1970).
+    void holdKeyAndSay(const std::string& keyTool, const std::string& code, const std::string& sentence) {
+        const std::string wav = scratch_ + "/clip.wav";
+        ASSERT_TRUE(test::PulseServer::speak(sentence, wav));
+        const auto samples = test::PulseServer::readAs16kMono(wav);
+        ASSERT_TRUE(samples);
+        const int holdMs = static_cast<int>(samples->size() / 16.0) + 1500;
+        const pid_t keys = stack_->spawn({keyTool, code + ":1", "sleep:" + std::to_string(holdMs), code + ":0"});
+        ASSERT_TRUE(titles_->waitFor("Recording", 3)) << "the widget never showed the recording";
+        recordingAt_ = titles_->firstSeenAt("Recording").value_or(0);
+        waitUntil([] { return false; }, 0.3);  // the microphone is read by now, even on a busy machine
+        EXPECT_TRUE(pulse_->play(wav));
+        int status = 0;
+        EXPECT_TRUE(waitUntil([&] { return waitpid(keys, &status, WNOHANG) == keys; }, holdMs / 1000.0 + 5));
+        stack_->stop(keys);
+    }
+
     static inline std::string skip_, error_, scratch_, xdisplay_;
     static inline std::unique_ptr<test::PulseServer> pulse_;
     static inline std::unique_ptr<Stack> stack_;
     static inline pid_t recognizer_ = -1;
     pid_t program_ = -1;
     std::unique_ptr<TitleWatch> titles_;
+    double recordingAt_ = 0;
 };
 
 }  // namespace e2e
