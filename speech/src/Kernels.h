@@ -58,9 +58,11 @@ struct KernelSet {
     int qnr;  // columns of a packed panel
     int qColumnBytes;  // bytes a panel holds per column and block
     int qWeightMax;    // the panels keep weights |q| <= qWeightMax (127, or fewer where the products need it)
+    int qActivationMax;  // quantizeA keeps |q| <= qActivationMax (likewise)
+    int qVectorMax;      // quantizeV keeps |q| <= qVectorMax (likewise)
     // x[0, k) in blocks, zero-padded to whole blocks: values q and scales.
     void (*quantize)(const float* x, int64_t k, int8_t* q, float* scales);
-    // The same for the rows of A of tileQ8, stored as this set's tiles read them (the values
+    // The same, in qActivationMax levels, for the rows of A of tileQ8, stored as this set's tiles read them (the values
     // are not q where the tiles take them offset), with each block's correction for an offset
     // of the weights (-128 times the block's sum of q where the panels keep w + 128, else 0).
     void (*quantizeA)(const float* x, int64_t k, int8_t* q, float* scales, int32_t* corrections);
@@ -73,10 +75,19 @@ struct KernelSet {
     void (*tileQ8)(const int8_t* aq, int64_t ldq, const float* as, const int32_t* ac, int64_t lds, int rows,
                    const uint8_t* panel, int64_t blocks, float* c, int64_t ldc, int cols, const float* bias,
                    int flags);
+    // The decoder's products, one vector at a time: a row of a weight as matvecQ8 reads it
+    // (8 bits, stored offset where the set's products need it)...
+    void (*quantizeRow)(const float* x, int64_t k, int8_t* q, float* scales);
+    void (*dequantizeRow)(const int8_t* q, const float* scales, int64_t k, float* x);
+    // ... and the vector, in qVectorMax levels, with each block's correction for the rows' offset.
+    void (*quantizeV)(const float* x, int64_t k, int8_t* q, float* scales, int32_t* corrections);
     // y[r] = W[r] . x + bias[r] for r in [r0, r1): W row-major, each row `blocks` blocks of
-    // values (w) with their scales (ws, `blocks` per row); x quantized (xq, xs).
+    // values (w) with their scales (ws, `blocks` per row); x quantized (xq, xs, xc).
     void (*matvecQ8)(const int8_t* w, const float* ws, int64_t r0, int64_t r1, int64_t blocks, const int8_t* xq,
-                     const float* xs, float* y, const float* bias);
+                     const float* xs, const int32_t* xc, float* y, const float* bias);
+    // Cross-attention on 8-bit values (rows of dh from quantize, dh / 32 scales each): o = sum
+    // of p[t] v[t] over n rows.
+    void (*weightedSumQ8)(const float* p, const int8_t* v, const float* vs, int64_t n, int64_t dh, float* o);
 
     static constexpr int kQ8Block = 32;
     int64_t q8PanelBytes(int64_t k) const { return (k + kQ8Block - 1) / kQ8Block * qnr * qColumnBytes; }

@@ -178,7 +178,7 @@ void ModelWeights::moveDecoder() {
             float* row = ThreadPool::scratch(std::size_t(w.cols));
             for (int64_t r = r0; r < r1; ++r) {
                 k_.toFloat(src + r * w.cols * es, w.half, w.cols, row);
-                k_.quantize(row, w.cols, values + r * nb * qk, scales + r * nb);
+                k_.quantizeRow(row, w.cols, values + r * nb * qk, scales + r * nb);
             }
         });
     for (std::size_t i = 0; i < ws.size(); ++i) {

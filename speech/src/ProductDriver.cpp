@@ -10,6 +10,7 @@ void ProductDriver::reserveVectors(int64_t cols) {
     const int64_t blocks = (cols + KernelSet::kQ8Block - 1) / KernelSet::kQ8Block;
     xq_.resize(std::size_t(3 * blocks * KernelSet::kQ8Block));
     xScales_.resize(std::size_t(3 * blocks));
+    xCorrections_.resize(std::size_t(3 * blocks));
 }
 
 void ProductDriver::pack(const Weight& w, void* dst) {
@@ -123,6 +124,7 @@ void ProductDriver::matvecs(std::initializer_list<std::tuple<const Weight*, cons
         int64_t r0, r1;
         const int8_t* xq;
         const float* xs;
+        const int32_t* xc;
     };
     constexpr int kMaxPieces = 512;
     Piece pieces[kMaxPieces];
@@ -134,31 +136,37 @@ void ProductDriver::matvecs(std::initializer_list<std::tuple<const Weight*, cons
     const float* quantized[3] = {};
     int nq = 0;
     const int64_t stride = int64_t(xScales_.size() / 3);
-    auto xOf = [&](const Weight* w, const float* x) -> std::pair<const int8_t*, const float*> {
-        if (!w->q8) return {nullptr, nullptr};
+    struct Quantized {
+        const int8_t* q = nullptr;
+        const float* s = nullptr;
+        const int32_t* c = nullptr;
+    };
+    auto xOf = [&](const Weight* w, const float* x) -> Quantized {
+        if (!w->q8) return {};
         int i = 0;
         while (i < nq && quantized[i] != x) ++i;
         if (i == nq) {
             if (nq == 3 || (w->cols + qk - 1) / qk > stride) throw Error("matrix-vector job too large");
-            k_.quantize(x, w->cols, xq_.data() + i * stride * qk, xScales_.data() + i * stride);
+            k_.quantizeV(x, w->cols, xq_.data() + i * stride * qk, xScales_.data() + i * stride,
+                         xCorrections_.data() + i * stride);
             quantized[nq++] = x;
         }
-        return {xq_.data() + i * stride * qk, xScales_.data() + i * stride};
+        return {xq_.data() + i * stride * qk, xScales_.data() + i * stride, xCorrections_.data() + i * stride};
     };
     // About four pieces per thread, at most ~448 in all (jobs are few: one piece more each).
     int64_t chunk = roundUp(std::max({int64_t(16), total / (int64_t(pool_.size()) * 4), total / 448 + 1}), 16);
     for (auto& [w, bias, x, y] : jobs) {
-        const auto [xq, xs] = xOf(w, x);
+        const Quantized xq = xOf(w, x);
         for (int64_t r = 0; r < w->rows; r += chunk) {
             if (n == kMaxPieces) throw Error("too many matrix-vector products in one job");
-            pieces[n++] = {w, bias, x, y, r, std::min(w->rows, r + chunk), xq, xs};
+            pieces[n++] = {w, bias, x, y, r, std::min(w->rows, r + chunk), xq.q, xq.s, xq.c};
         }
     }
     pool_.run(n, [&](int64_t i) {
         const Piece& p = pieces[i];
         if (p.w->q8)
             k_.matvecQ8(static_cast<const int8_t*>(p.w->data), p.w->scales, p.r0, p.r1, (p.w->cols + qk - 1) / qk,
-                        p.xq, p.xs, p.y, p.bias);
+                        p.xq, p.xs, p.xc, p.y, p.bias);
         else
             k_.matvec(p.w->data, p.w->half, p.w->cols, p.r0, p.r1, p.w->cols, p.x, p.y, p.bias);
         if (gelu) k_.gelu(p.y + p.r0, p.r1 - p.r0);

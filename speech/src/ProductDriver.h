@@ -70,6 +70,7 @@ private:
     std::vector<int32_t> aCorrections_;
     std::vector<int8_t> xq_;
     std::vector<float> xScales_;
+    std::vector<int32_t> xCorrections_;
 };
 
 }  // namespace speech

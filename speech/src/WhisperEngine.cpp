@@ -98,10 +98,23 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads, WeightType we
 
     const int64_t dt = hp.nTextState;
     const std::size_t crossCount = std::size_t(hp.nTextLayer) * std::size_t(T * dt);
-    crossBuf_ = HugePageBuffer(2 * crossCount * sizeof(uint16_t));
-    std::memset(crossBuf_.data(), 0, crossBuf_.size());
-    crossK_ = static_cast<uint16_t*>(crossBuf_.data());
-    crossV_ = crossK_ + crossCount;
+    if (crossQ8()) {
+        const std::size_t blocks = crossCount / KernelSet::kQ8Block;
+        crossBuf_ = HugePageBuffer(2 * crossCount + 2 * blocks * sizeof(float));
+        std::memset(crossBuf_.data(), 0, crossBuf_.size());
+        crossKq_ = static_cast<int8_t*>(crossBuf_.data());
+        crossVq_ = crossKq_ + crossCount;
+        crossKs_ = reinterpret_cast<float*>(crossVq_ + crossCount);
+        crossVs_ = crossKs_ + blocks;
+        ws_.dqq.resize(std::size_t(dt));
+        ws_.dqs.resize(std::size_t(dt / KernelSet::kQ8Block));
+        ws_.dqc.resize(std::size_t(dt / KernelSet::kQ8Block));
+    } else {
+        crossBuf_ = HugePageBuffer(2 * crossCount * sizeof(uint16_t));
+        std::memset(crossBuf_.data(), 0, crossBuf_.size());
+        crossK_ = static_cast<uint16_t*>(crossBuf_.data());
+        crossV_ = crossK_ + crossCount;
+    }
     // Separate projection outputs only for layers the fused products do not cover.
     if (w_->anyUnfused())
         for (auto* b : {&ws_.q, &ws_.k, &ws_.v}) b->resize(std::size_t(T * d));
@@ -165,6 +178,11 @@ void WhisperEngine::logMel(const float* samples, std::size_t count, float* mel) 
         for (int64_t i = c * rowsPer * nm; i < (c + 1) * rowsPer * nm; ++i)
             mel[i] = (std::max(mel[i], floor) + 4.0f) * 0.25f;
     });
+}
+
+bool WhisperEngine::crossQ8() const {
+    const HyperParams& hp = file_.hp;
+    return weights_ == WeightType::Q8 && (hp.nTextState / hp.nTextHead) % KernelSet::kQ8Block == 0;
 }
 
 bool WhisperEngine::attentionQ8() const {
@@ -319,6 +337,21 @@ void WhisperEngine::beginDecode(const float* enc) {
         // Keys and values head by head, each head's T x dh block contiguous: a query's scores
         // and its weighted sum are one sequential pass each over memory.
         const int64_t H = hp.nTextHead, dh = d / H;
+        if (crossQ8()) {
+            const int64_t hb = dh / KernelSet::kQ8Block;
+            int8_t* kq = crossKq_ + l * T * d;
+            int8_t* vq = crossVq_ + l * T * d;
+            float* kqs = crossKs_ + l * T * (d / KernelSet::kQ8Block);
+            float* vqs = crossVs_ + l * T * (d / KernelSet::kQ8Block);
+            pool_.run((T + 49) / 50, [&](int64_t c) {
+                for (int64_t t = c * 50; t < std::min(T, (c + 1) * 50); ++t)
+                    for (int64_t h = 0; h < H; ++h) {
+                        k_.quantizeRow(ks + t * ld + h * dh, dh, kq + (h * T + t) * dh, kqs + (h * T + t) * hb);
+                        k_.quantize(vs + t * ld + h * dh, dh, vq + (h * T + t) * dh, vqs + (h * T + t) * hb);
+                    }
+            });
+            continue;
+        }
         uint16_t* kt = crossK_ + l * T * d;
         uint16_t* cv = crossV_ + l * T * d;
         pool_.run((T + 49) / 50, [&](int64_t c) {
@@ -344,8 +377,7 @@ const float* WhisperEngine::step(int token) {
         if (emb.q8) {
             const int64_t blocks = (d + KernelSet::kQ8Block - 1) / KernelSet::kQ8Block;
             const int8_t* q = static_cast<const int8_t*>(emb.data) + token * blocks * KernelSet::kQ8Block;
-            const float* sc = emb.scales + token * blocks;
-            for (int64_t i = 0; i < d; ++i) x[i] = float(q[i]) * sc[i / KernelSet::kQ8Block];
+            k_.dequantizeRow(q, emb.scales + token * blocks, d, x);
         } else {
             const uint8_t* row = static_cast<const uint8_t*>(emb.data) + token * d * (emb.half ? 2 : 4);
             k_.toFloat(row, emb.half, d, x);
@@ -380,8 +412,9 @@ const float* WhisperEngine::step(int token) {
 
         k_.layerNorm(x, d, L.cross_attn_ln_w.data(), L.cross_attn_ln_b.data(), ws_.dy.data());
         products_.matvecs({{&L.cross_attn_q, L.cross_attn_q_b.data(), ws_.dy.data(), ws_.dq.data()}});
-        const uint16_t* kt = crossK_ + l * T * d;
-        const uint16_t* cv = crossV_ + l * T * d;
+        const bool q8 = crossQ8();
+        const int64_t hb = dh / KernelSet::kQ8Block, lb = T * (d / KernelSet::kQ8Block);
+        if (q8) k_.quantizeV(ws_.dq.data(), d, ws_.dqq.data(), ws_.dqs.data(), ws_.dqc.data());
         // With fewer heads than threads can keep busy, each head's positions are split into
         // parts, each attended to on its own; the parts are then weighted by their share of
         // the head's softmax sum (their log-sum-exp).
@@ -393,9 +426,17 @@ const float* WhisperEngine::step(int token) {
             const int64_t h = i / parts, t0 = (i % parts) * span, n = std::min(T, t0 + span) - t0;
             float* o = parts == 1 ? ws_.datt.data() + h * dh : partOut + i * dh;
             float* s = ThreadPool::scratch(std::size_t(span));
-            k_.matvec(kt + (h * T + t0) * dh, true, dh, 0, n, dh, ws_.dq.data() + h * dh, s, nullptr);
+            const int64_t row = l * T * d + (h * T + t0) * dh, rowBlocks = l * lb + (h * T + t0) * hb;
+            if (q8) {
+                k_.matvecQ8(crossKq_ + row, crossKs_ + rowBlocks, 0, n, hb, ws_.dqq.data() + h * dh,
+                            ws_.dqs.data() + h * hb, ws_.dqc.data() + h * hb, s, nullptr);
+                lse[i] = k_.softmax(s, n, scale);
+                k_.weightedSumQ8(s, crossVq_ + row, crossVs_ + rowBlocks, n, dh, o);
+                return;
+            }
+            k_.matvec(crossK_ + row, true, dh, 0, n, dh, ws_.dq.data() + h * dh, s, nullptr);
             lse[i] = k_.softmax(s, n, scale);
-            k_.weightedSumHalf(s, cv + (h * T + t0) * dh, dh, n, dh, o);
+            k_.weightedSumHalf(s, crossV_ + row, dh, n, dh, o);
         });
         if (parts > 1)
             for (int64_t h = 0; h < H; ++h) {

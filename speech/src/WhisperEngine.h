@@ -109,6 +109,13 @@ private:
     HugePageBuffer crossBuf_;
     uint16_t* crossK_ = nullptr;
     uint16_t* crossV_ = nullptr;
+    // With 8-bit weights (crossQ8), in 8 bits instead, each position's head-width of values in
+    // blocks with their scales: keys as the decoder's weight rows, values signed.
+    bool crossQ8() const;
+    int8_t* crossKq_ = nullptr;
+    int8_t* crossVq_ = nullptr;
+    float* crossKs_ = nullptr;
+    float* crossVs_ = nullptr;
     static constexpr int64_t kCrossParts = 8;  // at most, per head
 
     // Buffers the forward pass works in, sized when the model is loaded (mel and enc on the
@@ -149,6 +156,9 @@ private:
         std::vector<float> datt;          // dt: attention output (self or cross)
         std::vector<float> dtmp;          // dt: a projection on its way into dx
         std::vector<float> dhid;          // 4 dt: MLP hidden
+        std::vector<int8_t> dqq;          // dt: query quantized (crossQ8), a scale and a correction per block
+        std::vector<float> dqs;
+        std::vector<int32_t> dqc;
         std::vector<float> crossLse;      // H x kCrossParts: log-sum-exp of each part of a head's positions
         std::vector<float> crossPart;     // kCrossParts x dt: each part's attention output
         std::vector<float> logits;        // n_vocab

@@ -537,15 +537,19 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
                 }
             };
             const int blocks = (K + 31) / 32;
-            // The decoder's rows keep 8 bits; the panels keep the set's weight levels.
-            std::vector<std::vector<int>> aq(M), bq(N), pq(N);
-            std::vector<std::vector<float>> as(M), bs(N), ps(N);
-            for (int i = 0; i < M; ++i) plainQuantize(a8.data() + i * K, K, aq[i], as[i]);
+            // The decoder's rows keep 8 bits; the tiles keep the set's levels.
+            std::vector<std::vector<int>> aq(M), tq(M), bq(N), pq(N);
+            std::vector<std::vector<float>> as(M), ts(M), bs(N), ps(N);
+            for (int i = 0; i < M; ++i) {
+                plainQuantize(a8.data() + i * K, K, aq[i], as[i]);
+                plainQuantize(a8.data() + i * K, K, tq[i], ts[i], float(ks->qActivationMax));
+            }
             for (int j = 0; j < N; ++j) {
                 plainQuantize(b8.data() + j * K, K, bq[j], bs[j]);
                 plainQuantize(b8.data() + j * K, K, pq[j], ps[j], float(ks->qWeightMax));
             }
-            auto plainDotOf = [&](int i, int j, const std::vector<std::vector<int>>& bq,
+            auto plainDotOf = [&](int i, int j, const std::vector<std::vector<int>>& aq,
+                                  const std::vector<std::vector<float>>& as, const std::vector<std::vector<int>>& bq,
                                   const std::vector<std::vector<float>>& bs) {
                 double s = bias[j];
                 for (int bb = 0; bb < blocks; ++bb) {
@@ -555,7 +559,6 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
                 }
                 return s;
             };
-            auto plainDot = [&](int i, int j) { return plainDotOf(i, j, bq, bs); };
             std::vector<int8_t> q8(std::size_t(M) * blocks * 32);
             std::vector<float> sc(std::size_t(M) * blocks);
             for (int i = 0; i < M; ++i) {
@@ -565,9 +568,10 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
             }
             // The tiles read A as quantizeA stores it.
             std::vector<int8_t> qa(q8.size());
+            std::vector<float> sa(sc.size());
             std::vector<int32_t> corr(sc.size());
             for (int i = 0; i < M; ++i)
-                ks->quantizeA(a8.data() + i * K, K, qa.data() + i * blocks * 32, sc.data() + i * blocks,
+                ks->quantizeA(a8.data() + i * K, K, qa.data() + i * blocks * 32, sa.data() + i * blocks,
                               corr.data() + i * blocks);
             std::vector<uint8_t> panel(std::size_t(ks->q8PanelBytes(K)));
             std::vector<float> c(M * N, 0.0f);
@@ -575,17 +579,32 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
                 int cols = std::min(ks->qnr, N - p * ks->qnr);
                 ks->packQ8(bh8.data(), true, K, p * ks->qnr, cols, K, panel.data());
                 for (int r = 0; r < M; r += ks->qmr)
-                    ks->tileQ8(qa.data() + r * blocks * 32, blocks * 32, sc.data() + r * blocks, corr.data() + r * blocks, blocks,
+                    ks->tileQ8(qa.data() + r * blocks * 32, blocks * 32, sa.data() + r * blocks, corr.data() + r * blocks, blocks,
                                std::min(ks->qmr, M - r), panel.data(), blocks, c.data() + r * N + p * ks->qnr, N, cols,
                                bias.data() + p * ks->qnr, 0);
             }
             for (int i = 0; i < M; ++i)
-                for (int j = 0; j < N; ++j) ASSERT_NEAR(c[i * N + j], plainDotOf(i, j, pq, ps), 1e-4) << i << " " << j;
-            std::vector<int8_t> wq(std::size_t(N) * blocks * 32);
-            std::vector<float> ws(std::size_t(N) * blocks), y(N);
-            for (int j = 0; j < N; ++j) ks->quantize(b8.data() + j * K, K, wq.data() + j * blocks * 32, ws.data() + j * blocks);
-            ks->matvecQ8(wq.data(), ws.data(), 0, N, blocks, q8.data(), sc.data(), y.data(), bias.data());
-            for (int j = 0; j < N; ++j) ASSERT_NEAR(y[j], plainDot(0, j), 1e-4) << j;
+                for (int j = 0; j < N; ++j) ASSERT_NEAR(c[i * N + j], plainDotOf(i, j, tq, ts, pq, ps), 1e-4) << i << " " << j;
+            // The decoder's products: rows of 8 bits, the vector in the set's levels.
+            std::vector<int8_t> wq(std::size_t(N) * blocks * 32), xq(std::size_t(blocks) * 32);
+            std::vector<float> ws(std::size_t(N) * blocks), xs(blocks), y(N), row(K);
+            std::vector<int32_t> xc(blocks);
+            for (int j = 0; j < N; ++j) {
+                ks->quantizeRow(b8.data() + j * K, K, wq.data() + j * blocks * 32, ws.data() + j * blocks);
+                ks->dequantizeRow(wq.data() + j * blocks * 32, ws.data() + j * blocks, K, row.data());
+                for (int t = 0; t < K; ++t) ASSERT_EQ(row[t], bq[j][t] * bs[j][t / 32]);
+            }
+            for (int r : {1, 2}) {  // a row of -1, one of random values
+                std::vector<std::vector<int>> vq(1);
+                std::vector<std::vector<float>> vs(1);
+                plainQuantize(a8.data() + r * K, K, vq[0], vs[0], float(ks->qVectorMax));
+                ks->quantizeV(a8.data() + r * K, K, xq.data(), xs.data(), xc.data());
+                ks->matvecQ8(wq.data(), ws.data(), 0, N, blocks, xq.data(), xs.data(), xc.data(), y.data(), bias.data());
+                for (int j = 0; j < N; ++j) {
+                    const double want = plainDotOf(0, j, vq, vs, bq, bs);
+                    ASSERT_NEAR(y[j], want, 1e-4 * std::max(1.0, std::fabs(want))) << r << " " << j;
+                }
+            }
         }
         {  // rows too long for the short-row path, and a tail
             const int R = 9, L = 803;
@@ -637,6 +656,18 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
                 double want = 0;
                 for (int t = 0; t < T; ++t) want += p[t] * back[t * dh + j];
                 ASSERT_NEAR(o[j], want, 1e-4) << j;
+            }
+            // The same values in 8 bits: three blocks a row (a pair and one alone).
+            const int qdh = 96;
+            std::vector<int8_t> vq(qdh * T);
+            std::vector<float> vf(qdh * T), vs(3 * T), oq(qdh);
+            for (auto& v : vf) v = u(rng);
+            for (int t = 0; t < T; ++t) ks->quantize(vf.data() + t * qdh, qdh, vq.data() + t * qdh, vs.data() + 3 * t);
+            ks->weightedSumQ8(p.data(), vq.data(), vs.data(), T, qdh, oq.data());
+            for (int j = 0; j < qdh; ++j) {
+                double want = 0;
+                for (int t = 0; t < T; ++t) want += p[t] * vq[t * qdh + j] * vs[3 * t + j / 32];
+                ASSERT_NEAR(oq[j], want, 1e-4) << j;
             }
         }
         {
