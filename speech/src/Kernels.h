@@ -10,6 +10,7 @@ namespace speech {
 enum GemmFlags : int {
     kGemmAccumulate = 1,  // C = A B + C + bias (residual connections, partial sums)
     kGemmGelu = 2,        // C = gelu(A B + bias); not combined with kGemmAccumulate
+    kGemmQ8Plain = 4,     // tileQ8: A unsigned (from expQuantize), the panel packed plain
 };
 
 struct KernelSet {
@@ -66,9 +67,14 @@ struct KernelSet {
     // are not q where the tiles take them offset), with each block's correction for an offset
     // of the weights (-128 times the block's sum of q where the panels keep w + 128, else 0).
     void (*quantizeA)(const float* x, int64_t k, int8_t* q, float* scales, int32_t* corrections);
+    // The attention's weights: expShifted's (x is left as it was; returns their sum), quantized
+    // into unsigned blocks for tileQ8 with kGemmQ8Plain, in one pass.
+    float (*expQuantize)(float* x, int64_t n, float scale, float* m, int8_t* q, float* scales);
     // Rows [n0, n0 + count) of B (N x K, f32 or f16) into one panel of qnr columns,
-    // q8PanelBytes(k) bytes, in blocks of qWeightMax levels (s = max|w| / qWeightMax).
-    void (*packQ8)(const void* b, bool half, int64_t ldb, int64_t n0, int count, int64_t k, uint8_t* panel);
+    // q8PanelBytes(k) bytes, in blocks of qWeightMax levels (s = max|w| / qWeightMax); `plain`
+    // for the tiles with kGemmQ8Plain.
+    void (*packQ8)(const void* b, bool half, int64_t ldb, int64_t n0, int count, int64_t k, uint8_t* panel,
+                   bool plain);
     // C[rows x cols] (op) A B over `blocks` blocks of K; A quantized row by row by quantizeA
     // (values aq with row stride ldq; scales as and corrections ac with row stride lds); B a packed
     // panel from its first block on; rows <= qmr, cols <= qnr, bias may be null.

@@ -266,7 +266,7 @@ void ModelWeights::packEncoder() {
                 const int count = int(std::min<int64_t>(nr, w.rows - p * nr));
                 if (items[i].q8)
                     k_.packQ8(w.data, w.half, w.cols, p * nr, count, w.cols,
-                              static_cast<uint8_t*>(dst) + p * k_.q8PanelBytes(w.cols));
+                              static_cast<uint8_t*>(dst) + p * k_.q8PanelBytes(w.cols), false);
                 else if (items[i].p->half)
                     k_.packNTHalf(static_cast<const uint16_t*>(w.data), w.cols, p * nr, count, w.cols,
                                   static_cast<uint16_t*>(dst) + p * nr * w.cols);

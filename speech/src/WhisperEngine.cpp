@@ -20,18 +20,19 @@ double nowMs() {
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
-// One row's scores of a block of keys, turned into weights of the running (online) softmax: `top`
-// is the row's largest score so far and `sum` its sum of weights; when a larger score arrives, the
+// One row's scores of a block of keys, turned into weights of the running (online) softmax by
+// `weigh` (an expShifted: it raises `top` as needed and returns the weights' sum): `top` is the
+// row's largest score so far and `sum` its sum of weights; when a larger score arrives, the
 // output row so far (`o`, `dh` values) and the sum are rescaled to it.
-void runningSoftmax(const KernelSet& k, float* scores, int64_t n, float scale, bool first, float& top, float& sum,
-                    float* o, int64_t dh) {
+template <class Weigh>
+void runningSoftmax(Weigh&& weigh, bool first, float& top, float& sum, float* o, int64_t dh) {
     if (first) {
         top = -std::numeric_limits<float>::infinity();
-        sum = k.expShifted(scores, n, scale, &top);
+        sum = weigh(&top);
         return;
     }
     const float before = top;
-    const float add = k.expShifted(scores, n, scale, &top);
+    const float add = weigh(&top);
     if (top > before) {
         const float w = std::exp(before - top);
         for (int64_t j = 0; j < dh; ++j) o[j] *= w;
@@ -236,7 +237,8 @@ void WhisperEngine::selfAttention(const float* q, const float* k, const float* v
             }
             for (int64_t r = r0; r < r1; ++r) {
                 const int64_t i = r - r0;
-                runningSoftmax(k_, s + i * kb, n, scale, first, top[i], sum[i], out + r * d + h * dh, dh);
+                runningSoftmax([&](float* m) { return k_.expShifted(s + i * kb, n, scale, m); }, first, top[i], sum[i],
+                               out + r * d + h * dh, dh);
             }
             for (int64_t r = r0; r < r1; r += mr) {
                 int rows = int(std::min<int64_t>(mr, r1 - r));
@@ -465,8 +467,8 @@ const float* WhisperEngine::step(int token) {
 
 // The same attention in 8 bits: the queries quantized row by row, the keys and values packed
 // per head into 8-bit panels like weights, the scores computed with the 8-bit tiles, and each
-// block of exponentials quantized (per block of 32 keys, as activations) before it weights
-// the values.
+// block of exponentials quantized (per block of 32 keys, unsigned: they are never negative) as
+// they are computed, before they weight the values.
 void WhisperEngine::selfAttentionQ8(const float* q, const float* k, const float* v, int64_t ldqkv, float* out) {
     const HyperParams& hp = file_.hp;
     constexpr int64_t qk = KernelSet::kQ8Block;
@@ -491,31 +493,36 @@ void WhisperEngine::selfAttentionQ8(const float* q, const float* k, const float*
         const int64_t h = t / (kPanels + vPanels), p = t % (kPanels + vPanels);
         if (p < kPanels) {
             const int count = int(std::min<int64_t>(nr, T - p * nr));
-            k_.packQ8(k + h * dh, false, ldqkv, p * nr, count, dh, kq + (h * kPanels + p) * kPanelBytes);
+            k_.packQ8(k + h * dh, false, ldqkv, p * nr, count, dh, kq + (h * kPanels + p) * kPanelBytes, false);
             return;
         }
         // The values' columns are the rows of this product's weight: transposed first.
         const int64_t pv = p - kPanels;
         const int count = int(std::min<int64_t>(nr, dh - pv * nr));
+        // Sixteen positions at a time: their rows stay in the core's cache while each column
+        // is written in runs.
         float* vt = ThreadPool::scratch(std::size_t(count * T));
-        for (int64_t j = 0; j < T; ++j)
-            for (int c = 0; c < count; ++c) vt[c * T + j] = v[j * ldqkv + h * dh + pv * nr + c];
-        k_.packQ8(vt, false, T, 0, count, T, vq + (h * vPanels + pv) * vPanelBytes);
+        const float* vh = v + h * dh + pv * nr;
+        for (int64_t j0 = 0; j0 < T; j0 += 16) {
+            const int64_t jn = std::min<int64_t>(16, T - j0);
+            for (int c = 0; c < count; ++c)
+                for (int64_t j = j0; j < j0 + jn; ++j) vt[c * T + j] = vh[j * ldqkv + c];
+        }
+        k_.packQ8(vt, false, T, 0, count, T, vq + (h * vPanels + pv) * vPanelBytes, true);
     });
     // As in selfAttention, with the exponentials of each block of keys quantized before the
     // product with the values.
-    const int64_t qb = 16 * mr, blocks = (T + qb - 1) / qb, kb = roundUp(256, std::max<int64_t>(nr, qk));
+    const int64_t qb = 16 * mr, blocks = (T + qb - 1) / qb, kb = roundUp(768, std::max<int64_t>(nr, qk));
     const int64_t kbBlocks = kb / qk;
     const float scale = 1.0f / std::sqrt(float(dh));
     pool_.run(H * blocks, [&](int64_t t) {
         const int64_t h = t / blocks, b = t % blocks;
         const int64_t r0 = b * qb, r1 = std::min(T, r0 + qb);
-        float* s = ThreadPool::scratch(std::size_t(qb * kb + 2 * qb + 2 * qb * kbBlocks + qb * kb / 4));
+        float* s = ThreadPool::scratch(std::size_t(qb * kb + 2 * qb + qb * kbBlocks + qb * kb / 4));
         float* top = s + qb * kb;
         float* sum = top + qb;
         float* ps = sum + qb;
-        auto* pc = reinterpret_cast<int32_t*>(ps + qb * kbBlocks);
-        auto* pq = reinterpret_cast<int8_t*>(pc + qb * kbBlocks);
+        auto* pq = reinterpret_cast<int8_t*>(ps + qb * kbBlocks);
         const uint8_t* kh = kq + h * kPanels * kPanelBytes;
         for (int64_t t0 = 0; t0 < T; t0 += kb) {
             const int64_t n = std::min(kb, T - t0), nBlocks = (n + qk - 1) / qk;
@@ -531,8 +538,11 @@ void WhisperEngine::selfAttentionQ8(const float* q, const float* k, const float*
             }
             for (int64_t r = r0; r < r1; ++r) {
                 const int64_t i = r - r0;
-                runningSoftmax(k_, s + i * kb, n, scale, first, top[i], sum[i], out + r * d + h * dh, dh);
-                k_.quantizeA(s + i * kb, n, pq + i * kb, ps + i * kbBlocks, pc + i * kbBlocks);
+                runningSoftmax(
+                    [&](float* m) {
+                        return k_.expQuantize(s + i * kb, n, scale, m, pq + i * kb, ps + i * kbBlocks);
+                    },
+                    first, top[i], sum[i], out + r * d + h * dh, dh);
             }
             for (int64_t r = r0; r < r1; r += mr) {
                 const int rows = int(std::min<int64_t>(mr, r1 - r));
@@ -540,8 +550,9 @@ void WhisperEngine::selfAttentionQ8(const float* q, const float* k, const float*
                 for (int64_t pv = 0; pv < vPanels; ++pv) {
                     const int cols = int(std::min<int64_t>(nr, dh - pv * nr));
                     const uint8_t* panel = vq + (h * vPanels + pv) * vPanelBytes + (t0 / qk) * (vPanelBytes / tBlocks);
-                    k_.tileQ8(pq + i * kb, kb, ps + i * kbBlocks, pc + i * kbBlocks, kbBlocks, rows, panel, nBlocks,
-                              out + r * d + h * dh + pv * nr, d, cols, nullptr, first ? 0 : kGemmAccumulate);
+                    k_.tileQ8(pq + i * kb, kb, ps + i * kbBlocks, nullptr, kbBlocks, rows, panel, nBlocks,
+                              out + r * d + h * dh + pv * nr, d, cols, nullptr,
+                              kGemmQ8Plain | (first ? 0 : kGemmAccumulate));
                 }
             }
         }

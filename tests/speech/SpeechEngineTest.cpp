@@ -577,7 +577,7 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
             std::vector<float> c(M * N, 0.0f);
             for (int p = 0; p * ks->qnr < N; ++p) {
                 int cols = std::min(ks->qnr, N - p * ks->qnr);
-                ks->packQ8(bh8.data(), true, K, p * ks->qnr, cols, K, panel.data());
+                ks->packQ8(bh8.data(), true, K, p * ks->qnr, cols, K, panel.data(), false);
                 for (int r = 0; r < M; r += ks->qmr)
                     ks->tileQ8(qa.data() + r * blocks * 32, blocks * 32, sa.data() + r * blocks, corr.data() + r * blocks, blocks,
                                std::min(ks->qmr, M - r), panel.data(), blocks, c.data() + r * N + p * ks->qnr, N, cols,
@@ -585,6 +585,50 @@ TEST(Kernels, EverySetAgreesWithPlainLoops) {
             }
             for (int i = 0; i < M; ++i)
                 for (int j = 0; j < N; ++j) ASSERT_NEAR(c[i * N + j], plainDotOf(i, j, tq, ts, pq, ps), 1e-4) << i << " " << j;
+            // The attention's weights, unsigned, by plain panels: a row of random scores, one of
+            // equal ones (every weight the largest), and one ending in a partial block.
+            {
+                const float scale = 0.7f;
+                std::vector<int8_t> wq8(std::size_t(M) * blocks * 32);
+                std::vector<float> wsc(std::size_t(M) * blocks);
+                std::vector<std::vector<int>> pw(M);
+                std::vector<std::vector<float>> pws(M);
+                for (int i = 0; i < M; ++i) {
+                    std::vector<float> x(a.begin() + i * K, a.begin() + (i + 1) * K);
+                    if (i == 1) std::fill(x.begin(), x.end(), 0.25f);
+                    const int n = i == 2 ? K - 40 : K;
+                    float m = i == 0 ? 5.0f : -std::numeric_limits<float>::infinity();  // row 0: an earlier, larger maximum
+                    const float m0 = m;
+                    const float sum = ks->expQuantize(x.data(), n, scale, &m, wq8.data() + i * blocks * 32,
+                                                      wsc.data() + i * blocks);
+                    double want = 0, top = m0;
+                    for (int t = 0; t < n; ++t) top = std::max(top, double(x[t]) * scale);
+                    ASSERT_NEAR(m, top, 1e-6);
+                    pw[i].assign(std::size_t(blocks) * 32, 0);
+                    pws[i].assign(wsc.begin() + i * blocks, wsc.begin() + (i + 1) * blocks);
+                    for (int t = 0; t < blocks * 32; ++t) {
+                        const double e = t < n ? std::exp(double(x[t]) * scale - top) : 0.0;
+                        want += e;
+                        pw[i][t] = uint8_t(wq8[i * blocks * 32 + t]);
+                        ASSERT_NEAR(pw[i][t] * pws[i][t / 32], e, pws[i][t / 32] * 0.51 + 1e-6) << i << " " << t;
+                    }
+                    ASSERT_NEAR(sum, want, 1e-4 * want);
+                }
+                std::fill(c.begin(), c.end(), 0.0f);
+                for (int p = 0; p * ks->qnr < N; ++p) {
+                    int cols = std::min(ks->qnr, N - p * ks->qnr);
+                    ks->packQ8(bh8.data(), true, K, p * ks->qnr, cols, K, panel.data(), true);
+                    for (int r = 0; r < M; r += ks->qmr)
+                        ks->tileQ8(wq8.data() + r * blocks * 32, blocks * 32, wsc.data() + r * blocks, nullptr, blocks,
+                                   std::min(ks->qmr, M - r), panel.data(), blocks, c.data() + r * N + p * ks->qnr, N, cols,
+                                   bias.data() + p * ks->qnr, speech::kGemmQ8Plain);
+                }
+                for (int i = 0; i < M; ++i)
+                    for (int j = 0; j < N; ++j) {
+                        const double want = plainDotOf(i, j, pw, pws, pq, ps);
+                        ASSERT_NEAR(c[i * N + j], want, 1e-4 * std::max(1.0, std::fabs(want))) << i << " " << j;
+                    }
+            }
             // The decoder's products: rows of 8 bits, the vector in the set's levels.
             std::vector<int8_t> wq(std::size_t(N) * blocks * 32), xq(std::size_t(blocks) * 32);
             std::vector<float> ws(std::size_t(N) * blocks), xs(blocks), y(N), row(K);
