@@ -119,8 +119,10 @@ WhisperEngine::WhisperEngine(const std::string& path, int threads, WeightType we
     // Separate projection outputs only for layers the fused products do not cover.
     if (w_->anyUnfused())
         for (auto* b : {&ws_.q, &ws_.k, &ws_.v}) b->resize(std::size_t(T * d));
-    ws_.selfK.resize(std::size_t(hp.nTextLayer) * hp.nTextCtx * dt);
-    ws_.selfV.resize(std::size_t(hp.nTextLayer) * hp.nTextCtx * dt);
+    const std::size_t selfCount = std::size_t(hp.nTextLayer) * hp.nTextCtx * dt;
+    selfCache_ = HugePageBuffer(2 * selfCount * sizeof(float));
+    selfK_ = static_cast<float*>(selfCache_.data());
+    selfV_ = selfK_ + selfCount;
     for (auto* b : {&ws_.dx, &ws_.dy, &ws_.dq, &ws_.datt, &ws_.dtmp}) b->resize(std::size_t(dt));
     ws_.dhid.resize(std::size_t(4 * dt));
     if (weights_ == WeightType::Q8) products_.reserveVectors(4 * dt);
@@ -390,8 +392,8 @@ const float* WhisperEngine::step(int token) {
     const int pos = pos_;
     for (std::size_t l = 0; l < w_->decoder.size(); ++l) {
         const ModelWeights::DecoderLayer& L = w_->decoder[l];
-        float* kc = ws_.selfK.data() + l * ctx * d;
-        float* vc = ws_.selfV.data() + l * ctx * d;
+        float* kc = selfK_ + l * ctx * d;
+        float* vc = selfV_ + l * ctx * d;
         k_.layerNorm(x, d, L.attn_ln_w.data(), L.attn_ln_b.data(), ws_.dy.data());
         products_.matvecs({{&L.attn_q, L.attn_q_b.data(), ws_.dy.data(), ws_.dq.data()},
                  {&L.attn_k, nullptr, ws_.dy.data(), kc + pos * d},

@@ -117,6 +117,11 @@ private:
     float* crossKs_ = nullptr;
     float* crossVs_ = nullptr;
     static constexpr int64_t kCrossParts = 8;  // at most, per head
+    // The self-attention cache, n_text_layer x n_text_ctx x dt keys, then as many values: a
+    // head's keys lie a row apart, so huge pages spare a page walk per position.
+    HugePageBuffer selfCache_;
+    float* selfK_ = nullptr;
+    float* selfV_ = nullptr;
 
     // Buffers the forward pass works in, sized when the model is loaded (mel and enc on the
     // first recording) and kept: fresh memory costs a page fault per 4 KiB on first touch.
@@ -149,7 +154,6 @@ private:
         std::vector<uint8_t> kq;       // H x ceil(T / qnr) x q8PanelBytes(dh)
         std::vector<uint8_t> vq;       // H x ceil(dh / qnr) x q8PanelBytes(T)
         // Decoder, one token at a time.
-        std::vector<float> selfK, selfV;  // n_text_layer x n_text_ctx x dt: self-attention cache
         std::vector<float> dx;            // dt: the residual stream
         std::vector<float> dy;            // dt: dx after a layer norm
         std::vector<float> dq;            // dt: query
