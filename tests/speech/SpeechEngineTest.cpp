@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -19,9 +20,12 @@
 
 namespace {
 
+// One directory per run of the tests (speech_engine and speech_engine_q8 run side by side
+// and write models of the same names).
 std::string testDir() {
     static std::string dir = [] {
-        std::string d = std::string(SPEECH_TEST_WORKDIR) + "/engine-test";
+        const char* weights = std::getenv("TOVRIN_TEST_WEIGHTS");
+        std::string d = std::string(SPEECH_TEST_WORKDIR) + "/engine-test" + (weights ? std::string("-") + weights : "");
         std::string cmd = "mkdir -p '" + d + "'";
         EXPECT_EQ(std::system(cmd.c_str()), 0);
         return d;
